@@ -1,0 +1,24 @@
+# Adds a subdirectory only when it has a CMakeLists.txt, so each part of the
+# tree can grow its own build file without touching the ones above it.
+function(add_subdirectory_if_present dir)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+        add_subdirectory(${dir})
+    endif()
+endfunction()
+
+# Adds every immediate subdirectory that has a CMakeLists.txt, in the order given.
+function(add_subdirectories_if_present)
+    foreach(dir IN LISTS ARGN)
+        add_subdirectory_if_present(${dir})
+    endforeach()
+endfunction()
+
+# cadmo_add_test(name SOURCES a.cpp b.cpp LIBS x y [LABELS l])
+# Builds one GoogleTest binary and registers its cases with CTest.
+function(cadmo_add_test name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+        PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "CADMO_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+endfunction()
