@@ -1,0 +1,158 @@
+// The one movie object: an open AVI file, its first video and audio streams,
+// the frame range and rate, the current position, the frame scheduler's state
+// and the audio ring.
+//
+// Status convention: 0 is success, negative values are refusals:
+//   -1 no video stream / no movie / not allowed while playing / format not
+//      acceptable / no valid audio clock / audio not running
+//   -4 already playing            -5 the decoder refused a setting
+//  -10 no audio stream or device -11 too many initial audio frames
+//  -12 audio not PCM             -13 wave device not opened
+//  -14 wave buffer not prepared or device position unreadable
+//  -20 no video stream           -21 no decoder, or the decoder failed
+//  -22 no device context         -23 drawing not begun
+//  -24 a video frame could not be read
+// Movie::OpenFile alone returns the AVI library's own error code.
+//
+// Threads: the window thread performs every operation, except that while the
+// player is playing the playback thread runs ShowFrame (and with it
+// PrepareFrame, CatchUp and AudioClock) holding playerLock, and the wave
+// device's notification thread runs OnBufferDone. The fields that other
+// threads read without the lock (the flags, position, skippedFrames,
+// audioBaseTime) are atomics.
+//
+// The audio operations (OpenAudio .. OnBufferDone, AudioClock) and
+// WaveCallback are implemented in src/audio.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <memory>
+
+#include "platform/avi/AviFile.h"
+#include "platform/gdi/Gdi.h"
+#include "platform/wave/WaveOut.h"
+#include "platform/win32/Types.h"
+
+class VideoDecoder;
+class DibImage;
+class OwnerWindow;
+class MovieClock;
+
+class Movie {
+public:
+    static constexpr int waveBufferCount = 32;
+
+    Movie();  // AVIFileInit
+    ~Movie(); // CloseStreams, ReleaseFile, AVIFileExit
+    Movie(const Movie&) = delete;
+    Movie& operator=(const Movie&) = delete;
+
+    // --- AVI file and streams ---
+    HRESULT OpenFile(const char* path);
+    LONG ReleaseFile();
+    LONG OpenStreams(OwnerWindow* owner);
+    LONG CloseStreams();
+    LONG SetupVideo();
+    LONG TeardownVideo();
+    LONG Seek(LONG frame);
+    LONG Step(LONG count);
+    LONG FrameToTime(LONG frame) const;
+    LONG TimeToFrame(LONG time) const;
+    LONG IsKeyFrame(LONG frame) const;
+
+    // --- transport (window thread) ---
+    LONG Play(HDC dc);
+    LONG Stop();
+    LONG Pause();
+
+    // --- frame scheduling ---
+    LONG BeginDrawing(HDC dc, LONG frame);
+    LONG EndDrawing();
+    LONG ShowFrame();
+    LONG PrepareFrame();
+    void CatchUp();
+
+    // Stream time in ms at which the frame on screen should next change: the
+    // earliest time that maps to a frame after `position`. Used by the playback
+    // thread to sleep until then instead of polling.
+    LONG NextFrameDueTime() const;
+    // The time the scheduler reads while playing: the audio clock, or the
+    // system clock mapped onto stream time when there is no audio clock.
+    LONG CurrentStreamTime();
+
+    // --- display ---
+    LONG SetDisplayFormat(float zoom, INT bitsPerPixel, INT doubling, LONG width, LONG height);
+    LONG SetDisplayPalette(const LOGPALETTE* palette);
+    LONG SetBackgroundImage(const char* path);
+
+    // --- audio (implemented in src/audio) ---
+    LONG OpenAudio();
+    LONG CloseAudio();
+    LONG StartAudio(LONG sample);
+    LONG StopAudio();
+    LONG PauseAudio();
+    LONG ResumeAudio();
+    LONG AudioClock();
+    LONG ReadBlocks(LONG count);
+    LONG SubmitBlocks();
+    LONG OnBufferDone();
+
+    // Clock injection for tests; null means timeGetTime and AudioClock. The
+    // Movie does not own the clock.
+    void SetClock(MovieClock* c) { clock = c; }
+
+    // --- fields, in their declared order ---
+    std::unique_ptr<VideoDecoder> decoder;
+    DibImage* backgroundImage = nullptr; // the decoder owns it once taken
+    PAVIFILE aviFile = nullptr;          // a movie is loaded exactly when set
+    PAVISTREAM videoStream = nullptr;
+    PAVISTREAM audioStream = nullptr;
+    OwnerWindow* ownerWindow = nullptr;
+    std::atomic<LONG> playing{0};
+    std::atomic<LONG> paused{0};
+    float frameRate = 0.0f;
+    UINT timerPeriod = 0;
+    HDC drawDC = nullptr;
+    LONG playStartTime = 0;
+    LONG playStartStreamTime = 0;
+    LONG prevDrawnFrame = 0;
+    std::atomic<LONG> skippedFrames{0};
+    std::atomic<LONG> position{0};
+    std::atomic<LONG> decodedFrame{0};
+    LONG prevKeyFrame = 0;
+    LONG nextKeyFrame = 0;
+    LONG firstFrame = 0;
+    LONG lastFrame = 0;
+    std::unique_ptr<BYTE[]> frameBuffer;
+    LONG frameBufferSize = 0;
+    HWAVEOUT waveOut = nullptr;
+    std::atomic<LONG> audioBaseTime{0};
+    LONG lastAudioBlock = 0;
+    LONG audioInitialFrames = 0;
+    LONG samplesPerSecond = 0;
+    LONG bytesPerSecond = 0;
+    LONG sampleSize = 0;
+    LONG blockSamples = 0;
+    LONG nextAudioBlock = 0;
+    // Each buffer is one allocation: a WAVEHDR followed by the block's data.
+    std::array<std::unique_ptr<BYTE[]>, waveBufferCount> waveBuffers;
+    LONG ringWrite = 0;
+    LONG ringSubmit = 0;
+    LONG ringQueued = 0;
+
+private:
+    DWORD SystemTime() const;
+
+    MovieClock* clock = nullptr;
+};
+
+// The wave device's notification callback (src/audio); instance data is the
+// Movie. Runs on the wave layer's notification thread.
+void WaveCallback(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
+
+// Process-wide values of the audio clock and callback (src/audio).
+extern Movie* callbackMovie;
+extern LONG lastClockValue;
+extern LONG clockRepeatCount;
+extern DWORD clockRepeatStart;

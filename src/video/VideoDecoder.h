@@ -1,0 +1,157 @@
+// The movie's link to its video codec and its drawing pipeline.
+//
+// The decoder opens an installable decompressor for the stream (ICLocate),
+// decodes with the extended decompression messages, and puts pixels on the
+// target device context either by GDI (a DIB section in a memory DC, BitBlt or
+// StretchBlt) or through DrawDib when GDI cannot show the decoded format. It
+// keeps the picture's geometry (four rectangles), the output format, the 8-bit
+// palette and, for the Tavro codec (qx47), a background image over which the
+// frames are composited, and the Tavro codec's state records.
+//
+// Calling order: Open; then drawing cycles, each BeginDraw (StartCodecClock
+// when playing), any number of DrawFrame / DecodeWithoutDraw, StopCodecClock,
+// EndDraw (also after a failed BeginDraw); Close or destruction last. Format and
+// geometry changes happen between drawing cycles.
+//
+// Threads: no lock covers the decoder as a whole. While the movie plays,
+// DrawFrame and DecodeWithoutDraw run on the playback thread under playerLock;
+// everything else runs on the window thread. The drag of the picture may call
+// GetDecodeRect, QueryDecode, SetDecodeRect and GetUpdatedRect on the window
+// thread while the playback thread draws: decodeRect and updatedRect are
+// therefore exchanged as whole values under the decoder's rectLock, so a
+// frame never sees half a move. The Tavro colour, scalability and access-key
+// operations may also run while playing; they touch only the state records,
+// which the playback thread never reads.
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "platform/gdi/Gdi.h"
+#include "platform/vfw/DrawDib.h"
+#include "platform/vfw/Vfw.h"
+#include "platform/win32/Types.h"
+#include "video/TavroState.h"
+
+class DibImage;
+
+// A rectangle stored as origin and extent.
+struct VideoRect {
+    LONG x = 0;
+    LONG y = 0;
+    LONG width = 0;
+    LONG height = 0;
+
+    RECT ToRect() const { return RECT{x, y, x + width, y + height}; }
+    static VideoRect FromRect(const RECT& r) {
+        return VideoRect{r.left, r.top, r.right - r.left, r.bottom - r.top};
+    }
+};
+
+// A format block: a bitmap information header followed by room for a full
+// 256-entry colour table (1064 bytes).
+struct FormatBlock {
+    BITMAPINFOHEADER header;
+    RGBQUAD colors[256];
+};
+static_assert(sizeof(FormatBlock) == 1064);
+
+// Bytes of a frame of `header`: bit count x ((width + 3) / 4) x height x 4 / 8,
+// the width rounded up to a multiple of 4 pixels so every row is whole 32-bit
+// words. Returns -1 when the header is not a usable size (negative extent or a
+// result beyond 32 bits); callers refuse such formats.
+LONG FrameBytes(const BITMAPINFOHEADER& header);
+
+// Process-wide: 1 while the current drawing cycle goes through DrawDib.
+// Written only by VideoDecoder::BeginDraw.
+extern LONG useDrawDib;
+
+class VideoDecoder {
+public:
+    VideoDecoder() = default;
+    ~VideoDecoder(); // Close
+    VideoDecoder(const VideoDecoder&) = delete;
+    VideoDecoder& operator=(const VideoDecoder&) = delete;
+
+    // 0, or AVIERR_NOCOMPRESSOR when no codec decompresses the stream.
+    LONG Open(FOURCC streamHandler, const BITMAPINFOHEADER& format);
+    LONG Close();
+    // 0; -1 without codec or device context; else the codec's refusal.
+    LONG BeginDraw(HDC dc, float framesPerSecond);
+    // 0; -1 when drawing had not begun.
+    LONG EndDraw();
+    LONG StartCodecClock(float framesPerSecond);
+    LONG StopCodecClock();
+    // 0; the codec's non-zero result; or the error of a failed blit.
+    LONG DrawFrame(const void* frameData, DWORD flags);
+    // The codec's result; 0 when not drawing.
+    LONG DecodeWithoutDraw(const void* frameData, DWORD flags);
+
+    void GetSourceRect(RECT* r) const;
+    void GetDecodeRect(RECT* r) const;
+    void SetDecodeRect(const RECT& r);
+    void SetWindowRect(const RECT& r);
+    void GetViewRect(RECT* r) const;
+    void GetInputFormat(BITMAPINFOHEADER* h) const;
+    void GetOutputFormat(BITMAPINFOHEADER* h) const;
+
+    // Display format: 0 when the codec can decode to `h` (null: the output
+    // format) at the rectangle (0 in any value: the decode rectangle's value);
+    // -1 when the rectangle does not fit; else the codec's answer.
+    LONG QueryDecode(const BITMAPINFOHEADER* h, LONG x, LONG y, LONG width, LONG height);
+    // Replaces the output header (ignored while a background is set); grows
+    // the pixel buffer when the new frame is larger. 0, or -1 when the header
+    // is refused because no buffer can hold its frame.
+    LONG SetOutputFormat(const BITMAPINFOHEADER& h);
+
+    // Codec control (any codec): 1 accepted, 0 refused.
+    LONG SetPalette(const LOGPALETTE* palette);
+    // Tavro only.
+    void InitCodecState();
+    LONG GetUpdatedRect(RECT* r) const;
+    LONG SetBackground(std::unique_ptr<DibImage> image);
+    LONG SetLineDoubling(INT mode);
+    void GetColorControls(LONG* brightness, LONG* saturation, LONG* contrast, BOOL defaults);
+    void SetColorControls(LONG brightness, LONG saturation, LONG contrast, BOOL reset);
+    void GetScalability(LONG* ms, BOOL defaults);
+    void SetScalability(LONG ms, BOOL reset);
+    void SetAccessKey(LONG key);
+
+    bool IsTavro() const { return handler == FOURCC_QX47_LOWER; }
+
+    // --- fields, in their declared order ---
+    HIC codec = nullptr;
+    HDC targetDC = nullptr;
+    HDRAWDIB drawDib = nullptr;
+    FOURCC handler = 0;
+    LONG drawing = 0;
+    std::unique_ptr<FormatBlock> inputFormat;
+    std::unique_ptr<FormatBlock> outputFormat;
+    VideoRect sourceRect;
+    VideoRect decodeRect; // exchanged under rectLock
+    VideoRect windowRect;
+    VideoRect viewRect;
+    ShortStateRecord shortState{};
+    ShortStateRecord shortStateRequest{};
+    LongStateRecord longState{};
+    LongStateRecord longStateRequest{};
+    VideoRect codecBounds; // written by the Tavro codec after each frame
+    VideoRect updatedRect; // exchanged under rectLock
+    std::unique_ptr<DibImage> compositeImage;
+    std::unique_ptr<DibImage> background;
+    HBITMAP dibSection = nullptr;
+    void* dibBits = nullptr;
+    HPALETTE palette = nullptr;
+    DWORD pixelBufferSize = 0;
+    std::unique_ptr<BYTE[]> pixelBuffer;
+    HDC memoryDC = nullptr;
+    HBITMAP savedBitmap = nullptr;
+    HPALETTE savedPalette = nullptr;
+    HPALETTE savedMemoryPalette = nullptr;
+
+private:
+    VideoRect DecodeRectSnapshot() const;
+    bool ResizePixelBuffer(DWORD bytes);
+
+    mutable std::mutex rectLock;
+};
