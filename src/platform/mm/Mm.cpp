@@ -88,6 +88,9 @@ struct MMIOFILE {
 
 namespace {
 
+constexpr MMRESULT kNoError = 0;
+constexpr MMRESULT kInvalParam = 11; // kInvalParam
+
 void setError(LPMMIOINFO info, UINT err) {
     if (info != nullptr)
         info->wErrorRet = err;
@@ -113,9 +116,9 @@ DWORD readLe32(const BYTE* p) {
 } // namespace
 
 HMMIO mmioOpenA(LPCSTR pszFileName, LPMMIOINFO pmmioinfo, DWORD fdwOpen) {
-    setError(pmmioinfo, MMSYSERR_NOERROR);
+    setError(pmmioinfo, kNoError);
     if (pszFileName == nullptr) {
-        setError(pmmioinfo, MMSYSERR_INVALPARAM);
+        setError(pmmioinfo, kInvalParam);
         return nullptr;
     }
     if ((fdwOpen & (MMIO_WRITE | MMIO_READWRITE | MMIO_CREATE)) != 0) {
@@ -179,7 +182,7 @@ LONG mmioSeek(HMMIO hmmio, LONG lOffset, int iOrigin) {
 
 MMRESULT mmioDescend(HMMIO hmmio, LPMMCKINFO pmmcki, LPCMMCKINFO pmmckiParent, UINT fuDescend) {
     if (hmmio == nullptr || pmmcki == nullptr)
-        return MMSYSERR_INVALPARAM;
+        return kInvalParam;
 
     // The region the search may not leave: the parent's data, or the file.
     std::int64_t limit = hmmio->size;
@@ -228,7 +231,7 @@ MMRESULT mmioDescend(HMMIO hmmio, LPMMCKINFO pmmcki, LPCMMCKINFO pmmckiParent, U
 
         if (match) {
             *pmmcki = ck;
-            return MMSYSERR_NOERROR;
+            return kNoError;
         }
         // Skip the chunk and its pad byte.
         const std::int64_t next = static_cast<std::int64_t>(ck.dwDataOffset) + ck.cksize + (ck.cksize & 1);
@@ -239,18 +242,18 @@ MMRESULT mmioDescend(HMMIO hmmio, LPMMCKINFO pmmcki, LPCMMCKINFO pmmckiParent, U
 
 MMRESULT mmioAscend(HMMIO hmmio, LPMMCKINFO pmmcki, UINT /*fuAscend*/) {
     if (hmmio == nullptr || pmmcki == nullptr)
-        return MMSYSERR_INVALPARAM;
+        return kInvalParam;
     const std::int64_t end =
         static_cast<std::int64_t>(pmmcki->dwDataOffset) + pmmcki->cksize + (pmmcki->cksize & 1);
     if (!seekTo(hmmio, end < hmmio->size ? end : hmmio->size))
         return MMIOERR_CANNOTSEEK;
-    return MMSYSERR_NOERROR;
+    return kNoError;
 }
 
 MMRESULT mmioClose(HMMIO hmmio, UINT /*fuClose*/) {
     if (hmmio == nullptr)
-        return MMSYSERR_INVALPARAM;
+        return kInvalParam;
     const int rc = std::fclose(hmmio->file);
     delete hmmio;
-    return rc == 0 ? MMSYSERR_NOERROR : MMIOERR_CANNOTCLOSE;
+    return rc == 0 ? kNoError : MMIOERR_CANNOTCLOSE;
 }

@@ -60,8 +60,9 @@ using LPSTR = char*;
 using LPCSTR = const char*;
 using HPSTR = char*;
 
-constexpr MMRESULT MMSYSERR_NOERROR = 0;
-constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
+// Results are 0 for success or an MMIOERR_* code (MMSYSERR_INVALPARAM, 11,
+// for a null handle or record). The MMSYSERR_* names themselves are declared
+// by the wave output header, which owns that family.
 constexpr MMRESULT MMIOERR_BASE = 256;
 constexpr MMRESULT MMIOERR_FILENOTFOUND = MMIOERR_BASE + 1;
 constexpr MMRESULT MMIOERR_OUTOFMEMORY = MMIOERR_BASE + 2;
