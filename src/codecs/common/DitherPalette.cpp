@@ -1,0 +1,134 @@
+#include "codecs/common/DitherPalette.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr int kTableSize = 32 * 32 * 32;
+
+RGBQUAD Quad(int red, int green, int blue) {
+    return RGBQUAD{static_cast<BYTE>(blue), static_cast<BYTE>(green), static_cast<BYTE>(red), 0};
+}
+
+std::array<RGBQUAD, 256> MakeDefaultColors() {
+    std::array<RGBQUAD, 256> c{};
+    // The twenty colours every 8-bit display keeps for itself; putting them
+    // at the ends means a palette realised on such a display needs no remap.
+    static const BYTE low[10][3] = {{0, 0, 0},       {128, 0, 0},    {0, 128, 0},   {128, 128, 0},
+                                    {0, 0, 128},     {128, 0, 128},  {0, 128, 128}, {192, 192, 192},
+                                    {192, 220, 192}, {166, 202, 240}};
+    static const BYTE high[10][3] = {{255, 251, 240}, {160, 160, 164}, {128, 128, 128}, {255, 0, 0},
+                                     {0, 255, 0},     {255, 255, 0},   {0, 0, 255},     {255, 0, 255},
+                                     {0, 255, 255},   {255, 255, 255}};
+    for (int i = 0; i < 10; ++i) {
+        c[i] = Quad(low[i][0], low[i][1], low[i][2]);
+        c[246 + i] = Quad(high[i][0], high[i][1], high[i][2]);
+    }
+    for (int r = 0; r < 6; ++r)
+        for (int g = 0; g < 6; ++g)
+            for (int b = 0; b < 6; ++b)
+                c[10 + r * 36 + g * 6 + b] = Quad(r * 51, g * 51, b * 51);
+    // Greys between the cube's own six, so that dark and light neutral tones
+    // (common in film) dither with less noise.
+    for (int i = 0; i < 20; ++i) {
+        int v = (i + 1) * 255 / 21;
+        c[226 + i] = Quad(v, v, v);
+    }
+    return c;
+}
+
+} // namespace
+
+DitherPalette::DitherPalette() {
+    Reset();
+}
+
+const std::array<RGBQUAD, 256>& DitherPalette::DefaultColors() {
+    static const std::array<RGBQUAD, 256> colors = MakeDefaultColors();
+    return colors;
+}
+
+void DitherPalette::Reset() {
+    if (isDefault_ && !table_.empty())
+        return;
+    colors_ = DefaultColors();
+    isDefault_ = true;
+    Rebuild();
+}
+
+void DitherPalette::SetColors(const RGBQUAD* colors, int count) {
+    if (count < 0 || colors == nullptr)
+        count = 0;
+    if (count > 256)
+        count = 256;
+    std::array<RGBQUAD, 256> next = DefaultColors();
+    for (int i = 0; i < count; ++i) {
+        next[i] = colors[i];
+        next[i].rgbReserved = 0;
+    }
+    bool same = !table_.empty() && std::memcmp(next.data(), colors_.data(), sizeof next) == 0;
+    colors_ = next;
+    isDefault_ = std::memcmp(next.data(), DefaultColors().data(), sizeof next) == 0;
+    if (!same)
+        Rebuild();
+}
+
+BYTE DitherPalette::Nearest(int red, int green, int blue) const {
+    int best = 0;
+    int bestDistance = 0x7fffffff;
+    for (int i = 0; i < 256; ++i) {
+        int dr = red - colors_[i].rgbRed;
+        int dg = green - colors_[i].rgbGreen;
+        int db = blue - colors_[i].rgbBlue;
+        int d = dr * dr + dg * dg + db * db;
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = i;
+        }
+    }
+    return static_cast<BYTE>(best);
+}
+
+void DitherPalette::Rebuild() {
+    table_.resize(kTableSize);
+    // Distinct colours only: a palette often repeats entries, and the search
+    // below is the whole cost of a rebuild.
+    int order[256];
+    int distinct = 0;
+    for (int i = 0; i < 256; ++i) {
+        bool seen = false;
+        for (int j = 0; j < distinct && !seen; ++j)
+            seen = std::memcmp(&colors_[order[j]], &colors_[i], 3) == 0;
+        if (!seen)
+            order[distinct++] = i;
+    }
+    double distanceSum = 0;
+    for (int cell = 0; cell < kTableSize; ++cell) {
+        int red = ((cell >> 10) << 3) + 4;
+        int green = (((cell >> 5) & 31) << 3) + 4;
+        int blue = ((cell & 31) << 3) + 4;
+        int best = order[0];
+        int bestDistance = 0x7fffffff;
+        for (int k = 0; k < distinct; ++k) {
+            const RGBQUAD& q = colors_[order[k]];
+            int dr = red - q.rgbRed;
+            int dg = green - q.rgbGreen;
+            int db = blue - q.rgbBlue;
+            int d = dr * dr + dg * dg + db * db;
+            if (d < bestDistance) {
+                bestDistance = d;
+                best = order[k];
+            }
+        }
+        table_[cell] = static_cast<BYTE>(best);
+        distanceSum += std::sqrt(static_cast<double>(bestDistance));
+    }
+    // The mean distance to the nearest colour is about half the spacing of
+    // the palette; a dither spread of one spacing hides the steps without
+    // adding noise beyond them. Capped so that a sparse palette (a few
+    // greys, say) does not turn every colour into noise.
+    double spacing = 2.0 * distanceSum / kTableSize;
+    int amplitude = static_cast<int>(spacing + 0.5);
+    ditherAmplitude_ = amplitude > 64 ? 64 : amplitude;
+}

@@ -1,0 +1,160 @@
+#include "codecs/common/FrameConverter.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+
+// Expands one source row to blue, green, red bytes.
+void ToBgr24(const std::uint8_t* src, SourceLayout layout, const RGBQUAD* colors, int width,
+             std::uint8_t* out) {
+    switch (layout) {
+    case SourceLayout::Bgr24:
+        std::memcpy(out, src, static_cast<std::size_t>(width) * 3);
+        return;
+    case SourceLayout::Bgrx32:
+        for (int i = 0; i < width; ++i, src += 4, out += 3) {
+            out[0] = src[0];
+            out[1] = src[1];
+            out[2] = src[2];
+        }
+        return;
+    case SourceLayout::Rgb555:
+        for (int i = 0; i < width; ++i, src += 2, out += 3) {
+            unsigned v = src[0] | (src[1] << 8);
+            unsigned r = (v >> 10) & 31, g = (v >> 5) & 31, b = v & 31;
+            out[0] = static_cast<std::uint8_t>((b << 3) | (b >> 2));
+            out[1] = static_cast<std::uint8_t>((g << 3) | (g >> 2));
+            out[2] = static_cast<std::uint8_t>((r << 3) | (r >> 2));
+        }
+        return;
+    case SourceLayout::Rgb565:
+        for (int i = 0; i < width; ++i, src += 2, out += 3) {
+            unsigned v = src[0] | (src[1] << 8);
+            unsigned r = (v >> 11) & 31, g = (v >> 5) & 63, b = v & 31;
+            out[0] = static_cast<std::uint8_t>((b << 3) | (b >> 2));
+            out[1] = static_cast<std::uint8_t>((g << 2) | (g >> 4));
+            out[2] = static_cast<std::uint8_t>((r << 3) | (r >> 2));
+        }
+        return;
+    case SourceLayout::Pal8:
+        for (int i = 0; i < width; ++i, ++src, out += 3) {
+            const RGBQUAD& q = colors[*src];
+            out[0] = q.rgbBlue;
+            out[1] = q.rgbGreen;
+            out[2] = q.rgbRed;
+        }
+        return;
+    }
+}
+
+void Bgr24To555(const std::uint8_t* in, int width, std::uint8_t* out) {
+    for (int i = 0; i < width; ++i, in += 3, out += 2) {
+        unsigned v = ((in[2] >> 3) << 10) | ((in[1] >> 3) << 5) | (in[0] >> 3);
+        out[0] = static_cast<std::uint8_t>(v);
+        out[1] = static_cast<std::uint8_t>(v >> 8);
+    }
+}
+
+void Bgr24To32(const std::uint8_t* in, int width, std::uint8_t* out) {
+    for (int i = 0; i < width; ++i, in += 3, out += 4) {
+        out[0] = in[0];
+        out[1] = in[1];
+        out[2] = in[2];
+        out[3] = 0;
+    }
+}
+
+// `frameX` and `frameRow` place the row on the frame's pixel grid, so the
+// dither pattern stays put when the picture moves inside the frame.
+void Bgr24To8(const std::uint8_t* in, int width, int frameX, int frameRow, const DitherPalette& palette,
+              std::uint8_t* out) {
+    const int amplitude = palette.DitherAmplitude();
+    int offsets[4];
+    for (int i = 0; i < 4; ++i)
+        offsets[i] = ((2 * kBayer[frameRow & 3][i] + 1 - 16) * amplitude) / 32;
+    for (int i = 0; i < width; ++i, in += 3) {
+        int d = offsets[(frameX + i) & 3];
+        out[i] = palette.Lookup(in[2] + d, in[1] + d, in[0] + d);
+    }
+}
+
+} // namespace
+
+bool FrameConverter::CanWriteFrame(LONG frameWidth, LONG frameHeight, WORD bitCount) {
+    if (bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32)
+        return false;
+    if (frameWidth <= 0 || frameHeight == 0 || frameHeight == static_cast<LONG>(0x80000000))
+        return false;
+    std::size_t row = DibRowBytes(frameWidth, bitCount);
+    std::uint64_t rows = frameHeight < 0 ? -static_cast<std::int64_t>(frameHeight) : frameHeight;
+    return row != 0 && row * rows <= 0x7fffffffu;
+}
+
+bool FrameConverter::FitsInFrame(const FrameTarget& target, int width, int height) {
+    if (!CanWriteFrame(target.frameWidth, target.frameHeight, target.bitCount))
+        return false;
+    std::int64_t frameRows =
+        target.frameHeight < 0 ? -static_cast<std::int64_t>(target.frameHeight) : target.frameHeight;
+    return width > 0 && height > 0 && target.x >= 0 && target.y >= 0 &&
+           static_cast<std::int64_t>(target.x) + width <= target.frameWidth &&
+           static_cast<std::int64_t>(target.y) + height <= frameRows;
+}
+
+bool FrameConverter::Convert(const PixelPicture& picture, const FrameTarget& target,
+                             const DitherPalette* palette) {
+    if (picture.data == nullptr || target.bits == nullptr ||
+        !FitsInFrame(target, picture.width, picture.height))
+        return false;
+    if (picture.layout == SourceLayout::Pal8 && picture.colors == nullptr)
+        return false;
+    const int width = picture.width;
+    const std::size_t rowBytes = DibRowBytes(target.frameWidth, target.bitCount);
+    const int dstPixelBytes = target.bitCount / 8;
+    const bool bottomUp = target.frameHeight > 0;
+
+    if (target.bitCount == 8 && palette == nullptr) {
+        // Built once, thread-safely, on first use and never changed after.
+        static const DitherPalette shared;
+        palette = &shared;
+    }
+
+    const bool direct = (picture.layout == SourceLayout::Bgr24 && target.bitCount == 24) ||
+                        (picture.layout == SourceLayout::Bgrx32 && target.bitCount == 32) ||
+                        (picture.layout == SourceLayout::Rgb555 && target.bitCount == 16);
+    const std::size_t needed = static_cast<std::size_t>(width) * 3;
+    if (!direct && picture.layout != SourceLayout::Bgr24 && row_.size() < needed)
+        row_.resize(needed);
+
+    for (int i = 0; i < picture.height; ++i) {
+        const std::uint8_t* src = picture.data + picture.stride * i;
+        const int frameRow = bottomUp ? target.y + (picture.height - 1 - i) : target.y + i;
+        std::uint8_t* dst = target.bits + rowBytes * static_cast<std::size_t>(frameRow) +
+                            static_cast<std::size_t>(target.x) * dstPixelBytes;
+        if (direct) {
+            std::memcpy(dst, src, static_cast<std::size_t>(width) * dstPixelBytes);
+            continue;
+        }
+        const std::uint8_t* bgr = src;
+        if (picture.layout != SourceLayout::Bgr24) {
+            ToBgr24(src, picture.layout, picture.colors, width, row_.data());
+            bgr = row_.data();
+        }
+        switch (target.bitCount) {
+        case 8:
+            Bgr24To8(bgr, width, target.x, frameRow, *palette, dst);
+            break;
+        case 16:
+            Bgr24To555(bgr, width, dst);
+            break;
+        case 24:
+            std::memcpy(dst, bgr, static_cast<std::size_t>(width) * 3);
+            break;
+        case 32:
+            Bgr24To32(bgr, width, dst);
+            break;
+        }
+    }
+    return true;
+}

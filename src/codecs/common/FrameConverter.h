@@ -1,0 +1,39 @@
+// Writes decoded pictures into output frames: the one place where codecs
+// convert colours.
+//
+// Output at 24 and 32 bits copies the colours; 16 bits keeps the top five
+// bits of each channel (RGB 5-5-5, no rounding, so it equals the 24-bit
+// picture truncated); 8 bits dithers with a 4 x 4 ordered matrix anchored
+// at the frame's own pixel grid and maps each pixel to the palette with
+// DitherPalette::Lookup. Dithering is deterministic, so the same frame always
+// gives the same indices.
+//
+// A converter keeps one row of scratch memory, grown on demand and then
+// reused, so per-frame conversion allocates nothing once the widest row has
+// been seen. One converter serves one thread at a time.
+#pragma once
+
+#include "codecs/common/DitherPalette.h"
+#include "codecs/common/PixelFormat.h"
+
+#include <cstdint>
+#include <vector>
+
+class FrameConverter {
+public:
+    // True when the frame can be written: bit count 8, 16, 24 or 32, a
+    // non-zero width and height, and a size that fits in 31 bits.
+    static bool CanWriteFrame(LONG frameWidth, LONG frameHeight, WORD bitCount);
+
+    // True when a picture of width x height placed at (x, y) lies inside the
+    // frame.
+    static bool FitsInFrame(const FrameTarget& target, int width, int height);
+
+    // Writes `picture` into `target`. The palette is used only for 8-bit
+    // output (null means the default palette). Returns false, writing
+    // nothing, when the frame cannot be written or the picture does not fit.
+    bool Convert(const PixelPicture& picture, const FrameTarget& target, const DitherPalette* palette);
+
+private:
+    std::vector<std::uint8_t> row_;
+};

@@ -1,0 +1,11 @@
+#include "codecs/common/PixelFormat.h"
+
+std::size_t DibRowBytes(LONG width, WORD bitCount) {
+    if (width <= 0 || bitCount == 0 || bitCount > 32)
+        return 0;
+    std::uint64_t bits = static_cast<std::uint64_t>(width) * bitCount;
+    std::uint64_t bytes = ((bits + 31) / 32) * 4;
+    if (bytes > 0x7fffffffu)
+        return 0;
+    return static_cast<std::size_t>(bytes);
+}
