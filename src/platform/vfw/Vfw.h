@@ -10,9 +10,10 @@
 //       LRESULT DriverProc(DWORD_PTR dwDriverId, HDRVR hdrvr, UINT uMsg,
 //                          LPARAM lParam1, LPARAM lParam2);
 //   Life of a driver: DRV_LOAD and DRV_ENABLE before its first instance is
-//   opened; DRV_DISABLE and DRV_FREE when it has been removed and its last
-//   instance has ended (for a shared library also when the process exits
-//   normally). An instance starts with DRV_OPEN (lParam1 = 0, lParam2 = an
+//   opened (their answers are not examined); DRV_DISABLE and DRV_FREE when it
+//   has been removed and its last instance has ended. A driver still
+//   registered when the process exits gets nothing at exit: a library's own
+//   static objects may be gone by then. An instance starts with DRV_OPEN (lParam1 = 0, lParam2 = an
 //   ICOPEN*); a non-zero answer is the instance's id, passed as dwDriverId in
 //   every later message to that instance; 0 refuses the open (the driver may
 //   put an ICERR_* value in ICOPEN::dwError). The instance ends with DRV_CLOSE.
@@ -411,6 +412,11 @@ LRESULT ICDecompressExBegin(HIC hic, DWORD dwFlags, LPBITMAPINFOHEADER lpbiSrc, 
 LRESULT ICDecompressEx(HIC hic, DWORD dwFlags, LPBITMAPINFOHEADER lpbiSrc, LPVOID lpSrc, INT xSrc, INT ySrc,
                        INT dxSrc, INT dySrc, LPBITMAPINFOHEADER lpbiDst, LPVOID lpDst, INT xDst, INT yDst,
                        INT dxDst, INT dyDst);
+
+// Loads one driver library (any file name) and registers it like the ones
+// found in the codec folders; for tests and tools. Returns its handler, or 0
+// when the file is not a driver or a library with that handler is loaded.
+DWORD cadmoICInstallLibrary(const char* path);
 
 // Compares two FourCCs ignoring the case of ASCII letters.
 bool ICHandlerEqual(DWORD a, DWORD b);
