@@ -143,6 +143,9 @@ public:
 
 private:
     DWORD SystemTime() const;
+    void EndTimerPeriod();
+    // Reads one frame into frameBuffer; its size in bytes, or -1.
+    LONG ReadFrame(LONG frame);
 
     MovieClock* clock = nullptr;
 };

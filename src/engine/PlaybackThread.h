@@ -13,7 +13,7 @@
 // must not be called while holding playerLock.
 #pragma once
 
-#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -34,6 +34,7 @@ public:
 
 private:
     void Run();
+    bool StopRequested();
     // Waits up to `ms` milliseconds; returns false when a stop was requested.
     bool WaitFor(int ms);
     // Waits until the stop request or `deadline`; false when stopping.

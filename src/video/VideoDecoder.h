@@ -27,11 +27,11 @@
 #include <memory>
 #include <mutex>
 
+#include "codecs/qx47/Qx47State.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/vfw/DrawDib.h"
 #include "platform/vfw/Vfw.h"
 #include "platform/win32/Types.h"
-#include "video/TavroState.h"
 
 class DibImage;
 
@@ -68,7 +68,7 @@ extern LONG useDrawDib;
 
 class VideoDecoder {
 public:
-    VideoDecoder() = default;
+    VideoDecoder();
     ~VideoDecoder(); // Close
     VideoDecoder(const VideoDecoder&) = delete;
     VideoDecoder& operator=(const VideoDecoder&) = delete;
@@ -82,10 +82,12 @@ public:
     LONG EndDraw();
     LONG StartCodecClock(float framesPerSecond);
     LONG StopCodecClock();
+    // `frameBytes` is the size of the compressed frame at `frameData`; the
+    // codec learns it from the input header's biSizeImage.
     // 0; the codec's non-zero result; or the error of a failed blit.
-    LONG DrawFrame(const void* frameData, DWORD flags);
+    LONG DrawFrame(const void* frameData, DWORD frameBytes, DWORD flags);
     // The codec's result; 0 when not drawing.
-    LONG DecodeWithoutDraw(const void* frameData, DWORD flags);
+    LONG DecodeWithoutDraw(const void* frameData, DWORD frameBytes, DWORD flags);
 
     void GetSourceRect(RECT* r) const;
     void GetDecodeRect(RECT* r) const;
@@ -117,7 +119,16 @@ public:
     void SetScalability(LONG ms, BOOL reset);
     void SetAccessKey(LONG key);
 
-    bool IsTavro() const { return handler == FOURCC_QX47_LOWER; }
+    bool IsTavro() const { return handler == qx47::kHandler; }
+
+    // Called when an allocation fails; it must not return (the player ends
+    // the process with status 8 after telling the user). Without one the
+    // process ends at once with status 8.
+    using FatalErrorProc = void (*)(void* context, INT status);
+    void SetFatalErrorHandler(FatalErrorProc proc, void* context) {
+        fatalError = proc;
+        fatalContext = context;
+    }
 
     // --- fields, in their declared order ---
     HIC codec = nullptr;
@@ -131,10 +142,10 @@ public:
     VideoRect decodeRect; // exchanged under rectLock
     VideoRect windowRect;
     VideoRect viewRect;
-    ShortStateRecord shortState{};
-    ShortStateRecord shortStateRequest{};
-    LongStateRecord longState{};
-    LongStateRecord longStateRequest{};
+    qx47::ShortStateRecord shortState{};
+    qx47::ShortStateRecord shortStateRequest{};
+    qx47::LongStateRecord longState{};
+    qx47::LongStateRecord longStateRequest{};
     VideoRect codecBounds; // written by the Tavro codec after each frame
     VideoRect updatedRect; // exchanged under rectLock
     std::unique_ptr<DibImage> compositeImage;
@@ -151,7 +162,12 @@ public:
 
 private:
     VideoRect DecodeRectSnapshot() const;
+    // Grows or shrinks pixelBuffer to `bytes`, keeping its contents as far as
+    // they fit; false (nothing changed) when the memory cannot be had.
     bool ResizePixelBuffer(DWORD bytes);
+    [[noreturn]] void OutOfMemory();
 
     mutable std::mutex rectLock;
+    FatalErrorProc fatalError = nullptr;
+    void* fatalContext = nullptr;
 };

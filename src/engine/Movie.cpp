@@ -1,0 +1,264 @@
+#include "engine/Movie.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+#include "engine/MovieClock.h"
+#include "engine/OwnerWindow.h"
+#include "platform/mm/Mm.h"
+#include "video/VideoDecoder.h"
+
+namespace {
+
+// Clamps a 64-bit frame number into [first, last]. The arithmetic of Step and
+// the jumps is done in 64 bits so that large offsets (the End key passes
+// 0x40000000) cannot wrap before clamping.
+LONG ClampFrame(long long frame, LONG first, LONG last) {
+    if (frame < first)
+        return first;
+    if (frame > last)
+        return last;
+    return static_cast<LONG>(frame);
+}
+
+void FatalFromDecoder(void* context, INT status) {
+    auto* owner = static_cast<OwnerWindow*>(context);
+    if (owner)
+        owner->FatalError(status);
+    std::_Exit(status);
+}
+
+} // namespace
+
+Movie::Movie() {
+    AVIFileInit();
+}
+
+Movie::~Movie() {
+    CloseStreams();
+    ReleaseFile();
+    AVIFileExit();
+}
+
+HRESULT Movie::OpenFile(const char* path) {
+    if (aviFile)
+        ReleaseFile();
+    videoStream = nullptr;
+    audioStream = nullptr;
+    PAVIFILE file = nullptr;
+    HRESULT hr = AVIFileOpenA(&file, path, OF_SHARE_DENY_WRITE, nullptr);
+    if (hr != AVIERR_OK) {
+        if (file)
+            AVIFileRelease(file);
+        aviFile = nullptr;
+        return hr;
+    }
+    aviFile = file;
+    return 0;
+}
+
+LONG Movie::ReleaseFile() {
+    if (aviFile) {
+        AVIFileRelease(aviFile);
+        aviFile = nullptr;
+    }
+    return 0;
+}
+
+LONG Movie::OpenStreams(OwnerWindow* owner) {
+    if (videoStream || audioStream)
+        CloseStreams();
+    paused = 0;
+    playing = 0;
+    ownerWindow = owner;
+    decoder.reset();
+    waveOut = nullptr;
+    if (!aviFile)
+        return -1;
+
+    // Any failure to get a stream counts as a missing stream: a damaged file
+    // is refused the same way as one without video.
+    if (AVIFileGetStream(aviFile, &videoStream, streamtypeVIDEO, 0) != AVIERR_OK) {
+        videoStream = nullptr;
+        return -1;
+    }
+    if (AVIFileGetStream(aviFile, &audioStream, streamtypeAUDIO, 0) != AVIERR_OK)
+        audioStream = nullptr;
+
+    AVISTREAMINFOA info{};
+    if (AVIStreamInfoA(videoStream, &info, sizeof info) != AVIERR_OK || info.dwScale == 0 ||
+        info.dwRate == 0) {
+        // No usable frame rate: nothing could be timed, so the stream is
+        // refused like a file without video.
+        CloseStreams();
+        return -1;
+    }
+    frameRate =
+        static_cast<float>(static_cast<long double>(info.dwRate) / static_cast<long double>(info.dwScale));
+    return SetupVideo();
+}
+
+LONG Movie::CloseStreams() {
+    Stop();
+    TeardownVideo();
+    CloseAudio();
+    if (videoStream) {
+        AVIStreamRelease(videoStream);
+        videoStream = nullptr;
+    }
+    if (audioStream) {
+        AVIStreamRelease(audioStream);
+        audioStream = nullptr;
+    }
+    return 0;
+}
+
+LONG Movie::SetupVideo() {
+    if (!videoStream)
+        return -20;
+    if (decoder)
+        TeardownVideo();
+    playStartTime = -1;
+
+    AVISTREAMINFOA info{};
+    if (AVIStreamInfoA(videoStream, &info, sizeof info) != AVIERR_OK)
+        return -1;
+    // Frame numbers are signed 32-bit; a stream that cannot be numbered so,
+    // or that has no frame at all, has nothing to show.
+    const long long start = info.dwStart;
+    const long long last = start + static_cast<long long>(info.dwLength) - 1;
+    if (info.dwLength == 0 || last > 0x7fffffffLL)
+        return -1;
+    position = firstFrame = static_cast<LONG>(start);
+    lastFrame = static_cast<LONG>(last);
+    decodedFrame = static_cast<LONG>(start - 1);
+
+    LONG formatSize = 0;
+    if (AVIStreamReadFormat(videoStream, 0, nullptr, &formatSize) != AVIERR_OK ||
+        formatSize != static_cast<LONG>(sizeof(BITMAPINFOHEADER)))
+        return -1;
+    BITMAPINFOHEADER format{};
+    if (AVIStreamReadFormat(videoStream, 0, &format, &formatSize) != AVIERR_OK)
+        return -1;
+    // A frame whose size does not fit the size rule would get a short buffer;
+    // refuse it before anything is allocated.
+    const LONG bytes = FrameBytes(format);
+    if (bytes <= 0)
+        return -1;
+
+    decoder.reset(new (std::nothrow) VideoDecoder());
+    if (!decoder)
+        FatalFromDecoder(ownerWindow, FATAL_NOT_ENOUGH_MEMORY);
+    decoder->SetFatalErrorHandler(&FatalFromDecoder, ownerWindow);
+    if (decoder->Open(info.fccHandler, format) != 0) {
+        TeardownVideo();
+        return -21;
+    }
+
+    frameBuffer.reset(new (std::nothrow) BYTE[static_cast<std::size_t>(bytes)]);
+    if (!frameBuffer)
+        FatalFromDecoder(ownerWindow, FATAL_NOT_ENOUGH_MEMORY);
+    frameBufferSize = bytes;
+    skippedFrames = 0;
+    return 0;
+}
+
+LONG Movie::TeardownVideo() {
+    backgroundImage = nullptr; // owned by the decoder, which goes now
+    frameBuffer.reset();
+    frameBufferSize = 0;
+    if (decoder) {
+        decoder->Close();
+        decoder.reset();
+    }
+    return 0;
+}
+
+LONG Movie::Seek(LONG frame) {
+    if (playing)
+        return -1;
+    position = ClampFrame(frame, firstFrame, lastFrame);
+    if (position == firstFrame) {
+        decodedFrame = -1;
+        prevKeyFrame = -1;
+        nextKeyFrame = -1;
+    }
+    return position;
+}
+
+LONG Movie::Step(LONG count) {
+    if (playing)
+        return -1;
+    position = ClampFrame(static_cast<long long>(position.load()) + count, firstFrame, lastFrame);
+    return position;
+}
+
+LONG Movie::FrameToTime(LONG frame) const {
+    return AVIStreamSampleToTime(videoStream, frame);
+}
+
+LONG Movie::TimeToFrame(LONG time) const {
+    return AVIStreamTimeToSample(videoStream, time);
+}
+
+LONG Movie::IsKeyFrame(LONG frame) const {
+    if (!videoStream)
+        return 0;
+    if (frame < 0)
+        frame = position;
+    return AVIStreamFindSample(videoStream, frame, FIND_PREV | FIND_KEY) == frame ? 1 : 0;
+}
+
+LONG Movie::Play(HDC dc) {
+    if (!videoStream)
+        return -1;
+    if (playing)
+        return -4;
+    playing = 1;
+
+    TIMECAPS caps{};
+    timerPeriod = 1;
+    if (timeGetDevCaps(&caps, sizeof caps) == TIMERR_NOERROR)
+        timerPeriod = std::max<UINT>(caps.wPeriodMin, 1);
+    if (timeBeginPeriod(timerPeriod) != TIMERR_NOERROR)
+        timerPeriod = 0;
+
+    if (paused) {
+        ResumeAudio();
+    } else if (audioStream) {
+        StartAudio(AVIStreamTimeToSample(audioStream, FrameToTime(position)));
+    }
+    paused = 0;
+    BeginDrawing(dc, -1);
+    return 0;
+}
+
+void Movie::EndTimerPeriod() {
+    if (timerPeriod) {
+        timeEndPeriod(timerPeriod);
+        timerPeriod = 0;
+    }
+}
+
+LONG Movie::Stop() {
+    playing = 0;
+    paused = 0;
+    StopAudio();
+    EndDrawing();
+    EndTimerPeriod();
+    return 0;
+}
+
+LONG Movie::Pause() {
+    playing = 0;
+    paused = 1;
+    PauseAudio();
+    EndDrawing();
+    EndTimerPeriod();
+    return 0;
+}
+
+DWORD Movie::SystemTime() const {
+    return clock ? clock->SystemTime() : timeGetTime();
+}

@@ -1,0 +1,182 @@
+// Frame scheduling: which frame belongs on the screen now, and getting it
+// there through the decoder with as little work as possible.
+
+#include <cstdlib>
+#include <new>
+
+#include "engine/Movie.h"
+#include "engine/MovieClock.h"
+#include "video/VideoDecoder.h"
+
+namespace {
+
+// The system clock is a 32-bit millisecond count that may already be past
+// 2^31 (it counts from boot), while playStartTime is a signed field that uses
+// -1 for "not drawing". Start times are therefore kept in 31 bits and
+// differences taken modulo 2^31, which is exact for any play shorter than 24
+// days.
+constexpr DWORD kClockMask = 0x7fffffff;
+
+// Compressed frames larger than this are treated as unreadable rather than
+// grown into: no real frame comes near it, and it bounds what a damaged
+// index can make the player allocate.
+constexpr LONG kMaxFrameBuffer = 256 * 1024 * 1024;
+
+} // namespace
+
+LONG Movie::BeginDrawing(HDC dc, LONG frame) {
+    if (!decoder)
+        return -21;
+    if (!dc)
+        return -22;
+    drawDC = dc;
+    if (frame >= 0)
+        position = frame;
+    if (decoder->BeginDraw(dc, frameRate) != 0) {
+        EndDrawing();
+        return -21;
+    }
+    if (playing)
+        decoder->StartCodecClock(frameRate);
+    playStartTime = static_cast<LONG>(SystemTime() & kClockMask);
+    playStartStreamTime = FrameToTime(position);
+    prevDrawnFrame = position;
+    return 0;
+}
+
+LONG Movie::EndDrawing() {
+    if (!drawDC)
+        return -22;
+    if (decoder) {
+        decoder->StopCodecClock();
+        decoder->EndDraw();
+    }
+    playStartTime = -1;
+    drawDC = nullptr;
+    return 0;
+}
+
+LONG Movie::CurrentStreamTime() {
+    LONG now = clock ? clock->AudioTime(*this) : AudioClock();
+    if (now < 0) {
+        const DWORD elapsed = ((SystemTime() & kClockMask) - static_cast<DWORD>(playStartTime)) & kClockMask;
+        now = static_cast<LONG>(elapsed) + playStartStreamTime;
+    }
+    return now;
+}
+
+LONG Movie::NextFrameDueTime() const {
+    const LONG next = position + 1;
+    // Start from the library's start time of the next frame and settle on the
+    // earliest millisecond that TimeToFrame maps to it, whatever rounding the
+    // two conversions use.
+    LONG t = FrameToTime(next);
+    for (int i = 0; i < 64 && TimeToFrame(t) < next; ++i)
+        ++t;
+    for (int i = 0; i < 64 && t > 0 && TimeToFrame(t - 1) >= next; ++i)
+        --t;
+    return t;
+}
+
+LONG Movie::ReadFrame(LONG frame) {
+    LONG bytes = 0;
+    LONG samples = 0;
+    HRESULT hr = AVIStreamRead(videoStream, frame, 1, frameBuffer.get(), frameBufferSize, &bytes, &samples);
+    if (hr == AVIERR_BUFFERTOOSMALL) {
+        // A compressed frame may exceed the size of the decoded picture (noise
+        // compresses badly); grow once to its size instead of never showing it.
+        LONG needed = 0;
+        if (AVIStreamRead(videoStream, frame, 1, nullptr, 0, &needed, nullptr) != AVIERR_OK ||
+            needed <= frameBufferSize || needed > kMaxFrameBuffer)
+            return -1;
+        std::unique_ptr<BYTE[]> grown(new (std::nothrow) BYTE[static_cast<std::size_t>(needed)]);
+        if (!grown)
+            return -1;
+        frameBuffer = std::move(grown);
+        frameBufferSize = needed;
+        hr = AVIStreamRead(videoStream, frame, 1, frameBuffer.get(), frameBufferSize, &bytes, &samples);
+    }
+    if (hr != AVIERR_OK || samples != 1)
+        return -1;
+    return bytes;
+}
+
+LONG Movie::ShowFrame() {
+    if (!decoder)
+        return -21;
+    if (playStartTime < 0)
+        return -23;
+    if (playing) {
+        LONG frame = TimeToFrame(CurrentStreamTime());
+        if (frame > lastFrame)
+            frame = lastFrame;
+        if (frame < firstFrame)
+            frame = firstFrame;
+        position = frame;
+        if (position == decodedFrame)
+            return 0;
+    } else {
+        if (position > lastFrame)
+            position = lastFrame;
+        if (position == decodedFrame)
+            decodedFrame = -1;
+    }
+    if (PrepareFrame() == 0)
+        return 0;
+    const LONG bytes = ReadFrame(position);
+    if (bytes < 0)
+        return -24;
+    if (decoder->DrawFrame(frameBuffer.get(), static_cast<DWORD>(bytes), 0) != 0)
+        return -21;
+    decodedFrame = position.load();
+    if (playing) {
+        skippedFrames += position - prevDrawnFrame - 1;
+        prevDrawnFrame = position;
+    }
+    return 0;
+}
+
+LONG Movie::PrepareFrame() {
+    const LONG target = position;
+    if (decodedFrame > target)
+        decodedFrame = -1;
+    if (target - decodedFrame == 1)
+        return 1;
+    if (AVIStreamFindSample(videoStream, target, FIND_PREV | FIND_KEY) == target) {
+        prevKeyFrame = target;
+        nextKeyFrame = AVIStreamFindSample(videoStream, target + 1, FIND_NEXT | FIND_KEY);
+        return 1;
+    }
+    if (target - decodedFrame == 2) {
+        CatchUp();
+        return 1;
+    }
+    if (nextKeyFrame < target || prevKeyFrame > target) {
+        prevKeyFrame = AVIStreamFindSample(videoStream, target - 1, FIND_PREV | FIND_KEY);
+        nextKeyFrame = AVIStreamFindSample(videoStream, target + 1, FIND_NEXT | FIND_KEY);
+    }
+    const long long back = std::llabs(static_cast<long long>(target) - prevKeyFrame);
+    const long long ahead = std::llabs(static_cast<long long>(target) - nextKeyFrame);
+    if (back <= ahead || !playing) {
+        CatchUp();
+        return 1;
+    }
+    return 0;
+}
+
+void Movie::CatchUp() {
+    // Start at the key frame when it lies between the decoded frame and the
+    // target. A cached key frame beyond the target is stale (the position went
+    // back without passing the first frame) and must not skip the frames
+    // that the target depends on.
+    if (decodedFrame < prevKeyFrame && prevKeyFrame <= position)
+        decodedFrame = prevKeyFrame - 1;
+    const DWORD flags = playing ? ICDECOMPRESS_HURRYUP : 0;
+    for (LONG i = decodedFrame + 1; i < position; ++i) {
+        const LONG bytes = ReadFrame(i);
+        if (bytes < 0)
+            break;
+        decoder->DecodeWithoutDraw(frameBuffer.get(), static_cast<DWORD>(bytes), flags);
+        decodedFrame = i;
+    }
+}

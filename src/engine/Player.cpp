@@ -1,0 +1,214 @@
+#include "engine/Player.h"
+
+#include <cstdio>
+#include <sys/stat.h>
+
+#include "video/VideoDecoder.h"
+
+std::unique_ptr<Movie> theMovie;
+std::mutex playerLock;
+std::atomic<LONG> playerPlaying{0};
+std::atomic<LONG> playerPaused{0};
+std::atomic<LONG> loopPlayback{0};
+std::unique_ptr<PlaybackThread> playbackThreadHandle;
+LONG fileSizeKB = 0;
+
+namespace {
+
+bool MovieLoaded() {
+    return theMovie && theMovie->aviFile;
+}
+
+// Ends the playback thread. Never called with playerLock held: the thread
+// finishes its current step (which takes the lock) before it sees the request.
+void EndPlaybackThread() {
+    if (playbackThreadHandle) {
+        playbackThreadHandle->Stop();
+        playbackThreadHandle.reset();
+    }
+}
+
+// Frame numbers are 32-bit; offsets computed in 64 bits are clamped to that
+// range before Movie::Seek and Movie::Step clamp them to the movie.
+LONG ClampToLong(long long v) {
+    if (v > 0x7fffffffLL)
+        return 0x7fffffff;
+    if (v < -0x7fffffffLL - 1)
+        return static_cast<LONG>(-0x7fffffffLL - 1);
+    return static_cast<LONG>(v);
+}
+
+} // namespace
+
+void CreatePlayer(OwnerWindow* window) {
+    playerPaused = 0;
+    playerPlaying = 0;
+    playbackThreadHandle.reset();
+    theMovie = std::make_unique<Movie>();
+}
+
+void DestroyPlayer(OwnerWindow* window) {
+    EndPlaybackThread();
+    theMovie.reset();
+}
+
+INT OpenMovie(OwnerWindow* window, const char* path) {
+    if (!theMovie || !path)
+        return 0;
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file)
+        return 0;
+    struct stat st {};
+    const long long size = fstat(fileno(file), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+    std::fclose(file);
+    fileSizeKB = ClampToLong(size / 1024);
+
+    if (theMovie->aviFile)
+        window->SendCommand(IDM_CLOSE);
+    // The Close command's handler closes the movie; make sure of it even if
+    // the window does not route the command here (the new file must never be
+    // opened over a playing one).
+    if (theMovie->aviFile)
+        CloseMovie(window);
+
+    if (theMovie->OpenFile(path) != 0) {
+        window->ShowMessageBox("Error: Cannot open AVI file", "Vorple Error", MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    if (theMovie->OpenStreams(window) != 0) {
+        window->ShowMessageBox("Error: Cannot read Video or Audio stream", "Vorple Error",
+                               MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    window->PostFitWindow();
+    return 1;
+}
+
+void CloseMovie(OwnerWindow* window) {
+    if (theMovie && !theMovie->aviFile)
+        return;
+    if (theMovie) {
+        StopPlayback(window);
+        EndPlaybackThread();
+        theMovie->CloseStreams();
+        theMovie->ReleaseFile();
+    }
+    window->PostFitWindow();
+}
+
+void PaintMovie(HDC paintDC) {
+    if (!MovieLoaded() || playerPlaying)
+        return;
+    theMovie->BeginDrawing(paintDC, -1);
+    theMovie->ShowFrame();
+    theMovie->EndDrawing();
+}
+
+void RealizeMoviePalette(OwnerWindow* window, const void* changer) {
+    if (!theMovie || !theMovie->decoder || changer == window)
+        return;
+    HPALETTE pal = theMovie->decoder->palette;
+    HDC dc = theMovie->drawDC;
+    if (!pal || !dc)
+        return;
+    HPALETTE previous = SelectPalette(dc, pal, FALSE);
+    RealizePalette(dc);
+    if (previous)
+        SelectPalette(dc, previous, FALSE);
+}
+
+void StartPlayback(OwnerWindow* window) {
+    if (!MovieLoaded() || playerPlaying)
+        return;
+    // After a failed stream open the file is attached without a playable
+    // video stream: refuse instead of setting playerPlaying on it.
+    if (!theMovie->videoStream || !theMovie->decoder)
+        return;
+    if (!playerPaused && !playbackThreadHandle)
+        playbackThreadHandle = std::make_unique<PlaybackThread>(theMovie.get());
+    HDC dc = window->GetDC();
+    if (theMovie->Play(dc) != 0) {
+        // Refused (for example still playing after the end was reached and
+        // before the posted Stop arrives): the context is not in use.
+        if (dc)
+            window->ReleaseDC(dc);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> guard(playerLock);
+        playerPaused = 0;
+        playerPlaying = 1;
+    }
+    if (playbackThreadHandle)
+        playbackThreadHandle->Wake();
+}
+
+void StopPlayback(OwnerWindow* window) {
+    if (!MovieLoaded())
+        return;
+    {
+        std::lock_guard<std::mutex> guard(playerLock);
+        playerPaused = 0;
+        playerPlaying = 0;
+    }
+    HDC dc = theMovie->drawDC;
+    theMovie->Stop();
+    theMovie->skippedFrames = 0;
+    if (dc)
+        window->ReleaseDC(dc);
+}
+
+void PausePlayback(OwnerWindow* window) {
+    if (!MovieLoaded() || !playerPlaying)
+        return;
+    {
+        std::lock_guard<std::mutex> guard(playerLock);
+        playerPlaying = 0;
+        playerPaused = 1;
+    }
+    HDC dc = theMovie->drawDC;
+    theMovie->Pause();
+    if (dc)
+        window->ReleaseDC(dc);
+}
+
+void SeekToFrame(OwnerWindow* window, LONG frame) {
+    if (!MovieLoaded())
+        return;
+    if (playerPlaying || playerPaused) {
+        StopPlayback(window);
+        theMovie->Seek(frame);
+        StartPlayback(window);
+    } else {
+        theMovie->Seek(frame);
+    }
+}
+
+void StepPlayback(OwnerWindow* window, LONG count) {
+    if (!MovieLoaded())
+        return;
+    if (playerPlaying || playerPaused)
+        StopPlayback(window);
+    theMovie->Step(count);
+}
+
+void JumpPercent(OwnerWindow* window, LONG percent) {
+    if (!MovieLoaded())
+        return;
+    if (playerPlaying || playerPaused)
+        StopPlayback(window);
+    // The factor is the single-precision 0.01 (0.0099999998), applied in
+    // double so that 10 % of 1000 frames is 99, not 100.
+    const double frames = static_cast<double>(theMovie->lastFrame) - theMovie->firstFrame + 1;
+    const long long offset = static_cast<long long>(percent * static_cast<double>(0.01f) * frames);
+    theMovie->Seek(ClampToLong(theMovie->position + offset));
+}
+
+void JumpSeconds(OwnerWindow* window, LONG seconds) {
+    if (!MovieLoaded())
+        return;
+    if (playerPlaying || playerPaused)
+        StopPlayback(window);
+    const LONG frames = static_cast<LONG>(theMovie->frameRate + 0.5f);
+    theMovie->Step(ClampToLong(static_cast<long long>(seconds) * frames));
+}
