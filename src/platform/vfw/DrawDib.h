@@ -10,8 +10,8 @@
 //
 // Conversion: to a DC of 16, 24 or 32 bits the colours are converted
 // exactly (16 bits truncate to 5-5-5). To an 8-bit DC, a deeper source is
-// dithered to the DrawDib palette (DrawDibSetPalette, or a default
-// 6x6x6-cube palette when none is set) and the picture lands there as those
+// dithered to the DrawDib palette (DrawDibSetPalette, or the codecs' default
+// palette of system colours, colour cube and grey ramp when none is set) and the picture lands there as those
 // palette indices, mapped to the destination's colours; an 8-bit source is
 // mapped to the nearest destination colours. Stretching is nearest-pixel.
 //

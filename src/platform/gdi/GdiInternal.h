@@ -1,0 +1,12 @@
+// Entry points of the GDI stand-in for DrawDib, which draws from plain pixel
+// memory rather than from a device context. Not for the engine.
+#pragma once
+
+#include "platform/gdi/Gdi.h"
+#include "platform/gdi/PixelBlitter.h"
+
+// Stretches `src` (sx, sy, sw, sh) onto `hdcDest` (dx, dy, dw, dh) exactly as
+// StretchBlt would from a DC showing `src`. `src` must not be memory of the
+// destination. FALSE with the last error set for a bad DC.
+BOOL GdiStretchFromMap(HDC hdcDest, int dx, int dy, int dw, int dh, const PixelMap& src, int sx, int sy,
+                       int sw, int sh);
