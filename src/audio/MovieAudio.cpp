@@ -1,0 +1,281 @@
+// The movie's sound: the ring of wave buffers that streams the PCM audio to
+// the wave device, the device's notifications that keep the ring full, and the
+// audio clock that the video follows.
+#include "engine/Movie.h"
+
+#include "engine/OwnerWindow.h"
+#include "platform/mm/Mm.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+Movie* callbackMovie = nullptr;
+LONG lastClockValue = 0;
+LONG clockRepeatCount = 0;
+DWORD clockRepeatStart = 0;
+
+namespace {
+
+constexpr LONG kPrefillBlocks = 7;
+// The largest block we accept. Real files use blocks of tens to hundreds of
+// kilobytes; a header claiming more is damaged, and 32 buffers of it would
+// exhaust memory instead of playing.
+constexpr std::int64_t kMaxBlockBytes = 16 * 1024 * 1024;
+
+WAVEHDR* Header(const std::unique_ptr<BYTE[]>& buffer) {
+    return reinterpret_cast<WAVEHDR*>(buffer.get());
+}
+
+// n x 1000 / perSecond rounded to the nearest unit, without overflow.
+std::int64_t ToMilliseconds(std::uint32_t n, LONG perSecond) {
+    const auto divisor = static_cast<std::int64_t>(perSecond);
+    return (static_cast<std::int64_t>(n) * 2000 + divisor) / (2 * divisor);
+}
+
+} // namespace
+
+LONG Movie::OpenAudio() {
+    audioBaseTime = -1;
+    if (!audioStream)
+        return -10;
+    if (waveOut)
+        CloseAudio();
+
+    AVISTREAMINFOA info{};
+    if (AVIStreamInfoA(audioStream, &info, sizeof info) != AVIERR_OK)
+        return -12;
+    // A block of 0 samples could never be read or timed, and one too large to
+    // allocate is damage: neither stream is playable.
+    const std::int64_t samples =
+        static_cast<std::int64_t>(info.dwSuggestedBufferSize) * static_cast<std::int64_t>(info.dwSampleSize);
+    if (samples <= 0 || samples * info.dwSampleSize > kMaxBlockBytes)
+        return -12;
+    sampleSize = static_cast<LONG>(info.dwSampleSize);
+    blockSamples = static_cast<LONG>(samples);
+    lastAudioBlock = static_cast<LONG>(info.dwStart + info.dwLength / static_cast<DWORD>(blockSamples));
+    audioInitialFrames = static_cast<LONG>(std::min<DWORD>(info.dwInitialFrames, INT32_MAX));
+    if (info.dwInitialFrames >= static_cast<DWORD>(waveBufferCount)) {
+        CloseAudio();
+        return -11;
+    }
+
+    // Only the record's own size is read, whatever the stream stores: a longer
+    // stored format (extra codec bytes) is cut, a shorter PCM one leaves the
+    // remaining fields, cbSize among them, at 0.
+    WAVEFORMATEX format{};
+    LONG formatSize = sizeof format;
+    const HRESULT read = AVIStreamReadFormat(audioStream, 0, &format, &formatSize);
+    if ((read != AVIERR_OK && read != AVIERR_BUFFERTOOSMALL) || format.wFormatTag != WAVE_FORMAT_PCM) {
+        CloseAudio();
+        return -12;
+    }
+    if (formatSize < static_cast<LONG>(sizeof format))
+        format.cbSize = 0;
+    samplesPerSecond = static_cast<LONG>(std::min<DWORD>(format.nSamplesPerSec, INT32_MAX));
+    bytesPerSecond = static_cast<LONG>(std::min<DWORD>(format.nAvgBytesPerSec, INT32_MAX));
+
+    if (waveOutOpen(&waveOut, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&WaveCallback),
+                    reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
+        waveOut = nullptr;
+        CloseAudio();
+        return -13;
+    }
+
+    const std::size_t blockBytes =
+        static_cast<std::size_t>(sampleSize) * static_cast<std::size_t>(blockSamples);
+    for (auto& buffer : waveBuffers) {
+        buffer.reset(new (std::nothrow) BYTE[sizeof(WAVEHDR) + blockBytes]);
+        if (!buffer) {
+            if (ownerWindow)
+                ownerWindow->FatalError(FATAL_NOT_ENOUGH_MEMORY);
+            std::abort();
+        }
+        WAVEHDR* header = new (buffer.get()) WAVEHDR{};
+        header->lpData = reinterpret_cast<char*>(buffer.get() + sizeof(WAVEHDR));
+        header->dwBufferLength = static_cast<DWORD>(blockBytes);
+        if (waveOutPrepareHeader(waveOut, header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+            CloseAudio();
+            return -14;
+        }
+    }
+    return 0;
+}
+
+LONG Movie::CloseAudio() {
+    audioBaseTime = -1;
+    // A buffer must never be freed while the device still holds it: take them
+    // all back first. With audioBaseTime at -1 their notifications refill nothing.
+    if (waveOut)
+        waveOutReset(waveOut);
+    for (auto& buffer : waveBuffers) {
+        if (!buffer)
+            continue;
+        if (waveOut)
+            waveOutUnprepareHeader(waveOut, Header(buffer), sizeof(WAVEHDR));
+        buffer.reset();
+    }
+    if (waveOut) {
+        waveOutClose(waveOut);
+        waveOut = nullptr;
+    }
+    return 0;
+}
+
+LONG Movie::StartAudio(LONG sample) {
+    if (paused) {
+        ResumeAudio();
+        return 0;
+    }
+    const LONG status = OpenAudio();
+    if (status != 0)
+        return status;
+    nextAudioBlock = sample / blockSamples;
+    // A new play starts a new clock: a repetition counted at the end of the
+    // last play must not add its age to this one's first readings.
+    lastClockValue = -1;
+    clockRepeatCount = 0;
+
+    // Paused while the ring fills, so that no done notification touches the
+    // ring before the prefill is complete.
+    waveOutPause(waveOut);
+    ringWrite = ringSubmit = ringQueued = 0;
+    audioBaseTime = AVIStreamSampleToTime(audioStream, nextAudioBlock * blockSamples);
+    ReadBlocks(std::max(audioInitialFrames, kPrefillBlocks));
+    SubmitBlocks();
+    waveOutRestart(waveOut);
+    return 0;
+}
+
+LONG Movie::StopAudio() {
+    if (!waveOut)
+        return -10;
+    waveOutReset(waveOut);
+    ringWrite = ringSubmit = ringQueued = 0;
+    CloseAudio();
+    return 0;
+}
+
+LONG Movie::PauseAudio() {
+    if (!waveOut)
+        return -10;
+    waveOutPause(waveOut);
+    return 0;
+}
+
+LONG Movie::ResumeAudio() {
+    if (!waveOut)
+        return -10;
+    // The position carries on from where it stopped, so the clock does too; a
+    // repetition counted before the pause must not add the paused time.
+    clockRepeatCount = 0;
+    waveOutRestart(waveOut);
+    return 0;
+}
+
+LONG Movie::ReadBlocks(LONG count) {
+    const LONG blockBytes = sampleSize * blockSamples;
+    LONG read = 0;
+    while (read < count) {
+        const std::int64_t block = static_cast<std::int64_t>(nextAudioBlock) + read;
+        if (block > lastAudioBlock)
+            break;
+        const std::int64_t start = block * blockSamples;
+        if (start > INT32_MAX)
+            break;
+        // Never overwrite a buffer the device still holds.
+        const LONG waiting = (ringWrite - ringSubmit + waveBufferCount) % waveBufferCount;
+        if (ringQueued + waiting >= waveBufferCount)
+            break;
+        LONG bytes = 0;
+        LONG samples = 0;
+        const HRESULT hr =
+            AVIStreamRead(audioStream, static_cast<LONG>(start), blockSamples,
+                          Header(waveBuffers[ringWrite])->lpData, blockBytes, &bytes, &samples);
+        if (hr != AVIERR_OK || bytes < blockBytes)
+            break;
+        ringWrite = (ringWrite + 1) % waveBufferCount;
+        ++read;
+    }
+    nextAudioBlock += read;
+    return read;
+}
+
+LONG Movie::SubmitBlocks() {
+    LONG submitted = 0;
+    while (ringQueued < waveBufferCount && ringSubmit != ringWrite && submitted < waveBufferCount) {
+        // A device that refuses the buffer (its server has gone) keeps it
+        // waiting here rather than counting it as queued.
+        if (waveOutWrite(waveOut, Header(waveBuffers[ringSubmit]), sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
+            break;
+        ++ringQueued;
+        ringSubmit = (ringSubmit + 1) % waveBufferCount;
+        ++submitted;
+    }
+    return submitted;
+}
+
+LONG Movie::OnBufferDone() {
+    // A buffer that comes back while paused (it finished just before the
+    // device stopped) is still refilled: the device is paused, so the new one
+    // waits, and the ring keeps its depth for the resume. Only a stopped movie,
+    // whose device is being reset, ignores its buffers.
+    if (audioBaseTime < 0 || (!playing && !paused))
+        return -1;
+    ReadBlocks(1);
+    --ringQueued;
+    SubmitBlocks();
+    return 0;
+}
+
+void WaveCallback(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2) {
+    switch (message) {
+    case MM_WOM_OPEN:
+        callbackMovie = reinterpret_cast<Movie*>(instance);
+        break;
+    case MM_WOM_CLOSE:
+        callbackMovie = nullptr;
+        break;
+    case MM_WOM_DONE:
+        if (callbackMovie)
+            callbackMovie->OnBufferDone();
+        break;
+    default:
+        break;
+    }
+}
+
+LONG Movie::AudioClock() {
+    if (!waveOut)
+        return -10;
+    MMTIME time{};
+    time.wType = TIME_SAMPLES;
+    if (waveOutGetPosition(waveOut, &time, sizeof time) != MMSYSERR_NOERROR)
+        return -14;
+    std::int64_t value = -1;
+    const LONG base = audioBaseTime;
+    if (time.wType == TIME_SAMPLES && samplesPerSecond > 0)
+        value = ToMilliseconds(time.u.sample, samplesPerSecond) + base;
+    else if (time.wType == TIME_BYTES && bytesPerSecond > 0)
+        value = ToMilliseconds(time.u.cb, bytesPerSecond) + base;
+    if (base < 0 || value < 0)
+        return -1;
+    const auto reading = static_cast<LONG>(std::min<std::int64_t>(value, INT32_MAX));
+
+    // A coarse device repeats its position; carry the clock on with the
+    // system clock until the position moves again.
+    if (reading == lastClockValue) {
+        if (clockRepeatCount == 0) {
+            clockRepeatStart = timeGetTime();
+            clockRepeatCount = 1;
+            return reading;
+        }
+        ++clockRepeatCount;
+        const std::int64_t smoothed = static_cast<std::int64_t>(reading) + (timeGetTime() - clockRepeatStart);
+        return static_cast<LONG>(std::min<std::int64_t>(smoothed, INT32_MAX));
+    }
+    lastClockValue = reading;
+    clockRepeatCount = 0;
+    return reading;
+}

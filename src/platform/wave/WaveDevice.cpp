@@ -1,0 +1,27 @@
+#include "platform/wave/WaveDevice.h"
+
+WaveDevice::WaveDevice(const WAVEFORMATEX& format, WAVECALLBACK callback, DWORD_PTR instance)
+    : format_(format), notifier_(std::make_unique<WaveNotifier>(Handle(), callback, instance)) {
+    format_.cbSize = 0; // PCM carries no extra bytes; whatever followed was never copied
+}
+
+WaveDevice::~WaveDevice() = default;
+
+MMRESULT WaveDevice::Prepare(WAVEHDR* header) {
+    header->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+UINT WaveDevice::PositionType(UINT requested) const {
+    return requested == TIME_BYTES ? TIME_BYTES : TIME_SAMPLES;
+}
+
+void WaveDevice::MarkQueued(WAVEHDR* header) {
+    header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    header->lpNext = nullptr;
+}
+
+void WaveDevice::Complete(WAVEHDR* header) {
+    header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    notifier_->Post(MM_WOM_DONE, reinterpret_cast<DWORD_PTR>(header));
+}
