@@ -26,13 +26,18 @@
 // uses it is the caller's error, as with the system library.
 //
 // Choices where the published library leaves room (callers may rely on them):
-// - Time conversions use 64-bit intermediates. AVIStreamSampleToTime gives
-//   the start time of the sample in ms, rounded down:
-//   floor(sample * scale * 1000 / rate). AVIStreamTimeToSample gives the
-//   sample playing at that time, rounded down: floor(time * rate / (scale *
-//   1000)); the two are inverse (TimeToSample(SampleToTime(n)) == n). Results
-//   are clamped to the signed 32-bit range. Neither clamps to the stream's
-//   range: callers clamp (the engine does). On a bad handle both return -1.
+// - Time conversions use exact 128-bit intermediates. AVIStreamSampleToTime
+//   gives the start time of the sample in ms rounded up,
+//   ceil(sample * scale * 1000 / rate): the first whole millisecond at which
+//   the sample plays. AVIStreamTimeToSample gives the sample playing at that
+//   time, rounded down: floor(time * rate / (scale * 1000)). So
+//   TimeToSample(SampleToTime(n)) == n whenever a sample lasts at least 1 ms
+//   (every video stream below 1000 fps). Results are clamped to the signed
+//   32-bit range; neither clamps to the stream's range (callers do: the
+//   engine clamps frames). On a bad handle both return -1.
+// - AVISTREAMINFO.dwLength and AVIStreamLength count the samples the index
+//   holds, which can be fewer than a damaged header claims; every sample in
+//   [dwStart, dwStart + dwLength) can be read.
 // - AVIStreamRead clamps the request to the stream's end; a start outside
 //   [start, start + length) reads 0 samples and returns AVIERR_OK with
 //   *plBytes = *plSamples = 0. With lSamples = AVISTREAMREAD_CONVENIENT a
@@ -44,8 +49,13 @@
 // - AVIStreamReadFormat copies at most *lpcbFormat bytes and always stores the
 //   full size of the format in *lpcbFormat; a buffer too small for the whole
 //   format gets the first part and AVIERR_BUFFERTOOSMALL.
-// - AVIStreamFindSample: positions outside the stream are clamped into it for
-//   FIND_PREV and make FIND_NEXT fail from the end; no match gives -1.
+// - AVIStreamFindSample searches from lPos inclusive: FIND_PREV finds the
+//   nearest match at or before lPos, FIND_NEXT at or after it (FIND_PREV when
+//   neither is given). FIND_KEY matches key frames, FIND_ANY samples with
+//   data, no type flag any sample. A position past the end is clamped to the
+//   last sample for FIND_PREV, one before the start to the first for
+//   FIND_NEXT; otherwise no match gives -1. Every sample of a fixed-size
+//   stream is a key sample.
 // - Streams whose rate or scale is 0 are refused at open: AVIFileGetStream
 //   skips them as if absent, so the engine never divides by zero.
 // - A rebuilt index (no idx1/indx, or one that cannot be trusted) takes its

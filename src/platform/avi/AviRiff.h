@@ -116,10 +116,12 @@ struct AVISTDINDEXENTRY {
 static_assert(sizeof(AVIMETAINDEX) == 12);
 static_assert(sizeof(AVISUPERINDEXENTRY) == 16);
 static_assert(sizeof(AVISTDINDEXENTRY) == 8);
+namespace avi {
 // A super index: AVIMETAINDEX, DWORD dwReserved[3], then entries.
-constexpr DWORD kSuperIndexHeaderSize = 12 + 12;
+inline constexpr DWORD kSuperIndexHeaderSize = 12 + 12;
 // A standard index: AVIMETAINDEX, QWORD qwBaseOffset, DWORD dwReserved, entries.
-constexpr DWORD kStdIndexHeaderSize = 12 + 8 + 4;
+inline constexpr DWORD kStdIndexHeaderSize = 12 + 8 + 4;
+} // namespace avi
 
 namespace avi {
 

@@ -1,0 +1,341 @@
+// Files written by AviWriter read back through the AVIFile API with every
+// field, sample and key flag intact.
+#include "platform/avi/AviFile.h"
+#include "platform/avi/AviWriter.h"
+#include "support/TempDir.h"
+#include "support/TestAvi.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+using namespace cadmo::test;
+
+namespace {
+
+// An open file with its first video and audio streams, released at the end.
+struct Opened {
+    PAVIFILE file = nullptr;
+    PAVISTREAM video = nullptr;
+    PAVISTREAM audio = nullptr;
+    HRESULT hr = AVIERR_ERROR;
+
+    explicit Opened(const std::string& path) {
+        AVIFileInit();
+        hr = AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr);
+        if (hr == AVIERR_OK) {
+            AVIFileGetStream(file, &video, streamtypeVIDEO, 0);
+            AVIFileGetStream(file, &audio, streamtypeAUDIO, 0);
+        }
+    }
+    ~Opened() {
+        if (video)
+            AVIStreamRelease(video);
+        if (audio)
+            AVIStreamRelease(audio);
+        if (file)
+            AVIFileRelease(file);
+        AVIFileExit();
+    }
+};
+
+AVISTREAMINFOA Info(PAVISTREAM s) {
+    AVISTREAMINFOA info{};
+    EXPECT_EQ(AVIStreamInfoA(s, &info, sizeof info), AVIERR_OK);
+    return info;
+}
+
+std::vector<BYTE> ReadFrame(PAVISTREAM s, LONG frame) {
+    std::vector<BYTE> buffer(1 << 16);
+    LONG bytes = -1, samples = -1;
+    EXPECT_EQ(AVIStreamRead(s, frame, 1, buffer.data(), static_cast<LONG>(buffer.size()), &bytes, &samples),
+              AVIERR_OK);
+    EXPECT_EQ(samples, 1);
+    buffer.resize(static_cast<std::size_t>(std::max<LONG>(bytes, 0)));
+    return buffer;
+}
+
+} // namespace
+
+TEST(AviRoundTrip, HeadersAndFormatsSurvive) {
+    TempDir dir;
+    TestAviSpec spec;
+    spec.width = 33;
+    spec.height = 7;
+    spec.rate = 30000;
+    spec.scale = 1001;
+    spec.start = 5;
+    spec.frames = 100;
+    spec.initialFrames = 2;
+    spec.suggestedBufferSize = 4096;
+    spec.handler = mmioFOURCC('D', 'I', 'B', ' ');
+    spec.audioInitialFrames = 3;
+    spec.sampleRate = 11025;
+    spec.channels = 1;
+    spec.bitsPerSample = 8;
+    const std::string path = dir.File("a.avi");
+    ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
+
+    Opened o(path);
+    ASSERT_EQ(o.hr, AVIERR_OK);
+    ASSERT_TRUE(o.video && o.audio);
+
+    const AVISTREAMINFOA v = Info(o.video);
+    EXPECT_EQ(v.fccType, streamtypeVIDEO);
+    EXPECT_EQ(v.fccHandler, spec.handler);
+    EXPECT_EQ(v.dwRate, 30000u);
+    EXPECT_EQ(v.dwScale, 1001u);
+    EXPECT_EQ(v.dwStart, 5u);
+    EXPECT_EQ(v.dwLength, 100u);
+    EXPECT_EQ(v.dwInitialFrames, 2u);
+    EXPECT_EQ(v.dwSuggestedBufferSize, 4096u);
+    EXPECT_EQ(v.dwSampleSize, 0u);
+    EXPECT_EQ(v.rcFrame.right, 33);
+    EXPECT_EQ(v.rcFrame.bottom, 7);
+
+    const AVISTREAMINFOA a = Info(o.audio);
+    EXPECT_EQ(a.fccType, streamtypeAUDIO);
+    EXPECT_EQ(a.dwSampleSize, 1u);
+    EXPECT_EQ(a.dwScale, 1u);
+    EXPECT_EQ(a.dwRate, 11025u);
+    EXPECT_EQ(a.dwInitialFrames, 3u);
+    EXPECT_EQ(a.dwLength, TestAudioBytesBefore(spec, spec.frames));
+
+    // The format: size query with no buffer, then the read, never past the
+    // caller's size.
+    LONG size = 0;
+    ASSERT_EQ(AVIStreamReadFormat(o.video, 0, nullptr, &size), AVIERR_OK);
+    ASSERT_EQ(size, 40);
+    std::vector<BYTE> format(64, 0xee);
+    LONG small = 20;
+    EXPECT_EQ(AVIStreamReadFormat(o.video, 0, format.data(), &small), AVIERR_BUFFERTOOSMALL);
+    EXPECT_EQ(small, 40);
+    EXPECT_EQ(format[20], 0xee);
+    ASSERT_EQ(AVIStreamReadFormat(o.video, 0, format.data(), &size), AVIERR_OK);
+    const BITMAPINFOHEADER expected = TestBitmapHeader(spec);
+    EXPECT_EQ(std::memcmp(format.data(), &expected, sizeof expected), 0);
+
+    AVIFILEINFOA fi{};
+    ASSERT_EQ(AVIFileInfoA(o.file, &fi, sizeof fi), AVIERR_OK);
+    EXPECT_EQ(fi.dwStreams, 2u);
+    EXPECT_EQ(fi.dwWidth, 33u);
+    EXPECT_EQ(fi.dwHeight, 7u);
+    EXPECT_EQ(fi.dwRate, 30000u);
+    EXPECT_EQ(fi.dwScale, 1001u);
+    EXPECT_EQ(fi.dwLength, 100u);
+    EXPECT_TRUE(fi.dwFlags & AVIFILEINFO_HASINDEX);
+    EXPECT_TRUE(fi.dwFlags & AVIFILEINFO_ISINTERLEAVED);
+    EXPECT_TRUE(fi.dwCaps & AVIFILECAPS_CANREAD);
+
+    PAVISTREAM none = reinterpret_cast<PAVISTREAM>(1);
+    EXPECT_EQ(AVIFileGetStream(o.file, &none, streamtypeVIDEO, 1), AVIERR_NODATA);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(AVIFileGetStream(o.file, &none, streamtypeMIDI, 0), AVIERR_NODATA);
+}
+
+// Start 5, length 100, key frames every 10th frame (5, 15, ... 95) and the
+// conversions at both ends of the stream.
+TEST(AviRoundTrip, FindSampleAndTimeAtBothEnds) {
+    TempDir dir;
+    TestAviSpec spec;
+    spec.start = 5;
+    spec.frames = 100;
+    spec.rate = 15;
+    spec.keys.resize(100);
+    for (int i = 0; i < 100; i += 10)
+        spec.keys[static_cast<std::size_t>(i)] = true;
+    const std::string path = dir.File("k.avi");
+    ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
+    Opened o(path);
+    ASSERT_TRUE(o.video);
+
+    EXPECT_EQ(AVIStreamStart(o.video), 5);
+    EXPECT_EQ(AVIStreamLength(o.video), 100);
+    EXPECT_EQ(AVIStreamEnd(o.video), 105);
+
+    const LONG prevKey = FIND_PREV | FIND_KEY, nextKey = FIND_NEXT | FIND_KEY;
+    EXPECT_EQ(prevKey, 0x14);
+    EXPECT_EQ(nextKey, 0x11);
+    EXPECT_EQ(AVIStreamFindSample(o.video, 5, prevKey), 5);
+    EXPECT_EQ(AVIStreamFindSample(o.video, 14, prevKey), 5);
+    EXPECT_EQ(AVIStreamFindSample(o.video, 15, prevKey), 15);
+    EXPECT_EQ(AVIStreamFindSample(o.video, 4, prevKey), -1);
+    EXPECT_EQ(AVIStreamFindSample(o.video, 104, prevKey), 95);
+    EXPECT_EQ(AVIStreamFindSample(o.video, 1 << 30, prevKey), 95);
+    EXPECT_EQ(AVIStreamFindSample(o.video, 6, nextKey), 15);
+    EXPECT_EQ(AVIStreamFindSample(o.video, 15, nextKey), 15);
+    EXPECT_EQ(AVIStreamFindSample(o.video, 96, nextKey), -1);
+    EXPECT_EQ(AVIStreamFindSample(o.video, 105, nextKey), -1);
+    EXPECT_EQ(AVIStreamFindSample(o.video, -7, nextKey), 5);
+    EXPECT_EQ(AVIStreamFindSample(o.video, 50, FIND_NEXT | FIND_ANY), 50);
+    EXPECT_EQ(AVIStreamFindSample(o.video, 16, prevKey | FIND_INDEX), 10);
+    EXPECT_EQ(AVIStreamFindSample(o.video, 16, prevKey | FIND_SIZE),
+              static_cast<LONG>(TestFrameSize(spec, 10)));
+
+    // 15 fps: frame n starts at n * 66.67 ms, rounded up to the first whole ms.
+    EXPECT_EQ(AVIStreamSampleToTime(o.video, 5), 334);
+    EXPECT_EQ(AVIStreamSampleToTime(o.video, 104), 6934);
+    EXPECT_EQ(AVIStreamTimeToSample(o.video, 334), 5);
+    EXPECT_EQ(AVIStreamTimeToSample(o.video, 333), 4);
+    EXPECT_EQ(AVIStreamTimeToSample(o.video, 6999), 104);
+    EXPECT_EQ(AVIStreamTimeToSample(o.video, 7000), 105);
+    for (LONG n = -3; n < 110; ++n)
+        EXPECT_EQ(AVIStreamTimeToSample(o.video, AVIStreamSampleToTime(o.video, n)), n);
+    // No overflow where sample x scale x 1000 passes 32 bits, and saturation
+    // past the range.
+    EXPECT_EQ(AVIStreamSampleToTime(o.video, 3000000), 200000000);
+    EXPECT_EQ(AVIStreamSampleToTime(o.video, 0x7fffffff), 0x7fffffff);
+    EXPECT_EQ(AVIStreamSampleToTime(nullptr, 1), -1);
+}
+
+// Every frame and every byte of audio reads back, across chunk boundaries,
+// with the buffer rules of AVIStreamRead.
+TEST(AviRoundTrip, ReadsEverySampleAndHonoursBufferSizes) {
+    TempDir dir;
+    TestAviSpec spec;
+    spec.frames = 20;
+    spec.frameSizes.resize(20);
+    for (int i = 0; i < 20; ++i)
+        spec.frameSizes[static_cast<std::size_t>(i)] = static_cast<DWORD>(100 + i * 37);
+    spec.frameSizes[7] = 0; // a dropped frame still takes its slot
+    const std::string path = dir.File("r.avi");
+    ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
+    Opened o(path);
+    ASSERT_TRUE(o.video && o.audio);
+
+    for (int f = 0; f < 20; ++f)
+        EXPECT_EQ(ReadFrame(o.video, f), TestFrameBytes(f, spec.frameSizes[static_cast<std::size_t>(f)]))
+            << f;
+
+    LONG bytes = -1, samples = -1;
+    std::vector<BYTE> tiny(10);
+    EXPECT_EQ(AVIStreamRead(o.video, 3, 1, tiny.data(), 10, &bytes, &samples), AVIERR_BUFFERTOOSMALL);
+    EXPECT_EQ(bytes, 211); // the size that is needed
+    EXPECT_EQ(samples, 0);
+    EXPECT_EQ(AVIStreamRead(o.video, 3, 1, nullptr, 0, &bytes, &samples), AVIERR_OK);
+    EXPECT_EQ(bytes, 211);
+    EXPECT_EQ(samples, 1);
+    // Outside the stream: nothing read, no error.
+    EXPECT_EQ(AVIStreamRead(o.video, 20, 1, tiny.data(), 10, &bytes, &samples), AVIERR_OK);
+    EXPECT_EQ(bytes, 0);
+    EXPECT_EQ(AVIStreamRead(o.video, -1, 1, tiny.data(), 10, &bytes, &samples), AVIERR_OK);
+    EXPECT_EQ(samples, 0);
+    EXPECT_EQ(AVIStreamRead(o.video, 0, -5, tiny.data(), 10, &bytes, &samples), AVIERR_BADPARAM);
+
+    // Audio: 4-byte samples, read in odd-sized pieces that straddle chunks.
+    const LONG total = AVIStreamLength(o.audio);
+    ASSERT_EQ(total, static_cast<LONG>(TestAudioBytesBefore(spec, 20) / 4));
+    std::vector<BYTE> all;
+    for (LONG pos = 0; pos < total;) {
+        std::vector<BYTE> piece(4 * 333 + 3); // room for 333 whole samples
+        ASSERT_EQ(AVIStreamRead(o.audio, pos, 1000, piece.data(), static_cast<LONG>(piece.size()), &bytes,
+                                &samples),
+                  AVIERR_OK);
+        ASSERT_GT(samples, 0);
+        EXPECT_EQ(bytes, samples * 4);
+        EXPECT_LE(samples, 333);
+        all.insert(all.end(), piece.begin(), piece.begin() + bytes);
+        pos += samples;
+    }
+    EXPECT_EQ(all, TestAudioBytes(0, all.size()));
+    EXPECT_EQ(AVIStreamRead(o.audio, 0, 1, tiny.data(), 3, &bytes, &samples), AVIERR_BUFFERTOOSMALL);
+    // A read of a whole block at the very end delivers only what is left.
+    EXPECT_EQ(AVIStreamRead(o.audio, total - 10, 100, nullptr, 0, &bytes, &samples), AVIERR_OK);
+    EXPECT_EQ(samples, 10);
+    EXPECT_EQ(AVIStreamRead(o.audio, 0, AVISTREAMREAD_CONVENIENT, nullptr, 0, &bytes, &samples), AVIERR_OK);
+    EXPECT_EQ(bytes, static_cast<LONG>(TestAudioBytesBefore(spec, 1)));
+}
+
+// Past the RIFF limit the file becomes OpenDML (AVIX lists, indx + ix##);
+// the reader finds every chunk through those indexes and the data reads back.
+TEST(AviRoundTrip, OpenDmlSegmentsReadBack) {
+    TempDir dir;
+    TestAviSpec spec;
+    spec.width = 64;
+    spec.height = 64; // 12 KB frames
+    spec.frames = 300;
+    spec.keys.resize(300);
+    for (int i = 0; i < 300; i += 7)
+        spec.keys[static_cast<std::size_t>(i)] = true;
+    spec.options.riffLimit = 1 << 20;
+    spec.audioFirst = true;
+    const std::string path = dir.File("odml.avi");
+    ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
+
+    Opened o(path);
+    ASSERT_EQ(o.hr, AVIERR_OK);
+    AVIFILEDETAILS d{};
+    ASSERT_EQ(AVIFileGetDetails(o.file, &d), AVIERR_OK);
+    EXPECT_TRUE(d.fOpenDml);
+    EXPECT_FALSE(d.fIndexRebuilt);
+    EXPECT_GE(d.dwRiffCount, 4u);
+    EXPECT_LT(d.dwTotalFrames, 300u); // the first RIFF list's frames only
+    EXPECT_EQ(AVIStreamLength(o.video), 300);
+    EXPECT_EQ(AVIStreamLength(o.audio), static_cast<LONG>(TestAudioBytesBefore(spec, 300) / 4));
+    for (int f = 0; f < 300; f += 13)
+        EXPECT_EQ(ReadFrame(o.video, f), TestFrameBytes(f, TestFrameSize(spec, f))) << f;
+    for (int f = 0; f < 300; ++f)
+        EXPECT_EQ(AVIStreamFindSample(o.video, f, FIND_PREV | FIND_KEY), f / 7 * 7);
+    // Index cost stays within 16 bytes per entry.
+    EXPECT_LE(AVIStreamIndexBytes(o.video), 16u * 300);
+    EXPECT_LE(AVIStreamIndexBytes(o.audio), 16u * 300);
+}
+
+// idx1 offsets may count from 'movi' or from the start of the file.
+TEST(AviRoundTrip, Idx1RelativeToFileIsDetected) {
+    TempDir dir;
+    TestAviSpec spec;
+    spec.options.idx1RelativeToFile = true;
+    const std::string path = dir.File("abs.avi");
+    ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
+    Opened o(path);
+    ASSERT_TRUE(o.video);
+    AVIFILEDETAILS d{};
+    AVIFileGetDetails(o.file, &d);
+    EXPECT_FALSE(d.fIdx1RelativeToMovi);
+    EXPECT_FALSE(d.fIndexRebuilt);
+    for (int f = 0; f < spec.frames; ++f)
+        EXPECT_EQ(ReadFrame(o.video, f), TestFrameBytes(f, TestFrameSize(spec, f)));
+}
+
+// A stream keeps its file alive after the file handle is released; the video
+// and audio streams of one file read correctly from two threads at once.
+TEST(AviRoundTrip, StreamsOutliveFileAndReadConcurrently) {
+    TempDir dir;
+    TestAviSpec spec;
+    spec.frames = 60;
+    const std::string path = dir.File("t.avi");
+    ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
+    PAVIFILE file = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+    PAVISTREAM video = nullptr, audio = nullptr;
+    ASSERT_EQ(AVIFileGetStream(file, &video, streamtypeVIDEO, 0), AVIERR_OK);
+    ASSERT_EQ(AVIFileGetStream(file, &audio, 0, 1), AVIERR_OK);
+    EXPECT_EQ(AVIFileRelease(file), 2u); // two streams still hold it
+
+    bool videoOk = true, audioOk = true;
+    std::thread t([&] {
+        std::vector<BYTE> buffer(4096);
+        for (int round = 0; round < 50; ++round)
+            for (int f = 0; f < 60; ++f) {
+                LONG bytes = 0;
+                AVIStreamRead(video, f, 1, buffer.data(), 4096, &bytes, nullptr);
+                videoOk = videoOk && std::equal(buffer.begin(), buffer.begin() + bytes,
+                                                TestFrameBytes(f, TestFrameSize(spec, f)).begin());
+            }
+    });
+    std::vector<BYTE> buffer(4 * 1470);
+    for (int round = 0; round < 50; ++round)
+        for (LONG s = 0; s + 1470 <= AVIStreamLength(audio); s += 1470) {
+            LONG bytes = 0;
+            AVIStreamRead(audio, s, 1470, buffer.data(), static_cast<LONG>(buffer.size()), &bytes, nullptr);
+            audioOk = audioOk && bytes == 4 * 1470 &&
+                      buffer == TestAudioBytes(static_cast<std::uint64_t>(s) * 4, bytes);
+        }
+    t.join();
+    EXPECT_TRUE(videoOk);
+    EXPECT_TRUE(audioOk);
+    EXPECT_EQ(AVIStreamRelease(video), 0u);
+    EXPECT_EQ(AVIStreamRelease(audio), 0u);
+}

@@ -1,0 +1,100 @@
+#include "support/TestAvi.h"
+
+#include <cstring>
+
+namespace cadmo::test {
+
+std::vector<BYTE> TestFrameBytes(int frame, DWORD size) {
+    std::vector<BYTE> b(size);
+    for (DWORD i = 0; i < size; ++i)
+        b[i] = static_cast<BYTE>(frame * 31 + static_cast<int>(i));
+    return b;
+}
+
+std::vector<BYTE> TestAudioBytes(std::uint64_t firstByte, std::size_t size) {
+    std::vector<BYTE> b(size);
+    for (std::size_t i = 0; i < size; ++i)
+        b[i] = static_cast<BYTE>((firstByte + i) * 7 + 3);
+    return b;
+}
+
+BITMAPINFOHEADER TestBitmapHeader(const TestAviSpec& spec) {
+    BITMAPINFOHEADER bi{};
+    bi.biSize = sizeof bi;
+    bi.biWidth = spec.width;
+    bi.biHeight = spec.height;
+    bi.biPlanes = 1;
+    bi.biBitCount = spec.bitCount;
+    bi.biCompression = spec.compression;
+    bi.biSizeImage = static_cast<DWORD>((spec.width * spec.bitCount + 31) / 32 * 4 * spec.height);
+    return bi;
+}
+
+DWORD TestFrameSize(const TestAviSpec& spec, int frame) {
+    if (!spec.frameSizes.empty())
+        return spec.frameSizes[static_cast<std::size_t>(frame)];
+    return TestBitmapHeader(spec).biSizeImage;
+}
+
+std::uint64_t TestAudioBytesBefore(const TestAviSpec& spec, int frame) {
+    const std::uint64_t block = spec.channels * (spec.bitsPerSample / 8u);
+    const std::uint64_t samples =
+        static_cast<std::uint64_t>(frame) * spec.sampleRate * spec.scale / spec.rate;
+    return samples * block;
+}
+
+HRESULT WriteTestAvi(const std::string& path, const TestAviSpec& spec) {
+    AviWriter w;
+    HRESULT hr = w.Create(path, spec.options);
+    if (hr != AVIERR_OK)
+        return hr;
+    AviVideoStreamDesc v;
+    v.handler = spec.handler;
+    const BITMAPINFOHEADER bi = TestBitmapHeader(spec);
+    v.format.resize(sizeof bi);
+    std::memcpy(v.format.data(), &bi, sizeof bi);
+    v.rate = spec.rate;
+    v.scale = spec.scale;
+    v.start = spec.start;
+    v.initialFrames = spec.initialFrames;
+    v.suggestedBufferSize = spec.suggestedBufferSize;
+    int video = -1, audio = -1;
+    if ((hr = w.AddVideoStream(v, &video)) != AVIERR_OK)
+        return hr;
+    if (spec.audio) {
+        WAVEFORMATEX wf{};
+        wf.wFormatTag = WAVE_FORMAT_PCM;
+        wf.nChannels = spec.channels;
+        wf.nSamplesPerSec = spec.sampleRate;
+        wf.wBitsPerSample = spec.bitsPerSample;
+        wf.nBlockAlign = static_cast<WORD>(spec.channels * spec.bitsPerSample / 8);
+        wf.nAvgBytesPerSec = wf.nBlockAlign * spec.sampleRate;
+        AviAudioStreamDesc a;
+        a.format.resize(sizeof wf);
+        std::memcpy(a.format.data(), &wf, sizeof wf);
+        a.start = spec.audioStart;
+        a.initialFrames = spec.audioInitialFrames;
+        if ((hr = w.AddAudioStream(a, &audio)) != AVIERR_OK)
+            return hr;
+    }
+    for (int f = 0; f < spec.frames; ++f) {
+        const std::vector<BYTE> frame = TestFrameBytes(f, TestFrameSize(spec, f));
+        const bool key = spec.keys.empty() || spec.keys[static_cast<std::size_t>(f)];
+        std::vector<BYTE> sound;
+        if (spec.audio) {
+            const std::uint64_t from = TestAudioBytesBefore(spec, f);
+            sound = TestAudioBytes(from, static_cast<std::size_t>(TestAudioBytesBefore(spec, f + 1) - from));
+        }
+        if (spec.audio && spec.audioFirst &&
+            (hr = w.WriteAudio(audio, sound.data(), static_cast<DWORD>(sound.size()))))
+            return hr;
+        if ((hr = w.WriteVideoFrame(video, frame.data(), static_cast<DWORD>(frame.size()), key)) != AVIERR_OK)
+            return hr;
+        if (spec.audio && !spec.audioFirst &&
+            (hr = w.WriteAudio(audio, sound.data(), static_cast<DWORD>(sound.size()))) != AVIERR_OK)
+            return hr;
+    }
+    return w.Close();
+}
+
+} // namespace cadmo::test
