@@ -9,3 +9,18 @@ std::size_t DibRowBytes(LONG width, WORD bitCount) {
         return 0;
     return static_cast<std::size_t>(bytes);
 }
+
+int SourceBytesPerPixel(SourceLayout layout) {
+    switch (layout) {
+    case SourceLayout::Bgr24:
+        return 3;
+    case SourceLayout::Bgrx32:
+        return 4;
+    case SourceLayout::Rgb555:
+    case SourceLayout::Rgb565:
+        return 2;
+    case SourceLayout::Pal8:
+        return 1;
+    }
+    return 0;
+}

@@ -43,6 +43,8 @@ struct FrameTarget {
     int y = 0;
 };
 
+int SourceBytesPerPixel(SourceLayout layout);
+
 // Bytes in one row of a DIB of this width and bit count (padded to 32 bits);
 // 0 when the values are out of range or the row would not fit in 31 bits.
 std::size_t DibRowBytes(LONG width, WORD bitCount);

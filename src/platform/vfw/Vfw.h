@@ -51,10 +51,19 @@
 //   that size and answer ICERR_BADSIZE when it is smaller than the record.
 //   For ICM_DECOMPRESS and ICM_DECOMPRESSEX, the source header's biSizeImage
 //   is the number of bytes at lpSrc (the caller sets it for every frame, as
-//   the published interface requires); a driver never reads past it. For an
-//   uncompressed source, biSizeImage 0 means the size the header implies.
+//   the published interface requires); a driver never reads past it. A
+//   frame of 0 bytes is the AVI file's "no change" frame: a driver shows its
+//   last picture again when it has one (ICERR_OK) and otherwise answers
+//   ICERR_DONTDRAW, leaving the destination alone.
 //   The destination buffer holds at least the image the destination header
 //   describes (rows padded to 32 bits, bottom-up for a positive biHeight).
+//   The format given to ICLocate and ICM_DECOMPRESS_QUERY is the stream's
+//   whole format: biSize bytes of header and codec data, then the colour
+//   table (biClrUsed entries, or 2^biBitCount when 0, for 8 bits or fewer);
+//   the caller guarantees that much memory (it clamps biSize, and the table,
+//   to the size of the format it read from the file). Drivers keep what they need of it (codec data,
+//   palette) from that query, because the later messages may carry only a
+//   copy of the 40-byte header.
 //
 // Records with pointers (64-bit layout)
 //   ICDECOMPRESSEX, ICDECOMPRESS, ICDRAWBEGIN, ICDRAW and ICOPEN hold pointers

@@ -1,0 +1,254 @@
+#include "codecs/lavc/LavcCodec.h"
+
+#include "codecs/lavc/LavcCodecMap.h"
+
+#include <cstdlib>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/mem.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+// Generous for any AVI a person owns, and keeps width x height x 4 far from
+// 32-bit overflow inside the decoders.
+constexpr LONG kMaxDimension = 16384;
+// Codec data beyond this is not believed (HuffYUV tables are about 4 KB).
+constexpr DWORD kMaxExtradata = 1 << 20;
+
+void SetName(WCHAR* out, const char* text) {
+    while (*text)
+        *out++ = static_cast<WCHAR>(*text++);
+    *out = 0;
+}
+
+bool SameStream(const BITMAPINFOHEADER& a, const BITMAPINFOHEADER& b) {
+    return a.biWidth == b.biWidth && a.biHeight == b.biHeight && a.biBitCount == b.biBitCount &&
+           a.biCompression == b.biCompression && a.biSize == b.biSize;
+}
+
+} // namespace
+
+LavcCodec::LavcCodec(DWORD openHandler) : DecoderInstance(openHandler) {}
+
+LavcCodec::~LavcCodec() {
+    CloseDecoder();
+    av_free(bgr_);
+}
+
+void LavcCodec::CloseDecoder() {
+    avcodec_free_context(&context_);
+    av_packet_free(&packet_);
+    av_frame_free(&frame_);
+    av_frame_free(&last_);
+    sws_freeContext(sws_);
+    sws_ = nullptr;
+    swsColorspace_ = swsRange_ = -1;
+    keySeen_ = false;
+    paletteSent_ = false;
+}
+
+int LavcCodec::CodecIdFor(const BITMAPINFOHEADER& in) const {
+    AVCodecID id = LavcCodecMap::Lookup(in.biCompression);
+    // Plain RGB belongs to the uncompressed driver; a stream handler names
+    // the codec only when the compression code is not one we know.
+    if (id == AV_CODEC_ID_NONE && in.biCompression != BI_RGB && in.biCompression != BI_BITFIELDS)
+        id = LavcCodecMap::Lookup(openHandler());
+    return id;
+}
+
+LRESULT LavcCodec::CheckInput(const BITMAPINFOHEADER& in) {
+    if (in.biWidth <= 0 || in.biWidth > kMaxDimension || in.biHeight == 0 || in.biHeight < -kMaxDimension ||
+        in.biHeight > kMaxDimension)
+        return ICERR_BADFORMAT;
+    auto id = static_cast<AVCodecID>(CodecIdFor(in));
+    if (id == AV_CODEC_ID_NONE || avcodec_find_decoder(id) == nullptr)
+        return ICERR_BADFORMAT;
+    return ICERR_OK;
+}
+
+void LavcCodec::NoteStreamFormat(const BITMAPINFOHEADER& in) {
+    noted_ = in;
+    extradata_.clear();
+    streamPalette_.clear();
+    if (in.biSize > sizeof(BITMAPINFOHEADER) && in.biSize - sizeof(BITMAPINFOHEADER) <= kMaxExtradata) {
+        auto* bytes = reinterpret_cast<const std::uint8_t*>(&in) + sizeof(BITMAPINFOHEADER);
+        extradata_.assign(bytes, bytes + (in.biSize - sizeof(BITMAPINFOHEADER)));
+    }
+    if (in.biBitCount <= 8 && in.biSize >= sizeof(BITMAPINFOHEADER) && in.biSize <= kMaxExtradata) {
+        DWORD count = in.biClrUsed != 0 ? in.biClrUsed : (1u << in.biBitCount);
+        if (count > 256)
+            count = 256;
+        auto* colors =
+            reinterpret_cast<const RGBQUAD*>(reinterpret_cast<const std::uint8_t*>(&in) + in.biSize);
+        streamPalette_.assign(256, 0xff000000u);
+        for (DWORD i = 0; i < count; ++i)
+            streamPalette_[i] = 0xff000000u | (static_cast<std::uint32_t>(colors[i].rgbRed) << 16) |
+                                (static_cast<std::uint32_t>(colors[i].rgbGreen) << 8) | colors[i].rgbBlue;
+    }
+}
+
+LRESULT LavcCodec::Begin(const BITMAPINFOHEADER& in) {
+    CloseDecoder();
+    const AVCodec* codec = avcodec_find_decoder(static_cast<AVCodecID>(CodecIdFor(in)));
+    if (codec == nullptr)
+        return ICERR_BADFORMAT;
+    context_ = avcodec_alloc_context3(codec);
+    packet_ = av_packet_alloc();
+    frame_ = av_frame_alloc();
+    last_ = av_frame_alloc();
+    if (context_ == nullptr || packet_ == nullptr || frame_ == nullptr || last_ == nullptr) {
+        CloseDecoder();
+        return ICERR_MEMORY;
+    }
+    context_->width = in.biWidth;
+    context_->height = static_cast<int>(std::llabs(in.biHeight));
+    context_->codec_tag = in.biCompression;
+    context_->bits_per_coded_sample = in.biBitCount;
+    context_->thread_count = 1;
+    const bool sameStream = SameStream(in, noted_);
+    if (sameStream && !extradata_.empty()) {
+        context_->extradata =
+            static_cast<std::uint8_t*>(av_mallocz(extradata_.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (context_->extradata == nullptr) {
+            CloseDecoder();
+            return ICERR_MEMORY;
+        }
+        std::memcpy(context_->extradata, extradata_.data(), extradata_.size());
+        context_->extradata_size = static_cast<int>(extradata_.size());
+    }
+    if (!sameStream)
+        streamPalette_.clear();
+    if (avcodec_open2(context_, codec, nullptr) < 0) {
+        CloseDecoder();
+        return ICERR_BADFORMAT;
+    }
+    return ICERR_OK;
+}
+
+LRESULT LavcCodec::Decode(const BITMAPINFOHEADER& in, const DecodeRequest& request) {
+    if (context_ == nullptr)
+        return ICERR_ERROR;
+    const bool hurry = (request.flags & ICDECOMPRESS_HURRYUP) != 0;
+    if (request.dataSize == 0)
+        return hurry ? ICERR_OK : ShowLast(request);
+
+    // The decoders read a little past the end of their input for speed; the
+    // padding must be there and zero.
+    const std::size_t padded = static_cast<std::size_t>(request.dataSize) + AV_INPUT_BUFFER_PADDING_SIZE;
+    if (request.dataSize > static_cast<DWORD>(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE))
+        return ICERR_BADSIZE;
+    if (input_.size() < padded)
+        input_.resize(padded);
+    std::memcpy(input_.data(), request.data, request.dataSize);
+    std::memset(input_.data() + request.dataSize, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+
+    av_packet_unref(packet_);
+    packet_->data = input_.data();
+    packet_->size = static_cast<int>(request.dataSize);
+    if (!paletteSent_ && !streamPalette_.empty()) {
+        if (std::uint8_t* side = av_packet_new_side_data(packet_, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE))
+            std::memcpy(side, streamPalette_.data(), AVPALETTE_SIZE);
+        paletteSent_ = true;
+    }
+    int sent = avcodec_send_packet(context_, packet_);
+    av_packet_unref(packet_);
+    if (sent < 0) {
+        keySeen_ = false;
+        return ICERR_ERROR;
+    }
+
+    bool got = false;
+    for (;;) {
+        int r = avcodec_receive_frame(context_, frame_);
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+            break;
+        if (r < 0) {
+            keySeen_ = false;
+            return ICERR_ERROR;
+        }
+        const bool damaged = frame_->decode_error_flags != 0 || (frame_->flags & AV_FRAME_FLAG_CORRUPT) != 0;
+        if (damaged || (!keySeen_ && !frame_->key_frame)) {
+            av_frame_unref(frame_);
+            keySeen_ = false;
+            return ICERR_ERROR;
+        }
+        keySeen_ = true;
+        av_frame_unref(last_);
+        av_frame_move_ref(last_, frame_);
+        got = true;
+    }
+    if (hurry)
+        return ICERR_OK;
+    if (!got)
+        return ShowLast(request);
+    return Convert(*last_, request);
+}
+
+LRESULT LavcCodec::ShowLast(const DecodeRequest& request) {
+    if (last_ == nullptr || last_->data[0] == nullptr || !keySeen_)
+        return ICERR_DONTDRAW;
+    if (request.flags & ICDECOMPRESS_HURRYUP)
+        return ICERR_OK;
+    return Convert(*last_, request);
+}
+
+LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
+    const int width = frame.width;
+    const int height = frame.height;
+    if (width <= 0 || height <= 0)
+        return ICERR_ERROR;
+    sws_ = sws_getCachedContext(sws_, width, height, static_cast<AVPixelFormat>(frame.format), width, height,
+                                AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (sws_ == nullptr)
+        return ICERR_BADFORMAT;
+    // The colour matrix and range follow the frame, as the command line's
+    // scaler does; set again only when they change, because the call
+    // rebuilds the scaler's tables.
+    if (frame.colorspace != swsColorspace_ || frame.color_range != swsRange_) {
+        int* invTable = nullptr;
+        int* table = nullptr;
+        int srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
+        if (sws_getColorspaceDetails(sws_, &invTable, &srcRange, &table, &dstRange, &brightness, &contrast,
+                                     &saturation) >= 0) {
+            const int* coefficients = sws_getCoefficients(frame.colorspace);
+            if (frame.color_range != AVCOL_RANGE_UNSPECIFIED)
+                srcRange = frame.color_range == AVCOL_RANGE_JPEG;
+            sws_setColorspaceDetails(sws_, coefficients, srcRange, coefficients, dstRange, brightness,
+                                     contrast, saturation);
+        }
+        swsColorspace_ = frame.colorspace;
+        swsRange_ = frame.color_range;
+    }
+    const int stride = FFALIGN(width * 3, 64);
+    const std::size_t size = static_cast<std::size_t>(stride) * static_cast<std::size_t>(height);
+    if (size > bgrSize_) {
+        av_free(bgr_);
+        bgr_ = static_cast<std::uint8_t*>(av_malloc(size));
+        bgrSize_ = bgr_ != nullptr ? size : 0;
+        if (bgr_ == nullptr)
+            return ICERR_MEMORY;
+    }
+    std::uint8_t* dst[4] = {bgr_, nullptr, nullptr, nullptr};
+    int dstStride[4] = {stride, 0, 0, 0};
+    if (sws_scale(sws_, frame.data, frame.linesize, 0, height, dst, dstStride) != height)
+        return ICERR_ERROR;
+    PixelPicture picture;
+    picture.data = bgr_;
+    picture.stride = stride;
+    picture.width = width;
+    picture.height = height;
+    picture.layout = SourceLayout::Bgr24;
+    return Put(picture, request);
+}
+
+void LavcCodec::Describe(ICINFO& info) {
+    info.fccHandler = kLavcHandler;
+    info.dwFlags = VIDCF_TEMPORAL;
+    SetName(info.szName, "lavc");
+    SetName(info.szDescription, "libavcodec video decoders");
+}

@@ -1,0 +1,82 @@
+// The libavcodec driver: every video FourCC of LavcCodecMap, decoded by
+// libavcodec and turned into BGR by libswscale with the flags and colour
+// matrix the ffmpeg command line uses (bicubic; the frame's own matrix and
+// range), then placed by the shared conversion. So 24-bit output is the
+// same picture "ffmpeg -pix_fmt bgr24" gives, row for row.
+//
+// State between frames. The decoder lives from the first begin to the end
+// of the instance (or to a begin with another input format), so a delta
+// frame builds on the frame fed before it, across drawing cycles. Until the
+// decoder has produced a key frame (after it is created, or after any
+// failed frame), a frame that is not a key frame answers ICERR_ERROR and the
+// destination is left alone: fed from the middle of a group of frames, the
+// driver reports failure instead of showing a picture built on missing
+// references. A frame the decoder flags as damaged also answers ICERR_ERROR.
+//
+// ICDECOMPRESS_HURRYUP decodes (keeping the state) but skips the colour
+// conversion. A frame after which the decoder has no picture to give (it is
+// holding frames back for reordering, or the frame was an empty placeholder)
+// shows the last picture again, or answers ICERR_DONTDRAW when there is none
+// yet; so does a 0-byte frame.
+//
+// Codec data and palette: whatever the stream format carries after the
+// 40-byte header (extradata) and its colour table (palette codecs) are
+// taken from ICM_DECOMPRESS_QUERY, which sees the whole format (Vfw.h), and
+// used by the decoder created at the next begin for the same format.
+//
+// Decoding uses one thread, so frames come out in step with the messages.
+#pragma once
+
+#include "codecs/common/DecoderInstance.h"
+
+#include <cstdint>
+#include <vector>
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+struct SwsContext;
+
+constexpr FOURCC kLavcHandler = mmioFOURCC('L', 'A', 'V', 'C');
+
+class LavcCodec : public DecoderInstance {
+public:
+    explicit LavcCodec(DWORD openHandler);
+    ~LavcCodec() override;
+    LavcCodec(const LavcCodec&) = delete;
+    LavcCodec& operator=(const LavcCodec&) = delete;
+
+    static LRESULT DriverProc(DWORD_PTR id, HDRVR hdrvr, UINT msg, LPARAM lParam1, LPARAM lParam2) {
+        return DecoderInstance::DriverProc<LavcCodec>(id, hdrvr, msg, lParam1, lParam2);
+    }
+
+protected:
+    LRESULT CheckInput(const BITMAPINFOHEADER& in) override;
+    void NoteStreamFormat(const BITMAPINFOHEADER& in) override;
+    LRESULT Begin(const BITMAPINFOHEADER& in) override;
+    LRESULT Decode(const BITMAPINFOHEADER& in, const DecodeRequest& request) override;
+    void Describe(ICINFO& info) override;
+
+private:
+    int CodecIdFor(const BITMAPINFOHEADER& in) const;
+    void CloseDecoder();
+    LRESULT ShowLast(const DecodeRequest& request);
+    LRESULT Convert(const AVFrame& frame, const DecodeRequest& request);
+
+    AVCodecContext* context_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    AVFrame* last_ = nullptr; // the last good picture, for repeats
+    SwsContext* sws_ = nullptr;
+    int swsColorspace_ = -1;
+    int swsRange_ = -1;
+    bool keySeen_ = false;
+    bool paletteSent_ = false;
+
+    BITMAPINFOHEADER noted_{}; // the stream format last seen whole
+    std::vector<std::uint8_t> extradata_;
+    std::vector<std::uint32_t> streamPalette_; // ARGB, empty when none
+    std::vector<std::uint8_t> input_;          // the frame, with the decoder's zero padding
+    std::uint8_t* bgr_ = nullptr;              // aligned scratch picture
+    std::size_t bgrSize_ = 0;
+};
