@@ -1,0 +1,42 @@
+// A private PulseAudio server for tests: a null sink named "cadmo" and a unix
+// socket in a temporary directory, with PULSE_SERVER pointing at it for the
+// rest of the test process. Stopped (or killed) by the test.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace cadmo::test {
+
+class PulseServer {
+public:
+    PulseServer();
+    ~PulseServer();
+    PulseServer(const PulseServer&) = delete;
+    PulseServer& operator=(const PulseServer&) = delete;
+
+    // False when the pulseaudio program is missing (the test skips) or the
+    // server did not come up; Error() says which.
+    bool Start(unsigned sampleRate = 44100);
+    // SIGTERM and wait; or SIGKILL to make the server vanish under a client.
+    void Stop();
+    void Kill();
+
+    const std::string& Error() const { return error_; }
+    const std::string& Dir() const { return dir_; }
+    // The address clients use, as PULSE_SERVER takes it.
+    std::string Address() const { return "unix:" + dir_ + "/native"; }
+
+    // Records the sink's monitor with parec into a raw s16le stereo file
+    // until StopRecording.
+    bool StartRecording(const std::string& rawPath, unsigned sampleRate = 44100);
+    void StopRecording();
+
+private:
+    std::string dir_;
+    std::string error_;
+    pid_t server_ = -1;
+    pid_t recorder_ = -1;
+};
+
+} // namespace cadmo::test

@@ -1,0 +1,306 @@
+// The wave output layer on the null device: the published semantics the
+// movie's audio relies on, with the device's time under the test's control.
+#include "platform/wave/WaveOut.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Event {
+    UINT message;
+    DWORD_PTR param1;
+    std::thread::id thread;
+};
+
+// Records every notification; optionally acts on done ones.
+struct Recorder {
+    std::mutex mutex;
+    std::vector<Event> events;
+    std::function<void(HWAVEOUT, WAVEHDR*)> onDone;
+
+    static void Callback(HWAVEOUT hwo, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
+        auto* self = reinterpret_cast<Recorder*>(instance);
+        {
+            std::lock_guard lock(self->mutex);
+            self->events.push_back({message, param1, std::this_thread::get_id()});
+        }
+        if (message == MM_WOM_DONE && self->onDone)
+            self->onDone(hwo, reinterpret_cast<WAVEHDR*>(param1));
+    }
+    std::vector<Event> Snapshot() {
+        std::lock_guard lock(mutex);
+        return events;
+    }
+    std::vector<WAVEHDR*> Done() {
+        std::vector<WAVEHDR*> done;
+        for (const Event& e : Snapshot())
+            if (e.message == MM_WOM_DONE)
+                done.push_back(reinterpret_cast<WAVEHDR*>(e.param1));
+        return done;
+    }
+};
+
+WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits) {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = channels;
+    f.nSamplesPerSec = rate;
+    f.wBitsPerSample = bits;
+    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
+    f.nAvgBytesPerSec = rate * f.nBlockAlign;
+    return f;
+}
+
+// A header with its own storage.
+struct Buffer {
+    std::vector<char> data;
+    WAVEHDR header{};
+    explicit Buffer(std::size_t bytes) : data(bytes) {
+        header.lpData = data.data();
+        header.dwBufferLength = static_cast<DWORD>(bytes);
+    }
+};
+
+class NullWaveTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WaveSetBackend(WaveBackend::Null);
+        options.manualClock = true;
+        WaveNullSetOptions(options);
+    }
+    void TearDown() override {
+        if (device) {
+            waveOutReset(device);
+            for (auto& b : buffers)
+                waveOutUnprepareHeader(device, &b->header, sizeof(WAVEHDR));
+            EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+        }
+        WaveNullSetOptions(WaveNullOptions{});
+    }
+    void Open(const WAVEFORMATEX& format) {
+        WaveNullSetOptions(options);
+        ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&Recorder::Callback),
+                              reinterpret_cast<DWORD_PTR>(&recorder), CALLBACK_FUNCTION),
+                  MMSYSERR_NOERROR);
+    }
+    WAVEHDR* AddBuffer(std::size_t bytes) {
+        buffers.push_back(std::make_unique<Buffer>(bytes));
+        WAVEHDR* h = &buffers.back()->header;
+        EXPECT_EQ(waveOutPrepareHeader(device, h, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        return h;
+    }
+    DWORD Samples() {
+        MMTIME t{};
+        t.wType = TIME_SAMPLES;
+        EXPECT_EQ(waveOutGetPosition(device, &t, sizeof t), MMSYSERR_NOERROR);
+        EXPECT_EQ(t.wType, TIME_SAMPLES);
+        return t.u.sample;
+    }
+
+    WaveNullOptions options;
+    Recorder recorder;
+    HWAVEOUT device = nullptr;
+    std::vector<std::unique_ptr<Buffer>> buffers;
+};
+
+TEST_F(NullWaveTest, NotificationsComeInOrderOnTheLayersOwnThread) {
+    Open(Pcm(8000, 1, 8));
+    WAVEHDR* a = AddBuffer(800); // 100 ms each
+    WAVEHDR* b = AddBuffer(800);
+    ASSERT_EQ(waveOutWrite(device, a, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(device, b, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(a->dwFlags & (WHDR_INQUEUE | WHDR_DONE), WHDR_INQUEUE);
+    WaveNullAdvanceClock(250);
+    EXPECT_TRUE(b->dwFlags & WHDR_DONE);
+    waveOutUnprepareHeader(device, a, sizeof(WAVEHDR));
+    waveOutUnprepareHeader(device, b, sizeof(WAVEHDR));
+    buffers.clear();
+    ASSERT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+    device = nullptr;
+
+    // Close returned only after its notification: the record is complete.
+    const auto events = recorder.Snapshot();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0].message, MM_WOM_OPEN);
+    EXPECT_EQ(events[1].message, MM_WOM_DONE);
+    EXPECT_EQ(events[1].param1, reinterpret_cast<DWORD_PTR>(a));
+    EXPECT_EQ(events[2].param1, reinterpret_cast<DWORD_PTR>(b));
+    EXPECT_EQ(events[3].message, MM_WOM_CLOSE);
+    for (const Event& e : events) {
+        EXPECT_NE(e.thread, std::this_thread::get_id());
+        EXPECT_EQ(e.thread, events[0].thread);
+    }
+}
+
+TEST_F(NullWaveTest, RefusesWhatItCannotPlayOrDoesNotOffer) {
+    HWAVEOUT h = nullptr;
+    WAVEFORMATEX adpcm = Pcm(22050, 1, 4);
+    adpcm.wFormatTag = WAVE_FORMAT_ADPCM;
+    EXPECT_EQ(waveOutOpen(&h, WAVE_MAPPER, &adpcm, 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT);
+    WAVEFORMATEX badAlign = Pcm(22050, 2, 16);
+    badAlign.nBlockAlign = 3;
+    EXPECT_EQ(waveOutOpen(&h, WAVE_MAPPER, &badAlign, 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT);
+    WAVEFORMATEX noRate = Pcm(0, 2, 16);
+    EXPECT_EQ(waveOutOpen(&h, WAVE_MAPPER, &noRate, 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT);
+    const WAVEFORMATEX good = Pcm(44100, 2, 16);
+    EXPECT_EQ(waveOutOpen(nullptr, WAVE_MAPPER, &good, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutOpen(&h, 5, &good, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(waveOutOpen(&h, WAVE_MAPPER, &good, 0, 0, CALLBACK_WINDOW), MMSYSERR_INVALFLAG);
+    EXPECT_EQ(h, nullptr);
+    EXPECT_EQ(waveOutWrite(reinterpret_cast<HWAVEOUT>(&h), nullptr, sizeof(WAVEHDR)), MMSYSERR_INVALHANDLE);
+
+    options.failOpen = true;
+    WaveNullSetOptions(options);
+    EXPECT_EQ(waveOutOpen(&h, WAVE_MAPPER, &good, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
+}
+
+TEST_F(NullWaveTest, HeaderLifecycleFollowsThePublishedRules) {
+    Open(Pcm(8000, 1, 8));
+    buffers.push_back(std::make_unique<Buffer>(800));
+    WAVEHDR* h = &buffers.back()->header;
+    EXPECT_EQ(waveOutWrite(device, h, sizeof(WAVEHDR)), WAVERR_UNPREPARED);
+    ASSERT_EQ(waveOutPrepareHeader(device, h, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    EXPECT_TRUE(h->dwFlags & WHDR_PREPARED);
+    ASSERT_EQ(waveOutWrite(device, h, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutWrite(device, h, sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutUnprepareHeader(device, h, sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutClose(device), WAVERR_STILLPLAYING);
+    WaveNullAdvanceClock(100);
+    EXPECT_EQ(h->dwFlags & (WHDR_INQUEUE | WHDR_DONE), WHDR_DONE);
+    EXPECT_EQ(waveOutUnprepareHeader(device, h, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    EXPECT_FALSE(h->dwFlags & WHDR_PREPARED);
+}
+
+TEST_F(NullWaveTest, PositionIsExactAndHoldsWhilePausedOrStarved) {
+    Open(Pcm(44100, 2, 16));
+    WAVEHDR* a = AddBuffer(44100 * 4); // one second
+    EXPECT_EQ(Samples(), 0u);
+    ASSERT_EQ(waveOutWrite(device, a, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    WaveNullAdvanceClock(250);
+    EXPECT_EQ(Samples(), 11025u);
+    ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
+    WaveNullAdvanceClock(5000);
+    EXPECT_EQ(Samples(), 11025u);
+    EXPECT_FALSE(a->dwFlags & WHDR_DONE);
+    ASSERT_EQ(waveOutRestart(device), MMSYSERR_NOERROR);
+    WaveNullAdvanceClock(750);
+    EXPECT_EQ(Samples(), 44100u);
+    EXPECT_TRUE(a->dwFlags & WHDR_DONE);
+
+    // Out of data, the position stops; new data plays on from there.
+    WaveNullAdvanceClock(3000);
+    EXPECT_EQ(Samples(), 44100u);
+    WAVEHDR* b = AddBuffer(44100 * 4);
+    ASSERT_EQ(waveOutWrite(device, b, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    WaveNullAdvanceClock(100);
+    EXPECT_EQ(Samples(), 44100u + 4410u);
+}
+
+TEST_F(NullWaveTest, ResetReturnsEveryBufferBeforeItReturns) {
+    Open(Pcm(22050, 2, 16));
+    std::vector<WAVEHDR*> queued;
+    for (int i = 0; i < 5; ++i) {
+        queued.push_back(AddBuffer(22050 * 4));
+        ASSERT_EQ(waveOutWrite(device, queued.back(), sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    }
+    WaveNullAdvanceClock(1500); // the first is done
+    ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutReset(device), MMSYSERR_NOERROR);
+    EXPECT_EQ(recorder.Done(), queued);
+    for (WAVEHDR* h : queued)
+        EXPECT_EQ(h->dwFlags & (WHDR_INQUEUE | WHDR_DONE), WHDR_DONE);
+    EXPECT_EQ(Samples(), 0u);
+
+    // Still paused after the reset, as it was before.
+    ASSERT_EQ(waveOutWrite(device, queued[0], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    WaveNullAdvanceClock(2000);
+    EXPECT_EQ(Samples(), 0u);
+    ASSERT_EQ(waveOutRestart(device), MMSYSERR_NOERROR);
+    WaveNullAdvanceClock(500);
+    EXPECT_EQ(Samples(), 11025u);
+}
+
+TEST_F(NullWaveTest, DoneCallbackMayRefillButNotResetOrClose) {
+    Open(Pcm(8000, 1, 8));
+    WAVEHDR* a = AddBuffer(80); // 10 ms
+    WAVEHDR* b = AddBuffer(80);
+    std::atomic<int> refills{0};
+    std::atomic<MMRESULT> resetInside{MMSYSERR_NOERROR};
+    std::atomic<MMRESULT> closeInside{MMSYSERR_NOERROR};
+    recorder.onDone = [&](HWAVEOUT hwo, WAVEHDR* h) {
+        resetInside = waveOutReset(hwo);
+        closeInside = waveOutClose(hwo);
+        if (refills < 6) {
+            ++refills;
+            EXPECT_EQ(waveOutWrite(hwo, h, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        }
+    };
+    waveOutWrite(device, a, sizeof(WAVEHDR));
+    waveOutWrite(device, b, sizeof(WAVEHDR));
+    // In steps, as time really passes: each refill lands before the device
+    // runs dry, so the sound is continuous.
+    for (int i = 0; i < 100; ++i)
+        WaveNullAdvanceClock(10);
+    EXPECT_EQ(refills, 6);
+    EXPECT_EQ(recorder.Done().size(), 8u);
+    EXPECT_EQ(Samples(), 8u * 80u);
+    EXPECT_EQ(resetInside, MMSYSERR_HANDLEBUSY);
+    EXPECT_EQ(closeInside, MMSYSERR_HANDLEBUSY);
+    recorder.onDone = nullptr;
+}
+
+TEST_F(NullWaveTest, CoarseAndByteDevicesAnswerAsTold) {
+    options.positionType = TIME_BYTES;
+    options.positionStepMs = 100;
+    Open(Pcm(22050, 2, 16));
+    WAVEHDR* a = AddBuffer(22050 * 4);
+    waveOutWrite(device, a, sizeof(WAVEHDR));
+    WaveNullAdvanceClock(250);
+    MMTIME t{};
+    t.wType = TIME_SAMPLES;
+    ASSERT_EQ(waveOutGetPosition(device, &t, sizeof t), MMSYSERR_NOERROR);
+    EXPECT_EQ(t.wType, TIME_BYTES);
+    EXPECT_EQ(t.u.cb, 2205u * 2 * 4); // 200 ms: the last whole step
+}
+
+TEST_F(NullWaveTest, RealClockConsumesAtTheFormatsRate) {
+    options.manualClock = false;
+    Open(Pcm(8000, 1, 8));
+    WAVEHDR* a = AddBuffer(400); // 50 ms
+    const auto start = std::chrono::steady_clock::now();
+    waveOutWrite(device, a, sizeof(WAVEHDR));
+    while (!(a->dwFlags & WHDR_DONE))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(49));
+    EXPECT_EQ(Samples(), 400u);
+}
+
+TEST(WaveBackendTest, ParsesTheOptionText) {
+    WaveBackend b = WaveBackend::Auto;
+    EXPECT_TRUE(WaveParseBackend("null", &b));
+    EXPECT_EQ(b, WaveBackend::Null);
+    EXPECT_TRUE(WaveParseBackend("pulse", &b));
+    EXPECT_EQ(b, WaveBackend::Pulse);
+    EXPECT_FALSE(WaveParseBackend("alsa", &b));
+    EXPECT_FALSE(WaveParseBackend(nullptr, &b));
+    EXPECT_EQ(b, WaveBackend::Pulse);
+    WaveSetBackend(WaveBackend::Null);
+    EXPECT_EQ(WaveActiveBackend(), WaveBackend::Null);
+}
+
+TEST(WaveBackendTest, EnvironmentChoosesWhenNothingIsSet) {
+    setenv("CADMO_AUDIO", "null", 1);
+    WaveSetBackend(WaveBackend::Auto);
+    EXPECT_EQ(WaveActiveBackend(), WaveBackend::Null);
+    unsetenv("CADMO_AUDIO");
+    WaveSetBackend(WaveBackend::Null);
+}
+
+} // namespace
