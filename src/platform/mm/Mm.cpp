@@ -89,7 +89,7 @@ struct MMIOFILE {
 namespace {
 
 constexpr MMRESULT kNoError = 0;
-constexpr MMRESULT kInvalParam = 11; // kInvalParam
+constexpr MMRESULT kInvalParam = 11; // the published MMSYSERR_INVALPARAM
 
 void setError(LPMMIOINFO info, UINT err) {
     if (info != nullptr)
@@ -206,15 +206,10 @@ MMRESULT mmioDescend(HMMIO hmmio, LPMMCKINFO pmmcki, LPCMMCKINFO pmmckiParent, U
         ck.ckid = readLe32(head);
         ck.cksize = readLe32(head + 4);
         ck.dwDataOffset = static_cast<DWORD>(start + 8);
-        // A chunk claiming more than its parent holds ends with the parent.
-        const std::int64_t room = limit - (start + 8);
-        if (static_cast<std::int64_t>(ck.cksize) > room)
-            ck.cksize = static_cast<DWORD>(room);
-
         const bool isForm = ck.ckid == FOURCC_RIFF || ck.ckid == FOURCC_LIST;
         if (isForm) {
             BYTE type[4];
-            if (ck.cksize < 4 || !readExact(hmmio, type, sizeof type))
+            if (ck.cksize < 4 || start + 12 > limit || !readExact(hmmio, type, sizeof type))
                 return MMIOERR_CHUNKNOTFOUND;
             ck.fccType = readLe32(type);
         }

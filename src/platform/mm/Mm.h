@@ -16,10 +16,11 @@
 // RIFF file input (mmio)
 //   A file opened with mmioOpenA(MMIO_READ) is read through mmioRead and
 //   navigated with mmioDescend/mmioAscend. Only reading is supported:
-//   MMIO_WRITE/MMIO_READWRITE/MMIO_CREATE are refused. mmioDescend never
-//   trusts a chunk size: a chunk that claims to run past its parent (or the
-//   file) is treated as ending there, so a caller that reads ckSize bytes
-//   gets a short read instead of bytes from beyond the chunk.
+//   MMIO_WRITE/MMIO_READWRITE/MMIO_CREATE are refused. MMCKINFO.cksize is
+//   the size the file declares; a chunk that claims more than the file holds
+//   shows up as a short mmioRead, which callers must treat as a failure.
+//   Searches never leave the parent chunk or the file, whatever the sizes
+//   say, and always move forward.
 //   An HMMIO belongs to one thread at a time; distinct handles are
 //   independent.
 #pragma once

@@ -105,21 +105,35 @@ TEST(MmFile, DescendsIntoFormsAndChunks) {
     std::remove(path.c_str());
 }
 
-TEST(MmFile, ChunkSizesNeverReachPastTheirParentOrTheFile) {
-    // The data chunk claims 5000 bytes in a file that holds 16 of them.
-    const std::string path =
-        Riff().Id("RIFF").U32(0xFFFFFFF0).Id("PAL ").Id("data").U32(5000).Bytes(16, 1).Write();
+TEST(MmFile, OversizedChunksReadShortAndSearchesStayInsideTheParent) {
+    // The data chunk claims 5000 bytes in a file that holds 16 of them; a
+    // 'next' chunk lies beyond the end the form declares.
+    const std::string path = Riff()
+                                 .Id("RIFF")
+                                 .U32(4 + 8 + 16)
+                                 .Id("PAL ")
+                                 .Id("data")
+                                 .U32(5000)
+                                 .Bytes(16, 1)
+                                 .Id("next")
+                                 .U32(0)
+                                 .Write();
     HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_READ);
     ASSERT_NE(h, nullptr);
     MMCKINFO form{};
     form.fccType = mmioFOURCC('P', 'A', 'L', ' ');
     ASSERT_EQ(mmioDescend(h, &form, nullptr, MMIO_FINDRIFF), 0u);
-    EXPECT_EQ(form.cksize, 4u + 8u + 16u);
     MMCKINFO chunk{};
     chunk.ckid = mmioFOURCC('d', 'a', 't', 'a');
     ASSERT_EQ(mmioDescend(h, &chunk, &form, MMIO_FINDCHUNK), 0u);
-    EXPECT_EQ(chunk.cksize, 16u);
-    EXPECT_EQ(mmioAscend(h, &chunk, 0), 0u);
+    EXPECT_EQ(chunk.cksize, 5000u) << "the declared size";
+    std::vector<char> buf(5000);
+    EXPECT_EQ(mmioRead(h, buf.data(), 5000), 16 + 8) << "a short read, not memory beyond the file";
+
+    ASSERT_EQ(mmioSeek(h, 12, SEEK_SET), 12);
+    MMCKINFO next{};
+    next.ckid = mmioFOURCC('n', 'e', 'x', 't');
+    EXPECT_EQ(mmioDescend(h, &next, &form, MMIO_FINDCHUNK), MMIOERR_CHUNKNOTFOUND);
     mmioClose(h, 0);
 
     MMIOINFO info{};
