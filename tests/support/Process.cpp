@@ -36,6 +36,12 @@ std::string ShellQuote(const std::string& s) {
     return q + "'";
 }
 
+bool RunFfprobe(const std::string& path, JsonValue& out) {
+    const ProcessResult r =
+        RunCommand("ffprobe -v error -show_packets -show_streams -of json " + ShellQuote(path));
+    return r.exitCode == 0 && ParseJson(r.out, out);
+}
+
 std::string BinDir() {
     const char* dir = std::getenv("CADMO_BIN_DIR");
     return dir && *dir ? std::string(dir) + "/" : std::string();

@@ -1,6 +1,8 @@
 // Runs external tools (ffmpeg, ffprobe, our own programs) from tests.
 #pragma once
 
+#include "support/MiniJson.h"
+
 #include <string>
 
 namespace cadmo::test {
@@ -19,6 +21,10 @@ bool HaveProgram(const std::string& name);
 
 // Quotes a string for the shell.
 std::string ShellQuote(const std::string& s);
+
+// `ffprobe -show_packets -show_streams -of json` of a file, parsed; false
+// when ffprobe fails or prints something that is not JSON.
+bool RunFfprobe(const std::string& path, JsonValue& out);
 
 // Directory of the build's programs (bin/), from CADMO_BIN_DIR, with a
 // trailing slash; empty when unset.

@@ -1,0 +1,121 @@
+#include "AviFfmpegCompare.h"
+
+#include "platform/avi/AviFile.h"
+#include "support/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <numeric>
+#include <vector>
+
+using namespace cadmo::test;
+
+namespace {
+
+struct Packet {
+    long long pos;
+    long long size;
+    bool key;
+};
+
+std::vector<Packet> PacketsOf(const JsonValue& root, long long streamIndex) {
+    std::vector<Packet> out;
+    for (const JsonValue& p : root["packets"].array)
+        if (p["stream_index"].Int() == streamIndex)
+            out.push_back({p["pos"].Int(), p["size"].Int(), p["flags"].Str().find('K') != std::string::npos});
+    return out;
+}
+
+// "30000/1001" against rate / scale, compared as fractions.
+bool SameRate(const std::string& fraction, DWORD rate, DWORD scale) {
+    const auto slash = fraction.find('/');
+    if (slash == std::string::npos)
+        return false;
+    const long long num = std::stoll(fraction.substr(0, slash));
+    const long long den = std::stoll(fraction.substr(slash + 1));
+    return num * static_cast<long long>(scale) == den * static_cast<long long>(rate);
+}
+
+void CompareStream(PAVISTREAM s, const JsonValue& info, const std::vector<Packet>& packets, bool video) {
+    AVISTREAMINFOA si{};
+    ASSERT_EQ(AVIStreamInfoA(s, &si, sizeof si), AVIERR_OK);
+    LONG formatSize = 0;
+    ASSERT_EQ(AVIStreamReadFormat(s, 0, nullptr, &formatSize), AVIERR_OK);
+    std::vector<BYTE> format(static_cast<std::size_t>(formatSize));
+    ASSERT_EQ(AVIStreamReadFormat(s, 0, format.data(), &formatSize), AVIERR_OK);
+
+    const LONG chunks = AVIStreamChunkCount(s);
+    ASSERT_EQ(chunks, static_cast<LONG>(packets.size()));
+    for (LONG i = 0; i < chunks; ++i) {
+        AVICHUNKINFO ci{};
+        ASSERT_EQ(AVIStreamChunkInfo(s, i, &ci), AVIERR_OK);
+        const Packet& p = packets[static_cast<std::size_t>(i)];
+        EXPECT_EQ(static_cast<long long>(ci.qwOffset), p.pos) << "chunk " << i;
+        EXPECT_EQ(static_cast<long long>(ci.dwSize), p.size) << "chunk " << i;
+        if (video) {
+            EXPECT_EQ(ci.fKeyFrame != 0, p.key) << "chunk " << i;
+        }
+    }
+
+    if (video) {
+        ASSERT_GE(format.size(), sizeof(BITMAPINFOHEADER));
+        BITMAPINFOHEADER bi;
+        std::memcpy(&bi, format.data(), sizeof bi);
+        EXPECT_EQ(bi.biWidth, info["width"].Int());
+        EXPECT_EQ(std::abs(bi.biHeight), info["height"].Int());
+        EXPECT_EQ(bi.biCompression, static_cast<DWORD>(std::stoul(info["codec_tag"].Str(), nullptr, 16)));
+        EXPECT_TRUE(SameRate(info["r_frame_rate"].Str(), si.dwRate, si.dwScale))
+            << info["r_frame_rate"].Str();
+        if (info.Has("nb_frames")) {
+            EXPECT_EQ(static_cast<long long>(si.dwLength), info["nb_frames"].Int());
+        }
+        EXPECT_EQ(static_cast<long long>(si.dwLength), static_cast<long long>(packets.size()));
+    } else {
+        ASSERT_GE(format.size(), sizeof(PCMWAVEFORMAT));
+        WAVEFORMATEX wf{};
+        std::memcpy(&wf, format.data(), std::min(format.size(), sizeof wf));
+        EXPECT_EQ(static_cast<long long>(wf.nSamplesPerSec), info["sample_rate"].Int());
+        EXPECT_EQ(static_cast<long long>(wf.nChannels), info["channels"].Int());
+        EXPECT_EQ(static_cast<long long>(wf.wBitsPerSample), info["bits_per_sample"].Int());
+        const long long bytes = std::accumulate(packets.begin(), packets.end(), 0LL,
+                                                [](long long sum, const Packet& p) { return sum + p.size; });
+        ASSERT_NE(si.dwSampleSize, 0u);
+        EXPECT_EQ(static_cast<long long>(si.dwLength), bytes / si.dwSampleSize);
+    }
+}
+
+} // namespace
+
+void CompareWithFfprobe(const std::string& path, long expectedFrames) {
+    JsonValue root;
+    ASSERT_TRUE(RunFfprobe(path, root)) << path;
+
+    PAVIFILE file = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+    AVIFILEDETAILS d{};
+    AVIFileGetDetails(file, &d);
+    EXPECT_FALSE(d.fIndexRebuilt);
+
+    int videos = 0, audios = 0;
+    for (const JsonValue& st : root["streams"].array) {
+        const bool video = st["codec_type"].Str() == "video";
+        PAVISTREAM s = nullptr;
+        ASSERT_EQ(
+            AVIFileGetStream(file, &s, video ? streamtypeVIDEO : streamtypeAUDIO, video ? videos : audios),
+            AVIERR_OK);
+        (video ? videos : audios)++;
+        SCOPED_TRACE(st["codec_type"].Str() + " stream " + std::to_string(st["index"].Int()));
+        CompareStream(s, st, PacketsOf(root, st["index"].Int()), video);
+        if (video && expectedFrames >= 0) {
+            EXPECT_EQ(AVIStreamLength(s), expectedFrames);
+        }
+        AVIStreamRelease(s);
+    }
+    EXPECT_EQ(videos, 1);
+    EXPECT_EQ(audios, 1);
+    AVIFILEINFOA fi{};
+    AVIFileInfoA(file, &fi, sizeof fi);
+    EXPECT_EQ(fi.dwStreams, 2u);
+    AVIFileRelease(file);
+}
