@@ -218,7 +218,9 @@ void PulseWaveDevice::DropStream() {
 }
 
 void PulseWaveDevice::Feed() {
-    if (!Usable() || pa_stream_get_state(stream_) != PA_STREAM_READY)
+    // Nothing is taken while paused: a buffer taken now would complete, and
+    // its notification would run while the caller is still filling the ring.
+    if (!Usable() || paused_ || pa_stream_get_state(stream_) != PA_STREAM_READY)
         return;
     std::size_t writable = pa_stream_writable_size(stream_);
     if (writable == static_cast<std::size_t>(-1))
@@ -292,6 +294,7 @@ MMRESULT PulseWaveDevice::Restart() {
         if (paused_) {
             if (WaitOperation(pa_stream_cork(stream_, 0, OnSuccess, this))) {
                 paused_ = false;
+                Feed();
                 if (queue_.empty() && fedBytes_ > 0) {
                     if (pa_operation* op = pa_stream_trigger(stream_, nullptr, nullptr))
                         pa_operation_unref(op);
