@@ -70,10 +70,29 @@ void Bgr24To32(const std::uint8_t* in, int width, std::uint8_t* out) {
 // dither pattern stays put when the picture moves inside the frame.
 void Bgr24To8(const std::uint8_t* in, int width, int frameX, int frameRow, const DitherPalette& palette,
               std::uint8_t* out) {
+    const int* bayer = kBayer[frameRow & 3];
+    if (palette.IsDefault()) {
+        // The default palette's 6 x 6 x 6 cube is a uniform grid, so each
+        // channel is dithered to its six levels directly: level =
+        // floor((v * 5 + t) / 255) with the sixteen thresholds t spread
+        // evenly over one step. Averaged over the matrix this gives back v
+        // within 1/32 of a step, which a nearest-colour search cannot.
+        constexpr int kScale = 255 * 32;
+        for (int i = 0; i < width; ++i, in += 3) {
+            const int t = (2 * bayer[(frameX + i) & 3] + 1) * 255;
+            const int b = (in[0] * 160 + t) / kScale;
+            const int g = (in[1] * 160 + t) / kScale;
+            const int r = (in[2] * 160 + t) / kScale;
+            out[i] = static_cast<std::uint8_t>(10 + r * 36 + g * 6 + b);
+        }
+        return;
+    }
+    // Any other palette: spread the colour by about one palette spacing and
+    // take the nearest entry from the lookup table.
     const int amplitude = palette.DitherAmplitude();
     int offsets[4];
     for (int i = 0; i < 4; ++i)
-        offsets[i] = ((2 * kBayer[frameRow & 3][i] + 1 - 16) * amplitude) / 32;
+        offsets[i] = ((2 * bayer[i] + 1 - 16) * amplitude) / 32;
     for (int i = 0; i < width; ++i, in += 3) {
         int d = offsets[(frameX + i) & 3];
         out[i] = palette.Lookup(in[2] + d, in[1] + d, in[0] + d);

@@ -4,9 +4,11 @@
 // Output at 24 and 32 bits copies the colours; 16 bits keeps the top five
 // bits of each channel (RGB 5-5-5, no rounding, so it equals the 24-bit
 // picture truncated); 8 bits dithers with a 4 x 4 ordered matrix anchored
-// at the frame's own pixel grid and maps each pixel to the palette with
-// DitherPalette::Lookup. Dithering is deterministic, so the same frame always
-// gives the same indices.
+// at the frame's own pixel grid: to the default palette's colour cube
+// channel by channel, to any other palette through DitherPalette::Lookup.
+// Ordered (not error-diffusing) dither keeps a still area of a moving
+// picture still, and is deterministic: the same frame always gives the same
+// indices.
 //
 // A converter keeps one row of scratch memory, grown on demand and then
 // reused, so per-frame conversion allocates nothing once the widest row has

@@ -1,0 +1,73 @@
+#include "codecs/common/DitherPalette.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+namespace {
+
+double Distance(const RGBQUAD& q, int r, int g, int b) {
+    return std::sqrt(double((q.rgbRed - r) * (q.rgbRed - r) + (q.rgbGreen - g) * (q.rgbGreen - g) +
+                            (q.rgbBlue - b) * (q.rgbBlue - b)));
+}
+
+TEST(DitherPalette, DefaultKeepsSystemColoursAtBothEnds) {
+    const auto& c = DitherPalette::DefaultColors();
+    EXPECT_EQ(c[0].rgbRed + c[0].rgbGreen + c[0].rgbBlue, 0);
+    EXPECT_EQ(c[255].rgbRed & c[255].rgbGreen & c[255].rgbBlue, 255);
+    EXPECT_EQ(c[249].rgbRed, 255); // pure red among the upper ten
+    EXPECT_EQ(c[249].rgbGreen, 0);
+}
+
+// The table answers from the centre of a 8 x 8 x 8 cell, so its colour may
+// be farther than the exact nearest by at most the distance from the cell
+// centre to a corner and back: 2 * sqrt(3) * 4.
+TEST(DitherPalette, TableLookupIsCloseToExactSearch) {
+    std::mt19937 random(7);
+    DitherPalette palettes[2];
+    RGBQUAD odd[256];
+    for (int i = 0; i < 256; ++i)
+        odd[i] = RGBQUAD{BYTE(random()), BYTE(random()), BYTE(random()), 0};
+    palettes[1].SetColors(odd, 256);
+    for (const DitherPalette& p : palettes) {
+        for (int n = 0; n < 20000; ++n) {
+            int r = random() & 255, g = random() & 255, b = random() & 255;
+            double exact = Distance(p.Colors()[p.Nearest(r, g, b)], r, g, b);
+            double table = Distance(p.Colors()[p.Lookup(r, g, b)], r, g, b);
+            ASSERT_LE(table, exact + 2 * std::sqrt(3.0) * 4 + 1e-9) << r << "," << g << "," << b;
+        }
+    }
+}
+
+TEST(DitherPalette, SetColorsReplacesOnlyTheGivenEntriesAndResetRestores) {
+    DitherPalette p;
+    RGBQUAD one = {1, 2, 3, 99};
+    p.SetColors(&one, 1);
+    EXPECT_FALSE(p.IsDefault());
+    EXPECT_EQ(p.Colors()[0].rgbRed, 3);
+    EXPECT_EQ(p.Colors()[0].rgbReserved, 0);
+    EXPECT_EQ(p.Colors()[255].rgbRed, DitherPalette::DefaultColors()[255].rgbRed);
+    p.SetColors(&one, -5); // nothing given: the default palette
+    EXPECT_TRUE(p.IsDefault());
+    p.SetColors(&one, 1);
+    p.Reset();
+    EXPECT_TRUE(p.IsDefault());
+    EXPECT_EQ(p.Lookup(3, 2, 1), p.Lookup(0, 0, 0));
+}
+
+TEST(DitherPalette, DitherAmplitudeFollowsPaletteSpacing) {
+    DitherPalette cube;
+    EXPECT_GE(cube.DitherAmplitude(), 20);
+    EXPECT_LE(cube.DitherAmplitude(), 64);
+    // 256 greys cover the grey axis finely but leave colours far away: the
+    // amplitude is capped so colours do not drown in noise.
+    RGBQUAD greys[256];
+    for (int i = 0; i < 256; ++i)
+        greys[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
+    DitherPalette g;
+    g.SetColors(greys, 256);
+    EXPECT_LE(g.DitherAmplitude(), 64);
+}
+
+} // namespace

@@ -1,0 +1,199 @@
+#include "codecs/common/FrameConverter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+constexpr std::uint8_t kUntouched = 0xcd;
+
+struct Frame {
+    LONG width, height;
+    WORD bitCount;
+    std::vector<std::uint8_t> bits;
+
+    Frame(LONG w, LONG h, WORD bpp) : width(w), height(h), bitCount(bpp) {
+        bits.assign(DibRowBytes(w, bpp) * static_cast<std::size_t>(std::labs(h)), kUntouched);
+    }
+    FrameTarget At(int x, int y) { return FrameTarget{bits.data(), width, height, bitCount, x, y}; }
+    std::uint8_t* Pixel(int x, int memoryRow) {
+        return bits.data() + DibRowBytes(width, bitCount) * static_cast<std::size_t>(memoryRow) +
+               static_cast<std::size_t>(x) * bitCount / 8;
+    }
+};
+
+// A 3 x 2 picture whose pixels are all different: pixel (x, y) has blue
+// 10 * y + x, green 100 + that, red 200 + that.
+std::vector<std::uint8_t> SmallPicture() {
+    std::vector<std::uint8_t> p;
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) {
+            int v = 10 * y + x;
+            p.insert(p.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(100 + v),
+                               static_cast<std::uint8_t>(200 + v)});
+        }
+    return p;
+}
+
+PixelPicture Bgr(const std::vector<std::uint8_t>& data, int width, int height) {
+    return PixelPicture{data.data(), width * 3, width, height, SourceLayout::Bgr24, nullptr};
+}
+
+int CountUntouched(const Frame& f) {
+    int n = 0;
+    for (auto b : f.bits)
+        n += b == kUntouched;
+    return n;
+}
+
+TEST(FrameConverter, PlacesPictureBottomUpCountingRowsFromTheBottom) {
+    Frame frame(8, 6, 24);
+    auto data = SmallPicture();
+    FrameConverter converter;
+    ASSERT_TRUE(converter.Convert(Bgr(data, 3, 2), frame.At(2, 1), nullptr));
+    // The picture's top row is the higher of the two memory rows.
+    EXPECT_EQ(frame.Pixel(2, 2)[0], 0);
+    EXPECT_EQ(frame.Pixel(4, 2)[2], 202);
+    EXPECT_EQ(frame.Pixel(2, 1)[0], 10);
+    EXPECT_EQ(frame.Pixel(4, 1)[1], 112);
+    // Nothing outside the rectangle, not even row padding, is written.
+    EXPECT_EQ(CountUntouched(frame), static_cast<int>(frame.bits.size()) - 3 * 2 * 3);
+}
+
+TEST(FrameConverter, PlacesPictureTopDownInNegativeHeightFrames) {
+    Frame frame(8, -6, 24);
+    auto data = SmallPicture();
+    FrameConverter converter;
+    ASSERT_TRUE(converter.Convert(Bgr(data, 3, 2), frame.At(0, 4), nullptr));
+    EXPECT_EQ(frame.Pixel(0, 4)[0], 0);
+    EXPECT_EQ(frame.Pixel(0, 5)[0], 10);
+}
+
+TEST(FrameConverter, WritesEachDepth) {
+    std::vector<std::uint8_t> pixel = {0x07, 0x80, 0xff}; // blue, green, red
+    FrameConverter converter;
+
+    Frame f16(1, 1, 16);
+    ASSERT_TRUE(converter.Convert(Bgr(pixel, 1, 1), f16.At(0, 0), nullptr));
+    // Top five bits of each channel, red highest, no rounding.
+    EXPECT_EQ(f16.bits[0] | (f16.bits[1] << 8), (31 << 10) | (16 << 5) | 0);
+
+    Frame f32(1, 1, 32);
+    ASSERT_TRUE(converter.Convert(Bgr(pixel, 1, 1), f32.At(0, 0), nullptr));
+    EXPECT_EQ(f32.bits, (std::vector<std::uint8_t>{0x07, 0x80, 0xff, 0}));
+
+    Frame f8(4, 1, 8);
+    ASSERT_TRUE(converter.Convert(Bgr(pixel, 1, 1), f8.At(3, 0), nullptr));
+    EXPECT_NE(f8.bits[3], kUntouched);
+    EXPECT_EQ(f8.bits[0], kUntouched);
+}
+
+TEST(FrameConverter, ExpandsPackedSources) {
+    // 5-5-5 red 31, green 16, blue 1 spreads over 8 bits by repeating the
+    // top bits, so full intensity stays full.
+    std::uint16_t v555 = (31 << 10) | (16 << 5) | 1;
+    std::vector<std::uint8_t> src = {static_cast<std::uint8_t>(v555), static_cast<std::uint8_t>(v555 >> 8)};
+    Frame frame(1, 1, 24);
+    FrameConverter converter;
+    ASSERT_TRUE(converter.Convert(PixelPicture{src.data(), 2, 1, 1, SourceLayout::Rgb555, nullptr},
+                                  frame.At(0, 0), nullptr));
+    EXPECT_EQ(frame.bits[0], 8);   // blue 1
+    EXPECT_EQ(frame.bits[1], 132); // green 16
+    EXPECT_EQ(frame.bits[2], 255); // red 31
+
+    RGBQUAD colors[256] = {};
+    colors[7] = RGBQUAD{1, 2, 3, 0};
+    std::vector<std::uint8_t> index = {7};
+    ASSERT_TRUE(converter.Convert(PixelPicture{index.data(), 1, 1, 1, SourceLayout::Pal8, colors},
+                                  frame.At(0, 0), nullptr));
+    EXPECT_EQ(frame.bits[0], 1);
+    EXPECT_EQ(frame.bits[2], 3);
+}
+
+TEST(FrameConverter, RefusesWithoutWritingWhenThePictureDoesNotFit) {
+    Frame frame(4, 4, 24);
+    auto data = SmallPicture();
+    FrameConverter converter;
+    EXPECT_FALSE(converter.Convert(Bgr(data, 3, 2), frame.At(2, 0), nullptr)); // one column too far right
+    EXPECT_FALSE(converter.Convert(Bgr(data, 3, 2), frame.At(0, 3), nullptr)); // one row too high
+    EXPECT_FALSE(converter.Convert(Bgr(data, 3, 2), frame.At(-1, 0), nullptr));
+    EXPECT_FALSE(converter.Convert(Bgr(data, 3, 2), frame.At(0x7fffffff, 0), nullptr));
+    EXPECT_EQ(CountUntouched(frame), static_cast<int>(frame.bits.size()));
+
+    EXPECT_FALSE(FrameConverter::CanWriteFrame(4, 4, 15));
+    EXPECT_FALSE(FrameConverter::CanWriteFrame(0, 4, 24));
+    EXPECT_FALSE(FrameConverter::CanWriteFrame(100000, 100000, 32)); // 40 GB
+    EXPECT_FALSE(FrameConverter::CanWriteFrame(4, static_cast<LONG>(0x80000000), 24));
+    EXPECT_TRUE(FrameConverter::CanWriteFrame(4, -4, 8));
+}
+
+// The 8-bit picture of a smooth colour ramp: every pixel must be a palette
+// colour near its source, and, because dithering trades pointwise error for
+// correct local averages, each 4 x 4 block must average close to the source.
+// Bounds: the default palette's cube steps by 51 per channel and the dither
+// chooses one of the two levels around a value, so one pixel is never more
+// than a step (51) away. The sixteen thresholds of a block average to the
+// middle of a step, so for a flat block the mean is within 1/32 step (1.6
+// levels) of the source's; the ramp here climbs 12 levels across a block,
+// which pairs thresholds and values unevenly by up to another 4: 6 levels.
+TEST(FrameConverter, DithersToNearPaletteColoursAndKeepsLocalAverages) {
+    const int w = 64, h = 64;
+    std::vector<std::uint8_t> src;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            src.insert(src.end(), {static_cast<std::uint8_t>(x * 4), static_cast<std::uint8_t>(y * 4),
+                                   static_cast<std::uint8_t>(128 + (x - y))});
+    Frame frame(w, h, 8);
+    FrameConverter converter;
+    DitherPalette palette;
+    ASSERT_TRUE(converter.Convert(Bgr(src, w, h), frame.At(0, 0), &palette));
+    const auto& colors = palette.Colors();
+    double worstBlock = 0;
+    for (int by = 0; by < h; by += 4)
+        for (int bx = 0; bx < w; bx += 4) {
+            double sum[3] = {0, 0, 0}, want[3] = {0, 0, 0};
+            for (int y = by; y < by + 4; ++y)
+                for (int x = bx; x < bx + 4; ++x) {
+                    const std::uint8_t* s = &src[(static_cast<std::size_t>(y) * w + x) * 3];
+                    // Top-down source row y is memory row h - 1 - y.
+                    const RGBQUAD& q = colors[*frame.Pixel(x, h - 1 - y)];
+                    const int got[3] = {q.rgbBlue, q.rgbGreen, q.rgbRed};
+                    for (int c = 0; c < 3; ++c) {
+                        ASSERT_LE(std::abs(got[c] - s[c]), 51) << "pixel " << x << "," << y;
+                        sum[c] += got[c];
+                        want[c] += s[c];
+                    }
+                }
+            for (int c = 0; c < 3; ++c)
+                worstBlock = std::max(worstBlock, std::fabs(sum[c] - want[c]) / 16);
+        }
+    EXPECT_LE(worstBlock, 6.0);
+}
+
+TEST(FrameConverter, DitherIsDeterministicAndFollowsThePalette) {
+    std::vector<std::uint8_t> grey(16 * 3, 100);
+    DitherPalette twoGreys;
+    RGBQUAD colors[256];
+    for (auto& c : colors)
+        c = RGBQUAD{90, 90, 90, 0};
+    colors[1] = RGBQUAD{110, 110, 110, 0};
+    twoGreys.SetColors(colors, 256);
+    Frame a(16, 1, 8), b(16, 1, 8);
+    FrameConverter converter;
+    ASSERT_TRUE(converter.Convert(Bgr(grey, 16, 1), a.At(0, 0), &twoGreys));
+    ASSERT_TRUE(converter.Convert(Bgr(grey, 16, 1), b.At(0, 0), &twoGreys));
+    EXPECT_EQ(a.bits, b.bits);
+    // Only the two colours of the palette, and both of them: 100 lies midway.
+    int ones = 0;
+    for (int i = 0; i < 16; ++i) {
+        ASSERT_TRUE(a.bits[i] == 0 || a.bits[i] == 1) << int(a.bits[i]);
+        ones += a.bits[i];
+    }
+    EXPECT_GT(ones, 0);
+    EXPECT_LT(ones, 16);
+}
+
+} // namespace
