@@ -36,7 +36,8 @@ TEST(MmTimer, ClockAdvancesWithSleepAndPeriodsBalance) {
 class Riff {
 public:
     Riff& Id(const char* id) {
-        bytes_.insert(bytes_.end(), id, id + 4);
+        for (int i = 0; i < 4; ++i)
+            bytes_.push_back(static_cast<BYTE>(id[i]));
         return *this;
     }
     Riff& U32(DWORD v) {

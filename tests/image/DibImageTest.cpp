@@ -1,0 +1,374 @@
+#include "image/DibImage.h"
+
+#include "platform/gdi/Gdi.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct RecordedMessage {
+    std::string text;
+    std::string title;
+    UINT type;
+};
+
+class RecordingSink : public MessageSink {
+public:
+    INT ShowMessageBox(const char* text, const char* title, UINT type) override {
+        messages.push_back({text, title, type});
+        return 1;
+    }
+    std::vector<RecordedMessage> messages;
+};
+
+std::string writeTemp(const std::vector<BYTE>& bytes) {
+    char path[] = "/tmp/cadmo-bmp-XXXXXX";
+    const int fd = mkstemp(path);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+    return path;
+}
+
+// An 8-bit BMP file, described field by field so a test can spoil any one.
+struct BmpFile {
+    BITMAPFILEHEADER file{0x4D42, 0, 0, 0, 0};
+    BITMAPINFOHEADER info{40, 0, 0, 1, 8, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<RGBQUAD> colors;
+    std::vector<BYTE> pixels; // rows as stored, bottom-up, padded
+    bool fixSizes = true;
+
+    BmpFile(LONG w, LONG h, int colorCount = 256) {
+        info.biWidth = w;
+        info.biHeight = h;
+        colors.resize(static_cast<std::size_t>(colorCount));
+        for (int i = 0; i < colorCount; ++i)
+            colors[static_cast<std::size_t>(i)] =
+                RGBQUAD{static_cast<BYTE>(i), static_cast<BYTE>(255 - i), static_cast<BYTE>(i / 2), 0};
+        if (colorCount != 256)
+            info.biClrUsed = static_cast<DWORD>(colorCount);
+        const LONG stride = (w + 3) / 4 * 4;
+        pixels.assign(static_cast<std::size_t>(stride * (h < 0 ? -h : h)), 0);
+    }
+    std::vector<BYTE> Bytes() {
+        if (fixSizes) {
+            file.bfOffBits = static_cast<DWORD>(14 + info.biSize + 4 * colors.size());
+            file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+        }
+        std::vector<BYTE> out(14 + sizeof info);
+        std::memcpy(out.data(), &file, 14);
+        std::memcpy(out.data() + 14, &info, sizeof info);
+        const auto* c = reinterpret_cast<const BYTE*>(colors.data());
+        out.insert(out.end(), c, c + 4 * colors.size());
+        out.insert(out.end(), pixels.begin(), pixels.end());
+        return out;
+    }
+    std::string Write() { return writeTemp(Bytes()); }
+};
+
+struct TempFile {
+    std::string path;
+    explicit TempFile(std::string p) : path(std::move(p)) {}
+    ~TempFile() { std::remove(path.c_str()); }
+};
+
+TEST(DibImageLoad, EightBitFileKeepsIndicesTableAndBottomUpRows) {
+    BmpFile bmp(3, 2);
+    bmp.pixels = {1, 2, 3, 0xEE, 4, 5, 6, 0xEE}; // bottom row first
+    TempFile f(bmp.Write());
+    DibImage image;
+    RecordingSink sink;
+    ASSERT_TRUE(image.Load(&sink, f.path.c_str(), 8));
+    EXPECT_TRUE(sink.messages.empty());
+    EXPECT_EQ(image.Width(), 3);
+    EXPECT_EQ(image.Height(), 2);
+    EXPECT_EQ(image.Stride(), 4);
+    EXPECT_EQ(*image.PixelAddress(0, 0), 4) << "top-left is the first byte of the last row in memory";
+    EXPECT_EQ(image.PixelAddress(0, 0), image.Bits() + 4);
+    EXPECT_EQ(*image.PixelAddress(2, 1), 3);
+    EXPECT_EQ(image.PixelAddress(3, 0), nullptr);
+    EXPECT_EQ(image.PixelAddress(0, 2), nullptr);
+    EXPECT_EQ(image.PixelAddress(-1, 0), nullptr);
+    EXPECT_EQ(image.Info()->bmiColors[5].rgbGreen, 250);
+    RECT r;
+    image.GetRect(&r);
+    EXPECT_EQ(r.right, 3);
+    EXPECT_EQ(r.bottom, 2);
+}
+
+TEST(DibImageLoad, ConvertsToTheTargetDepth) {
+    BmpFile bmp(3, 1, 2);
+    bmp.colors[0] = RGBQUAD{0, 0, 0, 0};
+    bmp.colors[1] = RGBQUAD{255, 255, 255, 0};
+    bmp.pixels = {1, 0, 1, 0};
+    TempFile f(bmp.Write());
+
+    DibImage i16, i24, i32;
+    ASSERT_TRUE(i16.Load(nullptr, f.path.c_str(), 16));
+    ASSERT_TRUE(i24.Load(nullptr, f.path.c_str(), 24));
+    ASSERT_TRUE(i32.Load(nullptr, f.path.c_str(), 32));
+    EXPECT_EQ(i16.Stride(), 8);
+    EXPECT_EQ(i24.Stride(), 12);
+    EXPECT_EQ(i32.Stride(), 12);
+    EXPECT_EQ(i24.Info()->bmiHeader.biBitCount, 24);
+    const BYTE white16[2] = {0xFF, 0x7F};
+    EXPECT_EQ(std::memcmp(i16.PixelAddress(0, 0), white16, 2), 0);
+    EXPECT_EQ(i16.PixelAddress(1, 0)[1], 0);
+    const BYTE white24[3] = {0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(std::memcmp(i24.PixelAddress(2, 0), white24, 3), 0);
+    EXPECT_EQ(i32.PixelAddress(2, 0)[2], 0xFF);
+    EXPECT_EQ(i32.PixelAddress(2, 0)[3], 0);
+
+    DibImage odd;
+    EXPECT_FALSE(odd.Load(nullptr, f.path.c_str(), 4)) << "no conversion to other depths";
+    EXPECT_EQ(odd.Info(), nullptr);
+}
+
+TEST(DibImageLoad, RefusesFilesItCannotShowWithTheRightMessage) {
+    struct Case {
+        const char* name;
+        void (*spoil)(BmpFile&);
+        const char* message; // null: silent
+    };
+    const Case cases[] = {
+        {"24-bit", [](BmpFile& b) { b.info.biBitCount = 24; }, "Not a 256 color bitmap."},
+        {"core header", [](BmpFile& b) { b.info.biSize = 12; }, "Not a Windows DIB."},
+        {"V5 header", [](BmpFile& b) { b.info.biSize = 124; }, "Not a Windows DIB."},
+        {"RLE8", [](BmpFile& b) { b.info.biCompression = BI_RLE8; }, "Not a 256 color bitmap."},
+        {"top-down", [](BmpFile& b) { b.info.biHeight = -4; }, "Not a 256 color bitmap."},
+        {"width 0", [](BmpFile& b) { b.info.biWidth = 0; }, nullptr},
+        {"negative width", [](BmpFile& b) { b.info.biWidth = -4; }, nullptr},
+        {"height 0", [](BmpFile& b) { b.info.biHeight = 0; }, nullptr},
+        {"not BM", [](BmpFile& b) { b.file.bfType = 0x4142; }, nullptr},
+        {"pixels shorter than the rows", [](BmpFile& b) { b.pixels.resize(b.pixels.size() - 1); }, nullptr},
+        {"file size below the rows",
+         [](BmpFile& b) {
+             b.fixSizes = false;
+             b.file.bfOffBits = 14 + 40 + 1024;
+             b.file.bfSize = b.file.bfOffBits + 3;
+         },
+         nullptr},
+        {"offset beyond the file size",
+         [](BmpFile& b) {
+             b.fixSizes = false;
+             b.file.bfOffBits = 0xFFFFFFF0;
+             b.file.bfSize = 10;
+         },
+         nullptr},
+        {"huge picture",
+         [](BmpFile& b) {
+             b.info.biWidth = 0x7FFFFFFF;
+             b.info.biHeight = 0x7FFFFFFF;
+         },
+         nullptr},
+    };
+    BmpFile good(4, 4);
+    TempFile goodFile(good.Write());
+    for (const Case& c : cases) {
+        BmpFile bmp(4, 4);
+        c.spoil(bmp);
+        TempFile f(bmp.Write());
+        DibImage image;
+        ASSERT_TRUE(image.Load(nullptr, goodFile.path.c_str(), 8));
+        RecordingSink sink;
+        EXPECT_FALSE(image.Load(&sink, f.path.c_str(), 24)) << c.name;
+        EXPECT_EQ(image.Width(), 4) << c.name << ": the old picture stays";
+        EXPECT_EQ(image.Info()->bmiHeader.biBitCount, 8) << c.name;
+        if (c.message == nullptr) {
+            EXPECT_TRUE(sink.messages.empty()) << c.name;
+        } else {
+            ASSERT_EQ(sink.messages.size(), 1u) << c.name;
+            EXPECT_EQ(sink.messages[0].text, c.message);
+            EXPECT_EQ(sink.messages[0].title, "Cadmo error");
+            EXPECT_EQ(sink.messages[0].type, MB_ICONWARNING);
+        }
+    }
+
+    TempFile text(writeTemp(std::vector<BYTE>{'h', 'e', 'l', 'l', 'o', '\n'}));
+    DibImage image;
+    RecordingSink sink;
+    EXPECT_FALSE(image.Load(&sink, text.path.c_str(), 8));
+    EXPECT_FALSE(image.Load(&sink, "/nonexistent/x.bmp", 8));
+    EXPECT_TRUE(sink.messages.empty());
+}
+
+TEST(DibImageLoad, ColourCountsBeyondTheTableAreCapped) {
+    // biClrUsed 300: 256 entries are read and the pixels follow them.
+    BmpFile bmp(4, 1);
+    bmp.info.biClrUsed = 300;
+    bmp.pixels = {255, 0, 1, 2};
+    TempFile f(bmp.Write());
+    DibImage image;
+    ASSERT_TRUE(image.Load(nullptr, f.path.c_str(), 8));
+    EXPECT_EQ(*image.PixelAddress(0, 0), 255);
+    EXPECT_EQ(image.Info()->bmiColors[255].rgbBlue, 255);
+
+    // biClrUsed 16: entries 16..255 stay black.
+    BmpFile small(4, 1, 16);
+    TempFile g(small.Write());
+    ASSERT_TRUE(image.Load(nullptr, g.path.c_str(), 8));
+    EXPECT_EQ(image.Info()->bmiColors[15].rgbBlue, 15);
+    for (int i = 16; i < 256; ++i) {
+        const RGBQUAD& q = image.Info()->bmiColors[i];
+        ASSERT_EQ(q.rgbRed | q.rgbGreen | q.rgbBlue, 0) << i;
+    }
+}
+
+TEST(DibImage, ColorCountFollowsHeaderKindAndDepth) {
+    BITMAPINFOHEADER h{40, 1, 1, 1, 8, BI_RGB, 0, 0, 0, 0, 0};
+    EXPECT_EQ(ColorCount(&h), 256u);
+    h.biClrUsed = 300;
+    EXPECT_EQ(ColorCount(&h), 256u);
+    h.biClrUsed = 7;
+    EXPECT_EQ(ColorCount(&h), 7u);
+    h.biBitCount = 4;
+    h.biClrUsed = 0;
+    EXPECT_EQ(ColorCount(&h), 16u);
+    h.biBitCount = 24;
+    h.biClrUsed = 12;
+    EXPECT_EQ(ColorCount(&h), 0u);
+    BITMAPCOREHEADER core{12, 1, 1, 1, 1};
+    EXPECT_EQ(ColorCount(reinterpret_cast<const BITMAPINFOHEADER*>(&core)), 2u);
+    EXPECT_EQ(ColorCount(nullptr), 0u);
+}
+
+HPALETTE makePalette(const std::vector<PALETTEENTRY>& entries) {
+    std::vector<BYTE> storage(4 + 4 * entries.size());
+    auto* log = reinterpret_cast<LOGPALETTE*>(storage.data());
+    log->palVersion = 0x300;
+    log->palNumEntries = static_cast<WORD>(entries.size());
+    std::memcpy(storage.data() + 4, entries.data(), 4 * entries.size());
+    return CreatePalette(log);
+}
+
+TEST(DibImage, MatchPaletteRemapsEveryByteAndTakesThePaletteColours) {
+    BmpFile bmp(2, 1, 2);
+    bmp.colors[0] = RGBQUAD{0, 0, 250, 0};     // nearly red
+    bmp.colors[1] = RGBQUAD{250, 250, 250, 0}; // nearly white
+    bmp.pixels = {0, 1, 2, 1};                 // index 2 is one of the black unloaded entries
+    TempFile f(bmp.Write());
+    DibImage image;
+    ASSERT_TRUE(image.Load(nullptr, f.path.c_str(), 8));
+
+    std::vector<PALETTEENTRY> entries(256, PALETTEENTRY{255, 255, 255, 0});
+    entries[0] = PALETTEENTRY{255, 0, 0, 0};
+    entries[7] = PALETTEENTRY{0, 0, 0, 0};
+    HPALETTE pal = makePalette(entries);
+    ASSERT_TRUE(image.MatchPalette(pal));
+    EXPECT_EQ(image.Bits()[0], 0);
+    EXPECT_EQ(image.Bits()[1], 1) << "white maps to the first white entry";
+    EXPECT_EQ(image.Bits()[2], 7) << "black entries map like any other, padding included";
+    EXPECT_EQ(image.Bits()[3], 1);
+    EXPECT_EQ(image.Info()->bmiColors[7].rgbRed, 0);
+    EXPECT_EQ(image.Info()->bmiColors[0].rgbRed, 255);
+
+    EXPECT_FALSE(image.MatchPalette(nullptr));
+    DibImage deep;
+    ASSERT_TRUE(deep.Load(nullptr, f.path.c_str(), 24));
+    EXPECT_FALSE(deep.MatchPalette(pal));
+    DeleteObject(pal);
+    EXPECT_FALSE(image.MatchPalette(pal)) << "a dead palette changes nothing";
+    EXPECT_EQ(image.Bits()[2], 7);
+}
+
+// A 32-bit image over caller memory whose pixels are their own coordinates.
+struct Canvas {
+    std::vector<DWORD> memory;
+    DibImage image;
+    Canvas(LONG w, LONG h, DWORD fill) : memory(static_cast<std::size_t>(w * h), fill) {
+        BITMAPINFOHEADER hdr{40, w, h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        EXPECT_TRUE(image.Attach(&hdr, memory.data()));
+    }
+    DWORD At(int x, int y) {
+        DWORD v;
+        std::memcpy(&v, image.PixelAddress(x, y), 4);
+        return v;
+    }
+};
+
+TEST(DibImageCopy, ClipsToBothImages) {
+    Canvas src(10, 6, 0);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 10; ++x) {
+            const DWORD v = static_cast<DWORD>(x << 8 | y);
+            std::memcpy(src.image.PixelAddress(x, y), &v, 4);
+        }
+    {
+        // Source x -5: lands 5 further right, 5 narrower.
+        Canvas dst(10, 6, 0xFFFFFFFF);
+        src.image.CopyTo(&dst.image, 1, 1, 8, 2, -5, 0);
+        EXPECT_EQ(dst.At(5, 1), 0xFFFFFFFFu);
+        EXPECT_EQ(dst.At(6, 1), 0x000u);
+        EXPECT_EQ(dst.At(8, 2), 0x201u);
+        EXPECT_EQ(dst.At(9, 2), 0xFFFFFFFFu);
+        EXPECT_EQ(dst.At(6, 3), 0xFFFFFFFFu);
+    }
+    {
+        // Hanging off the destination's bottom-right corner.
+        Canvas dst(4, 4, 0xFFFFFFFF);
+        src.image.CopyTo(&dst.image, 2, 3, 10, 10, 7, 4);
+        EXPECT_EQ(dst.At(2, 3), 0x704u);
+        EXPECT_EQ(dst.At(3, 3), 0x804u);
+        EXPECT_EQ(dst.At(1, 3), 0xFFFFFFFFu);
+        EXPECT_EQ(dst.At(2, 2), 0xFFFFFFFFu);
+    }
+    {
+        // Negative destination: the source start moves instead.
+        Canvas dst(4, 4, 0xFFFFFFFF);
+        src.image.CopyTo(&dst.image, -2, -1, 4, 3, 0, 0);
+        EXPECT_EQ(dst.At(0, 0), 0x201u);
+        EXPECT_EQ(dst.At(1, 1), 0x302u);
+        EXPECT_EQ(dst.At(2, 0), 0xFFFFFFFFu);
+        EXPECT_EQ(dst.At(0, 2), 0xFFFFFFFFu);
+    }
+    {
+        // Wholly outside, extreme positions, other depths: nothing moves.
+        Canvas dst(4, 4, 0xFFFFFFFF);
+        src.image.CopyTo(&dst.image, 0, 0, 4, 4, 10, 0);
+        src.image.CopyTo(&dst.image, 0, 0, 4, 4, 0, 6);
+        src.image.CopyTo(&dst.image, 0, 0, 4, 4, -100, 0);
+        src.image.CopyTo(&dst.image, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, -0x7FFFFFFF, 0);
+        src.image.CopyTo(&dst.image, -0x7FFFFFFF - 1, 0, 0x7FFFFFFF, 4, 0x7FFFFFFF, 0);
+        std::vector<BYTE> bytes(16 * 4);
+        BITMAPINFOHEADER hdr{40, 4, 4, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+        DibImage deep;
+        ASSERT_TRUE(deep.Attach(&hdr, bytes.data()));
+        deep.CopyTo(&dst.image, 0, 0, 4, 4, 0, 0);
+        src.image.CopyTo(nullptr, 0, 0, 4, 4, 0, 0);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x)
+                ASSERT_EQ(dst.At(x, y), 0xFFFFFFFFu) << x << "," << y;
+    }
+}
+
+TEST(DibImage, AttachBorrowsMemoryAndCopiesTheColourTable) {
+    std::vector<BYTE> block(sizeof(BITMAPINFOHEADER) + 256 * 4);
+    auto* hdr = reinterpret_cast<BITMAPINFOHEADER*>(block.data());
+    *hdr = BITMAPINFOHEADER{40, 5, 2, 1, 8, BI_RGB, 0, 0, 0, 3, 0};
+    block[40 + 4 * 2 + 2] = 99; // red of entry 2
+    block[40 + 4 * 3 + 2] = 98; // beyond biClrUsed: not copied
+    std::vector<BYTE> pixels(16, 0);
+    {
+        DibImage image;
+        ASSERT_TRUE(image.Attach(hdr, pixels.data()));
+        EXPECT_FALSE(image.OwnsBits());
+        EXPECT_EQ(image.Info()->bmiColors[2].rgbRed, 99);
+        EXPECT_EQ(image.Info()->bmiColors[3].rgbRed, 0);
+        EXPECT_EQ(image.PixelAddress(0, 1), pixels.data());
+        *image.PixelAddress(4, 0) = 5;
+        EXPECT_EQ(pixels[8 + 4], 5);
+
+        hdr->biBitCount = 4;
+        EXPECT_FALSE(image.Attach(hdr, pixels.data()));
+        EXPECT_EQ(image.Width(), 5) << "a refused header changes nothing";
+    } // destruction must not free the borrowed pixels
+    EXPECT_EQ(pixels[12], 5);
+}
+
+} // namespace

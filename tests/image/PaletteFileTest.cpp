@@ -1,0 +1,149 @@
+#include "image/PaletteFile.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+void put32(std::vector<BYTE>& out, DWORD v) {
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<BYTE>(v >> (8 * i)));
+}
+void putId(std::vector<BYTE>& out, const char* id) {
+    out.insert(out.end(), id, id + 4);
+}
+
+// RIFF form `form` holding one chunk `chunkId` with `payload`; `declared`
+// overrides the chunk's size field.
+std::vector<BYTE> riff(const char* form, const char* chunkId, const std::vector<BYTE>& payload,
+                       long declared = -1) {
+    std::vector<BYTE> out;
+    putId(out, "RIFF");
+    put32(out, static_cast<DWORD>(4 + 8 + payload.size() + (payload.size() & 1)));
+    putId(out, form);
+    putId(out, chunkId);
+    put32(out, declared >= 0 ? static_cast<DWORD>(declared) : static_cast<DWORD>(payload.size()));
+    out.insert(out.end(), payload.begin(), payload.end());
+    if (payload.size() & 1)
+        out.push_back(0);
+    return out;
+}
+
+std::vector<BYTE> logPalette(WORD count, std::size_t entriesPresent) {
+    std::vector<BYTE> p = {0x00, 0x03, static_cast<BYTE>(count), static_cast<BYTE>(count >> 8)};
+    for (std::size_t i = 0; i < entriesPresent; ++i) {
+        p.push_back(static_cast<BYTE>(i));
+        p.push_back(static_cast<BYTE>(2 * i));
+        p.push_back(static_cast<BYTE>(3 * i));
+        p.push_back(0);
+    }
+    return p;
+}
+
+struct TempFile {
+    std::string path;
+    explicit TempFile(const std::vector<BYTE>& bytes) {
+        char name[] = "/tmp/cadmo-pal-XXXXXX";
+        const int fd = mkstemp(name);
+        EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        close(fd);
+        path = name;
+    }
+    ~TempFile() { std::remove(path.c_str()); }
+};
+
+// The caller's record, pre-filled so an untouched record is recognisable.
+struct Record {
+    alignas(4) std::array<BYTE, kPaletteRecordBytes> bytes;
+    Record() { bytes.fill(0xA5); }
+    LOGPALETTE* get() { return reinterpret_cast<LOGPALETTE*>(bytes.data()); }
+    bool Untouched() const {
+        for (BYTE b : bytes)
+            if (b != 0xA5)
+                return false;
+        return true;
+    }
+};
+
+class ScriptedChooser : public FileChooser {
+public:
+    explicit ScriptedChooser(std::string answer, bool ok = true) : answer_(std::move(answer)), ok_(ok) {}
+    bool ChooseFileToOpen(const OpenFileRequest& r, std::string& path) override {
+        seen = r;
+        path = answer_;
+        return ok_;
+    }
+    OpenFileRequest seen;
+
+private:
+    std::string answer_;
+    bool ok_;
+};
+
+TEST(PaletteFile, ReadsTheDataChunkOfAPaletteForm) {
+    TempFile f(riff("PAL ", "data", logPalette(236, 236)));
+    Record record;
+    ScriptedChooser chooser(f.path);
+    ASSERT_EQ(ReadPaletteFile(chooser, record.get()), 0);
+    EXPECT_EQ(record.get()->palVersion, 0x300);
+    EXPECT_EQ(record.get()->palNumEntries, 236);
+    EXPECT_EQ(record.bytes[4 + 4 * 235 + 1], static_cast<BYTE>(2 * 235));
+    EXPECT_EQ(record.bytes[4 + 4 * 236], 0xA5) << "nothing written past the chunk";
+
+    EXPECT_STREQ(chooser.seen.title, "Select Palette File");
+    EXPECT_STREQ(chooser.seen.filterName, "Palette Files");
+    EXPECT_STREQ(chooser.seen.filterPattern, "*.pal");
+    EXPECT_STREQ(chooser.seen.initialPath, "d:\\avi\\quant.pal");
+    EXPECT_EQ(chooser.seen.flags, OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST);
+    EXPECT_EQ(chooser.seen.owner, nullptr);
+}
+
+TEST(PaletteFile, UnusableFilesLeaveTheRecordAlone) {
+    struct Case {
+        const char* name;
+        std::vector<BYTE> bytes;
+    };
+    std::vector<BYTE> truncated = riff("PAL ", "data", logPalette(16, 16));
+    truncated.resize(truncated.size() - 10);
+    const Case cases[] = {
+        {"empty data chunk", riff("PAL ", "data", {})},
+        {"5000-byte data chunk", riff("PAL ", "data", std::vector<BYTE>(5000, 1))},
+        {"1033-byte data chunk", riff("PAL ", "data", std::vector<BYTE>(1033, 1))},
+        {"no data chunk", riff("PAL ", "junk", logPalette(4, 4))},
+        {"an AVI form", riff("AVI ", "data", logPalette(4, 4))},
+        {"chunk claims more than the file", riff("PAL ", "data", logPalette(4, 4), 1000)},
+        {"file cut short", truncated},
+        {"count beyond the chunk", riff("PAL ", "data", logPalette(300, 10))},
+        {"header cut in half", riff("PAL ", "data", {0x00, 0x03})},
+        {"not RIFF at all", std::vector<BYTE>{'J', 'A', 'S', 'C', '-', 'P', 'A', 'L'}},
+        {"empty file", {}},
+    };
+    for (const Case& c : cases) {
+        TempFile f(c.bytes);
+        Record record;
+        EXPECT_EQ(ReadPaletteFileAt(f.path.c_str(), record.get()), 1) << c.name;
+        EXPECT_TRUE(record.Untouched()) << c.name;
+    }
+
+    Record record;
+    EXPECT_EQ(ReadPaletteFileAt("/nonexistent/quant.pal", record.get()), 1);
+    ScriptedChooser cancel("ignored", false);
+    EXPECT_EQ(ReadPaletteFile(cancel, record.get()), 1);
+    EXPECT_TRUE(record.Untouched());
+}
+
+TEST(PaletteFile, AFullRecordFits) {
+    // 1032 bytes: the header and 257 entries, the record's whole capacity.
+    TempFile f(riff("PAL ", "data", logPalette(257, 257)));
+    Record record;
+    ASSERT_EQ(ReadPaletteFileAt(f.path.c_str(), record.get()), 0);
+    EXPECT_EQ(record.get()->palNumEntries, 257);
+}
+
+} // namespace
