@@ -1,0 +1,372 @@
+// Decodes files made by the ffmpeg command line through the codec layer and
+// compares every frame with ffmpeg's own decoding of the same file.
+#include "CodecTestUtil.h"
+
+#include "codecs/builtin/BuiltinCodecs.h"
+#include "platform/avi/AviWriter.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <memory>
+
+namespace cadmo::test {
+namespace {
+
+struct Sample {
+    const char* name;
+    const char* options; // ffmpeg output options
+};
+
+// 176 x 144 keeps the tests quick; the moving test pattern makes every delta
+// frame depend on the one before it.
+const Sample kSamples[] = {
+    {"cinepak", "-c:v cinepak"},
+    {"msvideo1", "-c:v msvideo1"},
+    {"mjpeg", "-c:v mjpeg -q:v 4"},
+    {"mpeg4", "-c:v mpeg4 -g 6 -q:v 4"},
+    {"xvid_tag", "-c:v mpeg4 -g 6 -vtag xvid"},
+    {"huffyuv", "-c:v huffyuv"},
+    {"ffvhuff", "-c:v ffvhuff"},
+    {"h264", "-c:v libx264 -bf 0 -g 6 -pix_fmt yuv420p"},
+};
+
+// The sample files, made on first use (each test runs in its own process
+// under CTest, so only what a test needs is made).
+class LavcFiles : public ::testing::Environment {
+public:
+    static TempDir* dir;
+    static std::map<std::string, std::string> made;
+
+    static const std::string* Path(const std::string& name) {
+        auto it = made.find(name);
+        if (it != made.end())
+            return &it->second;
+        if (!HaveProgram("ffmpeg"))
+            return nullptr;
+        for (const Sample& s : kSamples) {
+            if (name != s.name)
+                continue;
+            std::string path = dir->File(name + ".avi");
+            if (Ffmpeg("-f lavfi -i testsrc2=size=176x144:rate=15 -frames:v 20 " + std::string(s.options) +
+                       " " + ShellQuote(path)))
+                return &(made[name] = path);
+        }
+        return nullptr;
+    }
+    void SetUp() override {
+        RegisterBuiltinCodecs();
+        dir = new TempDir;
+    }
+    void TearDown() override { delete dir; }
+};
+TempDir* LavcFiles::dir = nullptr;
+std::map<std::string, std::string> LavcFiles::made;
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new LavcFiles);
+
+// An open decompressor for a file, with helpers to run it.
+struct Decoder {
+    AviVideo video;
+    HIC hic = nullptr;
+
+    explicit Decoder(const std::string& name) {
+        const std::string* path = LavcFiles::Path(name);
+        if (path == nullptr || !ReadAviVideo(*path, video))
+            return;
+        hic = ICLocate(ICTYPE_VIDEO, video.handler, reinterpret_cast<BITMAPINFOHEADER*>(video.format.data()),
+                       nullptr, ICMODE_DECOMPRESS);
+    }
+    ~Decoder() {
+        if (hic)
+            ICClose(hic);
+    }
+    LONG Width() const { return video.Header().biWidth; }
+    LONG Height() const { return std::abs(video.Header().biHeight); }
+    OutputFrame Frame(WORD bpp) const { return MakeOutputFrame(Width(), Height(), bpp); }
+    LRESULT Begin(OutputFrame& out) {
+        auto* in = reinterpret_cast<BITMAPINFOHEADER*>(video.format.data());
+        return ICDecompressExBegin(hic, 0, in, nullptr, 0, 0, Width(), Height(), &out.Header(), nullptr, 0, 0,
+                                   Width(), Height());
+    }
+};
+
+#define REQUIRE_SAMPLE(d, name)                                                                              \
+    if (LavcFiles::made.count(name) == 0)                                                                    \
+        GTEST_SKIP() << "ffmpeg could not make the " << name << " sample";                                   \
+    ASSERT_NE((d).hic, nullptr) << "no codec for " << name;
+
+class LavcSample : public ::testing::TestWithParam<Sample> {};
+
+TEST_P(LavcSample, EveryFrameMatchesFfmpegAt24BitsAndDerivedDepths) {
+    const std::string name = GetParam().name;
+    Decoder d(name);
+    REQUIRE_SAMPLE(d, name);
+    std::vector<std::string> expected = FfmpegFrameHashes(LavcFiles::made[name], "bgr24");
+    ASSERT_EQ(expected.size(), d.video.frames.size());
+
+    Decoder d16(name), d8(name);
+    OutputFrame out24 = d.Frame(24), out16 = d16.Frame(16), out8 = d8.Frame(8);
+    ASSERT_EQ(d.Begin(out24), ICERR_OK);
+    ASSERT_EQ(d16.Begin(out16), ICERR_OK);
+    ASSERT_EQ(d8.Begin(out8), ICERR_OK);
+    ASSERT_EQ(ICSendMessage(d8.hic, ICM_DECOMPRESS_GET_PALETTE,
+                            reinterpret_cast<DWORD_PTR>(d8.video.format.data()),
+                            reinterpret_cast<DWORD_PTR>(out8.header.data())),
+              ICERR_OK);
+
+    double worstMean8 = 0;
+    for (std::size_t i = 0; i < d.video.frames.size(); ++i) {
+        ASSERT_EQ(DecodeFrame(d.hic, d.video, i, out24), ICERR_OK) << "frame " << i;
+        std::vector<BYTE> rgb = TopDownRows(out24);
+        EXPECT_EQ(Md5Hex(rgb), expected[i]) << name << " frame " << i;
+
+        // 16 bits: exactly the 24-bit picture cut to 5-5-5.
+        ASSERT_EQ(DecodeFrame(d16.hic, d16.video, i, out16), ICERR_OK);
+        std::vector<BYTE> p16 = TopDownRows(out16);
+        for (std::size_t px = 0; px < rgb.size() / 3; ++px) {
+            unsigned want =
+                ((rgb[px * 3 + 2] >> 3) << 10) | ((rgb[px * 3 + 1] >> 3) << 5) | (rgb[px * 3] >> 3);
+            ASSERT_EQ(p16[px * 2] | (p16[px * 2 + 1] << 8), want) << "frame " << i << " pixel " << px;
+        }
+
+        // 8 bits: each pixel a palette colour at most one cube step (51)
+        // from the source in every channel. The dither picks between the two
+        // levels around a value, so a value a fraction f into a step is off
+        // by 51 * 2f(1 - f) on average: 17 over evenly spread values. 20
+        // leaves room for pictures that sit mid-step more than that.
+        ASSERT_EQ(DecodeFrame(d8.hic, d8.video, i, out8), ICERR_OK);
+        std::vector<BYTE> p8 = TopDownRows(out8);
+        const RGBQUAD* colors = out8.Colors();
+        double sum = 0;
+        for (std::size_t px = 0; px < p8.size(); ++px) {
+            const RGBQUAD& q = colors[p8[px]];
+            const int got[3] = {q.rgbBlue, q.rgbGreen, q.rgbRed};
+            for (int c = 0; c < 3; ++c) {
+                int e = std::abs(got[c] - rgb[px * 3 + c]);
+                ASSERT_LE(e, 51) << "frame " << i << " pixel " << px;
+                sum += e;
+            }
+        }
+        worstMean8 = std::max(worstMean8, sum / (p8.size() * 3.0));
+    }
+    EXPECT_LE(worstMean8, 20.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, LavcSample, ::testing::ValuesIn(kSamples),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+std::string Hash24(const OutputFrame& f) {
+    return Md5Hex(TopDownRows(f));
+}
+
+// After a seek the caller feeds the decoder from a key frame; fed a delta
+// frame first, the driver must refuse rather than draw on missing pictures.
+TEST(LavcState, DeltaFrameWithoutItsKeyFrameFailsAndLeavesTheFrameAlone) {
+    Decoder d("mpeg4");
+    REQUIRE_SAMPLE(d, "mpeg4");
+    auto expected = FfmpegFrameHashes(LavcFiles::made["mpeg4"], "bgr24");
+    ASSERT_FALSE(d.video.keys[2]);
+    ASSERT_TRUE(d.video.keys[6]);
+    OutputFrame out = d.Frame(24);
+    ASSERT_EQ(d.Begin(out), ICERR_OK);
+    const std::vector<BYTE> untouched = out.bits;
+    EXPECT_EQ(DecodeFrame(d.hic, d.video, 2, out), ICERR_ERROR);
+    EXPECT_EQ(out.bits, untouched);
+    EXPECT_EQ(DecodeFrame(d.hic, d.video, 3, out), ICERR_ERROR);
+    // From the key frame on, everything is right.
+    ASSERT_EQ(DecodeFrame(d.hic, d.video, 6, out), ICERR_OK);
+    EXPECT_EQ(Hash24(out), expected[6]);
+    ASSERT_EQ(DecodeFrame(d.hic, d.video, 7, out), ICERR_OK);
+    EXPECT_EQ(Hash24(out), expected[7]);
+    // A later seek to another key frame works at once.
+    ASSERT_EQ(DecodeFrame(d.hic, d.video, 12, out), ICERR_OK);
+    EXPECT_EQ(Hash24(out), expected[12]);
+}
+
+TEST(LavcState, HurryUpKeepsStateWithoutTouchingThePicture) {
+    Decoder d("mpeg4");
+    REQUIRE_SAMPLE(d, "mpeg4");
+    auto expected = FfmpegFrameHashes(LavcFiles::made["mpeg4"], "bgr24");
+    OutputFrame out = d.Frame(24);
+    ASSERT_EQ(d.Begin(out), ICERR_OK);
+    ASSERT_EQ(DecodeFrame(d.hic, d.video, 0, out), ICERR_OK);
+    const std::vector<BYTE> first = out.bits;
+    ASSERT_EQ(DecodeFrame(d.hic, d.video, 1, out, ICDECOMPRESS_HURRYUP), ICERR_OK);
+    ASSERT_EQ(DecodeFrame(d.hic, d.video, 2, out, ICDECOMPRESS_HURRYUP), ICERR_OK);
+    EXPECT_EQ(out.bits, first);
+    ASSERT_EQ(DecodeFrame(d.hic, d.video, 3, out), ICERR_OK);
+    EXPECT_EQ(Hash24(out), expected[3]);
+}
+
+// Every drawing cycle of the player sends a new begin; a paused movie then
+// resumes with the next delta frame, so the begin must keep the state.
+TEST(LavcState, NewBeginForTheSameFormatKeepsTheDecoderState) {
+    Decoder d("mpeg4");
+    REQUIRE_SAMPLE(d, "mpeg4");
+    auto expected = FfmpegFrameHashes(LavcFiles::made["mpeg4"], "bgr24");
+    OutputFrame out = d.Frame(24);
+    ASSERT_EQ(d.Begin(out), ICERR_OK);
+    ASSERT_EQ(DecodeFrame(d.hic, d.video, 0, out), ICERR_OK);
+    ASSERT_EQ(DecodeFrame(d.hic, d.video, 1, out), ICERR_OK);
+    OutputFrame out16 = d.Frame(16);
+    ASSERT_EQ(d.Begin(out16), ICERR_OK);
+    ASSERT_EQ(d.Begin(out), ICERR_OK);
+    ASSERT_EQ(DecodeFrame(d.hic, d.video, 2, out), ICERR_OK);
+    EXPECT_EQ(Hash24(out), expected[2]);
+}
+
+TEST(LavcState, EmptyFrameRepeatsTheLastPictureOrIsNotDrawn) {
+    Decoder d("mpeg4");
+    REQUIRE_SAMPLE(d, "mpeg4");
+    OutputFrame out = d.Frame(24);
+    ASSERT_EQ(d.Begin(out), ICERR_OK);
+    AviVideo empty = d.video;
+    empty.frames[1].clear();
+    EXPECT_EQ(DecodeFrame(d.hic, empty, 1, out), ICERR_DONTDRAW);
+    ASSERT_EQ(DecodeFrame(d.hic, d.video, 0, out), ICERR_OK);
+    const std::vector<BYTE> first = out.bits;
+    out.bits.assign(out.bits.size(), 0);
+    EXPECT_EQ(DecodeFrame(d.hic, empty, 1, out), ICERR_OK);
+    EXPECT_EQ(out.bits, first);
+}
+
+// The picture lands at the requested place of a larger frame, rows counted
+// from the bottom, and nothing else of the frame changes.
+TEST(LavcOutput, DecodesIntoARectangleOfALargerFrame) {
+    Decoder d("mjpeg");
+    REQUIRE_SAMPLE(d, "mjpeg");
+    OutputFrame plain = d.Frame(24);
+    ASSERT_EQ(DecodeFrame(d.hic, d.video, 0, plain), ICERR_OK);
+
+    const LONG w = d.Width(), h = d.Height(), x = 8, y = 4;
+    OutputFrame big = MakeOutputFrame(w + 20, h + 10, 24);
+    auto* in = reinterpret_cast<BITMAPINFOHEADER*>(d.video.format.data());
+    in->biSizeImage = static_cast<DWORD>(d.video.frames[0].size());
+    ASSERT_EQ(ICDecompressExQuery(d.hic, 0, in, nullptr, 0, 0, w, h, &big.Header(), nullptr, x, y, w, h),
+              ICERR_OK);
+    ASSERT_NE(ICDecompressExQuery(d.hic, 0, in, nullptr, 0, 0, w, h, &big.Header(), nullptr, x + 21, y, w, h),
+              ICERR_OK);
+    ASSERT_NE(
+        ICDecompressExQuery(d.hic, 0, in, nullptr, 0, 0, w, h, &big.Header(), nullptr, 0, 0, 2 * w, 2 * h),
+        ICERR_OK);
+    ASSERT_EQ(ICDecompressEx(d.hic, 0, in, d.video.frames[0].data(), 0, 0, w, h, &big.Header(),
+                             big.bits.data(), x, y, w, h),
+              ICERR_OK);
+    const std::size_t bigRow = ((w + 20) * 3 + 3) / 4 * 4, row = (w * 3 + 3) / 4 * 4;
+    for (LONG r = 0; r < h + 10; ++r)
+        for (LONG c = 0; c < w + 20; ++c) {
+            const BYTE* got = &big.bits[bigRow * r + c * 3];
+            if (r >= y && r < y + h && c >= x && c < x + w) {
+                const BYTE* want = &plain.bits[row * (r - y) + (c - x) * 3];
+                ASSERT_EQ(std::vector<BYTE>(got, got + 3), std::vector<BYTE>(want, want + 3))
+                    << r << "," << c;
+            } else {
+                ASSERT_EQ(got[0], 0xcd) << r << "," << c;
+            }
+        }
+}
+
+// Damaged frames must fail cleanly (the sanitizer run checks that nothing
+// is read or written out of bounds) and leave the decoder usable.
+TEST(LavcOutput, SurvivesDamagedFrames) {
+    Decoder d("mpeg4");
+    REQUIRE_SAMPLE(d, "mpeg4");
+    auto expected = FfmpegFrameHashes(LavcFiles::made["mpeg4"], "bgr24");
+    OutputFrame out = d.Frame(24);
+    ASSERT_EQ(d.Begin(out), ICERR_OK);
+    AviVideo bad = d.video;
+    bad.frames[0].resize(bad.frames[0].size() / 3);
+    unsigned seed = 1;
+    for (auto& b : bad.frames[1])
+        b = static_cast<BYTE>(seed = seed * 1103515245 + 12345) >> 3;
+    DecodeFrame(d.hic, bad, 0, out);
+    DecodeFrame(d.hic, bad, 1, out);
+    ASSERT_EQ(DecodeFrame(d.hic, d.video, 6, out), ICERR_OK);
+    EXPECT_EQ(Hash24(out), expected[6]);
+}
+
+// A palette codec needs the colour table that follows the stream format; the
+// player passes the whole format only to the locate query, so the driver must
+// keep it from there. RLE8 frames written here, one run per pixel.
+TEST(LavcPalette, RunLengthFramesUseTheStreamPalette) {
+    RegisterBuiltinCodecs();
+    TempDir dir;
+    const LONG w = 32, h = 16;
+    std::vector<BYTE> format(40 + 256 * 4, 0);
+    auto* bih = reinterpret_cast<BITMAPINFOHEADER*>(format.data());
+    *bih = BITMAPINFOHEADER{40, w, h, 1, 8, BI_RLE8, 0, 0, 0, 256, 0};
+    auto* table = reinterpret_cast<RGBQUAD*>(format.data() + 40);
+    for (int i = 0; i < 256; ++i)
+        table[i] = RGBQUAD{BYTE(i * 3), BYTE(255 - i), BYTE(i), 0};
+    auto index = [](int x, int y, int f) { return BYTE((x * 7 + y * 3 + f * 11) & 255); };
+
+    AviWriter writer;
+    ASSERT_EQ(writer.Create(dir.File("rle.avi")), AVIERR_OK);
+    AviVideoStreamDesc desc;
+    desc.handler = mmioFOURCC('m', 'r', 'l', 'e');
+    desc.format = format;
+    int stream = 0;
+    ASSERT_EQ(writer.AddVideoStream(desc, &stream), AVIERR_OK);
+    for (int f = 0; f < 3; ++f) {
+        std::vector<BYTE> rle;
+        for (int row = 0; row < h; ++row) { // bottom row first
+            for (int x = 0; x < w; ++x)
+                rle.insert(rle.end(), {1, index(x, h - 1 - row, f)});
+            rle.insert(rle.end(), {0, BYTE(row == h - 1 ? 1 : 0)});
+        }
+        ASSERT_EQ(writer.WriteVideoFrame(stream, rle.data(), static_cast<DWORD>(rle.size()), true),
+                  AVIERR_OK);
+    }
+    ASSERT_EQ(writer.Close(), AVIERR_OK);
+
+    AviVideo video;
+    ASSERT_TRUE(ReadAviVideo(dir.File("rle.avi"), video));
+    HIC hic = ICLocate(ICTYPE_VIDEO, video.handler, reinterpret_cast<BITMAPINFOHEADER*>(video.format.data()),
+                       nullptr, ICMODE_DECOMPRESS);
+    ASSERT_NE(hic, nullptr);
+    // What a player keeps: the 40-byte header alone, the table area zeroed.
+    std::vector<BYTE> headerOnly(video.format.begin(), video.format.begin() + 40);
+    headerOnly.resize(40 + 1024, 0);
+    video.format = headerOnly;
+    OutputFrame out = MakeOutputFrame(w, h, 24);
+    for (int f = 0; f < 3; ++f) {
+        ASSERT_EQ(DecodeFrame(hic, video, f, out), ICERR_OK) << f;
+        std::vector<BYTE> rgb = TopDownRows(out);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const RGBQUAD& q = table[index(x, y, f)];
+                const BYTE* got = &rgb[(y * w + x) * 3];
+                ASSERT_EQ(got[0], q.rgbBlue) << f << ":" << x << "," << y;
+                ASSERT_EQ(got[1], q.rgbGreen);
+                ASSERT_EQ(got[2], q.rgbRed);
+            }
+    }
+    ICClose(hic);
+}
+
+TEST(LavcLocate, FindsTheCodecByCompressionOrStreamHandlerInAnyCase) {
+    RegisterBuiltinCodecs();
+    BITMAPINFOHEADER in{40, 64, 48, 1, 24, mmioFOURCC('x', 'V', 'i', 'D'), 0, 0, 0, 0, 0};
+    HIC hic = ICLocate(ICTYPE_VIDEO, 0, &in, nullptr, ICMODE_DECOMPRESS);
+    EXPECT_NE(hic, nullptr);
+    ICClose(hic);
+    in.biCompression = mmioFOURCC('Z', 'Z', 'Z', 'Z');
+    EXPECT_EQ(ICLocate(ICTYPE_VIDEO, 0, &in, nullptr, ICMODE_DECOMPRESS), nullptr);
+    hic = ICLocate(ICTYPE_VIDEO, mmioFOURCC('d', 'i', 'v', 'x'), &in, nullptr, ICMODE_DECOMPRESS);
+    EXPECT_NE(hic, nullptr);
+    ICClose(hic);
+    // Outputs the driver cannot produce are refused at the query.
+    in.biCompression = mmioFOURCC('M', 'J', 'P', 'G');
+    BITMAPINFOHEADER out{40, 64, 48, 1, 15, BI_RGB, 0, 0, 0, 0, 0};
+    EXPECT_EQ(ICLocate(ICTYPE_VIDEO, 0, &in, &out, ICMODE_DECOMPRESS), nullptr);
+    out.biBitCount = 32;
+    hic = ICLocate(ICTYPE_VIDEO, 0, &in, &out, ICMODE_DECOMPRESS);
+    EXPECT_NE(hic, nullptr);
+    ICClose(hic);
+}
+
+} // namespace
+} // namespace cadmo::test
