@@ -7,9 +7,19 @@
 
 namespace cadmo::test {
 
-TempDir::TempDir() {
+namespace {
+
+std::string DefaultBase() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/cadmo-test-XXXXXX";
+    return base && *base ? base : "/tmp";
+}
+
+} // namespace
+
+TempDir::TempDir() : TempDir(DefaultBase()) {}
+
+TempDir::TempDir(const std::string& base) {
+    std::string pattern = base + "/cadmo-test-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (!mkdtemp(buffer.data()))

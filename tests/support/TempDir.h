@@ -9,6 +9,9 @@ namespace cadmo::test {
 class TempDir {
 public:
     TempDir();
+    // Inside `base` instead of $TMPDIR or /tmp (e.g. /dev/shm for tests that
+    // rewrite a file thousands of times).
+    explicit TempDir(const std::string& base);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

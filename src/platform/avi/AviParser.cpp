@@ -105,7 +105,9 @@ HRESULT AviParser::Parse() {
         }
         missing = missing || !s.indexed;
     }
-    if (missing && m_hasIdx1 && !LoadIdx1()) {
+    // idx1 covers only the first RIFF list; in a file with more, a stream
+    // without its OpenDML index must be found by scanning.
+    if (missing && m_hasIdx1 && m_out.riffCount == 1 && !LoadIdx1()) {
         for (AviStreamData& s : m_out.streams)
             if (s.usable && !s.indexed)
                 s.index.Clear();
