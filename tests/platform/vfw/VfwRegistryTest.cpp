@@ -1,0 +1,243 @@
+#include "platform/vfw/Vfw.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Call {
+    DWORD_PTR id;
+    UINT msg;
+    LPARAM lParam1;
+    LPARAM lParam2;
+};
+
+// A recording driver. Instances get ids 1, 2, ...; DRV_OPEN keeps a copy of
+// the ICOPEN; ICM_DECOMPRESS_QUERY accepts the compression codes in
+// `accepts` (all when empty).
+struct Recorder {
+    std::mutex mutex;
+    std::vector<Call> calls;
+    std::vector<ICOPEN> opens;
+    std::vector<DWORD> accepts;
+    DWORD_PTR nextId = 1;
+
+    LRESULT Handle(DWORD_PTR id, UINT msg, LPARAM l1, LPARAM l2) {
+        std::lock_guard lock(mutex);
+        calls.push_back({id, msg, l1, l2});
+        switch (msg) {
+        case DRV_OPEN:
+            opens.push_back(*reinterpret_cast<ICOPEN*>(l2));
+            return static_cast<LRESULT>(nextId++);
+        case ICM_DECOMPRESS_QUERY: {
+            auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(l1);
+            if (accepts.empty())
+                return ICERR_OK;
+            for (DWORD c : accepts)
+                if (in->biCompression == c)
+                    return ICERR_OK;
+            return ICERR_BADFORMAT;
+        }
+        default:
+            return msg >= DRV_USER ? static_cast<LRESULT>(id * 100 + (msg - ICM_USER)) : DRV_OK;
+        }
+    }
+    int Count(UINT msg) {
+        std::lock_guard lock(mutex);
+        int n = 0;
+        for (auto& c : calls)
+            n += c.msg == msg;
+        return n;
+    }
+};
+
+Recorder recorderA, recorderB;
+LRESULT ProcA(DWORD_PTR id, HDRVR, UINT msg, LPARAM l1, LPARAM l2) {
+    return recorderA.Handle(id, msg, l1, l2);
+}
+LRESULT ProcB(DWORD_PTR id, HDRVR, UINT msg, LPARAM l1, LPARAM l2) {
+    return recorderB.Handle(id, msg, l1, l2);
+}
+
+constexpr FOURCC kA = mmioFOURCC('A', 'A', 'A', 'A');
+constexpr FOURCC kB = mmioFOURCC('B', 'B', 'B', 'B');
+
+// Each test installs what it needs and removes it again.
+struct Installed {
+    FOURCC handler;
+    Installed(FOURCC h, DRIVERPROC proc) : handler(h) {
+        EXPECT_TRUE(ICInstall(ICTYPE_VIDEO, h, reinterpret_cast<LPARAM>(proc), "test", ICINSTALL_FUNCTION));
+    }
+    ~Installed() { ICRemove(ICTYPE_VIDEO, handler, 0); }
+};
+
+TEST(VfwRegistry, OpenSendCloseReachTheDriverWithItsInstanceId) {
+    Installed a(kA, ProcA);
+    const std::size_t opened = recorderA.opens.size();
+    HIC hic = ICOpen(ICTYPE_VIDEO, mmioFOURCC('a', 'a', 'a', 'a'), ICMODE_DECOMPRESS);
+    ASSERT_NE(hic, nullptr);
+    EXPECT_EQ(recorderA.Count(DRV_LOAD), recorderA.Count(DRV_FREE) + 1);
+    EXPECT_EQ(recorderA.Count(DRV_ENABLE), recorderA.Count(DRV_DISABLE) + 1);
+    ASSERT_EQ(recorderA.opens.size(), opened + 1);
+    EXPECT_EQ(recorderA.opens.back().fccType, ICTYPE_VIDEO);
+    EXPECT_EQ(recorderA.opens.back().dwFlags, ICMODE_DECOMPRESS);
+    EXPECT_EQ(recorderA.opens.back().dwSize, sizeof(ICOPEN));
+    const auto id = static_cast<LRESULT>(recorderA.nextId - 1);
+
+    EXPECT_EQ(ICSendMessage(hic, ICM_USER + 7, 11, 22), id * 100 + 7);
+    EXPECT_EQ(recorderA.calls.back().lParam1, 11);
+    EXPECT_EQ(recorderA.calls.back().lParam2, 22);
+
+    EXPECT_EQ(ICClose(hic), ICERR_OK);
+    EXPECT_EQ(recorderA.calls.back().msg, DRV_CLOSE);
+    EXPECT_EQ(recorderA.calls.back().id, static_cast<DWORD_PTR>(id));
+    // The handle is dead: nothing reaches the driver any more.
+    const std::size_t before = recorderA.calls.size();
+    EXPECT_EQ(ICSendMessage(hic, ICM_USER + 7, 0, 0), ICERR_BADHANDLE);
+    EXPECT_EQ(ICClose(hic), ICERR_BADHANDLE);
+    EXPECT_EQ(ICSendMessage(nullptr, ICM_USER, 0, 0), ICERR_BADHANDLE);
+    EXPECT_EQ(recorderA.calls.size(), before);
+    EXPECT_EQ(ICOpen(ICTYPE_VIDEO, mmioFOURCC('n', 'o', 'n', 'e'), ICMODE_DECOMPRESS), nullptr);
+}
+
+TEST(VfwRegistry, LocateTriesTheNamedHandlerFirstThenEveryDriverInOrder) {
+    recorderA.accepts = {mmioFOURCC('X', 'X', 'X', 'X')};
+    Installed a(kA, ProcA), b(kB, ProcB);
+    BITMAPINFOHEADER in{40, 16, 16, 1, 24, mmioFOURCC('X', 'X', 'X', 'X'), 0, 0, 0, 0, 0};
+
+    // The named handler wins even though A comes first and would accept.
+    HIC hic = ICLocate(ICTYPE_VIDEO, mmioFOURCC('b', 'b', 'b', 'b'), &in, nullptr, ICMODE_DECOMPRESS);
+    EXPECT_EQ(ICSendMessage(hic, ICM_USER, 0, 0), static_cast<LRESULT>(recorderB.nextId - 1) * 100);
+    ICClose(hic);
+
+    // No handler: the first driver that accepts.
+    hic = ICLocate(ICTYPE_VIDEO, 0, &in, nullptr, ICMODE_DECOMPRESS);
+    ASSERT_NE(hic, nullptr);
+    EXPECT_EQ(ICSendMessage(hic, ICM_USER, 0, 0), static_cast<LRESULT>(recorderA.nextId - 1) * 100);
+    ICClose(hic);
+
+    // The named handler refuses the format: the others are asked, and the
+    // refusing instance is closed again.
+    in.biCompression = mmioFOURCC('Y', 'Y', 'Y', 'Y');
+    const int closedA = recorderA.Count(DRV_CLOSE);
+    hic = ICLocate(ICTYPE_VIDEO, kA, &in, nullptr, ICMODE_DECOMPRESS);
+    ASSERT_NE(hic, nullptr);
+    EXPECT_EQ(recorderA.Count(DRV_CLOSE), closedA + 1);
+    ICClose(hic);
+
+    recorderB.accepts = {mmioFOURCC('Z', 'Z', 'Z', 'Z')};
+    EXPECT_EQ(ICLocate(ICTYPE_VIDEO, 0, &in, nullptr, ICMODE_DECOMPRESS), nullptr);
+    recorderA.accepts.clear();
+    recorderB.accepts.clear();
+}
+
+TEST(VfwRegistry, RemovedDriverKeepsOpenInstancesAndIsFreedAfterTheLast) {
+    auto* a = new Installed(kA, ProcA);
+    EXPECT_FALSE(ICInstall(ICTYPE_VIDEO, kA, reinterpret_cast<LPARAM>(&ProcA), nullptr, ICINSTALL_FUNCTION));
+    HIC hic = ICOpen(ICTYPE_VIDEO, kA, ICMODE_DECOMPRESS);
+    ASSERT_NE(hic, nullptr);
+    const int disabled = recorderA.Count(DRV_DISABLE), freed = recorderA.Count(DRV_FREE);
+    EXPECT_TRUE(ICRemove(ICTYPE_VIDEO, kA, 0));
+    EXPECT_FALSE(ICRemove(ICTYPE_VIDEO, kA, 0));
+    EXPECT_EQ(ICOpen(ICTYPE_VIDEO, kA, ICMODE_DECOMPRESS), nullptr);
+    EXPECT_GT(ICSendMessage(hic, ICM_USER, 0, 0), 0);
+    EXPECT_EQ(recorderA.Count(DRV_FREE), freed);
+    ICClose(hic);
+    EXPECT_EQ(recorderA.Count(DRV_DISABLE), disabled + 1);
+    EXPECT_EQ(recorderA.Count(DRV_FREE), freed + 1);
+    delete a; // its ICRemove finds nothing now
+}
+
+// The window thread may close an instance while the playback thread is
+// inside a message to it: the driver must not lose the instance mid-message.
+std::mutex gateMutex;
+std::condition_variable gate;
+bool inside = false, release = false;
+std::atomic<bool> closedWhileInside{false};
+LRESULT BlockingProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM, LPARAM) {
+    if (msg == DRV_OPEN)
+        return 1;
+    if (msg == DRV_CLOSE) {
+        std::lock_guard lock(gateMutex);
+        if (!release)
+            closedWhileInside = true;
+        return DRV_OK;
+    }
+    if (msg == ICM_USER + 1) {
+        std::unique_lock lock(gateMutex);
+        inside = true;
+        gate.notify_all();
+        gate.wait(lock, [] { return release; });
+        return 42;
+    }
+    return DRV_OK;
+}
+
+TEST(VfwRegistry, CloseDuringAMessageEndsTheInstanceAfterTheMessage) {
+    HIC hic = ICOpenFunction(ICTYPE_VIDEO, mmioFOURCC('b', 'l', 'k', ' '), ICMODE_DECOMPRESS, BlockingProc);
+    ASSERT_NE(hic, nullptr);
+    LRESULT answer = 0;
+    std::thread decoder([&] { answer = ICSendMessage(hic, ICM_USER + 1, 0, 0); });
+    {
+        std::unique_lock lock(gateMutex);
+        gate.wait(lock, [] { return inside; });
+    }
+    EXPECT_EQ(ICClose(hic), ICERR_OK);
+    EXPECT_EQ(ICSendMessage(hic, ICM_USER + 1, 0, 0), ICERR_BADHANDLE);
+    {
+        std::lock_guard lock(gateMutex);
+        release = true;
+    }
+    gate.notify_all();
+    decoder.join();
+    EXPECT_EQ(answer, 42);
+    EXPECT_FALSE(closedWhileInside);
+}
+
+TEST(VfwRegistry, ManyThreadsOpenUseAndCloseAtOnce) {
+    Installed b(kB, ProcB);
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 200; ++i) {
+                HIC hic = ICOpen(ICTYPE_VIDEO, kB, ICMODE_DECOMPRESS);
+                if (hic == nullptr || ICSendMessage(hic, ICM_USER, 0, 0) <= 0 || ICClose(hic) != ICERR_OK)
+                    ++failures;
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(failures, 0);
+}
+
+TEST(VfwRegistry, InfoEnumeratesByIndexAndByHandler) {
+    Installed a(kA, ProcA), b(kB, ProcB);
+    ICINFO info{};
+    bool sawA = false, sawB = false;
+    for (DWORD i = 0; ICInfo(ICTYPE_VIDEO, i, &info); ++i) {
+        sawA |= info.fccHandler == kA;
+        sawB |= info.fccHandler == kB;
+    }
+    EXPECT_TRUE(sawA && sawB);
+    ASSERT_TRUE(ICInfo(ICTYPE_VIDEO, mmioFOURCC('b', 'b', 'b', 'b'), &info));
+    EXPECT_EQ(info.fccHandler, kB);
+    EXPECT_FALSE(ICInfo(ICTYPE_VIDEO, mmioFOURCC('n', 'o', 'n', 'e'), &info));
+}
+
+TEST(VfwRegistry, RecordsHaveThisMachinesLayout) {
+    EXPECT_EQ(sizeof(ICDECOMPRESSEX), 72u);
+    EXPECT_EQ(sizeof(ICINFO), 568u);
+    EXPECT_EQ(ICM_DECOMPRESSEX, 0x4000u + 62);
+    EXPECT_EQ(ICM_GETSTATE, 0x5000u);
+    EXPECT_EQ(ICM_DECOMPRESS_SET_PALETTE, 0x4000u + 29);
+}
+
+} // namespace
