@@ -1,0 +1,114 @@
+// cadmo-probe run as a program on files we write: the text report, the JSON
+// report with the index, and the one-line errors.
+#include "platform/avi/AviFile.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
+#include "support/TestAvi.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace cadmo::test;
+
+namespace {
+
+std::string Probe(const std::string& args, int* exitCode = nullptr, bool errToOut = false) {
+    const ProcessResult r = RunCommand(ShellQuote(BinDir() + "cadmo-probe") + " " + args, errToOut);
+    if (exitCode)
+        *exitCode = r.exitCode;
+    return r.out;
+}
+
+TestAviSpec Spec() {
+    TestAviSpec spec;
+    spec.rate = 30000;
+    spec.scale = 1001;
+    spec.start = 5;
+    spec.frames = 100;
+    spec.width = 40;
+    spec.height = 30;
+    spec.keys.assign(100, false);
+    for (int i = 0; i < 100; i += 25)
+        spec.keys[static_cast<std::size_t>(i)] = true;
+    return spec;
+}
+
+} // namespace
+
+TEST(Probe, TextReportDescribesHeadersStreamsAndFormats) {
+    TempDir dir;
+    const std::string path = dir.File("movie.avi");
+    ASSERT_EQ(WriteTestAvi(path, Spec()), AVIERR_OK);
+    int code = -1;
+    const std::string out = Probe(ShellQuote(path), &code);
+    ASSERT_EQ(code, 0) << out;
+    for (const char* line :
+         {"Format: AVI 1.0, 1 RIFF list\n", "Index: idx1, offsets relative to movi\n",
+          "  Streams: 2 (2 usable)\n", "Stream 0: vids\n", "  Rate/scale: 30000/1001 = 29.970 per second\n",
+          "  Start: 5\n", "  Length: 100\n", "  Duration: 3.337 s\n", "  Chunks: 100 (4 key)\n",
+          "    Size: 40 x 30 (bottom-up)\n", "    Compression: BI_RGB (0x00000000)\n", "Stream 1: auds\n",
+          "    Samples per second: 22050\n", "    Block align: 4\n", "    Format tag: 1 (PCM)\n"})
+        EXPECT_NE(out.find(line), std::string::npos) << "missing: " << line << "in:\n" << out;
+}
+
+TEST(Probe, JsonWithIndexMatchesTheLibrary) {
+    TempDir dir;
+    TestAviSpec spec = Spec();
+    spec.options.writeIdx1 = false; // the report must say that the index was rebuilt
+    const std::string path = dir.File("noindex.avi");
+    ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
+    int code = -1;
+    const std::string out = Probe("--json --index " + ShellQuote(path), &code);
+    ASSERT_EQ(code, 0);
+    JsonValue root;
+    ASSERT_TRUE(ParseJson(out, root)) << out;
+    EXPECT_TRUE(root["indexRebuilt"].boolean);
+    const JsonValue& streams = root["streams"];
+    ASSERT_EQ(streams.array.size(), 2u);
+    EXPECT_EQ(streams.array[0]["type"].Str(), "vids");
+    EXPECT_EQ(streams.array[0]["start"].Int(), 5);
+    EXPECT_EQ(streams.array[0]["format"]["width"].Int(), 40);
+    EXPECT_EQ(streams.array[1]["format"]["channels"].Int(), 2);
+
+    PAVIFILE file = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+    for (LONG n = 0; n < 2; ++n) {
+        PAVISTREAM s = nullptr;
+        ASSERT_EQ(AVIFileGetStream(file, &s, 0, n), AVIERR_OK);
+        const JsonValue& index = streams.array[static_cast<std::size_t>(n)]["index"];
+        ASSERT_EQ(static_cast<LONG>(index.array.size()), AVIStreamChunkCount(s));
+        for (LONG c = 0; c < AVIStreamChunkCount(s); ++c) {
+            AVICHUNKINFO ci{};
+            AVIStreamChunkInfo(s, c, &ci);
+            const JsonValue& e = index.array[static_cast<std::size_t>(c)];
+            EXPECT_EQ(e["sample"].Int(), ci.lFirstSample);
+            EXPECT_EQ(e["offset"].Int(), static_cast<long long>(ci.qwOffset));
+            EXPECT_EQ(e["size"].Int(), static_cast<long long>(ci.dwSize));
+            EXPECT_EQ(e["key"].boolean, ci.fKeyFrame != 0);
+        }
+        AVIStreamRelease(s);
+    }
+    AVIFileRelease(file);
+}
+
+TEST(Probe, UnreadableFilesGiveOneLineAndNonZeroExit) {
+    TempDir dir;
+    const std::string text = dir.File("text.avi");
+    std::ofstream(text) << "not a movie at all";
+    for (const auto& [path, cause] :
+         {std::pair{dir.File("missing.avi"), "cannot open the file"}, std::pair{text, "not an AVI file"}}) {
+        int code = 0;
+        // Standard error only.
+        const ProcessResult r = RunCommand("{ " + ShellQuote(BinDir() + "cadmo-probe") + " " +
+                                           ShellQuote(path) + " 2>&1 >/dev/null; }");
+        const std::string& out = r.out;
+        code = r.exitCode;
+        EXPECT_EQ(code, 1);
+        EXPECT_NE(out.find(cause), std::string::npos) << out;
+        EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
+    }
+    int code = 0;
+    Probe("", &code);
+    EXPECT_EQ(code, 2);
+}

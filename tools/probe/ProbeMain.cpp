@@ -1,0 +1,73 @@
+// cadmo-probe: describes an AVI file as the player's AVI library reads it.
+//
+//   cadmo-probe FILE            main header, streams, formats, index kind
+//   cadmo-probe --index FILE    the same plus one line per chunk
+//                               (sample, file offset, size, key flag)
+//   cadmo-probe --json FILE     everything as JSON (with --index: the index too)
+//   cadmo-probe --frames ...    decoding through the codecs: see ProbeFrames.h
+//
+// Adding a mode: --frames is the model. Its code lives in ProbeFrames.cpp and
+// is linked in by ProbeFrames.cmake (included by this folder's CMakeLists.txt
+// when present); main hands it the whole command line. Without that module
+// the weak RunFrames below reports that the mode is not built in.
+//
+// Exit codes: 0 success, 1 the file cannot be read (one line on stderr naming
+// the cause), 2 wrong usage.
+#include "ProbeFrames.h"
+#include "ProbeReport.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+__attribute__((weak)) int RunFrames(int /*argc*/, char** /*argv*/) {
+    std::fprintf(stderr, "cadmo-probe: --frames is not built into this program\n");
+    return 2;
+}
+
+namespace {
+
+int Usage() {
+    std::fprintf(stderr, "usage: cadmo-probe [--index] [--json] FILE\n       cadmo-probe --frames ...\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "--frames") == 0)
+        return RunFrames(argc, argv);
+    bool index = false, json = false;
+    const char* path = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--index") == 0)
+            index = true;
+        else if (std::strcmp(argv[i], "--json") == 0)
+            json = true;
+        else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
+            return Usage();
+        else if (argv[i][0] == '-' && argv[i][1] != '\0')
+            return Usage();
+        else if (path)
+            return Usage();
+        else
+            path = argv[i];
+    }
+    if (!path)
+        return Usage();
+
+    AVIFileInit();
+    ProbeReport report;
+    const HRESULT hr = report.Load(path, index);
+    if (hr != AVIERR_OK) {
+        std::fprintf(stderr, "cadmo-probe: %s: %s\n", path, ProbeReport::DescribeError(hr).c_str());
+        AVIFileExit();
+        return 1;
+    }
+    if (json)
+        report.PrintJson(stdout);
+    else
+        report.PrintText(stdout);
+    AVIFileExit();
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
