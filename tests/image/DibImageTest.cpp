@@ -154,6 +154,14 @@ TEST(DibImageLoad, RefusesFilesItCannotShowWithTheRightMessage) {
              b.file.bfSize = b.file.bfOffBits + 3;
          },
          nullptr},
+        {"file ends inside the rows",
+         [](BmpFile& b) {
+             b.fixSizes = false;
+             b.file.bfOffBits = 14 + 40 + 1024;
+             b.file.bfSize = b.file.bfOffBits + 16;
+             b.pixels.resize(9);
+         },
+         nullptr},
         {"offset beyond the file size",
          [](BmpFile& b) {
              b.fixSizes = false;

@@ -686,17 +686,18 @@ void RegisterWindowSurface(HWND hwnd, std::shared_ptr<WindowSurface> surface) {
 }
 
 HDC GetDC(HWND hwnd) {
-    if (hwnd == nullptr) {
-        HDC dc = newDC(HDC__::Type::Screen, 32);
-        return dc != nullptr ? dc : fail<HDC>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
-    }
     std::shared_ptr<WindowSurface::State> state;
     {
         std::lock_guard lock(registry().mutex);
         auto it = registry().windows.find(hwnd);
-        if (it == registry().windows.end())
+        if (it != registry().windows.end())
+            state = WindowSurfaceAccess::StateOf(*it->second);
+    }
+    if (!state) {
+        if (hwnd != nullptr)
             return fail<HDC>(ERROR_INVALID_HANDLE, nullptr);
-        state = WindowSurfaceAccess::StateOf(*it->second);
+        HDC dc = newDC(HDC__::Type::Screen, 32);
+        return dc != nullptr ? dc : fail<HDC>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     }
     HDC dc = newDC(HDC__::Type::Window, 0);
     if (dc == nullptr)

@@ -252,8 +252,10 @@ private:
 void RegisterWindowSurface(HWND hwnd, std::shared_ptr<WindowSurface> surface);
 
 // A DC on the window's registered surface; null (ERROR_INVALID_HANDLE) for an
-// unregistered window. GetDC(nullptr) gives a DC on no pixels, of 32 bits,
-// only good for GetDeviceCaps.
+// unregistered window. GetDC(nullptr) stands for the screen: the surface
+// registered for a null window when the shell registered one (so it can
+// report the display's depth), else a DC on no pixels, of 32 bits, only good
+// for GetDeviceCaps.
 HDC GetDC(HWND hwnd);
 // 1 when released, 0 when `hdc` is not a window DC.
 int ReleaseDC(HWND hwnd, HDC hdc);
