@@ -142,7 +142,18 @@ bool PulseServer::StartRecording(const std::string& rawPath, unsigned sampleRate
     recorder_ = Spawn({"parec", "--server=" + Address(), "--device=cadmo.monitor", "--format=s16le",
                        "--rate=" + std::to_string(sampleRate), "--channels=2", "--latency-msec=10", "--raw"},
                       dir_ + "/parec.log", rawPath);
-    return recorder_ > 0;
+    if (recorder_ <= 0)
+        return false;
+    // The monitor takes a while to deliver its first data, and what plays
+    // before then is never recorded: wait until the recording runs.
+    for (int i = 0; i < 500; ++i) {
+        struct stat st;
+        if (stat(rawPath.c_str(), &st) == 0 && st.st_size > 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    error_ = "parec recorded nothing";
+    return false;
 }
 
 void PulseServer::StopRecording() {

@@ -28,7 +28,7 @@ public:
     std::string Address() const { return "unix:" + dir_ + "/native"; }
 
     // Records the sink's monitor with parec into a raw s16le stereo file
-    // until StopRecording.
+    // until StopRecording; returns once the recording has begun.
     bool StartRecording(const std::string& rawPath, unsigned sampleRate = 44100);
     void StopRecording();
 

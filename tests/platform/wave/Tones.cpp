@@ -101,6 +101,28 @@ std::vector<std::int16_t> ReadRawFile(const std::string& path) {
     return samples;
 }
 
+std::vector<std::vector<std::int16_t>> SplitAtSilences(const std::vector<std::int16_t>& stereo, unsigned rate,
+                                                       double minGapMs) {
+    std::vector<std::vector<std::int16_t>> parts;
+    const std::size_t frames = stereo.size() / 2;
+    const auto minGap = static_cast<std::size_t>(minGapMs * rate / 1000);
+    std::size_t start = frames, lastLoud = 0;
+    for (std::size_t i = 0; i < frames; ++i) {
+        if (std::abs(stereo[2 * i]) <= kLoud)
+            continue;
+        if (start != frames && i - lastLoud > minGap) {
+            parts.emplace_back(stereo.begin() + 2 * start, stereo.begin() + 2 * (lastLoud + 1));
+            start = frames;
+        }
+        if (start == frames)
+            start = i;
+        lastLoud = i;
+    }
+    if (start != frames)
+        parts.emplace_back(stereo.begin() + 2 * start, stereo.begin() + 2 * (lastLoud + 1));
+    return parts;
+}
+
 std::vector<double> ToneOrder(const Hearing& h) {
     std::vector<double> order;
     for (const HeardTone& t : h.tones)

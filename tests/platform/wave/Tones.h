@@ -32,6 +32,11 @@ struct Hearing {
 Hearing Listen(const std::vector<std::int16_t>& stereo, unsigned rate);
 std::vector<std::int16_t> ReadRawFile(const std::string& path);
 
+// Cuts a recording into its sounds: the parts separated by silences longer
+// than minGapMs, leading and trailing silence dropped.
+std::vector<std::vector<std::int16_t>> SplitAtSilences(const std::vector<std::int16_t>& stereo, unsigned rate,
+                                                       double minGapMs);
+
 // The tone frequencies in order, with consecutive repeats merged.
 std::vector<double> ToneOrder(const Hearing& h);
 // Total heard time of each distinct frequency, in order of first hearing.

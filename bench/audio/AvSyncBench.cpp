@@ -1,0 +1,270 @@
+// How closely the video follows the sound: plays a 640x480, 30 fps movie with
+// 44.1 kHz stereo PCM through the whole engine (player, playback thread,
+// decoder, audio ring) and measures, for every frame drawn, how late it was
+// drawn relative to the moment the audio clock made it due; the drift of the
+// audio clock against the system clock; and the frames skipped.
+//
+// Usage: cadmo_bench_avsync [--seconds=N] [--audio=null|pulse|all]
+// The pulse run uses a private PulseAudio server with a null sink (started
+// and stopped here), so it measures the server's real timing without a sound
+// card. There is no peer tool to run beside it: players that could play the
+// same file do not report these figures.
+#include "codecs/builtin/BuiltinCodecs.h"
+#include "engine/Movie.h"
+#include "engine/MovieClock.h"
+#include "engine/OwnerWindow.h"
+#include "engine/Player.h"
+#include "platform/avi/AviWriter.h"
+#include "platform/gdi/Gdi.h"
+#include "platform/mm/Mm.h"
+#include "platform/wave/WaveOut.h"
+
+#include "PulseServer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr LONG kWidth = 640;
+constexpr LONG kHeight = 480;
+constexpr DWORD kFps = 30;
+constexpr DWORD kRate = 44100;
+
+// The shell, reduced to what the engine needs: a surface to draw on and a
+// queue of the commands the playback thread posts.
+class BenchWindow : public OwnerWindow {
+public:
+    BenchWindow()
+        : surface_(std::make_shared<WindowSurface>(kWidth, kHeight, 24)),
+          hwnd_(reinterpret_cast<HWND>(this)) {
+        RegisterWindowSurface(hwnd_, surface_);
+    }
+    ~BenchWindow() override { RegisterWindowSurface(hwnd_, nullptr); }
+    void PostCommand(WORD id) override {
+        std::lock_guard lock(mutex_);
+        posted_.push_back(id);
+    }
+    void SendCommand(WORD id) override {
+        if (id == IDM_CLOSE)
+            CloseMovie(this);
+    }
+    void PostFitWindow() override {}
+    INT ShowMessageBox(const char* text, const char* title, UINT) override {
+        std::fprintf(stderr, "%s: %s\n", title, text);
+        return 1;
+    }
+    HDC GetDC() override { return ::GetDC(hwnd_); }
+    void ReleaseDC(HDC dc) override { ::ReleaseDC(hwnd_, dc); }
+    [[noreturn]] void FatalError(INT status) override {
+        std::fprintf(stderr, "Error: Not enough memory\n");
+        std::exit(status);
+    }
+    // True once the playback thread has posted Stop.
+    bool StopPosted() {
+        std::lock_guard lock(mutex_);
+        return std::find(posted_.begin(), posted_.end(), IDM_STOP) != posted_.end();
+    }
+
+private:
+    std::shared_ptr<WindowSurface> surface_;
+    HWND hwnd_;
+    std::mutex mutex_;
+    std::deque<WORD> posted_;
+};
+
+// The engine's clock, read where the scheduler reads it. A change of the
+// decoded frame between two readings means a frame was drawn in between; the
+// second reading is the time it reached the screen.
+class ProbeClock : public MovieClock {
+public:
+    DWORD SystemTime() override { return timeGetTime(); }
+    LONG AudioTime(Movie& movie) override {
+        const LONG now = movie.AudioClock();
+        const LONG frame = movie.decodedFrame;
+        if (movie.playing && frame != lastFrame_ && frame >= 0 && now >= 0) {
+            lastFrame_ = frame;
+            lateness.push_back(now - DueTime(movie, frame));
+            const double offset = now - static_cast<double>(timeGetTime());
+            if (drawn == 0)
+                firstOffset = offset;
+            lastOffset = offset;
+            ++drawn;
+        }
+        if (now < 0)
+            ++clockFailures;
+        return now;
+    }
+    std::vector<LONG> lateness;
+    long drawn = 0;
+    long clockFailures = 0;
+    double firstOffset = 0;
+    double lastOffset = 0;
+
+private:
+    // The first stream millisecond that maps to the frame.
+    static LONG DueTime(const Movie& movie, LONG frame) {
+        LONG t = movie.FrameToTime(frame);
+        while (movie.TimeToFrame(t) < frame)
+            ++t;
+        while (t > 0 && movie.TimeToFrame(t - 1) >= frame)
+            --t;
+        return t;
+    }
+    LONG lastFrame_ = -1;
+};
+
+bool WriteMovie(const std::string& path, int seconds) {
+    AviWriter writer;
+    if (writer.Create(path) != AVIERR_OK)
+        return false;
+    BITMAPINFOHEADER bih{};
+    bih.biSize = sizeof bih;
+    bih.biWidth = kWidth;
+    bih.biHeight = kHeight;
+    bih.biPlanes = 1;
+    bih.biBitCount = 24;
+    bih.biCompression = BI_RGB;
+    bih.biSizeImage = kWidth * kHeight * 3;
+    AviVideoStreamDesc v;
+    v.handler = mmioFOURCC('D', 'I', 'B', ' ');
+    v.format.assign(reinterpret_cast<BYTE*>(&bih), reinterpret_cast<BYTE*>(&bih) + sizeof bih);
+    v.rate = kFps;
+    WAVEFORMATEX wfx{};
+    wfx.wFormatTag = WAVE_FORMAT_PCM;
+    wfx.nChannels = 2;
+    wfx.nSamplesPerSec = kRate;
+    wfx.wBitsPerSample = 16;
+    wfx.nBlockAlign = 4;
+    wfx.nAvgBytesPerSec = kRate * 4;
+    AviAudioStreamDesc a;
+    a.format.assign(reinterpret_cast<BYTE*>(&wfx), reinterpret_cast<BYTE*>(&wfx) + sizeof wfx);
+    int vs = -1, as = -1;
+    if (writer.AddVideoStream(v, &vs) != AVIERR_OK || writer.AddAudioStream(a, &as) != AVIERR_OK)
+        return false;
+    std::vector<BYTE> frame(bih.biSizeImage);
+    const int frames = seconds * static_cast<int>(kFps);
+    std::uint64_t samplesWritten = 0;
+    double phase = 0;
+    for (int f = 0; f < frames; ++f) {
+        // A moving bar, so that every frame differs.
+        std::memset(frame.data(), 0x30, frame.size());
+        const int x = (f * 8) % kWidth;
+        for (int y = 0; y < kHeight; ++y)
+            std::memset(&frame[(y * kWidth + x) * 3], 0xE0, std::min<int>(24, kWidth - x) * 3);
+        if (writer.WriteVideoFrame(vs, frame.data(), static_cast<DWORD>(frame.size()), true) != AVIERR_OK)
+            return false;
+        const std::uint64_t until = (static_cast<std::uint64_t>(f) + 1) * kRate / kFps;
+        std::vector<std::int16_t> pcm;
+        for (; samplesWritten < until; ++samplesWritten) {
+            const auto s = static_cast<std::int16_t>(8000 * std::sin(phase));
+            phase += 2 * M_PI * 440 / kRate;
+            pcm.push_back(s);
+            pcm.push_back(s);
+        }
+        if (writer.WriteAudio(as, pcm.data(), static_cast<DWORD>(pcm.size() * 2)) != AVIERR_OK)
+            return false;
+    }
+    return writer.Close() == AVIERR_OK;
+}
+
+LONG Percentile(std::vector<LONG> v, double p) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end(), [](LONG a, LONG b) { return std::labs(a) < std::labs(b); });
+    const std::size_t i = std::min(v.size() - 1, static_cast<std::size_t>(std::ceil(p * v.size())) - 1);
+    return std::labs(v[i]);
+}
+
+bool Run(const char* label, const std::string& path) {
+    BenchWindow window;
+    CreatePlayer(&window);
+    if (!OpenMovie(&window, path.c_str())) {
+        std::fprintf(stderr, "%s: the movie did not open\n", label);
+        DestroyPlayer(&window);
+        return false;
+    }
+    ProbeClock probe;
+    theMovie->SetClock(&probe);
+    const LONG frames = theMovie->lastFrame - theMovie->firstFrame + 1;
+    const auto start = std::chrono::steady_clock::now();
+    StartPlayback(&window);
+    const bool audio = theMovie->waveOut != nullptr;
+    while (!window.StopPosted())
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    StopPlayback(&window);
+    theMovie->SetClock(nullptr);
+    CloseMovie(&window);
+    DestroyPlayer(&window);
+
+    const long skipped = frames - probe.drawn;
+    std::printf("%-6s %s, %ld of %ld frames drawn in %.1f s\n", label,
+                audio ? "audio clock" : "NO AUDIO (system clock)", probe.drawn, static_cast<long>(frames),
+                wall);
+    std::printf("       |drawn - due|: p50 %ld ms, p99 %ld ms, max %ld ms   (target p99 <= 2 ms)\n",
+                static_cast<long>(Percentile(probe.lateness, 0.50)),
+                static_cast<long>(Percentile(probe.lateness, 0.99)),
+                static_cast<long>(Percentile(probe.lateness, 1.0)));
+    std::printf(
+        "       drift of the audio clock against the system clock: %+.0f ms   (target |drift| <= 1 ms)\n",
+        probe.lastOffset - probe.firstOffset);
+    std::printf("       frames skipped: %ld   (target 0); clock readings that failed: %ld\n", skipped,
+                probe.clockFailures);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int seconds = 60;
+    std::string which = "all";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--seconds=", 10) == 0)
+            seconds = std::max(1, std::atoi(argv[i] + 10));
+        else if (std::strncmp(argv[i], "--audio=", 8) == 0)
+            which = argv[i] + 8;
+        else {
+            std::fprintf(stderr, "usage: %s [--seconds=N] [--audio=null|pulse|all]\n", argv[0]);
+            return 2;
+        }
+    }
+    char templ[] = "/tmp/cadmo-avsync-XXXXXX";
+    if (!mkdtemp(templ))
+        return 1;
+    const std::string dir = templ;
+    const std::string path = dir + "/avsync.avi";
+    std::printf("A/V sync: %ld x %ld DIB, %u fps, %u Hz 16-bit stereo PCM, %d s\n", static_cast<long>(kWidth),
+                static_cast<long>(kHeight), kFps, kRate, seconds);
+    if (!WriteMovie(path, seconds)) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        return 1;
+    }
+    RegisterBuiltinCodecs();
+    int status = 0;
+    if (which == "null" || which == "all") {
+        WaveSetBackend(WaveBackend::Null);
+        status |= Run("null", path) ? 0 : 1;
+    }
+    if (which == "pulse" || which == "all") {
+        cadmo::test::PulseServer server;
+        if (!server.Start(kRate)) {
+            std::printf("pulse  skipped: %s\n", server.Error().c_str());
+        } else {
+            WaveSetBackend(WaveBackend::Pulse);
+            status |= Run("pulse", path) ? 0 : 1;
+        }
+    }
+    std::filesystem::remove_all(dir);
+    return status;
+}

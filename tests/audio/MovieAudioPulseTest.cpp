@@ -1,0 +1,183 @@
+// The movie's sound through a real PulseAudio server that the test starts:
+// what the sink hears is the file's sound, across a pause, a seek and the
+// server's death.
+#include "engine/Movie.h"
+
+#include "AudioAvi.h"
+#include "PulseServer.h"
+#include "Tones.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using cadmo::test::Tone;
+
+constexpr unsigned kRate = 44100;
+constexpr LONG kBlock = 4096; // suggested buffer size 1024 x sample size 4
+
+// 1.95 s of tones, a whole number of blocks, each tone a different length.
+const std::vector<Tone> kTones = {
+    {500, 4 * kBlock}, {1500, 3 * kBlock}, {1000, 5 * kBlock}, {2500, 3 * kBlock}, {2000, 6 * kBlock}};
+
+double Ms(double samples) {
+    return samples * 1000.0 / kRate;
+}
+
+class MovieAudioPulseTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!server.Start(kRate)) {
+            if (server.Error().find("not installed") != std::string::npos)
+                GTEST_SKIP() << server.Error();
+            FAIL() << server.Error();
+        }
+        WaveSetBackend(WaveBackend::Pulse);
+        cadmo::test::AudioAviSpec spec;
+        spec.rate = kRate;
+        spec.suggestedBufferSize = 1024;
+        spec.content = cadmo::test::MakeTones(kTones, kRate);
+        spec.samples = static_cast<DWORD>(spec.content.size() / 2);
+        total = spec.samples;
+        const std::string path = dir.File("tones.avi");
+        ASSERT_EQ(cadmo::test::WriteAudioAvi(path, spec), AVIERR_OK);
+        ASSERT_EQ(movie.OpenFile(path.c_str()), 0);
+        ASSERT_EQ(AVIFileGetStream(movie.aviFile, &movie.audioStream, streamtypeAUDIO, 0), AVIERR_OK);
+        raw = server.Dir() + "/heard.raw";
+        ASSERT_TRUE(server.StartRecording(raw, kRate));
+    }
+    void TearDown() override {
+        movie.playing = 0;
+        movie.paused = 0;
+        movie.StopAudio();
+        WaveSetBackend(WaveBackend::Auto);
+    }
+    LONG Play(LONG sample) {
+        movie.playing = 1;
+        const LONG status = movie.StartAudio(sample);
+        movie.paused = 0;
+        return status;
+    }
+    void Stop() {
+        movie.playing = 0;
+        movie.paused = 0;
+        movie.StopAudio();
+    }
+    // Waits until the last block has come back, then for the server to play it out.
+    void WaitForTheEnd() {
+        for (int i = 0; i < 1000 && !(movie.ringQueued == 0 && movie.nextAudioBlock >= movie.lastAudioBlock);
+             ++i)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_EQ(movie.ringQueued, 0);
+        std::this_thread::sleep_for(600ms);
+    }
+    std::vector<std::vector<std::int16_t>> Heard() {
+        server.StopRecording();
+        return cadmo::test::SplitAtSilences(cadmo::test::ReadRawFile(raw), kRate, 100);
+    }
+    static std::vector<double> Order(const std::vector<Tone>& tones) {
+        std::vector<double> order;
+        for (const Tone& t : tones)
+            order.push_back(t.hz);
+        return order;
+    }
+
+    cadmo::test::PulseServer server;
+    cadmo::test::TempDir dir;
+    Movie movie;
+    std::string raw;
+    DWORD total = 0;
+};
+
+TEST_F(MovieAudioPulseTest, TheSinkHearsTheFilesSound) {
+    ASSERT_EQ(Play(0), 0);
+    WaitForTheEnd();
+    const auto clock = movie.AudioClock();
+    EXPECT_NEAR(clock, Ms(total), 25) << "the clock ends where the sound ends";
+    Stop();
+    const auto parts = Heard();
+    ASSERT_EQ(parts.size(), 1u);
+    const auto heard = cadmo::test::Listen(parts[0], kRate);
+    EXPECT_EQ(cadmo::test::ToneOrder(heard), Order(kTones));
+    EXPECT_NEAR(heard.soundMs, Ms(total), 50);
+    EXPECT_EQ(heard.gapsOver20Ms, 0) << "longest gap " << heard.longestGapMs << " ms";
+    for (const Tone& t : kTones)
+        EXPECT_NEAR(cadmo::test::HeardMsOf(heard, t.hz), Ms(t.samples), 30) << t.hz << " Hz";
+}
+
+TEST_F(MovieAudioPulseTest, PauseAndResumeLoseNothing) {
+    ASSERT_EQ(Play(0), 0);
+    std::this_thread::sleep_for(700ms);
+    movie.playing = 0;
+    movie.paused = 1;
+    movie.PauseAudio();
+    const LONG atPause = movie.AudioClock();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(movie.AudioClock(), atPause) << "the clock stands while paused";
+    movie.playing = 1;
+    movie.ResumeAudio();
+    movie.paused = 0;
+    WaitForTheEnd();
+    Stop();
+
+    const auto parts = Heard();
+    ASSERT_EQ(parts.size(), 2u) << "one silence, the pause";
+    double heardMs = 0;
+    std::vector<double> order;
+    for (const auto& part : parts) {
+        const auto heard = cadmo::test::Listen(part, kRate);
+        EXPECT_EQ(heard.gapsOver20Ms, 0) << "longest gap " << heard.longestGapMs << " ms";
+        heardMs += heard.soundMs;
+        for (double hz : cadmo::test::ToneOrder(heard))
+            if (order.empty() || order.back() != hz)
+                order.push_back(hz);
+    }
+    EXPECT_EQ(order, Order(kTones));
+    EXPECT_NEAR(heardMs, Ms(total), 50);
+    EXPECT_NEAR(Ms(parts[0].size() / 2), atPause, 60)
+        << "what was heard before the pause is what the clock said";
+}
+
+TEST_F(MovieAudioPulseTest, ASeekPlaysOnFromTheBlockOfTheNewPosition) {
+    ASSERT_EQ(Play(0), 0);
+    std::this_thread::sleep_for(500ms);
+    Stop();
+    std::this_thread::sleep_for(300ms);
+    // Into the 2500 Hz tone, mid-block: play resumes at that block's start.
+    const LONG seekSample = 12 * kBlock + 1000;
+    ASSERT_EQ(Play(seekSample), 0);
+    WaitForTheEnd();
+    Stop();
+
+    const auto parts = Heard();
+    ASSERT_EQ(parts.size(), 2u);
+    const auto before = cadmo::test::Listen(parts[0], kRate);
+    const auto after = cadmo::test::Listen(parts[1], kRate);
+    EXPECT_EQ(cadmo::test::ToneOrder(before)[0], 500);
+    EXPECT_EQ(cadmo::test::ToneOrder(after), (std::vector<double>{2500, 2000}));
+    EXPECT_NEAR(after.soundMs, Ms(total - 12 * kBlock), 50);
+    EXPECT_EQ(after.gapsOver20Ms, 0);
+}
+
+TEST_F(MovieAudioPulseTest, AServerThatDiesLeavesTheMovieSilentButUsable) {
+    ASSERT_EQ(Play(0), 0);
+    std::this_thread::sleep_for(400ms);
+    server.Kill();
+    LONG clock = 0;
+    for (int i = 0; i < 500 && clock >= 0; ++i) {
+        clock = movie.AudioClock();
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(clock, -14) << "the scheduler falls back to the system clock";
+    Stop();
+    EXPECT_EQ(movie.waveOut, nullptr);
+    EXPECT_EQ(Play(0), -13) << "no server: the next play is silent";
+    EXPECT_EQ(movie.AudioClock(), -10);
+}
+
+} // namespace

@@ -1,0 +1,336 @@
+// The movie's audio ring and clock on the null device, with the device's time
+// moved by the test so that every refill and position is exact.
+#include "engine/Movie.h"
+
+#include "AudioAvi.h"
+#include "platform/mm/Mm.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+using cadmo::test::AudioAviSpec;
+
+class MovieAudioTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WaveSetBackend(WaveBackend::Null);
+        options.manualClock = true;
+        WaveNullSetOptions(options);
+    }
+    void TearDown() override {
+        Stop();
+        WaveNullSetOptions(WaveNullOptions{});
+    }
+    void Load(const AudioAviSpec& spec) {
+        WaveNullSetOptions(options);
+        const std::string path = dir.File("movie.avi");
+        ASSERT_EQ(cadmo::test::WriteAudioAvi(path, spec), AVIERR_OK);
+        ASSERT_EQ(movie.OpenFile(path.c_str()), 0);
+        ASSERT_EQ(AVIFileGetStream(movie.aviFile, &movie.audioStream, streamtypeAUDIO, 0), AVIERR_OK);
+    }
+    // The audio halves of Play, Pause and Stop, without the video.
+    LONG Play(LONG sample) {
+        movie.playing = 1;
+        const LONG status = movie.StartAudio(sample);
+        movie.paused = 0;
+        return status;
+    }
+    void Pause() {
+        movie.playing = 0;
+        movie.paused = 1;
+        movie.PauseAudio();
+    }
+    void Resume() {
+        movie.playing = 1;
+        movie.ResumeAudio();
+        movie.paused = 0;
+    }
+    void Stop() {
+        movie.playing = 0;
+        movie.paused = 0;
+        movie.StopAudio();
+    }
+    DWORD DeviceSamples() {
+        MMTIME t{};
+        t.wType = TIME_SAMPLES;
+        EXPECT_EQ(waveOutGetPosition(movie.waveOut, &t, sizeof t), MMSYSERR_NOERROR);
+        return t.u.sample;
+    }
+    // Moves the device's time in steps no longer than a block, as real time
+    // would pass, so that every refill lands before the device runs dry.
+    void Advance(DWORD ms, DWORD step = 100) {
+        while (ms > 0) {
+            const DWORD d = std::min(ms, step);
+            WaveNullAdvanceClock(d);
+            ms -= d;
+        }
+    }
+
+    WaveNullOptions options;
+    cadmo::test::TempDir dir;
+    Movie movie;
+};
+
+// 22050 Hz, 16-bit stereo, suggested buffer size 8192: blocks of 32768 samples.
+AudioAviSpec Stereo22k(DWORD blocks, DWORD initialFrames = 0) {
+    AudioAviSpec spec;
+    spec.samples = blocks * 32768;
+    spec.initialFrames = initialFrames;
+    return spec;
+}
+
+TEST_F(MovieAudioTest, BlocksComeFromTheSuggestedBufferAndThePrefillFromInitialFrames) {
+    Load(Stereo22k(10));
+    ASSERT_EQ(Play(0), 0);
+    EXPECT_EQ(movie.sampleSize, 4);
+    EXPECT_EQ(movie.blockSamples, 32768);
+    EXPECT_EQ(reinterpret_cast<WAVEHDR*>(movie.waveBuffers[0].get())->dwBufferLength, 131072u);
+    EXPECT_EQ(movie.lastAudioBlock, 10);
+    EXPECT_EQ(movie.ringQueued, 7);
+    EXPECT_EQ(movie.nextAudioBlock, 7);
+    EXPECT_EQ(movie.audioBaseTime, 0);
+
+    // Each returned buffer is replaced, so the depth holds until the blocks run out.
+    Advance(1500);
+    EXPECT_EQ(movie.ringQueued, 7);
+    EXPECT_EQ(movie.nextAudioBlock, 8);
+    Stop();
+    EXPECT_EQ(movie.waveOut, nullptr);
+    EXPECT_EQ(movie.audioBaseTime, -1);
+    EXPECT_EQ(callbackMovie, nullptr);
+    for (const auto& buffer : movie.waveBuffers)
+        EXPECT_EQ(buffer, nullptr);
+}
+
+TEST_F(MovieAudioTest, InitialFramesRaiseThePrefillUpToTheRingsLimit) {
+    Load(Stereo22k(12, 10));
+    ASSERT_EQ(Play(0), 0);
+    EXPECT_EQ(movie.ringQueued, 10);
+    Stop();
+
+    Load(Stereo22k(12, 32));
+    EXPECT_EQ(Play(0), -11);
+    EXPECT_EQ(movie.waveOut, nullptr);
+    EXPECT_EQ(movie.AudioClock(), -10); // the video falls back to the system clock
+}
+
+TEST_F(MovieAudioTest, UnplayableStreamsAreRefusedAndLeaveNothingOpen) {
+    struct Case {
+        const char* what;
+        AudioAviSpec spec;
+        LONG status;
+    };
+    AudioAviSpec adpcm = Stereo22k(2);
+    adpcm.formatTag = WAVE_FORMAT_ADPCM;
+    adpcm.bits = 4;
+    adpcm.blockAlign = 2048;
+    adpcm.samples = 64;
+    adpcm.extraFormatBytes = 32;
+    AudioAviSpec noSuggested = Stereo22k(2);
+    noSuggested.zeroSuggestedBufferSize = true;
+    AudioAviSpec noSampleSize = Stereo22k(2);
+    noSampleSize.zeroSampleSize = true;
+    AudioAviSpec hugeBlocks = Stereo22k(2);
+    hugeBlocks.suggestedBufferSize = 0x40000000;
+    const Case cases[] = {{"ADPCM", adpcm, -12},
+                          {"suggested buffer size 0", noSuggested, -12},
+                          {"sample size 0", noSampleSize, -12},
+                          {"blocks larger than memory allows", hugeBlocks, -12}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        movie.CloseStreams();
+        movie.ReleaseFile();
+        Load(c.spec);
+        EXPECT_EQ(Play(0), c.status);
+        EXPECT_EQ(movie.waveOut, nullptr);
+        EXPECT_EQ(movie.waveBuffers[0], nullptr);
+        EXPECT_EQ(movie.audioBaseTime, -1);
+    }
+}
+
+TEST_F(MovieAudioTest, DeviceFailuresReleaseWhatWasTaken) {
+    options.failOpen = true;
+    Load(Stereo22k(8));
+    EXPECT_EQ(Play(0), -13);
+    EXPECT_EQ(movie.waveOut, nullptr);
+
+    options.failOpen = false;
+    options.failPrepareAfter = 5;
+    WaveNullSetOptions(options);
+    EXPECT_EQ(Play(0), -14);
+    EXPECT_EQ(movie.waveOut, nullptr);
+    for (const auto& buffer : movie.waveBuffers)
+        EXPECT_EQ(buffer, nullptr);
+}
+
+TEST_F(MovieAudioTest, StoredFormatsOfEveryLengthPlay) {
+    AudioAviSpec longer = Stereo22k(8);
+    longer.extraFormatBytes = 22; // stored with extra bytes beyond the record
+    AudioAviSpec shorter = Stereo22k(8);
+    shorter.shortPcmFormat = true;
+    AudioAviSpec mono8 = Stereo22k(8);
+    mono8.channels = 1;
+    mono8.bits = 8;
+    mono8.samples = 8 * 8192;
+    for (const AudioAviSpec* spec : {&longer, &shorter, &mono8}) {
+        movie.CloseStreams();
+        movie.ReleaseFile();
+        Load(*spec);
+        ASSERT_EQ(Play(0), 0);
+        Advance(200);
+        EXPECT_EQ(movie.AudioClock(), 200);
+        Stop();
+    }
+}
+
+TEST_F(MovieAudioTest, StartNearTheEndPlaysEachRemainingBlockOnce) {
+    Load(Stereo22k(10));
+    ASSERT_EQ(Play(8 * 32768 + 1000), 0);
+    EXPECT_EQ(movie.ringQueued, 2);
+    Advance(10000);
+    EXPECT_EQ(movie.ringQueued, 0);
+    EXPECT_EQ(DeviceSamples(), 2u * 32768u);
+    EXPECT_EQ(movie.nextAudioBlock, 10);
+}
+
+TEST_F(MovieAudioTest, TheFinalPartialBlockStaysSilent) {
+    AudioAviSpec spec = Stereo22k(3);
+    spec.samples += 16384;
+    Load(spec);
+    ASSERT_EQ(Play(0), 0);
+    EXPECT_EQ(movie.ringQueued, 3);
+    Advance(10000);
+    EXPECT_EQ(movie.ringQueued, 0);
+    EXPECT_EQ(DeviceSamples(), 3u * 32768u);
+}
+
+TEST_F(MovieAudioTest, ClockStartsAtTheBlockAndReadsTheSameInBytesOrSamples) {
+    Load(Stereo22k(10));
+    ASSERT_EQ(Play(2 * 32768 + 20000), 0);
+    const LONG blockStart = AVIStreamSampleToTime(movie.audioStream, 2 * 32768);
+    EXPECT_EQ(movie.audioBaseTime, blockStart);
+    EXPECT_EQ(movie.AudioClock(), blockStart);
+    Advance(1234);
+    const LONG inSamples = movie.AudioClock();
+    EXPECT_EQ(inSamples, blockStart + 1234);
+    Stop();
+
+    options.positionType = TIME_BYTES;
+    WaveNullSetOptions(options);
+    ASSERT_EQ(Play(2 * 32768 + 20000), 0);
+    Advance(1234);
+    EXPECT_EQ(movie.AudioClock(), inSamples);
+    Stop();
+
+    options.positionType = TIME_MS; // a unit the clock cannot use
+    WaveNullSetOptions(options);
+    ASSERT_EQ(Play(0), 0);
+    Advance(100);
+    EXPECT_EQ(movie.AudioClock(), -1);
+}
+
+TEST_F(MovieAudioTest, RepeatedPositionsAreCarriedOnByTheSystemClock) {
+    options.positionStepMs = 500; // a coarse device
+    Load(Stereo22k(10));
+    ASSERT_EQ(Play(0), 0);
+    Advance(600);
+    EXPECT_EQ(movie.AudioClock(), 500);
+    EXPECT_EQ(movie.AudioClock(), 500); // the first repetition adds nothing
+    const DWORD start = timeGetTime();
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    const LONG smoothed = movie.AudioClock();
+    EXPECT_GE(smoothed, 500 + 40);
+    EXPECT_LE(smoothed, 500 + static_cast<LONG>(timeGetTime() - start) + 1);
+    Advance(500);
+    EXPECT_EQ(movie.AudioClock(), 1000); // a new position ends the smoothing
+}
+
+TEST_F(MovieAudioTest, AStaleRepetitionDoesNotCarryIntoTheNextPlayOrResume) {
+    Load(Stereo22k(10));
+    // What a previous play can leave behind: a position repeated long ago.
+    lastClockValue = 0;
+    clockRepeatCount = 3;
+    clockRepeatStart = timeGetTime() - 100000;
+    ASSERT_EQ(Play(0), 0);
+    EXPECT_EQ(movie.AudioClock(), 0);
+    EXPECT_EQ(movie.AudioClock(), 0);
+
+    Advance(300);
+    EXPECT_EQ(movie.AudioClock(), 300);
+    Pause();
+    lastClockValue = 300;
+    clockRepeatCount = 3;
+    clockRepeatStart = timeGetTime() - 100000;
+    Resume();
+    EXPECT_EQ(movie.AudioClock(), 300);
+}
+
+TEST_F(MovieAudioTest, ClockKeepsRisingPastNinetyEightSecondsAt44100) {
+    AudioAviSpec spec;
+    spec.rate = 44100;
+    spec.channels = 1;
+    spec.bits = 8;
+    spec.suggestedBufferSize = 44100; // one-second blocks
+    spec.samples = 44100 * 120;
+    Load(spec);
+    ASSERT_EQ(Play(0), 0);
+    LONG previous = movie.AudioClock();
+    for (int second = 1; second <= 110; ++second) {
+        Advance(1000, 500);
+        const LONG now = movie.AudioClock();
+        ASSERT_EQ(now, second * 1000) << "after " << second << " s";
+        ASSERT_GT(now, previous);
+        previous = now;
+    }
+    EXPECT_EQ(movie.ringQueued, 7);
+}
+
+TEST_F(MovieAudioTest, PauseHoldsThePositionAndResumeContinuesFromIt) {
+    Load(Stereo22k(10));
+    ASSERT_EQ(Play(0), 0);
+    Advance(700);
+    Pause();
+    const LONG paused = movie.AudioClock();
+    EXPECT_EQ(paused, 700);
+    Advance(5000);
+    EXPECT_EQ(movie.AudioClock(), paused);
+    Resume();
+    Advance(250);
+    EXPECT_EQ(movie.AudioClock(), paused + 250);
+}
+
+TEST_F(MovieAudioTest, ABufferReturnedAsThePauseBeginsIsStillReplaced) {
+    Load(Stereo22k(12));
+    ASSERT_EQ(Play(0), 0);
+    Advance(1400);
+    // The movie is already paused when the device returns its first buffer,
+    // just before the device itself is paused.
+    movie.playing = 0;
+    movie.paused = 1;
+    Advance(200);
+    movie.PauseAudio();
+    EXPECT_EQ(movie.ringQueued, 7);
+    EXPECT_EQ(movie.nextAudioBlock, 8);
+    Resume();
+    Advance(7 * 1487);
+    EXPECT_EQ(movie.ringQueued, 7 - 3); // only the blocks that remain (to 11) are queued
+    EXPECT_EQ(movie.nextAudioBlock, 12);
+}
+
+TEST_F(MovieAudioTest, ReopeningWhileRunningTakesTheBuffersBackFirst) {
+    Load(Stereo22k(10));
+    ASSERT_EQ(Play(0), 0);
+    Advance(300);
+    // A second start without a stop: the old device still holds 7 buffers.
+    ASSERT_EQ(movie.StartAudio(32768 * 3), 0);
+    EXPECT_EQ(movie.ringQueued, 7);
+    EXPECT_EQ(movie.nextAudioBlock, 10);
+    Advance(300);
+    EXPECT_EQ(movie.AudioClock(), AVIStreamSampleToTime(movie.audioStream, 32768 * 3) + 300);
+}
+
+} // namespace
