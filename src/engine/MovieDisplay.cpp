@@ -5,8 +5,25 @@
 #include <new>
 
 #include "engine/Movie.h"
+#include "engine/OwnerWindow.h"
 #include "image/DibImage.h"
 #include "video/VideoDecoder.h"
+
+namespace {
+
+// The bitmap loader tells the user about unusable files through the window.
+class OwnerMessageSink : public MessageSink {
+public:
+    explicit OwnerMessageSink(OwnerWindow* w) : window(w) {}
+    INT ShowMessageBox(const char* text, const char* title, UINT type) override {
+        return window ? window->ShowMessageBox(text, title, type) : 0;
+    }
+
+private:
+    OwnerWindow* window;
+};
+
+} // namespace
 
 LONG Movie::SetDisplayFormat(float zoom, INT bitsPerPixel, INT doubling, LONG width, LONG height) {
     if (!videoStream || !decoder)
@@ -83,7 +100,8 @@ LONG Movie::SetBackgroundImage(const char* path) {
     if (!image)
         return -5;
     backgroundImage = image.get();
-    if (!image->Load(nullptr, path, out.biBitCount)) {
+    OwnerMessageSink sink(ownerWindow);
+    if (!image->Load(&sink, path, out.biBitCount)) {
         backgroundImage = nullptr;
         return -5;
     }

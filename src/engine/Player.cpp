@@ -97,7 +97,11 @@ void CloseMovie(OwnerWindow* window) {
 }
 
 void PaintMovie(HDC paintDC) {
-    if (!MovieLoaded() || playerPlaying)
+    // Also not while the movie's own drawing cycle is still open: between the
+    // end of the movie (the thread has cleared playerPlaying) and the posted
+    // Stop, a paint would take over drawDC and the playing context would
+    // never be given back. The last frame is on the screen then anyway.
+    if (!MovieLoaded() || playerPlaying || theMovie->playing)
         return;
     theMovie->BeginDrawing(paintDC, -1);
     theMovie->ShowFrame();
@@ -130,6 +134,15 @@ void StartPlayback(OwnerWindow* window) {
     if (theMovie->Play(dc) != 0) {
         // Refused (for example still playing after the end was reached and
         // before the posted Stop arrives): the context is not in use.
+        if (dc)
+            window->ReleaseDC(dc);
+        return;
+    }
+    if (theMovie->drawDC != dc) {
+        // Drawing could not begin (no context, or the codec refused the
+        // output): nothing would ever be shown, and Stop could not give the
+        // context back because the movie no longer holds it.
+        theMovie->Stop();
         if (dc)
             window->ReleaseDC(dc);
         return;

@@ -168,8 +168,8 @@ LONG VideoDecoder::BeginDraw(HDC dc, float framesPerSecond) {
     memoryDC = CreateCompatibleDC(dc);
     BITMAPINFOHEADER& out = outputFormat->header;
 
-    if (background) {
-        const BITMAPINFOHEADER& bg = background->Header();
+    if (background && background->Info()) {
+        const BITMAPINFOHEADER& bg = background->Info()->bmiHeader;
         const LONG bytes = FrameBytes(bg);
         // The whole background goes into the drawing buffer: without room for
         // it nothing can be drawn, so the begin fails (the caller ends it).
@@ -238,7 +238,7 @@ LONG VideoDecoder::BeginDraw(HDC dc, float framesPerSecond) {
         if (!compositeImage)
             OutOfMemory();
         void* target = useDrawDib ? static_cast<void*>(pixelBuffer.get()) : dibBits;
-        if (!compositeImage->Attach(&out, static_cast<BYTE*>(target)))
+        if (!compositeImage->Attach(&out, target))
             OutOfMemory();
         background->MatchPalette(palette);
         background->CopyTo(compositeImage.get(), 0, 0, viewRect.width, viewRect.height, 0, 0);

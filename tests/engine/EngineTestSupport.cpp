@@ -1,0 +1,352 @@
+#include "EngineTestSupport.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "engine/Player.h"
+#include "platform/avi/AviWriter.h"
+
+namespace enginetest {
+
+namespace {
+
+LRESULT FakeDriverProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM p1, LPARAM p2) {
+    return FakeCodec::Get().Handle(id, msg, p1, p2);
+}
+
+LONG Bytes(const BITMAPINFOHEADER& h) {
+    const long long height = h.biHeight < 0 ? -static_cast<long long>(h.biHeight) : h.biHeight;
+    return static_cast<LONG>(h.biBitCount * ((static_cast<long long>(h.biWidth) + 3) / 4) * height * 4 / 8);
+}
+
+bool Accepts(const BITMAPINFOHEADER* in) {
+    return in && (in->biCompression == kFake || in->biCompression == qx47::kHandler);
+}
+
+} // namespace
+
+FakeCodec& FakeCodec::Get() {
+    static FakeCodec codec;
+    return codec;
+}
+
+void FakeCodec::Install() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ICInstall(ICTYPE_VIDEO, kFake, reinterpret_cast<LPARAM>(&FakeDriverProc), "fake", ICINSTALL_FUNCTION);
+        ICInstall(ICTYPE_VIDEO, qx47::kHandler, reinterpret_cast<LPARAM>(&FakeDriverProc), "fake qx47",
+                  ICINSTALL_FUNCTION);
+    });
+}
+
+void FakeCodec::Reset() {
+    std::lock_guard<std::mutex> guard(lock);
+    calls.clear();
+    maxOutputWidth = INT_MAX;
+    setPaletteAnswer = ICERR_OK;
+    setStateAnswer = ICERR_OK;
+    beginAnswer = ICERR_OK;
+    bounds = nullptr;
+}
+
+std::vector<CodecCall> FakeCodec::Calls() {
+    std::lock_guard<std::mutex> guard(lock);
+    return calls;
+}
+
+std::vector<CodecCall> FakeCodec::Calls(UINT msg) {
+    std::vector<CodecCall> out;
+    for (const CodecCall& c : Calls())
+        if (c.msg == msg)
+            out.push_back(c);
+    return out;
+}
+
+std::vector<std::pair<LONG, DWORD>> FakeCodec::Decodes() {
+    std::vector<std::pair<LONG, DWORD>> out;
+    for (const CodecCall& c : Calls(ICM_DECOMPRESSEX))
+        out.emplace_back(c.frame, c.flags);
+    return out;
+}
+
+void FakeCodec::ClearCalls() {
+    std::lock_guard<std::mutex> guard(lock);
+    calls.clear();
+}
+
+LRESULT FakeCodec::Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2) {
+    CodecCall call;
+    call.msg = msg;
+    call.instance = id;
+    call.p1 = p1;
+    call.length = p2;
+    LRESULT answer = ICERR_OK;
+    switch (msg) {
+    case DRV_LOAD:
+    case DRV_ENABLE:
+    case DRV_DISABLE:
+    case DRV_FREE:
+    case DRV_CLOSE:
+        return DRV_OK;
+    case DRV_OPEN: {
+        const auto* open = reinterpret_cast<const ICOPEN*>(p2);
+        call.handler = open ? open->fccHandler : 0;
+        static std::atomic<DWORD_PTR> next{1};
+        answer = static_cast<LRESULT>(next++);
+        break;
+    }
+    case ICM_DECOMPRESS_QUERY:
+        answer = Accepts(reinterpret_cast<const BITMAPINFOHEADER*>(p1)) ? ICERR_OK : ICERR_BADFORMAT;
+        break;
+    case ICM_DECOMPRESSEX_QUERY:
+    case ICM_DECOMPRESSEX_BEGIN:
+    case ICM_DECOMPRESSEX: {
+        if (static_cast<std::size_t>(p2) < sizeof(ICDECOMPRESSEX))
+            return ICERR_BADSIZE;
+        const auto* r = reinterpret_cast<const ICDECOMPRESSEX*>(p1);
+        call.rec = *r;
+        call.flags = r->dwFlags;
+        if (r->lpbiDst)
+            call.dst = *r->lpbiDst;
+        if (!Accepts(r->lpbiSrc))
+            answer = ICERR_BADFORMAT;
+        else if (msg == ICM_DECOMPRESSEX_QUERY && r->lpbiDst && r->lpbiDst->biWidth > maxOutputWidth)
+            answer = ICERR_BADFORMAT;
+        else if (msg == ICM_DECOMPRESSEX_BEGIN)
+            answer = beginAnswer;
+        if (msg == ICM_DECOMPRESSEX && answer == ICERR_OK) {
+            call.srcBytes = r->lpbiSrc->biSizeImage;
+            LONG frame = -1;
+            if (r->lpSrc && call.srcBytes >= 4)
+                std::memcpy(&frame, r->lpSrc, 4);
+            call.frame = frame;
+            // Fill the whole destination frame, exactly as large as its header
+            // says: a short buffer shows up under the address sanitizer.
+            if (r->lpDst && r->lpbiDst)
+                std::memset(r->lpDst, frame & 0xff, static_cast<std::size_t>(Bytes(*r->lpbiDst)));
+            std::lock_guard<std::mutex> guard(lock);
+            if (bounds) {
+                bounds[0] = 0;
+                bounds[1] = 0;
+                bounds[2] = r->dxDst;
+                bounds[3] = r->dyDst;
+            }
+        }
+        break;
+    }
+    case ICM_DECOMPRESS_GET_PALETTE: {
+        auto* out = reinterpret_cast<BITMAPINFO*>(p2);
+        if (out) {
+            for (int i = 0; i < 256; ++i)
+                out->bmiColors[i] =
+                    RGBQUAD{static_cast<BYTE>(i), static_cast<BYTE>(i), static_cast<BYTE>(i), 0};
+        }
+        break;
+    }
+    case ICM_DECOMPRESS_SET_PALETTE:
+        answer = p1 ? setPaletteAnswer : ICERR_OK;
+        if (p1) {
+            const auto* b = reinterpret_cast<const BYTE*>(p1);
+            call.record.assign(b, b + sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD));
+        }
+        break;
+    case ICM_GETSTATE:
+    case ICM_SETSTATE: {
+        auto* b = reinterpret_cast<BYTE*>(p1);
+        if (b && p2 > 0)
+            call.record.assign(b, b + p2);
+        if (msg == ICM_GETSTATE && b && p2 >= 24) {
+            DWORD mask = 0;
+            std::memcpy(&mask, b + 20, 4);
+            if (p2 == 84 && mask == qx47::kLongMaskColorControls) {
+                auto* rec = reinterpret_cast<qx47::LongStateRecord*>(b);
+                rec->brightness = rec->kind == qx47::kLongKindDefaults ? 0 : 11;
+                rec->saturation = 22;
+                rec->contrast = 33;
+            }
+        }
+        if (msg == ICM_SETSTATE) {
+            answer = setStateAnswer;
+            if (p2 == 84) {
+                const auto* rec = reinterpret_cast<const qx47::LongStateRecord*>(b);
+                if (rec->mask == qx47::kLongMaskBoundsAddress) {
+                    std::lock_guard<std::mutex> guard(lock);
+                    bounds = qx47::GetBoundsAddress(*rec);
+                }
+            }
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    calls.push_back(std::move(call));
+    return answer;
+}
+
+FakeWindow::FakeWindow(int bitsPixel, int width, int height)
+    : surface(std::make_shared<WindowSurface>(width, height, bitsPixel)), hwnd(reinterpret_cast<HWND>(this)) {
+    RegisterWindowSurface(hwnd, surface);
+}
+
+FakeWindow::~FakeWindow() {
+    RegisterWindowSurface(hwnd, nullptr);
+}
+
+void FakeWindow::PostCommand(WORD id) {
+    std::lock_guard<std::mutex> guard(lock);
+    posted.push_back(id);
+}
+
+void FakeWindow::SendCommand(WORD id) {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        sent.push_back(id);
+    }
+    Dispatch(id);
+}
+
+void FakeWindow::PostFitWindow() {
+    std::lock_guard<std::mutex> guard(lock);
+    ++fitWindows;
+}
+
+INT FakeWindow::ShowMessageBox(const char* text, const char* title, UINT type) {
+    std::lock_guard<std::mutex> guard(lock);
+    boxes.push_back(std::string(text) + "|" + title + "|" + std::to_string(type));
+    return 1;
+}
+
+HDC FakeWindow::GetDC() {
+    ++dcsOut;
+    return ::GetDC(hwnd);
+}
+
+void FakeWindow::ReleaseDC(HDC dc) {
+    --dcsOut;
+    ::ReleaseDC(hwnd, dc);
+}
+
+void FakeWindow::FatalError(INT status) {
+    ADD_FAILURE() << "FatalError " << status;
+    std::abort();
+}
+
+void FakeWindow::Dispatch(WORD id) {
+    switch (id) {
+    case IDM_CLOSE:
+        CloseMovie(this);
+        break;
+    case IDM_PLAY:
+        StartPlayback(this);
+        break;
+    case IDM_STOP:
+        StopPlayback(this);
+        break;
+    case IDM_REWIND:
+        SeekToFrame(this, 0);
+        break;
+    default:
+        break;
+    }
+}
+
+int FakeWindow::Pump() {
+    int ran = 0;
+    for (;;) {
+        WORD id;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (posted.empty())
+                return ran;
+            id = posted.front();
+            posted.pop_front();
+        }
+        Dispatch(id);
+        ++ran;
+    }
+}
+
+std::vector<WORD> FakeWindow::TakePosted() {
+    std::lock_guard<std::mutex> guard(lock);
+    std::vector<WORD> out(posted.begin(), posted.end());
+    posted.clear();
+    return out;
+}
+
+std::string WriteMovie(const MovieSpec& spec, const std::string& name) {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("cadmo-engine-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string path =
+        (dir /
+         ((info ? std::string(info->test_suite_name()) + "." + info->name() + "." : std::string()) + name))
+            .string();
+
+    AviWriter writer;
+    EXPECT_EQ(writer.Create(path), AVIERR_OK);
+    int video = -1;
+    int audio = -1;
+    if (spec.video) {
+        AviVideoStreamDesc v;
+        v.handler = spec.handler;
+        BITMAPINFOHEADER h{};
+        h.biSize = sizeof h;
+        h.biWidth = spec.width;
+        h.biHeight = spec.height;
+        h.biPlanes = 1;
+        h.biBitCount = spec.bits;
+        h.biCompression = spec.compression;
+        v.format.resize(sizeof h + spec.colorTable * sizeof(RGBQUAD));
+        std::memcpy(v.format.data(), &h, sizeof h);
+        v.rate = spec.rate;
+        v.scale = spec.scale;
+        v.start = spec.start;
+        EXPECT_EQ(writer.AddVideoStream(v, &video), AVIERR_OK);
+    }
+    const DWORD sampleRate = 8000;
+    if (spec.audio) {
+        AviAudioStreamDesc a;
+        WAVEFORMATEX w{};
+        w.wFormatTag = WAVE_FORMAT_PCM;
+        w.nChannels = 1;
+        w.nSamplesPerSec = sampleRate;
+        w.nAvgBytesPerSec = sampleRate;
+        w.nBlockAlign = 1;
+        w.wBitsPerSample = 8;
+        a.format.resize(sizeof w);
+        std::memcpy(a.format.data(), &w, sizeof w);
+        EXPECT_EQ(writer.AddAudioStream(a, &audio), AVIERR_OK);
+    }
+    const double framesPerSecond = static_cast<double>(spec.rate) / (spec.scale ? spec.scale : 1);
+    const std::vector<BYTE> silence(static_cast<std::size_t>(sampleRate / framesPerSecond) + 1, 0x80);
+    for (int i = 0; i < spec.frames; ++i) {
+        if (video >= 0) {
+            const LONG data[2] = {static_cast<LONG>(spec.start) + i, 0x4b415046};
+            const bool key = spec.keyEvery <= 1 || i % spec.keyEvery == 0;
+            EXPECT_EQ(writer.WriteVideoFrame(video, data, sizeof data, key), AVIERR_OK);
+        }
+        if (audio >= 0) {
+            EXPECT_EQ(writer.WriteAudio(audio, silence.data(), static_cast<DWORD>(silence.size())),
+                      AVIERR_OK);
+        }
+    }
+    EXPECT_EQ(writer.Close(), AVIERR_OK);
+    return path;
+}
+
+int SurfaceGrey(const WindowSurface& s, int x, int y) {
+    WindowSurface::View v = s.Lock();
+    if (x >= v.Width() || y >= v.Height() || v.BitsPixel() != 24)
+        return -1;
+    const BYTE* p = v.Bits() + static_cast<std::ptrdiff_t>(y) * v.Stride() + x * 3;
+    return p[0] == p[1] && p[1] == p[2] ? p[0] : -1;
+}
+
+} // namespace enginetest

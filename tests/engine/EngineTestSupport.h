@@ -1,0 +1,128 @@
+// Test doubles for the engine: a recording codec driver, an owner window that
+// queues posted commands until the test pumps them, a clock the test sets, and
+// a writer of small movies whose frames name their own frame number.
+#pragma once
+
+#include <climits>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "codecs/qx47/Qx47State.h"
+#include "engine/MovieClock.h"
+#include "engine/OwnerWindow.h"
+#include "platform/gdi/Gdi.h"
+#include "platform/vfw/Vfw.h"
+
+namespace enginetest {
+
+constexpr FOURCC kFake = mmioFOURCC('f', 'a', 'k', 'e');
+
+// One message as the fake driver received it.
+struct CodecCall {
+    UINT msg = 0;
+    DWORD_PTR instance = 0;
+    DWORD flags = 0;
+    LONG frame = -1;    // ICM_DECOMPRESSEX: the frame number stored in the data
+    DWORD srcBytes = 0; // ICM_DECOMPRESSEX: the source header's biSizeImage
+    ICDECOMPRESSEX rec{};
+    BITMAPINFOHEADER dst{};
+    std::vector<BYTE> record; // ICM_GETSTATE / ICM_SETSTATE: the record as sent
+    LPARAM length = 0;
+    LPARAM p1 = 0;
+    DWORD handler = 0; // DRV_OPEN: the handler the instance was opened for
+};
+
+// The fake decompressor, registered for "fake" and "qx47". It accepts sources
+// whose compression is one of those two, decodes by filling the whole
+// destination frame with the low byte of the frame number (read from the
+// first four bytes of the frame data), and records every message.
+class FakeCodec {
+public:
+    static FakeCodec& Get();
+    static void Install(); // idempotent
+
+    void Reset();
+    std::vector<CodecCall> Calls();
+    std::vector<CodecCall> Calls(UINT msg);
+    // Frames that reached ICM_DECOMPRESSEX, in order, with their flags.
+    std::vector<std::pair<LONG, DWORD>> Decodes();
+    void ClearCalls();
+
+    // Policies, changeable by a test.
+    LONG maxOutputWidth = INT_MAX; // ICM_DECOMPRESSEX_QUERY refuses wider outputs
+    LRESULT setPaletteAnswer = ICERR_OK;
+    LRESULT setStateAnswer = ICERR_OK;
+    LRESULT beginAnswer = ICERR_OK;
+
+    LRESULT Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2);
+
+private:
+    std::mutex lock;
+    std::vector<CodecCall> calls;
+    LONG* bounds = nullptr;
+};
+
+// An owner window whose posted commands wait for Pump(), which dispatches them
+// as the shell's handlers do (Stop, Rewind, Play, Close).
+class FakeWindow : public OwnerWindow {
+public:
+    explicit FakeWindow(int bitsPixel = 24, int width = 320, int height = 240);
+    ~FakeWindow() override;
+
+    void PostCommand(WORD id) override;
+    void SendCommand(WORD id) override;
+    void PostFitWindow() override;
+    INT ShowMessageBox(const char* text, const char* title, UINT type) override;
+    HDC GetDC() override;
+    void ReleaseDC(HDC dc) override;
+    [[noreturn]] void FatalError(INT status) override;
+
+    // Runs every queued command; returns how many ran.
+    int Pump();
+    std::vector<WORD> TakePosted();
+    void Dispatch(WORD id);
+
+    std::shared_ptr<WindowSurface> surface;
+    HWND hwnd;
+    std::mutex lock;
+    std::deque<WORD> posted;
+    std::vector<WORD> sent;
+    int fitWindows = 0;
+    std::vector<std::string> boxes;
+    int dcsOut = 0;
+};
+
+class FakeClock : public MovieClock {
+public:
+    DWORD SystemTime() override { return system; }
+    LONG AudioTime(Movie&) override { return audio; }
+    DWORD system = 1000;
+    LONG audio = -10; // no audio device
+};
+
+struct MovieSpec {
+    LONG width = 32;
+    LONG height = 24;
+    WORD bits = 8;
+    FOURCC compression = kFake;
+    FOURCC handler = kFake;
+    DWORD rate = 15;
+    DWORD scale = 1;
+    DWORD start = 0;
+    int frames = 30;
+    int keyEvery = 15;  // 1: every frame is a key frame
+    int colorTable = 0; // entries of a colour table stored after the header
+    bool audio = false;
+    bool video = true;
+};
+
+// Writes the movie to a fresh file in the test's temporary folder.
+std::string WriteMovie(const MovieSpec& spec, const std::string& name);
+
+// Frame (x, y) of a 24-bit window surface as a grey level (-1 when not grey).
+int SurfaceGrey(const WindowSurface& s, int x, int y);
+
+} // namespace enginetest

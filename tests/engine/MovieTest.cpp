@@ -1,0 +1,185 @@
+// Opening movies, positioning and the size rule of frame buffers.
+
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+
+#include "EngineTestSupport.h"
+#include "engine/Movie.h"
+#include "video/VideoDecoder.h"
+
+using namespace enginetest;
+
+namespace {
+
+class MovieTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FakeCodec::Install();
+        FakeCodec::Get().Reset();
+    }
+
+    LONG Open(const MovieSpec& spec) {
+        EXPECT_EQ(movie.OpenFile(WriteMovie(spec, "movie.avi").c_str()), 0);
+        return movie.OpenStreams(&window);
+    }
+
+    FakeWindow window;
+    Movie movie;
+};
+
+} // namespace
+
+TEST(FrameBytesTest, RoundsRowsUpToWholeWordsAndRefusesWhatDoesNotFit) {
+    auto bytes = [](LONG w, LONG h, WORD bits) {
+        BITMAPINFOHEADER hdr{};
+        hdr.biWidth = w;
+        hdr.biHeight = h;
+        hdr.biBitCount = bits;
+        return FrameBytes(hdr);
+    };
+    EXPECT_EQ(bytes(320, 240, 8), 76800);
+    EXPECT_EQ(bytes(321, 240, 8), 77760);
+    EXPECT_EQ(bytes(160, 120, 16), 38400);
+    EXPECT_EQ(bytes(321, 240, 24), 233280);
+    EXPECT_EQ(bytes(320, -240, 24), 230400) << "a top-down frame has as many rows";
+    // These wrap in 32-bit arithmetic to small or negative sizes.
+    EXPECT_EQ(bytes(40000, 40000, 32), -1);
+    EXPECT_EQ(bytes(0x7fffffff, 1, 8), -1);
+    EXPECT_EQ(bytes(-4, 10, 8), -1);
+}
+
+TEST_F(MovieTest, StreamsAndFrameRange) {
+    MovieSpec spec;
+    spec.start = 5;
+    spec.frames = 100;
+    spec.rate = 30000;
+    spec.scale = 1001;
+    ASSERT_EQ(Open(spec), 0);
+    EXPECT_EQ(movie.audioStream, nullptr) << "a movie without sound opens and plays silently";
+    EXPECT_EQ(movie.firstFrame, 5);
+    EXPECT_EQ(movie.lastFrame, 104);
+    EXPECT_EQ(movie.position, 5);
+    EXPECT_EQ(movie.decodedFrame, 4);
+    EXPECT_FLOAT_EQ(movie.frameRate, 29.97003f);
+    EXPECT_NE(movie.decoder, nullptr);
+    EXPECT_EQ(movie.ownerWindow, &window);
+
+    MovieSpec withAudio;
+    withAudio.audio = true;
+    Movie other;
+    ASSERT_EQ(other.OpenFile(WriteMovie(withAudio, "audio.avi").c_str()), 0);
+    ASSERT_EQ(other.OpenStreams(&window), 0);
+    EXPECT_NE(other.audioStream, nullptr);
+}
+
+TEST_F(MovieTest, RefusedStreams) {
+    MovieSpec noVideo;
+    noVideo.video = false;
+    noVideo.audio = true;
+    EXPECT_EQ(Open(noVideo), -1);
+    EXPECT_EQ(movie.decoder, nullptr);
+    EXPECT_NE(movie.aviFile, nullptr) << "the file stays attached until closed";
+
+    MovieSpec palette;
+    palette.colorTable = 256;
+    EXPECT_EQ(Open(palette), -1) << "a format with a colour table is not a plain header";
+    EXPECT_EQ(movie.decoder, nullptr);
+
+    MovieSpec unknown;
+    unknown.compression = mmioFOURCC('n', 'o', 'n', 'e');
+    unknown.handler = mmioFOURCC('n', 'o', 'n', 'e');
+    EXPECT_EQ(Open(unknown), -21) << "no codec decompresses it";
+    EXPECT_EQ(movie.decoder, nullptr);
+    EXPECT_EQ(movie.frameBuffer, nullptr);
+
+    // A stored scale of 0 (the writer will not make one; patch the header).
+    const std::string noRate = WriteMovie(MovieSpec{}, "norate.avi");
+    {
+        std::fstream f(noRate, std::ios::in | std::ios::out | std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        std::size_t strh = bytes.find("strh");
+        while (strh != std::string::npos && bytes.compare(strh + 8, 4, "vids") != 0)
+            strh = bytes.find("strh", strh + 4);
+        ASSERT_NE(strh, std::string::npos);
+        f.seekp(static_cast<std::streamoff>(strh + 8 + 20));
+        const DWORD zero = 0;
+        f.write(reinterpret_cast<const char*>(&zero), 4);
+    }
+    ASSERT_EQ(movie.OpenFile(noRate.c_str()), 0);
+    EXPECT_EQ(movie.OpenStreams(&window), -1) << "a stream without a frame rate cannot be timed";
+    EXPECT_EQ(movie.decoder, nullptr);
+
+    MovieSpec huge;
+    huge.width = 40000;
+    huge.height = 40000;
+    huge.bits = 32;
+    EXPECT_EQ(Open(huge), -1) << "a frame larger than any buffer is refused, not given a short one";
+    EXPECT_EQ(movie.frameBuffer, nullptr);
+}
+
+TEST_F(MovieTest, FrameBufferFollowsTheSizeRule) {
+    MovieSpec spec;
+    spec.width = 320;
+    spec.height = 240;
+    spec.bits = 24;
+    ASSERT_EQ(Open(spec), 0);
+    EXPECT_EQ(movie.frameBufferSize, 230400);
+    spec.width = 321;
+    ASSERT_EQ(Open(spec), 0);
+    EXPECT_EQ(movie.frameBufferSize, 233280);
+}
+
+TEST_F(MovieTest, SeekAndStepClampAndKeepTheirBookkeeping) {
+    MovieSpec spec;
+    spec.frames = 40;
+    ASSERT_EQ(Open(spec), 0);
+    EXPECT_EQ(movie.Seek(1073741824), 39);
+    EXPECT_EQ(movie.Seek(-5), 0);
+    EXPECT_EQ(movie.decodedFrame, -1);
+    EXPECT_EQ(movie.prevKeyFrame, -1);
+    EXPECT_EQ(movie.nextKeyFrame, -1);
+
+    movie.Seek(10);
+    movie.decodedFrame = 9;
+    movie.prevKeyFrame = 0;
+    movie.nextKeyFrame = 15;
+    EXPECT_EQ(movie.Step(-100), 0);
+    EXPECT_EQ(movie.decodedFrame, 9) << "stepping onto the first frame leaves the bookkeeping";
+    EXPECT_EQ(movie.prevKeyFrame, 0);
+    EXPECT_EQ(movie.Step(-1), 0);
+    movie.Seek(39);
+    EXPECT_EQ(movie.Step(1), 39);
+    EXPECT_EQ(movie.Step(0x7fffffff), 39) << "no wrap past the 32-bit range";
+    EXPECT_EQ(movie.Step(-0x7fffffff - 1), 0);
+
+    movie.playing = 1;
+    EXPECT_EQ(movie.Seek(5), -1);
+    EXPECT_EQ(movie.Step(1), -1);
+    EXPECT_EQ(movie.position, 0);
+    movie.playing = 0;
+}
+
+TEST_F(MovieTest, KeyFrames) {
+    EXPECT_EQ(movie.IsKeyFrame(0), 0) << "no video stream";
+    MovieSpec spec;
+    ASSERT_EQ(Open(spec), 0);
+    EXPECT_EQ(movie.IsKeyFrame(15), 1);
+    EXPECT_EQ(movie.IsKeyFrame(16), 0);
+    movie.Seek(15);
+    EXPECT_EQ(movie.IsKeyFrame(-1), 1);
+    movie.Seek(14);
+    EXPECT_EQ(movie.IsKeyFrame(-1), 0);
+}
+
+TEST_F(MovieTest, CloseReturnsToEmpty) {
+    ASSERT_EQ(Open(MovieSpec{}), 0);
+    EXPECT_EQ(movie.CloseStreams(), 0);
+    EXPECT_EQ(movie.ReleaseFile(), 0);
+    EXPECT_EQ(movie.aviFile, nullptr);
+    EXPECT_EQ(movie.videoStream, nullptr);
+    EXPECT_EQ(movie.decoder, nullptr);
+    EXPECT_NE(movie.OpenFile("/nonexistent/file.avi"), 0);
+    EXPECT_EQ(movie.aviFile, nullptr);
+}

@@ -1,0 +1,235 @@
+// The player's transport: flags, thread, device contexts and the commands
+// the playback thread posts back to the window.
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "EngineTestSupport.h"
+#include "engine/Player.h"
+#include "video/VideoDecoder.h"
+
+using namespace enginetest;
+
+namespace {
+
+class PlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FakeCodec::Install();
+        FakeCodec::Get().Reset();
+        CreatePlayer(&window);
+        loopPlayback = 0;
+    }
+    void TearDown() override {
+        CloseMovie(&window);
+        DestroyPlayer(&window);
+        EXPECT_EQ(window.dcsOut, 0) << "every device context is given back";
+    }
+    void Open(const MovieSpec& spec) {
+        ASSERT_EQ(OpenMovie(&window, WriteMovie(spec, "movie.avi").c_str()), 1);
+    }
+
+    // Waits (bounded) until the playback thread has posted something.
+    bool WaitForPosted(std::size_t count = 1) {
+        for (int i = 0; i < 5000; ++i) {
+            {
+                std::lock_guard<std::mutex> guard(window.lock);
+                if (window.posted.size() >= count)
+                    return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+
+    FakeWindow window;
+};
+
+} // namespace
+
+TEST_F(PlayerTest, JumpsByPercentAndSeconds) {
+    MovieSpec spec;
+    spec.frames = 1000;
+    Open(spec);
+    JumpPercent(&window, 10);
+    EXPECT_EQ(theMovie->position, 99) << "10 % of 1000 frames with the single-precision 0.01";
+    JumpPercent(&window, -10);
+    EXPECT_EQ(theMovie->position, 0);
+    JumpPercent(&window, 0x7fffffff);
+    EXPECT_EQ(theMovie->position, 999);
+
+    SeekToFrame(&window, 100);
+    JumpSeconds(&window, -1);
+    EXPECT_EQ(theMovie->position, 85);
+
+    spec.frames = 10;
+    Open(spec);
+    JumpPercent(&window, 10);
+    EXPECT_EQ(theMovie->position, 0) << "0.99 of a frame truncates to none";
+
+    spec.frames = 100;
+    spec.rate = 30000;
+    spec.scale = 1001;
+    Open(spec);
+    SeekToFrame(&window, 50);
+    JumpSeconds(&window, -1);
+    EXPECT_EQ(theMovie->position, 20);
+
+    spec.rate = 25;
+    spec.scale = 2;
+    Open(spec);
+    SeekToFrame(&window, 50);
+    JumpSeconds(&window, 1);
+    EXPECT_EQ(theMovie->position, 63);
+}
+
+TEST_F(PlayerTest, OpeningAndClosing) {
+    const int fitsBefore = window.fitWindows;
+    CloseMovie(&window);
+    EXPECT_EQ(window.fitWindows, fitsBefore) << "closing nothing posts nothing";
+
+    Open(MovieSpec{});
+    EXPECT_EQ(window.fitWindows, fitsBefore + 1);
+    EXPECT_GE(fileSizeKB, 0);
+    PAVIFILE first = theMovie->aviFile;
+    EXPECT_EQ(OpenMovie(&window, "/nonexistent/movie.avi"), 0);
+    EXPECT_TRUE(window.boxes.empty()) << "an unreadable name shows nothing";
+    EXPECT_EQ(theMovie->aviFile, first) << "and leaves the movie open";
+
+    const std::string junk = WriteMovie(MovieSpec{}, "junk.avi") + ".txt";
+    std::ofstream(junk) << "not a movie";
+    EXPECT_EQ(OpenMovie(&window, junk.c_str()), 0);
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0], "Error: Cannot open AVI file|Vorple Error|48");
+    EXPECT_EQ(window.sent, (std::vector<WORD>{IDM_CLOSE}));
+    EXPECT_EQ(theMovie->aviFile, nullptr) << "the previous movie was closed first";
+
+    MovieSpec noVideo;
+    noVideo.video = false;
+    noVideo.audio = true;
+    EXPECT_EQ(OpenMovie(&window, WriteMovie(noVideo, "novideo.avi").c_str()), 0);
+    ASSERT_EQ(window.boxes.size(), 2u);
+    EXPECT_EQ(window.boxes[1], "Error: Cannot read Video or Audio stream|Vorple Error|48");
+
+    // The file stays attached, but it cannot be played.
+    ASSERT_NE(theMovie->aviFile, nullptr);
+    StartPlayback(&window);
+    EXPECT_EQ(playerPlaying, 0);
+    EXPECT_EQ(playbackThreadHandle, nullptr);
+}
+
+TEST_F(PlayerTest, TheEndStopsOrLoops) {
+    MovieSpec spec;
+    spec.frames = 10;
+    Open(spec);
+    SeekToFrame(&window, 9);
+    StartPlayback(&window);
+    ASSERT_TRUE(WaitForPosted());
+    EXPECT_EQ(playerPlaying, 0) << "the thread clears the flag itself";
+    // A repaint before the posted Stop arrives must not take over the playing
+    // context (TearDown checks that every context came back).
+    HDC paint = window.GetDC();
+    PaintMovie(paint);
+    window.ReleaseDC(paint);
+    EXPECT_EQ(window.TakePosted(), (std::vector<WORD>{IDM_STOP}));
+    window.Dispatch(IDM_STOP);
+    EXPECT_EQ(theMovie->playing, 0);
+    EXPECT_EQ(theMovie->drawDC, nullptr);
+
+    loopPlayback = 1;
+    StartPlayback(&window);
+    ASSERT_TRUE(WaitForPosted(3));
+    EXPECT_EQ(window.TakePosted(), (std::vector<WORD>{IDM_STOP, IDM_REWIND, IDM_PLAY}));
+    window.Dispatch(IDM_STOP);
+    window.Dispatch(IDM_REWIND);
+    EXPECT_EQ(theMovie->position, 0);
+    window.Dispatch(IDM_PLAY);
+    EXPECT_EQ(playerPlaying, 1);
+    loopPlayback = 0;
+    StopPlayback(&window);
+}
+
+TEST_F(PlayerTest, PlaysToTheEndOnTheSystemClock) {
+    MovieSpec spec;
+    spec.frames = 12;
+    spec.rate = 60;
+    spec.keyEvery = 1;
+    Open(spec);
+    StartPlayback(&window);
+    ASSERT_TRUE(WaitForPosted());
+    const auto decodes = FakeCodec::Get().Decodes();
+    ASSERT_FALSE(decodes.empty());
+    EXPECT_EQ(decodes.back().first, 11) << "the last frame is drawn before the end is seen";
+    EXPECT_EQ(SurfaceGrey(*window.surface, 0, 0), 11);
+    EXPECT_EQ(window.Pump(), 1);
+    EXPECT_EQ(theMovie->skippedFrames, 0) << "the Stop command zeroes the count";
+}
+
+TEST_F(PlayerTest, PauseResumeSeekAndStep) {
+    MovieSpec spec;
+    spec.frames = 600;
+    Open(spec);
+    StartPlayback(&window);
+    PlaybackThread* thread = playbackThreadHandle.get();
+    ASSERT_NE(thread, nullptr);
+    PausePlayback(&window);
+    EXPECT_EQ(playerPaused, 1);
+    EXPECT_EQ(playerPlaying, 0);
+    EXPECT_EQ(theMovie->drawDC, nullptr);
+    StartPlayback(&window);
+    EXPECT_EQ(playbackThreadHandle.get(), thread) << "resuming creates no second thread";
+    EXPECT_EQ(playerPlaying, 1);
+
+    PausePlayback(&window);
+    SeekToFrame(&window, 300);
+    EXPECT_EQ(playerPlaying, 1) << "going to a frame while paused plays on from there";
+    EXPECT_GE(theMovie->position, 300);
+
+    StepPlayback(&window, 5);
+    EXPECT_EQ(playerPlaying, 0);
+    EXPECT_EQ(playerPaused, 0);
+    const LONG at = theMovie->position;
+    JumpSeconds(&window, 1);
+    EXPECT_EQ(theMovie->position, at + 15);
+    EXPECT_EQ(playerPlaying, 0);
+}
+
+TEST_F(PlayerTest, OpeningAnotherMovieEndsTheThread) {
+    MovieSpec spec;
+    spec.frames = 600;
+    Open(spec);
+    StartPlayback(&window);
+    ASSERT_NE(playbackThreadHandle, nullptr);
+    Open(spec);
+    EXPECT_EQ(window.sent, (std::vector<WORD>{IDM_CLOSE}));
+    EXPECT_EQ(playbackThreadHandle, nullptr);
+    EXPECT_EQ(playerPlaying, 0);
+    StartPlayback(&window);
+    EXPECT_NE(playbackThreadHandle, nullptr);
+    EXPECT_EQ(playerPlaying, 1);
+}
+
+TEST_F(PlayerTest, ACodecRefusingToBeginRefusesThePlay) {
+    Open(MovieSpec{});
+    FakeCodec::Get().beginAnswer = ICERR_BADFORMAT;
+    StartPlayback(&window);
+    EXPECT_EQ(playerPlaying, 0);
+    EXPECT_EQ(theMovie->playing, 0);
+    EXPECT_EQ(window.dcsOut, 0);
+    FakeCodec::Get().beginAnswer = ICERR_OK;
+    StartPlayback(&window);
+    EXPECT_EQ(playerPlaying, 1);
+}
+
+TEST_F(PlayerTest, PaintDrawsTheCurrentFrameOnlyWhenNotPlaying) {
+    Open(MovieSpec{});
+    SeekToFrame(&window, 17);
+    HDC dc = window.GetDC();
+    PaintMovie(dc);
+    EXPECT_EQ(SurfaceGrey(*window.surface, 3, 3), 17);
+    window.ReleaseDC(dc);
+    EXPECT_EQ(theMovie->drawDC, nullptr);
+}
