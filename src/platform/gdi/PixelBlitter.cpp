@@ -234,23 +234,24 @@ void PixelBlitter::PrepareDestination(const PixelMap& dst) {
 
 void PixelBlitter::PrepareIndexMap(const PixelMap& dst, const PixelMap& src) {
     PrepareDestination(dst);
-    const std::uint64_t key = hashBytes(src.colors, 256 * sizeof(RGBQUAD), dstKey_);
+    const std::uint64_t key =
+        src.colors != nullptr ? hashBytes(src.colors, 256 * sizeof(RGBQUAD), dstKey_) : ~dstKey_;
     if (indexMapValid_ && key == indexMapKey_)
         return;
+    // An index whose colour is the same on both sides keeps its value, even
+    // when an earlier entry has that colour too (palettes often repeat black
+    // and white), so identical tables copy as they are.
     identity_ = true;
     for (int i = 0; i < 256; ++i) {
         const RGBQUAD q = src.colors != nullptr ? src.colors[i] : RGBQUAD{};
-        const int index = NearestIndex(dstColors_.data(), dstNumColors_, q.rgbRed, q.rgbGreen, q.rgbBlue);
+        const RGBQUAD& own = dstColors_[static_cast<std::size_t>(i)];
+        int index = i;
+        if (i >= dstNumColors_ || own.rgbRed != q.rgbRed || own.rgbGreen != q.rgbGreen ||
+            own.rgbBlue != q.rgbBlue)
+            index = NearestIndex(dstColors_.data(), dstNumColors_, q.rgbRed, q.rgbGreen, q.rgbBlue);
         indexMap_[static_cast<std::size_t>(i)] = static_cast<BYTE>(index);
-        // Indices the destination's table does not hold keep their value, so
-        // a picture whose table is a prefix of the destination's copies as is.
-        if (index != i && i < dstNumColors_)
-            identity_ = false;
+        identity_ = identity_ && index == i;
     }
-    if (identity_)
-        for (int i = dstNumColors_; i < 256; ++i)
-            if (indexMap_[static_cast<std::size_t>(i)] != i)
-                identity_ = false;
     indexMapKey_ = key;
     indexMapValid_ = true;
 }

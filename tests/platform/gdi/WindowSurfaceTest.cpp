@@ -78,8 +78,10 @@ TEST(WindowSurface, EightBitSurfaceShowsTheRealisedPalette) {
     log->palVersion = 0x300;
     log->palNumEntries = 256;
     for (int i = 0; i < 256; ++i) {
-        table[static_cast<std::size_t>(i)] = Quad(static_cast<BYTE>(i), static_cast<BYTE>(255 - i), 77);
-        const PALETTEENTRY e{static_cast<BYTE>(i), static_cast<BYTE>(255 - i), 77, 0};
+        // Entry 9 repeats entry 0, as real palettes repeat black and white.
+        const BYTE v = i == 9 ? 0 : static_cast<BYTE>(i);
+        table[static_cast<std::size_t>(i)] = Quad(v, static_cast<BYTE>(255 - v), 77);
+        const PALETTEENTRY e{v, static_cast<BYTE>(255 - v), 77, 0};
         std::memcpy(storage.data() + 4 + 4 * i, &e, 4);
     }
     HPALETTE pal = CreatePalette(log);
