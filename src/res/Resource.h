@@ -3,17 +3,16 @@
 // playback thread posts some of them back to the window), so they never change.
 #pragma once
 
+#include "engine/OwnerWindow.h"
 #include "platform/win32/Types.h"
 
-// Commands of the File and Movie menus and of the accelerator table.
+// Commands of the File and Movie menus and of the accelerator table. Close,
+// Play, Stop and Rewind are also sent or posted by the engine and are defined
+// with its owner-window interface, as is MSG_FIT_WINDOW.
 constexpr UINT IDM_EXIT = 301;
 constexpr UINT IDM_ABOUT = 302;
 constexpr UINT IDM_LASTFRAME = 1005;
 constexpr UINT IDM_OPEN = 40001;
-constexpr UINT IDM_CLOSE = 40002;
-constexpr UINT IDM_PLAY = 40003;
-constexpr UINT IDM_STOP = 40004;
-constexpr UINT IDM_REWIND = 40006;
 constexpr UINT IDM_LOOP = 40021;
 constexpr UINT IDM_PAUSE = 40024;
 constexpr UINT IDM_REDRAW = 40025;

@@ -1,0 +1,32 @@
+// Palettes that the user brings in: RIFF palette files ("PAL " form with a
+// "data" chunk holding a LOGPALETTE) and the clipboard.
+//
+// Clipboard: the player takes a palette from either
+//   - the MIME type "application/x-cadmo-palette", whose bytes are a whole
+//     RIFF palette file (the same bytes as a .pal file), or
+//   - an image with a colour table (an 8-bit indexed picture), whose table is
+//     the palette.
+#pragma once
+
+#include "platform/win32/Types.h"
+
+#include <cstddef>
+#include <vector>
+
+inline constexpr const char* paletteMimeType = "application/x-cadmo-palette";
+
+// The entries of a RIFF palette file in `bytes`. False, leaving `entries`
+// alone, for anything that is not a well-formed palette of 1 to 256 colours
+// whose entries all lie inside the data chunk.
+bool ParseRiffPalette(const BYTE* bytes, size_t size, std::vector<PALETTEENTRY>& entries);
+
+// A RIFF palette file of `entries` (for putting a palette on the clipboard).
+std::vector<BYTE> MakeRiffPalette(const std::vector<PALETTEENTRY>& entries);
+
+// The clipboard record: version 0x300, 236 entries taken from index 10 of the
+// clipboard palette. Entries the clipboard palette does not have are black.
+void FillClipboardPaletteRecord(const std::vector<PALETTEENTRY>& clipboardPalette, LOGPALETTE* record);
+
+// The palette file record: version 0x300 and all of `entries`. False when
+// they do not fit a record of `recordBytes` bytes.
+bool FillPaletteRecord(const std::vector<PALETTEENTRY>& entries, LOGPALETTE* record, size_t recordBytes);

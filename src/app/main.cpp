@@ -1,0 +1,57 @@
+// Entry point of the player: reads the command line, chooses the sound output,
+// registers the built-in codecs, shows the main window, opens the file named
+// on the command line, and runs the event loop.
+#include "app/CommandLine.h"
+#include "app/MainWindow.h"
+#include "codecs/builtin/BuiltinCodecs.h"
+#include "platform/wave/WaveOut.h"
+
+#include <QApplication>
+#include <QFile>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const std::string program = argc > 0 ? argv[0] : "cadmo";
+
+    // Options are read before the toolkit starts, so --help and --version
+    // answer without a display.
+    const CommandLine line = ParseCommandLine(args);
+    switch (line.action) {
+    case CommandLine::Action::Help:
+        std::fputs(UsageText(program).c_str(), stdout);
+        return 0;
+    case CommandLine::Action::Version:
+        std::fputs(VersionText().c_str(), stdout);
+        return 0;
+    case CommandLine::Action::Error:
+        std::fprintf(stderr, "%s: %s\n%s", program.c_str(), line.error.c_str(), UsageText(program).c_str());
+        return 2;
+    case CommandLine::Action::Run:
+        break;
+    }
+
+    if (!line.audio.empty()) {
+        WaveBackend backend = WaveBackend::Auto;
+        if (WaveParseBackend(line.audio.c_str(), &backend))
+            WaveSetBackend(backend);
+    }
+    RegisterBuiltinCodecs();
+
+    // The toolkit sees only the program name: the file argument is ours, and
+    // a file named like a toolkit option must not be taken as one.
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QApplication app(qtArgc, qtArgv);
+    QApplication::setApplicationName(QStringLiteral("Cadmo"));
+    QApplication::setApplicationVersion(QStringLiteral(CADMO_VERSION));
+
+    MainWindow window;
+    window.show();
+    if (!line.file.empty())
+        window.OpenMovieFile(QFile::decodeName(line.file.c_str()), nullptr);
+    return app.exec();
+}

@@ -1,0 +1,568 @@
+// The main window driven the way a user drives it: files opened from the
+// command line, the Open dialog and a drop; every command of the table on a
+// real movie; menus, check marks and graying; the seek bar; the status bar.
+#include "QtTestApp.h"
+
+#include "app/MainWindow.h"
+#include "app/MenuTree.h"
+#include "app/PaletteData.h"
+#include "app/SeekBar.h"
+#include "app/StatusBar.h"
+#include "app/VideoWidget.h"
+#include "dialogs/MovieInfo.h"
+#include "engine/Player.h"
+#include "res/Menus.h"
+#include "res/Resource.h"
+#include "support/TempDir.h"
+#include "support/TestAvi.h"
+
+#include <QAbstractButton>
+#include <QClipboard>
+#include <QDropEvent>
+#include <QFile>
+#include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QScreen>
+#include <QSlider>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+using cadmo::test::Settle;
+using cadmo::test::WaitFor;
+
+namespace {
+
+struct Message {
+    QString text;
+    QString title;
+    UINT type;
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        cadmo::test::TestApplication();
+        dir = new cadmo::test::TempDir;
+        cadmo::test::TestAviSpec spec;
+        spec.width = 64;
+        spec.height = 48;
+        spec.frames = 200;
+        spec.keys.assign(200, false);
+        for (int f = 0; f < 200; f += 15)
+            spec.keys[static_cast<size_t>(f)] = true;
+        ASSERT_EQ(cadmo::test::WriteTestAvi(dir->File("movie.avi"), spec), 0);
+        spec.frames = 20;
+        spec.keys.clear();
+        spec.audio = false;
+        spec.sampleRate = 11025;
+        ASSERT_EQ(cadmo::test::WriteTestAvi(dir->File("other clip.avi"), spec), 0);
+        std::ofstream(dir->File("notes.avi")) << "this is not a movie";
+        std::ofstream(dir->File("notes.txt")) << "hello";
+    }
+    static void TearDownTestSuite() {
+        delete dir;
+        dir = nullptr;
+    }
+
+    void SetUp() override {
+        ShellHooks hooks;
+        hooks.messageBox = [this](const QString& text, const QString& title, UINT type) {
+            messages.push_back({text, title, type});
+            // Seen by the death test, whose child cannot report otherwise.
+            std::fprintf(stderr, "box: %s | %s\n", qPrintable(text), qPrintable(title));
+            return static_cast<INT>(IDOK);
+        };
+        hooks.openFileDialog = [this](const QString& filter, const QString& folder) {
+            dialogFilters << filter;
+            dialogFolders << folder;
+            return nextDialogAnswer;
+        };
+        hooks.modalDialog = [this](UINT command) { modalDialogs.push_back(command); };
+        window = std::make_unique<MainWindow>(hooks);
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        Settle();
+    }
+
+    void TearDown() override {
+        window->close();
+        window.reset();
+        Settle();
+        QApplication::clipboard()->clear();
+    }
+
+    void Open(const std::string& name) {
+        window->OpenMovieFile(QString::fromStdString(dir->File(name)), nullptr);
+        Settle();
+    }
+
+    UINT State(UINT command) const { return window->AttachedMenu()->GetMenuState(command); }
+    bool Checked(UINT command) const { return State(command) & MF_CHECKED; }
+    bool Grayed(UINT command) const { return State(command) & MF_GRAYED; }
+    LONG Position() const { return theMovie->position; }
+    QString StatusText(int part) {
+        window->UpdateStatusBar();
+        return window->Status()->Text(part);
+    }
+    void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(window.get(), static_cast<Qt::Key>(key), modifiers);
+        Settle();
+    }
+
+    static cadmo::test::TempDir* dir;
+    std::unique_ptr<MainWindow> window;
+    std::vector<Message> messages;
+    QStringList dialogFilters;
+    QStringList dialogFolders;
+    QString nextDialogAnswer;
+    std::vector<UINT> modalDialogs;
+};
+
+cadmo::test::TempDir* MainWindowTest::dir = nullptr;
+
+} // namespace
+
+TEST_F(MainWindowTest, StartsWithTheFileMenuAndAStatusBarOnly) {
+    EXPECT_EQ(window->windowTitle(), "Tavro Player");
+    EXPECT_EQ(window->AttachedMenu(), window->NoMovieMenu());
+    ASSERT_EQ(window->menuBar()->actions().size(), 1);
+    EXPECT_EQ(window->menuBar()->actions()[0]->text(), "&File");
+    EXPECT_TRUE(Grayed(IDM_CLOSE));
+    EXPECT_FALSE(Grayed(IDM_OPEN));
+    EXPECT_EQ(window->centralWidget()->width(), 320);
+    EXPECT_EQ(window->Video()->height(), 0);
+    EXPECT_EQ(window->centralWidget()->height(), window->Status()->height());
+    EXPECT_EQ(StatusText(0), "");
+    EXPECT_EQ(StatusText(1), " [0] skipped");
+    EXPECT_EQ(StatusText(2), " Pos: 00:00.00 [0]");
+    // The parts are laid out from the position template's width.
+    const auto parts = window->Status()->Parts();
+    const QFontMetrics fm = window->Status()->fontMetrics();
+    EXPECT_EQ(parts[0], fm.horizontalAdvance(" K  "));
+    EXPECT_EQ(parts[1], 320 - fm.horizontalAdvance("Pos: 00:00.00 [00000]") - 32);
+    EXPECT_EQ(parts[2], 320);
+    // Movie commands without a movie are harmless.
+    for (UINT command :
+         std::initializer_list<UINT>{IDM_PLAY, IDM_STOP, IDM_PAUSE, IDM_PLAYPAUSE, IDM_REWIND, IDM_LASTFRAME,
+                                     IDM_STEPBACK, IDM_FORWARDTENTH, IDM_BACKSECOND, IDM_REDRAW, IDM_RGB8,
+                                     IDM_NATIVE, IDM_PIXELDOUBLE, IDM_PALCLIPBOARD, IDM_SEEKBAR, IDM_CLOSE})
+        EXPECT_TRUE(window->OnCommand(command)) << command;
+    Settle();
+    EXPECT_EQ(window->SeekBarDialog(), nullptr);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(window->OnCommand(12345));
+}
+
+TEST_F(MainWindowTest, DisplayDepthIsWorkedOutOnceAndA32BitDisplayGets24) {
+    const int depth = window->screen()->depth();
+    const UINT expected = depth == 16   ? IDM_RGB16
+                          : depth == 24 ? IDM_RGB24
+                          : depth == 8  ? IDM_RGB8
+                                        : IDM_RGB32;
+    EXPECT_EQ(window->DisplayDepthItem(), expected);
+    EXPECT_EQ(window->ChosenDepthItem(), expected);
+    Open("movie.avi");
+    // "RGB 32" is grayed in the menu, so the display's 32 bits become 24.
+    if (expected == IDM_RGB32) {
+        EXPECT_TRUE(Grayed(IDM_RGB32));
+        EXPECT_TRUE(Checked(IDM_RGB24));
+        EXPECT_FALSE(Checked(IDM_RGB32));
+        EXPECT_EQ(window->ChosenDepthItem(), IDM_RGB32);
+    }
+    EXPECT_FALSE(window->AttachedMenu()->IsSubMenuEnabled({2, 3})) << "Palette needs 8 bits";
+}
+
+TEST_F(MainWindowTest, OpeningFromTheCommandLineSwapsMenusAndFitsTheWindow) {
+    Open("movie.avi");
+    EXPECT_EQ(window->windowTitle(), "movie.avi");
+    EXPECT_EQ(window->AttachedMenu(), window->MovieMenu());
+    ASSERT_EQ(window->menuBar()->actions().size(), 3);
+    EXPECT_EQ(window->menuBar()->actions()[2]->text(), "&Options");
+    EXPECT_FALSE(Grayed(IDM_CLOSE));
+    EXPECT_TRUE(Grayed(IDM_ALTLINE));
+    EXPECT_FALSE(window->AttachedMenu()->IsSubMenuEnabled({2, 2})) << "Tavro submenu";
+    EXPECT_TRUE(window->AttachedMenu()->IsSubMenuEnabled({2, 0}));
+    EXPECT_TRUE(Checked(IDM_NATIVE));
+    EXPECT_TRUE(Checked(IDM_PALDEFAULT));
+    EXPECT_EQ(window->Video()->size(), QSize(64, 48));
+    EXPECT_EQ(window->centralWidget()->width(), 64);
+    EXPECT_EQ(StatusText(0), " K");
+    EXPECT_EQ(StatusText(2), " Pos: 00:00.00 [0]");
+    // The first frame has been painted into the window's surface.
+    ASSERT_TRUE(WaitFor([&] {
+        const QImage image = window->Video()->SurfaceImage();
+        return !image.isNull() && image.pixel(10, 10) != qRgb(0, 0, 0);
+    }));
+    EXPECT_EQ(movieInfo.fileName, "movie.avi");
+    EXPECT_EQ(movieInfo.frameCount, "200 Frames");
+    EXPECT_EQ(movieInfo.audioFormat, "PCM, 22050 Hz, 16 Bit, Stereo");
+    EXPECT_EQ(movieInfo.videoSize, "64 x 48 Pixels");
+    EXPECT_EQ(movieInfo.frameRate, "15.000 Frames/Sec");
+    EXPECT_EQ(movieInfo.mediaLength, "13.334 sec.");
+}
+
+TEST_F(MainWindowTest, OpenDialogDropAndTheBadInputs) {
+    // The Open dialog starts in the current folder with the string-table
+    // filter, and gives the title of the chosen file.
+    nextDialogAnswer = QString::fromStdString(dir->File("other clip.avi"));
+    window->OnCommand(IDM_OPEN);
+    Settle();
+    ASSERT_EQ(dialogFilters.size(), 1);
+    EXPECT_EQ(dialogFilters[0], "AVI File (*.avi)");
+    EXPECT_EQ(dialogFolders[0], QDir::currentPath());
+    EXPECT_EQ(window->windowTitle(), "other clip.avi");
+    EXPECT_EQ(movieInfo.audioFormat, "No Audio");
+    // Cancelling changes nothing; the next dialog starts in the last folder.
+    nextDialogAnswer.clear();
+    window->OnCommand(IDM_OPEN);
+    EXPECT_EQ(dialogFolders[1], QString::fromStdString(dir->Path()));
+    EXPECT_EQ(window->windowTitle(), "other clip.avi");
+
+    // Names that cannot be read leave the open movie alone, in silence.
+    window->OnCommand(IDM_FORWARDSECOND);
+    const LONG position = Position();
+    for (const std::string& bad : {dir->File("missing.avi"), dir->Path(), std::string(5000, 'a') + ".avi"}) {
+        window->OpenMovieFile(QString::fromStdString(bad), nullptr);
+        Settle();
+        EXPECT_EQ(window->windowTitle(), "other clip.avi");
+        EXPECT_EQ(Position(), position);
+        EXPECT_TRUE(messages.empty());
+    }
+
+    // A readable file that is not an AVI: the message, and the movie that
+    // was open is closed first.
+    Open("notes.avi");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Error: Cannot open AVI file");
+    EXPECT_EQ(messages[0].title, "Vorple Error");
+    EXPECT_EQ(messages[0].type, MB_OK | MB_ICONEXCLAMATION);
+    EXPECT_EQ(window->windowTitle(), "Tavro Player");
+    EXPECT_EQ(window->AttachedMenu(), window->NoMovieMenu());
+
+    // A drop of several files opens the first only.
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir->File("movie.avi"))),
+                  QUrl::fromLocalFile(QString::fromStdString(dir->File("other clip.avi")))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &drop);
+    Settle();
+    EXPECT_EQ(window->windowTitle(), "movie.avi");
+    // A dropped ".bmp" finds no movie (the drop closed it) and changes nothing.
+    window->DropFiles({QString::fromStdString(dir->File("back.BMP"))});
+    Settle();
+    EXPECT_EQ(window->windowTitle(), "Tavro Player");
+    EXPECT_EQ(window->AttachedMenu(), window->NoMovieMenu());
+    EXPECT_EQ(messages.size(), 1u);
+}
+
+TEST_F(MainWindowTest, AnAviWithoutVideoIsReported) {
+    const std::string path = dir->File("sound only.avi");
+    {
+        AviWriter writer;
+        ASSERT_EQ(writer.Create(path), 0);
+        WAVEFORMATEX wave{WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8, 0};
+        AviAudioStreamDesc audio;
+        audio.format.assign(reinterpret_cast<BYTE*>(&wave), reinterpret_cast<BYTE*>(&wave) + 16);
+        int stream = -1;
+        ASSERT_EQ(writer.AddAudioStream(audio, &stream), 0);
+        std::vector<BYTE> samples(8000, 128);
+        ASSERT_EQ(writer.WriteAudio(stream, samples.data(), static_cast<DWORD>(samples.size())), 0);
+        ASSERT_EQ(writer.Close(), 0);
+    }
+    window->OpenMovieFile(QString::fromStdString(path), nullptr);
+    Settle();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Error: Cannot read Video or Audio stream");
+    EXPECT_EQ(messages[0].title, "Vorple Error");
+    EXPECT_EQ(window->windowTitle(), "Tavro Player");
+    EXPECT_EQ(window->AttachedMenu(), window->NoMovieMenu());
+    // Play is refused on the half-open file instead of leaving a movie that
+    // cannot play marked as playing.
+    window->OnCommand(IDM_PLAY);
+    EXPECT_EQ(playerPlaying.load(), 0);
+}
+
+TEST_F(MainWindowTest, PositioningCommandsFromKeysAndMenus) {
+    Open("movie.avi");
+    Key(Qt::Key_Right);
+    EXPECT_EQ(Position(), 1);
+    EXPECT_EQ(window->Status()->Text(2), " Pos: 00:00.07 [1]");
+    Key(Qt::Key_Left);
+    EXPECT_EQ(Position(), 0);
+    Key(Qt::Key_Right, Qt::ControlModifier);
+    EXPECT_EQ(Position(), 15);
+    Key(Qt::Key_Left, Qt::ControlModifier);
+    EXPECT_EQ(Position(), 0);
+    // A tenth of 200 frames at the single-precision 0.01 is 19 frames.
+    Key(Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(Position(), 19);
+    Key(Qt::Key_Left, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(Position(), 0);
+    Key(Qt::Key_End);
+    EXPECT_EQ(Position(), 199);
+    Key(Qt::Key_Home);
+    EXPECT_EQ(Position(), 0);
+    window->OnCommand(IDM_LASTFRAME);
+    EXPECT_EQ(Position(), 199);
+    window->OnCommand(IDM_REWIND);
+    EXPECT_EQ(Position(), 0);
+    // Redraw makes the next paint decode afresh.
+    window->OnCommand(IDM_REDRAW);
+    EXPECT_EQ(theMovie->decodedFrame.load(), -1);
+    Settle();
+    EXPECT_TRUE(WaitFor([] { return theMovie->decodedFrame.load() == 0; }));
+}
+
+TEST_F(MainWindowTest, PlayPauseStopAndTheSkipCountAfterAPlay) {
+    Open("movie.avi");
+    Key(Qt::Key_Space);
+    EXPECT_EQ(playerPlaying.load(), 1);
+    EXPECT_TRUE(WaitFor([&] { return Position() >= 3; }));
+    EXPECT_EQ(StatusText(1).left(1), " ");
+    EXPECT_TRUE(StatusText(1).endsWith(" skipped"));
+    EXPECT_FALSE(StatusText(1).contains('['));
+    EXPECT_FALSE(StatusText(2).contains('.')) << "whole seconds while playing";
+    theMovie->skippedFrames = 12;
+    window->UpdateStatusBar();
+    EXPECT_EQ(window->Status()->Text(1), " 12 skipped");
+    Key(Qt::Key_Space);
+    EXPECT_EQ(playerPlaying.load(), 0);
+    EXPECT_EQ(playerPaused.load(), 1);
+    window->OnCommand(IDM_PLAY);
+    EXPECT_EQ(playerPlaying.load(), 1);
+    window->OnCommand(IDM_PAUSE);
+    EXPECT_EQ(playerPaused.load(), 1);
+    window->OnCommand(IDM_STOP);
+    EXPECT_EQ(playerPlaying.load(), 0);
+    EXPECT_EQ(playerPaused.load(), 0);
+    // Stop zeroed the engine's count; the bar keeps the last one shown.
+    EXPECT_EQ(StatusText(1), " [12] skipped");
+    EXPECT_TRUE(StatusText(2).contains('.'));
+}
+
+TEST_F(MainWindowTest, LoopPlaysAgainFromTheStartAndItsCheckMarkFollows) {
+    Open("other clip.avi");
+    EXPECT_FALSE(Checked(IDM_LOOP));
+    window->OnCommand(IDM_LOOP);
+    EXPECT_TRUE(Checked(IDM_LOOP));
+    EXPECT_EQ(loopPlayback.load(), 1);
+    window->OnCommand(IDM_LASTFRAME);
+    window->OnCommand(IDM_PLAY);
+    // At the end the thread posts Stop, Rewind and Play: the movie plays again
+    // from the start.
+    EXPECT_TRUE(WaitFor([&] { return playerPlaying.load() == 1 && Position() < 19; }));
+    window->OnCommand(IDM_STOP);
+    window->OnCommand(IDM_LOOP);
+    EXPECT_FALSE(Checked(IDM_LOOP));
+    EXPECT_EQ(loopPlayback.load(), 0);
+    window->OnCommand(IDM_LASTFRAME);
+    window->OnCommand(IDM_PLAY);
+    EXPECT_TRUE(WaitFor([&] { return playerPlaying.load() == 0; }));
+    EXPECT_EQ(Position(), 19);
+}
+
+TEST_F(MainWindowTest, DepthResolutionAndPaletteOptions) {
+    Open("movie.avi");
+    window->OnCommand(IDM_RGB8);
+    EXPECT_TRUE(Checked(IDM_RGB8));
+    EXPECT_FALSE(Checked(IDM_RGB24));
+    EXPECT_EQ(window->ChosenDepthItem(), IDM_RGB8);
+    EXPECT_TRUE(window->AttachedMenu()->IsSubMenuEnabled({2, 3})) << "Palette at 8 bits";
+    window->OnCommand(IDM_RGB16);
+    EXPECT_TRUE(Checked(IDM_RGB16));
+    EXPECT_FALSE(window->AttachedMenu()->IsSubMenuEnabled({2, 3}));
+    // "RGB 32" is never enabled; asking for it lands on 24.
+    window->OnCommand(IDM_RGB32);
+    EXPECT_TRUE(Checked(IDM_RGB24));
+
+    // Ctrl+2 doubles the picture and the window follows; Ctrl+1 goes back.
+    Key(Qt::Key_2, Qt::ControlModifier);
+    EXPECT_TRUE(Checked(IDM_PIXELDOUBLE));
+    EXPECT_FALSE(Checked(IDM_NATIVE));
+    EXPECT_EQ(window->Video()->size(), QSize(128, 96));
+    Key(Qt::Key_1, Qt::ControlModifier);
+    EXPECT_TRUE(Checked(IDM_NATIVE));
+    EXPECT_EQ(window->Video()->size(), QSize(64, 48));
+
+    // Palettes need 8 bits. An empty clipboard leaves Default checked.
+    window->OnCommand(IDM_RGB8);
+    QApplication::clipboard()->clear();
+    window->OnCommand(IDM_PALCLIPBOARD);
+    EXPECT_TRUE(Checked(IDM_PALDEFAULT));
+    EXPECT_FALSE(Checked(IDM_PALCLIPBOARD));
+    // An indexed picture on the clipboard gives its colour table.
+    QImage indexed(4, 4, QImage::Format_Indexed8);
+    QList<QRgb> table;
+    for (int i = 0; i < 256; ++i)
+        table << qRgb(i, 255 - i, i / 2);
+    indexed.setColorTable(table);
+    indexed.fill(0);
+    QApplication::clipboard()->setImage(indexed);
+    window->OnCommand(IDM_PALCLIPBOARD);
+    EXPECT_TRUE(Checked(IDM_PALCLIPBOARD));
+    EXPECT_FALSE(Checked(IDM_PALDEFAULT));
+    window->OnCommand(IDM_PALDEFAULT);
+    EXPECT_TRUE(Checked(IDM_PALDEFAULT));
+    // Our own palette type works the same way.
+    auto* mime = new QMimeData;
+    const std::vector<BYTE> riff = MakeRiffPalette(std::vector<PALETTEENTRY>(256, PALETTEENTRY{1, 2, 3, 0}));
+    mime->setData(paletteMimeType,
+                  QByteArray(reinterpret_cast<const char*>(riff.data()), static_cast<int>(riff.size())));
+    QApplication::clipboard()->setMimeData(mime);
+    window->OnCommand(IDM_PALCLIPBOARD);
+    EXPECT_TRUE(Checked(IDM_PALCLIPBOARD));
+    // A palette file: cancelled, then a real one.
+    nextDialogAnswer.clear();
+    window->OnCommand(IDM_PALFILE);
+    EXPECT_TRUE(Checked(IDM_PALCLIPBOARD));
+    {
+        std::ofstream out(dir->File("grey.pal"), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(riff.data()), static_cast<std::streamsize>(riff.size()));
+    }
+    nextDialogAnswer = QString::fromStdString(dir->File("grey.pal"));
+    window->OnCommand(IDM_PALFILE);
+    EXPECT_TRUE(Checked(IDM_PALFILE));
+    EXPECT_FALSE(Checked(IDM_PALCLIPBOARD));
+
+    // The options survive Close and reach the next movie, the palette back
+    // at Default.
+    window->OnCommand(IDM_CLOSE);
+    Settle();
+    Open("other clip.avi");
+    EXPECT_TRUE(Checked(IDM_RGB8));
+    EXPECT_TRUE(Checked(IDM_PALDEFAULT));
+    EXPECT_TRUE(window->AttachedMenu()->IsSubMenuEnabled({2, 3}));
+}
+
+TEST_F(MainWindowTest, CloseRestoresTheEmptyWindow) {
+    Open("movie.avi");
+    window->OnCommand(IDM_FORWARDSECOND);
+    window->OnCommand(IDM_CLOSE);
+    Settle();
+    EXPECT_EQ(window->windowTitle(), "Tavro Player");
+    EXPECT_EQ(window->AttachedMenu(), window->NoMovieMenu());
+    EXPECT_TRUE(Grayed(IDM_CLOSE));
+    EXPECT_EQ(movieInfo.fileName, "");
+    EXPECT_EQ(movieInfo.dataRate, "");
+    EXPECT_EQ(window->centralWidget()->width(), 320);
+    EXPECT_EQ(window->Video()->height(), 0);
+    EXPECT_EQ(StatusText(2), " Pos: 00:00.00 [0]");
+    // Accelerators without a movie do nothing.
+    Key(Qt::Key_Right);
+    Key(Qt::Key_Space);
+    EXPECT_EQ(playerPlaying.load(), 0);
+}
+
+TEST_F(MainWindowTest, SeekBarOpensAtTheRightClickSeeksAndPlays) {
+    Open("movie.avi");
+    QTest::mouseClick(window->Video(), Qt::RightButton, Qt::NoModifier, QPoint(10, 10));
+    Settle();
+    SeekBar* bar = window->SeekBarDialog();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_EQ(bar->pos(), QCursor::pos());
+    EXPECT_EQ(bar->Trackbar()->minimum(), 0);
+    EXPECT_EQ(bar->Trackbar()->maximum(), 199);
+    EXPECT_EQ(bar->Trackbar()->value(), 0);
+    bar->Trackbar()->setValue(40);
+    Settle();
+    EXPECT_EQ(Position(), 40);
+    EXPECT_TRUE(window->Status()->Text(2).endsWith("[40]"));
+    // The play button closes the bar and plays from frame 40.
+    QTest::mouseClick(bar->PlayButton(), Qt::LeftButton);
+    Settle();
+    EXPECT_EQ(window->SeekBarDialog(), nullptr);
+    EXPECT_EQ(playerPlaying.load(), 1);
+    EXPECT_GE(Position(), 40);
+
+    // Opening it again stops play; the command a second time closes it.
+    window->OnCommand(IDM_SEEKBAR);
+    Settle();
+    EXPECT_EQ(playerPlaying.load(), 0);
+    ASSERT_NE(window->SeekBarDialog(), nullptr);
+    window->OnCommand(IDM_SEEKBAR);
+    Settle();
+    EXPECT_EQ(window->SeekBarDialog(), nullptr);
+    // The main window getting the focus back closes it too.
+    window->OnCommand(IDM_SEEKBAR);
+    ASSERT_NE(window->SeekBarDialog(), nullptr);
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(window.get(), &activate);
+    Settle();
+    EXPECT_EQ(window->SeekBarDialog(), nullptr);
+}
+
+TEST_F(MainWindowTest, SeekBarCoversMoviesOfMoreThan65536Frames) {
+    cadmo::test::TestAviSpec spec;
+    spec.width = 4;
+    spec.height = 4;
+    spec.frames = 70000;
+    spec.rate = 1000;
+    spec.audio = false;
+    ASSERT_EQ(cadmo::test::WriteTestAvi(dir->File("long.avi"), spec), 0);
+    Open("long.avi");
+    window->OnCommand(IDM_SEEKBAR);
+    SeekBar* bar = window->SeekBarDialog();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->Trackbar()->maximum(), 69999);
+    bar->Trackbar()->setValue(69000);
+    EXPECT_EQ(Position(), 69000);
+    EXPECT_EQ(window->Status()->Text(2), " Pos: 01:09.00 [69000]");
+}
+
+TEST_F(MainWindowTest, InfoAndAboutFromMenusAndKeys) {
+    Key(Qt::Key_Tab);
+    Key(Qt::Key_I, Qt::ControlModifier);
+    Key(Qt::Key_Slash, Qt::AltModifier);
+    Key(Qt::Key_Question, Qt::AltModifier);
+    EXPECT_EQ(modalDialogs, (std::vector<UINT>{IDM_INFO, IDM_INFO, IDM_ABOUT, IDM_ABOUT}));
+    window->NoMovieMenu()->Item(IDM_ABOUT)->trigger();
+    EXPECT_EQ(modalDialogs.back(), IDM_ABOUT);
+}
+
+TEST_F(MainWindowTest, MenuSelectionsRunCommandsWithoutQtsOwnCheckToggle) {
+    Open("movie.avi");
+    QAction* loop = window->MovieMenu()->Item(IDM_LOOP);
+    loop->trigger();
+    EXPECT_TRUE(loop->isChecked());
+    EXPECT_EQ(loopPlayback.load(), 1);
+    loop->trigger();
+    EXPECT_FALSE(loop->isChecked());
+    // A failed clipboard choice from the menu leaves its item unchecked.
+    QApplication::clipboard()->clear();
+    window->OnCommand(IDM_RGB8);
+    window->MovieMenu()->Item(IDM_PALCLIPBOARD)->trigger();
+    EXPECT_FALSE(Checked(IDM_PALCLIPBOARD));
+    EXPECT_TRUE(Checked(IDM_PALDEFAULT));
+    window->MovieMenu()->Item(IDM_CLOSE)->trigger();
+    EXPECT_EQ(window->AttachedMenu(), window->NoMovieMenu());
+}
+
+TEST_F(MainWindowTest, TavroCommandsAreQuietWithAnotherCodec) {
+    Open("movie.avi");
+    window->OnCommand(IDM_SCALABILITY);
+    window->OnCommand(IDM_COLORCONTROLS);
+    window->OnCommand(IDM_ACCESSKEY);
+    EXPECT_FALSE(window->HitTestVideo(5, 5));
+    window->DragVideo(3, 3);
+    Settle();
+    EXPECT_TRUE(messages.empty());
+}
+
+using MainWindowDeathTest = MainWindowTest;
+
+TEST_F(MainWindowDeathTest, FatalErrorShowsTheMessageAndExitsWith8) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT({ window->FatalError(8); }, ::testing::ExitedWithCode(8),
+                "box: Error: Not enough memory \\| Error");
+}

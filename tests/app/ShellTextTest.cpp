@@ -1,0 +1,181 @@
+// The shell's pure rules: status-bar texts and their rounding, titles and
+// extensions of paths, dialog filters, the command line, accelerator keys.
+#include "app/AcceleratorKeys.h"
+#include "app/CommandLine.h"
+#include "app/ShellPaths.h"
+#include "app/StatusText.h"
+#include "res/Accelerators.h"
+#include "res/Resource.h"
+#include "res/Strings.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <set>
+
+namespace {
+
+StatusBarTexts Stopped(LONG position, float rate, LONG& shown, LONG keyFrame = 0) {
+    StatusBarInput in;
+    in.loaded = true;
+    in.position = position;
+    in.frameRate = rate;
+    in.keyFrame = keyFrame;
+    return ComputeStatusBarTexts(in, shown);
+}
+
+StatusBarTexts Playing(LONG position, float rate, LONG skipped, LONG& shown) {
+    StatusBarInput in;
+    in.loaded = true;
+    in.playing = true;
+    in.position = position;
+    in.frameRate = rate;
+    in.skippedFrames = skipped;
+    return ComputeStatusBarTexts(in, shown);
+}
+
+} // namespace
+
+TEST(StatusText, StoppedPositionShowsHundredthsTruncatedThenRounded) {
+    LONG shown = 0;
+    StatusBarTexts t = Stopped(0, 15.0f, shown, 1);
+    EXPECT_EQ(t.position, " Pos: 00:00.00 [0]");
+    EXPECT_TRUE(t.setKeyMark);
+    EXPECT_EQ(t.keyMark, " K");
+    // 66.67 ms truncates to 66, and (66 + 5) / 10 gives 7 hundredths.
+    t = Stopped(1, 15.0f, shown, 0);
+    EXPECT_EQ(t.position, " Pos: 00:00.07 [1]");
+    EXPECT_EQ(t.keyMark, "");
+}
+
+TEST(StatusText, HundredRoundsIntoSecondsButNeverIntoMinutes) {
+    LONG shown = 0;
+    // 539998 ms at 23.976 fps: 8 min 59.998 s shows as 08:60.00.
+    EXPECT_EQ(StatusMilliseconds(12947, 0, 23.976f), 539998);
+    EXPECT_EQ(Stopped(12947, 23.976f, shown).position, " Pos: 08:60.00 [12947]");
+}
+
+TEST(StatusText, PlayingRoundsSecondsOnlyPastTheHalf) {
+    LONG shown = 0;
+    EXPECT_EQ(Playing(158, 15.0f, 0, shown).position, " Pos: 00:11 [158]");
+    EXPECT_EQ(Playing(157, 15.0f, 0, shown).position, " Pos: 00:10 [157]");
+    // Exactly 50 hundredths stays down.
+    EXPECT_EQ(Playing(105, 10.0f, 0, shown).position, " Pos: 00:10 [105]");
+}
+
+TEST(StatusText, SkipCountIsLiveWhilePlayingAndBracketedAfter) {
+    LONG shown = 0;
+    StatusBarTexts t = Playing(40, 15.0f, 12, shown);
+    EXPECT_EQ(t.skipped, " 12 skipped");
+    EXPECT_FALSE(t.setKeyMark); // part 0 keeps its text while playing
+    EXPECT_EQ(shown, 12);
+    // Stop zeroed the engine's count; the last shown count stays.
+    t = Stopped(41, 15.0f, shown);
+    EXPECT_EQ(t.skipped, " [12] skipped");
+    // A negative engine count shows as 0.
+    EXPECT_EQ(Playing(42, 15.0f, -3, shown).skipped, " 0 skipped");
+    EXPECT_EQ(shown, 0);
+}
+
+TEST(StatusText, WithoutAMovieEverythingIsZero) {
+    LONG shown = 7;
+    StatusBarInput in; // not loaded
+    in.position = 99;
+    const StatusBarTexts t = ComputeStatusBarTexts(in, shown);
+    EXPECT_EQ(shown, 0);
+    EXPECT_EQ(t.keyMark, "");
+    EXPECT_EQ(t.skipped, " [0] skipped");
+    EXPECT_EQ(t.position, " Pos: 00:00.00 [0]");
+}
+
+TEST(StatusText, FirstFrameOffsetAndUnusableRates) {
+    EXPECT_EQ(StatusMilliseconds(25, 10, 15.0f), 1000);
+    EXPECT_EQ(StatusMilliseconds(5, 0, 0.0f), 0);
+    EXPECT_EQ(StatusMilliseconds(5, 0, -1.0f), 0);
+    EXPECT_EQ(StatusMilliseconds(5, 0, std::numeric_limits<float>::quiet_NaN()), 0);
+    // A position far beyond what 32 bits of milliseconds hold is capped, not
+    // wrapped into a negative time.
+    EXPECT_EQ(StatusMilliseconds(2000000000, 0, 0.001f), std::numeric_limits<LONG>::max());
+    LONG shown = 0;
+    EXPECT_EQ(Stopped(2000000000, 0.001f, shown).position.rfind(" Pos: 35791:", 0), 0u);
+}
+
+TEST(ShellPaths, TitleIsTheLastComponent) {
+    EXPECT_EQ(TitleFromPath("D:\\clips\\demo.avi"), "demo.avi");
+    EXPECT_EQ(TitleFromPath("/home/user/movies/demo.avi"), "demo.avi");
+    EXPECT_EQ(TitleFromPath("D:demo.avi"), "demo.avi");
+    EXPECT_EQ(TitleFromPath("demo.avi"), "demo.avi");
+    // A trailing separator ends the scan: the candidate before it stays.
+    EXPECT_EQ(TitleFromPath("/clips/dir/"), "dir/");
+    // The first character is never a separator for this purpose.
+    EXPECT_EQ(TitleFromPath("/demo.avi"), "/demo.avi");
+    EXPECT_EQ(TitleFromPath("\"D:\\a b\\c.avi\""), "c.avi\"");
+    EXPECT_EQ(TitleFromPath(std::string(5000, 'x')), std::string(5000, 'x'));
+    EXPECT_EQ(TitleFromPath(""), "");
+}
+
+TEST(ShellPaths, BitmapExtensionInAnyCaseOfTheFileNameOnly) {
+    EXPECT_TRUE(IsBitmapPath("back.bmp"));
+    EXPECT_TRUE(IsBitmapPath("/x/BACK.BMP"));
+    EXPECT_TRUE(IsBitmapPath("C:\\x\\back.Bmp"));
+    EXPECT_FALSE(IsBitmapPath("movie.avi"));
+    EXPECT_FALSE(IsBitmapPath("/pictures.bmp/movie"));
+    EXPECT_FALSE(IsBitmapPath("back.bmp.avi"));
+    EXPECT_FALSE(IsBitmapPath("bmp"));
+    EXPECT_EQ(PathExtension("/a.b/c"), "");
+    EXPECT_EQ(PathExtension("/a/c.tar.gz"), ".gz");
+}
+
+TEST(ShellPaths, StringTableFiltersBecomeDialogFilters) {
+    EXPECT_EQ(DialogFilterFromResource(LoadResourceString(IDS_AVIFILTER)), "AVI File (*.avi)");
+    EXPECT_EQ(DialogFilterFromResource(LoadResourceString(IDS_BMPFILTER)), "BMP File (*.bmp)");
+    EXPECT_EQ(DialogFilterFromResource("Movies#*.avi#All#*#"), "Movies (*.avi);;All (*)");
+    EXPECT_EQ(DialogFilterFromResource(""), "");
+    EXPECT_EQ(LoadResourceString(99), nullptr);
+}
+
+TEST(CommandLine, OneFileAndTheOptions) {
+    CommandLine c = ParseCommandLine({"/m/My Movie.avi"});
+    EXPECT_EQ(c.action, CommandLine::Action::Run);
+    EXPECT_EQ(c.file, "/m/My Movie.avi");
+    EXPECT_EQ(ParseCommandLine({}).file, "");
+    EXPECT_EQ(ParseCommandLine({"--help", "x"}).action, CommandLine::Action::Help);
+    EXPECT_EQ(ParseCommandLine({"-h"}).action, CommandLine::Action::Help);
+    EXPECT_EQ(ParseCommandLine({"--version"}).action, CommandLine::Action::Version);
+    c = ParseCommandLine({"--audio=null", "a.avi"});
+    EXPECT_EQ(c.audio, "null");
+    EXPECT_EQ(c.file, "a.avi");
+    EXPECT_EQ(ParseCommandLine({"--", "-odd.avi"}).file, "-odd.avi");
+    EXPECT_EQ(ParseCommandLine({"--audio=alsa"}).action, CommandLine::Action::Error);
+    EXPECT_EQ(ParseCommandLine({"--bogus"}).action, CommandLine::Action::Error);
+    EXPECT_EQ(ParseCommandLine({"a.avi", "b.avi"}).action, CommandLine::Action::Error);
+    EXPECT_NE(UsageText("cadmo").find("--audio=OUTPUT"), std::string::npos);
+    EXPECT_EQ(VersionText().rfind("cadmo ", 0), 0u);
+}
+
+TEST(AcceleratorKeys, EveryEntryHasKeysAndTheSpecialOnesMapRight) {
+    const auto table = LoadAcceleratorTable();
+    ASSERT_EQ(table.size(), 14u);
+    std::set<QString> seen;
+    for (const ACCEL& a : table) {
+        EXPECT_TRUE(a.fVirt & FNOINVERT);
+        const QList<QKeySequence> keys = KeySequencesFor(a);
+        ASSERT_FALSE(keys.isEmpty()) << a.cmd;
+        for (const QKeySequence& k : keys)
+            EXPECT_TRUE(seen.insert(k.toString()).second) << "duplicate " << k.toString().toStdString();
+    }
+    const auto keysOf = [&](WORD cmd) {
+        QStringList out;
+        for (const ACCEL& a : table)
+            if (a.cmd == cmd)
+                for (const QKeySequence& k : KeySequencesFor(a))
+                    out << k.toString();
+        return out;
+    };
+    EXPECT_EQ(keysOf(IDM_INFO), (QStringList{"Tab", "Ctrl+I"}));
+    EXPECT_EQ(keysOf(IDM_ABOUT), (QStringList{"Alt+/", "Alt+?"}));
+    EXPECT_EQ(keysOf(IDM_NATIVE), (QStringList{"Ctrl+1"}));
+    EXPECT_EQ(keysOf(IDM_BACKTENTH), (QStringList{"Ctrl+Shift+Left"}));
+    EXPECT_EQ(keysOf(IDM_PLAYPAUSE), (QStringList{"Space"}));
+    EXPECT_EQ(keysOf(IDM_LASTFRAME), (QStringList{"End"}));
+}

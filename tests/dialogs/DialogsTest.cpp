@@ -1,0 +1,155 @@
+// The Info sheet's texts and their rounding, and the About box.
+#include "../app/QtTestApp.h"
+
+#include "dialogs/AboutBox.h"
+#include "dialogs/CenterWindow.h"
+#include "dialogs/InfoSheet.h"
+#include "dialogs/MovieInfo.h"
+#include "dialogs/SystemVersion.h"
+#include "res/Resource.h"
+
+#include <QLabel>
+#include <QTabWidget>
+
+#include <gtest/gtest.h>
+
+#include <sys/utsname.h>
+
+TEST(MovieInfoText, MediaLengthAddsHalfAThousandthBeforeRounding) {
+    EXPECT_EQ(FormatMediaLength(15, 1, 30), "2.001 sec.");
+    EXPECT_EQ(FormatMediaLength(15, 1, 1800), "2 min., 0.001 sec.");
+    EXPECT_EQ(FormatMediaLength(15, 1, 1799), "1 min., 59.934 sec.");
+    EXPECT_EQ(FormatMediaLength(4, 1, 301), "1 min., 15.251 sec."); // 75.25 s
+    EXPECT_EQ(FormatMediaLength(30000, 1001, 0), "0.001 sec.");
+    // A zero rate or scale has no length; it shows as an empty movie rather
+    // than a division by zero.
+    EXPECT_EQ(FormatMediaLength(0, 1, 100), "0.001 sec.");
+    EXPECT_EQ(FormatMediaLength(15, 0, 100), "0.001 sec.");
+    // The largest lengths still give a sensible count of minutes.
+    EXPECT_EQ(FormatMediaLength(1, 1, 0xFFFFFFFFu).rfind("71582788 min., 15.001 sec.", 0), 0u);
+}
+
+TEST(MovieInfoText, AudioVideoAndCodecTexts) {
+    EXPECT_EQ(FormatAudioFormat(nullptr), "No Audio");
+    WAVEFORMATEX wave{WAVE_FORMAT_PCM, 1, 22050, 22050, 1, 8, 0};
+    EXPECT_EQ(FormatAudioFormat(&wave), "PCM, 22050 Hz, 8 Bit, Mono");
+    wave.nChannels = 2;
+    wave.wBitsPerSample = 16;
+    EXPECT_EQ(FormatAudioFormat(&wave), "PCM, 22050 Hz, 16 Bit, Stereo");
+    wave.nChannels = 6;
+    wave.wFormatTag = 0x55; // the word "PCM" is written whatever the tag says
+    EXPECT_EQ(FormatAudioFormat(&wave), "PCM, 22050 Hz, 16 Bit, Mono");
+    EXPECT_EQ(FormatVideoSize(320, 240), "320 x 240 Pixels");
+    EXPECT_EQ(FormatFrameCount(0, 29), "30 Frames");
+    EXPECT_EQ(FormatFrameRate(29.97f), "29.970 Frames/Sec");
+    EXPECT_EQ(FormatCodecText(mmioFOURCC('q', 'x', '4', '7')), "qx47");
+    EXPECT_EQ(FormatCodecText(mmioFOURCC('D', 'I', 'B', ' ')), "DIB ");
+}
+
+TEST(MovieInfoText, DataRateIsKilobytesPerSecondRounded) {
+    EXPECT_EQ(FormatDataRate(3000, 15, 1, 900), "50 KB/sec.");
+    EXPECT_EQ(FormatDataRate(3030, 15, 1, 900), "51 KB/sec."); // 50.5
+    EXPECT_EQ(FormatDataRate(3029, 15, 1, 900), "50 KB/sec.");
+    EXPECT_EQ(FormatDataRate(100, 15, 1, 0), "0 KB/sec.");
+    EXPECT_EQ(FormatDataRate(100, 0, 1, 10), "0 KB/sec.");
+    EXPECT_EQ(FormatDataRate(0x7FFFFFFF, 0xFFFFFFFFu, 1, 1), "2147483647 KB/sec.");
+}
+
+TEST(MovieInfoText, TitlesAreCutAtACharacterBoundary) {
+    EXPECT_EQ(TruncateUtf8(std::string(200, 'a'), 127).size(), 127u);
+    std::string accents;
+    for (int i = 0; i < 100; ++i)
+        accents += "\xC3\xA9"; // é, two bytes
+    const std::string cut = TruncateUtf8(accents, 127);
+    EXPECT_EQ(cut.size(), 126u);
+    EXPECT_EQ(TruncateUtf8("short", 127), "short");
+    // Without a movie the record is left as it was.
+    MovieInfo info;
+    info.fileName = "kept";
+    BuildMovieInfo("title", nullptr, 10, info);
+    EXPECT_EQ(info.fileName, "kept");
+}
+
+TEST(SystemVersion, TheThreeWindowsLinesAndOurOwn) {
+    // Top bit clear: NT, with the build from the high word.
+    EXPECT_EQ(WindowsVersionLine(3u | (51u << 8) | (1057u << 16)), "Microsoft Windows NT 3.51 (Build: 1057)");
+    // Top bit set, major 4 or more: the 95 family, without a build.
+    EXPECT_EQ(WindowsVersionLine(0x80000000u | 4u | (0u << 8) | (950u << 16)), "Microsoft Windows 95 4.0");
+    // Top bit set, major below 4: Win32s, the build without its top bit.
+    EXPECT_EQ(WindowsVersionLine(0x80000000u | 3u | (11u << 8) | (7u << 16)),
+              "Microsoft Win32s 3.11 (Build: 7)");
+    utsname names{};
+    ASSERT_EQ(uname(&names), 0);
+    const std::string line = RunningSystemLine();
+    EXPECT_EQ(line.rfind(std::string(names.sysname) + " " + names.release, 0), 0u);
+}
+
+TEST(CenterWindowOrigin, CentresThenKeepsInsideTheWorkArea) {
+    const RECT work{0, 0, 1000, 700};
+    POINT p = CenterWindowOrigin(200, 100, RECT{100, 100, 501, 401}, work);
+    EXPECT_EQ(p.x, 100 + (401 - 200) / 2);
+    EXPECT_EQ(p.y, 100 + (301 - 100) / 2);
+    // Off the right and bottom edges: pushed back in.
+    p = CenterWindowOrigin(200, 100, RECT{900, 650, 1000, 700}, work);
+    EXPECT_EQ(p.x, 800);
+    EXPECT_EQ(p.y, 600);
+    // Off the left: the left edge wins, also for a window wider than the area.
+    p = CenterWindowOrigin(1200, 100, RECT{0, 0, 100, 100}, work);
+    EXPECT_EQ(p.x, 0);
+    // Negative halves round toward zero.
+    p = CenterWindowOrigin(101, 10, RECT{300, 300, 400, 400}, work);
+    EXPECT_EQ(p.x, 300 + (100 - 101) / 2);
+    EXPECT_EQ(p.x, 300);
+}
+
+TEST(InfoSheet, GeneralPageShowsTheRecordAndShortcutsTheTable) {
+    cadmo::test::TestApplication();
+    MovieInfo info;
+    info.fileName = "demo.avi";
+    info.mediaLength = "2.001 sec.";
+    info.audioFormat = "No Audio";
+    info.videoSize = "64 x 48 Pixels";
+    info.frameCount = "30 Frames";
+    info.frameRate = "15.000 Frames/Sec";
+    info.codecText = "qx47";
+    info.dataRate = "50 KB/sec.";
+    InfoSheet sheet(info, nullptr);
+    EXPECT_EQ(sheet.windowTitle(), "Info");
+    ASSERT_EQ(sheet.Pages()->count(), 2);
+    EXPECT_EQ(sheet.Pages()->tabText(0), "General");
+    EXPECT_EQ(sheet.Pages()->tabText(1), "Shortcuts");
+    EXPECT_EQ(sheet.ValueText(0), "demo.avi");
+    EXPECT_EQ(sheet.ValueText(6), "qx47");
+    EXPECT_EQ(sheet.ValueText(7), "50 KB/sec.");
+    // The texts are copied each time the page becomes current.
+    info = MovieInfo{};
+    sheet.Pages()->setCurrentIndex(1);
+    EXPECT_EQ(sheet.ValueText(0), "demo.avi");
+    sheet.Pages()->setCurrentIndex(0);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(sheet.ValueText(i), "") << i;
+    QStringList shortcutTexts;
+    for (const QLabel* label : sheet.Pages()->widget(1)->findChildren<QLabel*>())
+        shortcutTexts << label->text();
+    EXPECT_TRUE(shortcutTexts.contains("Back one seccond"));
+    EXPECT_TRUE(shortcutTexts.contains("Ctrl - Shift - Right arrow"));
+    EXPECT_EQ(shortcutTexts.size(), 18);
+}
+
+TEST(AboutBox, ShowsOurVersionValuesAndTheSystemLine) {
+    cadmo::test::TestApplication();
+    AboutBox box(nullptr, "Linux 6.1.0 (Build: #1)");
+    EXPECT_EQ(box.windowTitle(), "About Cadmo");
+    EXPECT_EQ(box.ControlText(IDC_ABOUTCOMPANY), "The Cadmo Project");
+    EXPECT_EQ(box.ControlText(IDC_ABOUTDESCRIPTION), "Cadmo movie player");
+    EXPECT_EQ(box.ControlText(IDC_ABOUTVERSION), CADMO_VERSION);
+    EXPECT_TRUE(box.ControlText(IDC_ABOUTCOPYRIGHT).startsWith("Copyright"));
+    EXPECT_TRUE(box.ControlText(IDC_ABOUTTRADEMARKS).contains("Cadmo"));
+    EXPECT_EQ(box.ControlText(IDC_ABOUTOSVERSION), "Linux 6.1.0 (Build: #1)");
+    EXPECT_EQ(box.ControlText(IDC_ABOUTRUNNINGON), "Running on:");
+    const auto* trademarks = box.findChild<QLabel*>(QString::number(IDC_ABOUTTRADEMARKS));
+    const auto* company = box.findChild<QLabel*>(QString::number(IDC_ABOUTCOMPANY));
+    ASSERT_TRUE(trademarks && company);
+    EXPECT_EQ(trademarks->font().pixelSize(), 11);
+    EXPECT_EQ(company->font().pixelSize(), 14);
+}
