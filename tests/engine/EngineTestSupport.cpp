@@ -124,10 +124,20 @@ LRESULT FakeCodec::Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2) {
             if (r->lpSrc && call.srcBytes >= 4)
                 std::memcpy(&frame, r->lpSrc, 4);
             call.frame = frame;
-            // Fill the whole destination frame, exactly as large as its header
-            // says: a short buffer shows up under the address sanitizer.
-            if (r->lpDst && r->lpbiDst)
-                std::memset(r->lpDst, frame & 0xff, static_cast<std::size_t>(Bytes(*r->lpbiDst)));
+            // Fill the destination rectangle (rows counted from the bottom of
+            // the bottom-up frame) and touch the frame's last byte: a buffer
+            // shorter than its header says shows up under the address sanitizer.
+            if (r->lpDst && r->lpbiDst) {
+                const BITMAPINFOHEADER& h = *r->lpbiDst;
+                auto* p = static_cast<BYTE*>(r->lpDst);
+                const LONG stride = Bytes(h) / (h.biHeight < 0 ? -h.biHeight : h.biHeight);
+                const int bpp = h.biBitCount / 8;
+                for (int row = 0; row < r->dyDst; ++row)
+                    std::memset(p + static_cast<std::ptrdiff_t>(r->yDst + row) * stride + r->xDst * bpp,
+                                frame & 0xff, static_cast<std::size_t>(r->dxDst) * bpp);
+                volatile BYTE* last = p + Bytes(h) - 1;
+                *last = *last;
+            }
             std::lock_guard<std::mutex> guard(lock);
             if (bounds) {
                 bounds[0] = 0;
@@ -338,6 +348,34 @@ std::string WriteMovie(const MovieSpec& spec, const std::string& name) {
         }
     }
     EXPECT_EQ(writer.Close(), AVIERR_OK);
+    return path;
+}
+
+std::string WriteGreyBitmap(LONG width, LONG height, BYTE grey, const std::string& name) {
+    const std::string path = WriteMovie(MovieSpec{}, name) + ".bmp";
+    const LONG stride = (width + 3) / 4 * 4;
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 8;
+    info.biClrUsed = 256;
+    RGBQUAD colors[256];
+    for (int i = 0; i < 256; ++i)
+        colors[i] = RGBQUAD{static_cast<BYTE>(i), static_cast<BYTE>(i), static_cast<BYTE>(i), 0};
+    file.bfType = 0x4d42;
+    file.bfOffBits = sizeof file + sizeof info + sizeof colors;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(stride * height);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(&file, sizeof file, 1, f);
+    std::fwrite(&info, sizeof info, 1, f);
+    std::fwrite(colors, sizeof colors, 1, f);
+    const std::vector<BYTE> row(static_cast<std::size_t>(stride), grey);
+    for (LONG y = 0; y < height; ++y)
+        std::fwrite(row.data(), row.size(), 1, f);
+    std::fclose(f);
     return path;
 }
 

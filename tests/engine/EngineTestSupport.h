@@ -122,6 +122,9 @@ struct MovieSpec {
 // Writes the movie to a fresh file in the test's temporary folder.
 std::string WriteMovie(const MovieSpec& spec, const std::string& name);
 
+// An 8-bit grey-ramp bitmap file filled with one grey level.
+std::string WriteGreyBitmap(LONG width, LONG height, BYTE grey, const std::string& name);
+
 // Frame (x, y) of a 24-bit window surface as a grey level (-1 when not grey).
 int SurfaceGrey(const WindowSurface& s, int x, int y);
 
