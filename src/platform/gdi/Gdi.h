@@ -21,10 +21,13 @@
 //   never points at freed memory. Stale or foreign handles are refused with
 //   ERROR_INVALID_HANDLE, never dereferenced.
 //
-// Blits (BitBlt, StretchBlt) support SRCCOPY. They convert between any two
-// depths: an 8-bit source is read through its colour table; an 8-bit
-// destination takes the index of the nearest colour of its colour table (a
-// memory DC) or of the realised palette (a window surface). Both rectangles
+// Blits (BitBlt, StretchBlt) support SRCCOPY; other operations fail with
+// ERROR_NOT_SUPPORTED. They convert between any two depths: an 8-bit source
+// is read through its colour table; an 8-bit destination takes the index of
+// the nearest colour (squared RGB distance) of its colour table (a memory
+// DC) or of the realised palette (a window surface), keeping an 8-bit
+// source's index where both sides give it the same colour, so identical
+// tables copy indices unchanged. Both rectangles
 // are clipped to their surfaces; only destination pixels whose source pixel
 // lies inside the source surface are written. StretchBlt samples the nearest
 // source pixel (COLORONCOLOR; other modes behave the same): destination
@@ -117,8 +120,6 @@ constexpr int RC_PALETTE = 0x0100;
 
 // Raster operations.
 constexpr DWORD SRCCOPY = 0x00CC0020;
-constexpr DWORD BLACKNESS = 0x00000042;
-constexpr DWORD WHITENESS = 0x00FF0062;
 
 // Stretch modes.
 constexpr int BLACKONWHITE = 1;
