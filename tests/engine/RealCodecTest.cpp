@@ -1,0 +1,116 @@
+// Pictures through the real drivers: uncompressed frames through the DIB
+// driver, and a temporally compressed movie made by the ffmpeg tool through
+// the libavcodec driver, where reaching a frame by seeking must give exactly
+// the picture that stepping to it gives.
+
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "EngineTestSupport.h"
+#include "codecs/builtin/BuiltinCodecs.h"
+#include "engine/Player.h"
+#include "platform/avi/AviWriter.h"
+#include "video/VideoDecoder.h"
+
+using namespace enginetest;
+
+namespace {
+
+std::vector<BYTE> Pixels(const WindowSurface& s) {
+    WindowSurface::View v = s.Lock();
+    const BYTE* b = v.Bits();
+    return std::vector<BYTE>(b, b + static_cast<std::ptrdiff_t>(v.Stride()) * v.Height());
+}
+
+class RealCodecTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RegisterBuiltinCodecs();
+        CreatePlayer(&window);
+    }
+    void TearDown() override {
+        CloseMovie(&window);
+        DestroyPlayer(&window);
+    }
+    std::vector<BYTE> Paint() {
+        HDC dc = window.GetDC();
+        PaintMovie(dc);
+        window.ReleaseDC(dc);
+        return Pixels(*window.surface);
+    }
+
+    FakeWindow window{24, 64, 48};
+};
+
+} // namespace
+
+TEST_F(RealCodecTest, UncompressedFramesAtEachDepth) {
+    const std::string path = WriteMovie(MovieSpec{}, "unused") + ".dib.avi";
+    {
+        AviWriter w;
+        ASSERT_EQ(w.Create(path), AVIERR_OK);
+        AviVideoStreamDesc v;
+        v.handler = mmioFOURCC('D', 'I', 'B', ' ');
+        BITMAPINFOHEADER h{};
+        h.biSize = sizeof h;
+        h.biWidth = 32;
+        h.biHeight = 24;
+        h.biPlanes = 1;
+        h.biBitCount = 24;
+        v.format.assign(reinterpret_cast<BYTE*>(&h), reinterpret_cast<BYTE*>(&h) + sizeof h);
+        int stream = -1;
+        ASSERT_EQ(w.AddVideoStream(v, &stream), AVIERR_OK);
+        for (int i = 0; i < 10; ++i) {
+            const std::vector<BYTE> frame(32 * 24 * 3, static_cast<BYTE>(i * 20));
+            ASSERT_EQ(w.WriteVideoFrame(stream, frame.data(), static_cast<DWORD>(frame.size()), true),
+                      AVIERR_OK);
+        }
+        ASSERT_EQ(w.Close(), AVIERR_OK);
+    }
+    ASSERT_EQ(OpenMovie(&window, path.c_str()), 1);
+    for (int bits : {24, 32, 16}) {
+        ASSERT_EQ(theMovie->SetDisplayFormat(1.0f, bits, 0, 0, 0), 0) << bits;
+        SeekToFrame(&window, 6);
+        Paint();
+        const int grey = SurfaceGrey(*window.surface, 31, 23);
+        if (bits == 16)
+            EXPECT_NEAR(grey, 120, 7) << "5 bits per channel";
+        else
+            EXPECT_EQ(grey, 120) << bits;
+        EXPECT_EQ(SurfaceGrey(*window.surface, 32, 24), 0) << "nothing outside the picture";
+    }
+    // Doubled: the driver cannot scale, so the native picture is stretched.
+    ASSERT_EQ(theMovie->SetDisplayFormat(2.0f, 24, 0, 0, 0), 0);
+    SeekToFrame(&window, 3);
+    Paint();
+    EXPECT_EQ(SurfaceGrey(*window.surface, 63, 47), 60);
+}
+
+TEST_F(RealCodecTest, SeekingGivesThePictureThatSteppingGives) {
+    if (std::system("ffmpeg -version > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "the ffmpeg tool is not installed";
+    const std::string path = WriteMovie(MovieSpec{}, "unused") + ".mpeg4.avi";
+    const std::string command =
+        "ffmpeg -loglevel error -y -f lavfi -i testsrc=size=64x48:rate=15 -frames:v 40 "
+        "-c:v mpeg4 -g 12 -bf 0 -q:v 4 '" +
+        path + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_EQ(OpenMovie(&window, path.c_str()), 1);
+    ASSERT_EQ(theMovie->SetDisplayFormat(1.0f, 24, 0, 0, 0), 0);
+
+    std::vector<std::vector<BYTE>> stepped;
+    SeekToFrame(&window, 0);
+    stepped.push_back(Paint());
+    for (int f = 1; f < 40; ++f) {
+        StepPlayback(&window, 1);
+        stepped.push_back(Paint());
+    }
+    EXPECT_NE(stepped[5], stepped[6]) << "the test pattern moves";
+    for (int f : {17, 3, 30, 12, 11, 39, 0, 25}) {
+        SeekToFrame(&window, f);
+        EXPECT_EQ(Paint(), stepped[f]) << "frame " << f;
+    }
+}
