@@ -52,12 +52,16 @@
 // - AVIStreamFindSample searches from lPos inclusive: FIND_PREV finds the
 //   nearest match at or before lPos, FIND_NEXT at or after it (FIND_PREV when
 //   neither is given). FIND_KEY matches key frames, FIND_ANY samples with
-//   data, no type flag any sample. A position past the end is clamped to the
-//   last sample for FIND_PREV, one before the start to the first for
-//   FIND_NEXT; otherwise no match gives -1. Every sample of a fixed-size
-//   stream is a key sample.
+//   data, no type flag any sample. For FIND_PREV a position past the end
+//   counts as the last sample; for FIND_NEXT a position before the start
+//   counts as the first; otherwise no match gives -1. Every sample of a
+//   fixed-size stream is a key sample.
 // - Streams whose rate or scale is 0 are refused at open: AVIFileGetStream
-//   skips them as if absent, so the engine never divides by zero.
+//   skips them as if absent, so the engine never divides by zero. So are
+//   streams whose start + length passes 2^31 - 1 (their samples could not be
+//   numbered) and streams whose format is shorter than its own header says
+//   (a video biSize beyond the format); a wave format's cbSize that runs past
+//   the stored record is cut to what is there.
 // - A rebuilt index (no idx1/indx, or one that cannot be trusted) takes its
 //   key flags from the file's own index entries where some exist and are
 //   consistent; otherwise only the first frame of a video stream and every

@@ -120,8 +120,14 @@ HRESULT AviParser::Parse() {
         if (hr != AVIERR_OK)
             return hr;
     }
-    for (AviStreamData& s : m_out.streams)
+    for (AviStreamData& s : m_out.streams) {
         s.index.ShrinkToFit();
+        // Sample numbers are signed 32-bit: a stream that would run past them
+        // cannot be addressed.
+        if (static_cast<std::uint64_t>(s.header.dwStart) + static_cast<std::uint64_t>(s.index.Samples()) >
+            0x7fffffffu)
+            s.usable = false;
+    }
     return AVIERR_OK;
 }
 

@@ -218,13 +218,18 @@ TEST_F(AviDamaged, CutOpenDmlFileIsRescanned) {
     EXPECT_TRUE(r.ReadsBack(spec));
 }
 
-TEST_F(AviDamaged, ZeroRateOrScaleRefusesTheStream) {
+// Zero rate or scale (no frame rate: the player would divide by zero), or a
+// start so large that the samples cannot be numbered in 32 bits.
+TEST_F(AviDamaged, UnusableStreamHeadersRefuseTheStream) {
     const TestAviSpec spec = SmallSpec();
-    for (int field : {0, 1}) {
+    const std::pair<std::size_t, DWORD> patches[] = {{offsetof(AVIStreamHeader, dwRate), 0},
+                                                     {offsetof(AVIStreamHeader, dwScale), 0},
+                                                     {offsetof(AVIStreamHeader, dwStart), 0x7ffffffa}};
+    for (const auto& [field, value] : patches) {
         const std::string path = Write(spec);
         std::vector<BYTE> b = Load(path);
         const std::size_t strh = Find(b, avi::kStrh) + 8;
-        Put32(b, strh + (field ? offsetof(AVIStreamHeader, dwRate) : offsetof(AVIStreamHeader, dwScale)), 0);
+        Put32(b, strh + field, value);
         Save(path, b);
         Result r(path);
         ASSERT_EQ(r.hr, AVIERR_OK);

@@ -1,0 +1,84 @@
+// Writes the seed inputs of the AVI fuzz target into a folder: small files of
+// each layout the reader handles (idx1, OpenDML, no index, 'rec ' groups).
+#include "platform/avi/AviRiff.h"
+#include "support/RiffBuilder.h"
+#include "support/TestAvi.h"
+
+#include <cstdio>
+#include <string>
+
+using namespace cadmo::test;
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: cadmo-fuzz-avi-seeds DIR\n");
+        return 2;
+    }
+    const std::string dir = argv[1];
+    bool ok = true;
+
+    TestAviSpec plain;
+    plain.width = 4;
+    plain.height = 2;
+    plain.frames = 6;
+    plain.sampleRate = 300;
+    plain.keys = {true, false, false, true, false, false};
+    plain.start = 2;
+    ok = ok && WriteTestAvi(dir + "/plain.avi", plain) == AVIERR_OK;
+
+    TestAviSpec noIndex = plain;
+    noIndex.options.writeIdx1 = false;
+    noIndex.compression = noIndex.handler = mmioFOURCC('X', 'V', 'I', 'D');
+    noIndex.frameSizes = {9, 0, 3, 7, 0, 5};
+    ok = ok && WriteTestAvi(dir + "/noindex.avi", noIndex) == AVIERR_OK;
+
+    TestAviSpec absolute = plain;
+    absolute.options.idx1RelativeToFile = true;
+    absolute.audio = false;
+    ok = ok && WriteTestAvi(dir + "/absolute.avi", absolute) == AVIERR_OK;
+
+    TestAviSpec odml = plain;
+    odml.width = 64;
+    odml.height = 40;
+    odml.frames = 12;
+    odml.options.riffLimit = 65536;
+    ok = ok && WriteTestAvi(dir + "/opendml.avi", odml) == AVIERR_OK;
+
+    // 'rec ' groups with JUNK, indexed by idx1 including the group entries.
+    RiffBuilder rb;
+    rb.BeginRiff(avi::kAvi);
+    rb.BeginList(avi::kHdrl);
+    MainAVIHeader mh{};
+    mh.dwStreams = 1;
+    rb.Chunk(avi::kAvih, mh);
+    rb.BeginList(avi::kStrl);
+    AVIStreamHeader sh{};
+    sh.fccType = streamtypeVIDEO;
+    sh.dwScale = 1;
+    sh.dwRate = 10;
+    rb.Chunk(avi::kStrh, sh);
+    const BITMAPINFOHEADER bi = TestBitmapHeader(plain);
+    rb.Chunk(avi::kStrf, bi);
+    rb.End();
+    rb.End();
+    const std::size_t movi = rb.BeginList(avi::kMovi) + 8;
+    std::vector<AVIINDEXENTRY> idx1;
+    for (int f = 0; f < 3; ++f) {
+        const std::size_t rec = rb.BeginList(avi::kRec);
+        idx1.push_back({avi::kRec, AVIIF_LIST, static_cast<DWORD>(rec - movi), 0});
+        const std::vector<BYTE> frame = TestFrameBytes(f, bi.biSizeImage);
+        const std::size_t at = rb.Chunk(avi::StreamChunkId(0, 'd', 'b'), frame.data(), frame.size());
+        idx1.push_back(
+            {avi::StreamChunkId(0, 'd', 'b'), AVIIF_KEYFRAME, static_cast<DWORD>(at - movi), bi.biSizeImage});
+        rb.Chunk(avi::kJunk, "pad", 3);
+        rb.End();
+    }
+    rb.End();
+    rb.Chunk(avi::kIdx1, idx1.data(), idx1.size() * sizeof(AVIINDEXENTRY));
+    rb.End();
+    ok = ok && rb.Save(dir + "/rec.avi");
+
+    if (!ok)
+        std::fprintf(stderr, "cadmo-fuzz-avi-seeds: cannot write the seeds in %s\n", dir.c_str());
+    return ok ? 0 : 1;
+}
