@@ -592,25 +592,25 @@ HPALETTE SelectPalette(HDC hdc, HPALETTE hPal, BOOL /*bForceBkgd*/) {
 
 UINT RealizePalette(HDC hdc) {
     std::shared_ptr<WindowSurface::State> surface;
-    UINT n = 0;
+    std::vector<PALETTEENTRY> entries;
     {
+        // The registry is never held while a surface is locked.
         std::lock_guard lock(registry().mutex);
         if (!isLive(hdc))
             return fail<UINT>(ERROR_INVALID_HANDLE, GDI_ERROR);
         if (hdc->type != HDC__::Type::Window || hdc->palette->stock)
             return 0;
         surface = hdc->surface;
-        std::lock_guard surfaceLock(surface->mutex);
-        if (surface->bitsPixel != 8)
-            return 0;
-        const auto& entries = hdc->palette->entries;
-        n = static_cast<UINT>(std::min<std::size_t>(entries.size(), 256));
-        std::copy_n(entries.begin(), n, surface->palette.begin());
-        surface->SyncColors();
+        entries = hdc->palette->entries;
     }
+    const UINT n = static_cast<UINT>(std::min<std::size_t>(entries.size(), 256));
     RECT all{0, 0, 0, 0};
     {
         std::lock_guard surfaceLock(surface->mutex);
+        if (surface->bitsPixel != 8)
+            return 0;
+        std::copy_n(entries.begin(), n, surface->palette.begin());
+        surface->SyncColors();
         all = RECT{0, 0, surface->width, surface->height};
     }
     if (all.right > 0 && all.bottom > 0)

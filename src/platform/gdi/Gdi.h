@@ -215,7 +215,9 @@ public:
     bool Resize(int width, int height, int bitsPixel);
     void SetChangedCallback(ChangedCallback callback);
 
-    // A locked, read-only view of the pixels. Hold it only while copying out.
+    // A locked, read-only view of the pixels. Hold it only while copying
+    // out, and call no GDI function (nor BitsPixel) while holding it: they
+    // may need the same lock.
     class View {
     public:
         int Width() const { return width_; }
