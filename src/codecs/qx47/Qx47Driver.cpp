@@ -61,8 +61,23 @@ struct Placement {
     int scale;
 };
 
+// The library links nothing of the codec registry, so it compares FourCCs
+// itself, ignoring the case of letters as the registry does.
+bool SameFourcc(DWORD a, DWORD b) {
+    for (int i = 0; i < 4; ++i) {
+        int x = (a >> (8 * i)) & 0xff, y = (b >> (8 * i)) & 0xff;
+        if (x >= 'A' && x <= 'Z')
+            x += 'a' - 'A';
+        if (y >= 'A' && y <= 'Z')
+            y += 'a' - 'A';
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
 bool IsQx47(DWORD c) {
-    return ICHandlerEqual(c, kHandler);
+    return SameFourcc(c, kHandler);
 }
 
 bool ValidInput(const BITMAPINFOHEADER* in) {
@@ -291,7 +306,7 @@ LRESULT Decompress(Instance& inst, const ICDECOMPRESS* ic, LPARAM cb) {
 
 bool StateHeaderOk(const DWORD* w, LPARAM cb, DWORD expectedSize) {
     return cb == static_cast<LPARAM>(expectedSize) && w[0] == expectedSize &&
-           ICHandlerEqual(w[1], kStateFourcc) && (w[2] >> 16) == (kStateVersion >> 16);
+           SameFourcc(w[1], kStateFourcc) && (w[2] >> 16) == (kStateVersion >> 16);
 }
 
 LRESULT GetState(Instance& inst, void* rec, LPARAM cb) {
