@@ -13,6 +13,13 @@ void ToBgr24(const std::uint8_t* src, SourceLayout layout, const RGBQUAD* colors
     case SourceLayout::Bgr24:
         std::memcpy(out, src, static_cast<std::size_t>(width) * 3);
         return;
+    case SourceLayout::Rgb24:
+        for (int i = 0; i < width; ++i, src += 3, out += 3) {
+            out[0] = src[2];
+            out[1] = src[1];
+            out[2] = src[0];
+        }
+        return;
     case SourceLayout::Bgrx32:
         for (int i = 0; i < width; ++i, src += 4, out += 3) {
             out[0] = src[0];
@@ -153,6 +160,13 @@ bool FrameConverter::Convert(const PixelPicture& picture, const FrameTarget& tar
                             static_cast<std::size_t>(target.x) * dstPixelBytes;
         if (direct) {
             std::memcpy(dst, src, static_cast<std::size_t>(width) * dstPixelBytes);
+            if (picture.layout == SourceLayout::Rgb555) // the unused top bit may be set in the source
+                for (int k = 1; k < 2 * width; k += 2)
+                    dst[k] &= 0x7f;
+            continue;
+        }
+        if (target.bitCount == 24) {
+            ToBgr24(src, picture.layout, picture.colors, width, dst); // straight into the frame
             continue;
         }
         const std::uint8_t* bgr = src;
@@ -166,9 +180,6 @@ bool FrameConverter::Convert(const PixelPicture& picture, const FrameTarget& tar
             break;
         case 16:
             Bgr24To555(bgr, width, dst);
-            break;
-        case 24:
-            std::memcpy(dst, bgr, static_cast<std::size_t>(width) * 3);
             break;
         case 32:
             Bgr24To32(bgr, width, dst);

@@ -13,6 +13,7 @@ std::size_t DibRowBytes(LONG width, WORD bitCount) {
 int SourceBytesPerPixel(SourceLayout layout) {
     switch (layout) {
     case SourceLayout::Bgr24:
+    case SourceLayout::Rgb24:
         return 3;
     case SourceLayout::Bgrx32:
         return 4;

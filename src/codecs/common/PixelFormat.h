@@ -13,6 +13,7 @@
 
 enum class SourceLayout {
     Bgr24,  // blue, green, red bytes
+    Rgb24,  // red, green, blue bytes
     Bgrx32, // blue, green, red, unused
     Rgb555, // little-endian 16-bit words, x-r5-g5-b5
     Rgb565, // little-endian 16-bit words, r5-g6-b5

@@ -47,7 +47,6 @@ void LavcCodec::CloseDecoder() {
     av_frame_free(&last_);
     sws_freeContext(sws_);
     sws_ = nullptr;
-    swsColorspace_ = swsRange_ = -1;
     keySeen_ = false;
     paletteSent_ = false;
 }
@@ -147,6 +146,10 @@ LRESULT LavcCodec::Decode(const BITMAPINFOHEADER& in, const DecodeRequest& reque
     std::memcpy(input_.data(), request.data, request.dataSize);
     std::memset(input_.data() + request.dataSize, 0, AV_INPUT_BUFFER_PADDING_SIZE);
 
+    // The decoder may keep drawing into the picture it gave last (delta
+    // codecs); holding a reference to it would make it copy the whole
+    // picture first, so it is let go here.
+    av_frame_unref(last_);
     av_packet_unref(packet_);
     packet_->data = input_.data();
     packet_->size = static_cast<int>(request.dataSize);
@@ -185,7 +188,7 @@ LRESULT LavcCodec::Decode(const BITMAPINFOHEADER& in, const DecodeRequest& reque
     if (hurry)
         return ICERR_OK;
     if (!got)
-        return ShowLast(request);
+        return ICERR_DONTDRAW;
     return Convert(*last_, request);
 }
 
@@ -197,35 +200,110 @@ LRESULT LavcCodec::ShowLast(const DecodeRequest& request) {
     return Convert(*last_, request);
 }
 
+namespace {
+
+// The full-range ("J") YUV formats are the plain ones read with the full
+// range; saying so up front is what the scaler does for itself, without the
+// warning it prints about them.
+AVPixelFormat PlainYuv(AVPixelFormat format, bool* fullRange) {
+    switch (format) {
+    case AV_PIX_FMT_YUVJ420P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P:
+        *fullRange = true;
+        return AV_PIX_FMT_YUV411P;
+    default:
+        *fullRange = false;
+        return format;
+    }
+}
+
+} // namespace
+
 LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
     const int width = frame.width;
     const int height = frame.height;
-    if (width <= 0 || height <= 0)
+    if (width <= 0 || height <= 0 || frame.data[0] == nullptr)
         return ICERR_ERROR;
-    sws_ = sws_getCachedContext(sws_, width, height, static_cast<AVPixelFormat>(frame.format), width, height,
-                                AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (sws_ == nullptr)
-        return ICERR_BADFORMAT;
-    // The colour matrix and range follow the frame, as the command line's
-    // scaler does; set again only when they change, because the call
-    // rebuilds the scaler's tables.
-    if (frame.colorspace != swsColorspace_ || frame.color_range != swsRange_) {
+
+    // Packed RGB and palette pictures go straight to the shared conversion,
+    // which expands them exactly as the scaler would, without its passes.
+    PixelPicture picture;
+    picture.data = frame.data[0];
+    picture.stride = frame.linesize[0];
+    picture.width = width;
+    picture.height = height;
+    switch (frame.format) {
+    case AV_PIX_FMT_BGR24:
+        picture.layout = SourceLayout::Bgr24;
+        return Put(picture, request);
+    case AV_PIX_FMT_RGB24:
+        picture.layout = SourceLayout::Rgb24;
+        return Put(picture, request);
+    case AV_PIX_FMT_RGB555LE:
+        picture.layout = SourceLayout::Rgb555;
+        return Put(picture, request);
+    case AV_PIX_FMT_BGR0:
+        picture.layout = SourceLayout::Bgrx32;
+        return Put(picture, request);
+    case AV_PIX_FMT_PAL8:
+        // The palette is 256 native-endian 0xAARRGGBB words: in memory,
+        // blue, green, red, alpha, which is an RGBQUAD.
+        if (frame.data[1] == nullptr)
+            return ICERR_ERROR;
+        picture.layout = SourceLayout::Pal8;
+        picture.colors = reinterpret_cast<const RGBQUAD*>(frame.data[1]);
+        return Put(picture, request);
+    default:
+        break;
+    }
+
+    bool fullRange = false;
+    const AVPixelFormat format = PlainYuv(static_cast<AVPixelFormat>(frame.format), &fullRange);
+    if (sws_ == nullptr || swsWidth_ != width || swsHeight_ != height || swsFormat_ != frame.format ||
+        swsColorspace_ != frame.colorspace || swsRange_ != frame.color_range) {
+        sws_freeContext(sws_);
+        sws_ = sws_getContext(width, height, format, width, height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr,
+                              nullptr, nullptr);
+        if (sws_ == nullptr)
+            return ICERR_BADFORMAT;
+        // The matrix and range follow the frame, as the command line's
+        // scaler sets them.
         int* invTable = nullptr;
         int* table = nullptr;
         int srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
         if (sws_getColorspaceDetails(sws_, &invTable, &srcRange, &table, &dstRange, &brightness, &contrast,
                                      &saturation) >= 0) {
             const int* coefficients = sws_getCoefficients(frame.colorspace);
+            if (fullRange)
+                srcRange = 1;
             if (frame.color_range != AVCOL_RANGE_UNSPECIFIED)
                 srcRange = frame.color_range == AVCOL_RANGE_JPEG;
             sws_setColorspaceDetails(sws_, coefficients, srcRange, coefficients, dstRange, brightness,
                                      contrast, saturation);
         }
+        swsWidth_ = width;
+        swsHeight_ = height;
+        swsFormat_ = frame.format;
         swsColorspace_ = frame.colorspace;
         swsRange_ = frame.color_range;
     }
-    const int stride = FFALIGN(width * 3, 64);
-    const std::size_t size = static_cast<std::size_t>(stride) * static_cast<std::size_t>(height);
+
+    // The scaler's vector code may write a little past the end of a row, so
+    // it never writes into the caller's frame: it fills a private picture
+    // with slack behind every row and after the last.
+    const int stride = FFALIGN(width * 3 + 32, 64);
+    const std::size_t size = static_cast<std::size_t>(stride) * static_cast<std::size_t>(height + 1) + 64;
     if (size > bgrSize_) {
         av_free(bgr_);
         bgr_ = static_cast<std::uint8_t*>(av_malloc(size));
@@ -237,11 +315,8 @@ LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
     int dstStride[4] = {stride, 0, 0, 0};
     if (sws_scale(sws_, frame.data, frame.linesize, 0, height, dst, dstStride) != height)
         return ICERR_ERROR;
-    PixelPicture picture;
     picture.data = bgr_;
     picture.stride = stride;
-    picture.width = width;
-    picture.height = height;
     picture.layout = SourceLayout::Bgr24;
     return Put(picture, request);
 }

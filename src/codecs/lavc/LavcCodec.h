@@ -1,8 +1,7 @@
 // The libavcodec driver: every video FourCC of LavcCodecMap, decoded by
-// libavcodec and turned into BGR by libswscale with the flags and colour
-// matrix the ffmpeg command line uses (bicubic; the frame's own matrix and
-// range), then placed by the shared conversion. So 24-bit output is the
-// same picture "ffmpeg -pix_fmt bgr24" gives, row for row.
+// libavcodec and turned into BGR with the flags and colour matrix the ffmpeg
+// command line uses (bicubic; the frame's own matrix and range). So 24-bit
+// output is the same picture "ffmpeg -pix_fmt bgr24" gives, row for row.
 //
 // State between frames. The decoder lives from the first begin to the end
 // of the instance (or to a begin with another input format), so a delta
@@ -14,10 +13,15 @@
 // references. A frame the decoder flags as damaged also answers ICERR_ERROR.
 //
 // ICDECOMPRESS_HURRYUP decodes (keeping the state) but skips the colour
-// conversion. A frame after which the decoder has no picture to give (it is
-// holding frames back for reordering, or the frame was an empty placeholder)
-// shows the last picture again, or answers ICERR_DONTDRAW when there is none
-// yet; so does a 0-byte frame.
+// conversion. A 0-byte frame shows the last picture again (ICERR_DONTDRAW
+// when there is none yet). A frame after which the decoder has no picture to
+// give (it holds frames back for reordering, or the frame was an empty
+// placeholder) answers ICERR_DONTDRAW and leaves the destination alone.
+//
+// Pictures in packed RGB or palette formats (Cinepak, MS Video 1, RLE...)
+// are converted by the shared code directly; YUV pictures go through
+// libswscale into a private picture first (the scaler may write past the end
+// of a row, which must not land in the caller's frame).
 //
 // Codec data and palette: whatever the stream format carries after the
 // 40-byte header (extradata) and its colour table (palette codecs) are
@@ -66,8 +70,11 @@ private:
     AVCodecContext* context_ = nullptr;
     AVPacket* packet_ = nullptr;
     AVFrame* frame_ = nullptr;
-    AVFrame* last_ = nullptr; // the last good picture, for repeats
-    SwsContext* sws_ = nullptr;
+    AVFrame* last_ = nullptr;   // the last good picture, for repeats
+    SwsContext* sws_ = nullptr; // for the picture size, format and matrix below
+    int swsWidth_ = 0;
+    int swsHeight_ = 0;
+    int swsFormat_ = -1;
     int swsColorspace_ = -1;
     int swsRange_ = -1;
     bool keySeen_ = false;

@@ -1,0 +1,178 @@
+// Decoding and drawing speed of the libavcodec driver against the ffmpeg
+// command line.
+//
+// For each codec a 640 x 480 file of kFrames frames is made with ffmpeg and
+// played kLoops times over by each side. Ours: every frame goes through
+// ICM_DECOMPRESSEX (the codec layer, driver chosen by ICLocate) into a
+// 24-bit DIB section, then a 1:1 BitBlt into a 24-bit window surface and
+// GdiFlush: the player's whole per-frame path after the file read (the
+// compressed frames are read into memory first). Peer: `ffmpeg -threads 1
+// -stream_loop N -i FILE -f null -`, timed from outside, so its figure also
+// carries process start-up and file reading; both sides decode on one
+// thread. Each side runs kRuns times and the best run counts.
+#include "codecs/builtin/BuiltinCodecs.h"
+#include "platform/avi/AviFile.h"
+#include "platform/gdi/Gdi.h"
+#include "platform/vfw/Vfw.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+constexpr int kFrames = 100;
+constexpr int kLoops = 4;
+constexpr int kRuns = 3;
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+struct Movie {
+    std::vector<BYTE> format;
+    FOURCC handler = 0;
+    std::vector<std::vector<BYTE>> frames;
+};
+
+bool ReadMovie(const std::string& path, Movie& movie) {
+    PAVIFILE file = nullptr;
+    PAVISTREAM stream = nullptr;
+    if (AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr) != AVIERR_OK)
+        return false;
+    bool ok = AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK;
+    if (ok) {
+        AVISTREAMINFOA info{};
+        AVIStreamInfoA(stream, &info, sizeof info);
+        movie.handler = info.fccHandler;
+        LONG size = 0;
+        AVIStreamReadFormat(stream, 0, nullptr, &size);
+        movie.format.assign(static_cast<std::size_t>(size) + 1024, 0);
+        AVIStreamReadFormat(stream, 0, movie.format.data(), &size);
+        for (LONG i = 0; i < AVIStreamLength(stream); ++i) {
+            LONG bytes = 0, samples = 0;
+            AVIStreamRead(stream, i, 1, nullptr, 0, &bytes, &samples);
+            std::vector<BYTE> frame(static_cast<std::size_t>(bytes));
+            AVIStreamRead(stream, i, 1, frame.data(), bytes, &bytes, &samples);
+            movie.frames.push_back(std::move(frame));
+        }
+        AVIStreamRelease(stream);
+    }
+    AVIFileRelease(file);
+    return ok && !movie.frames.empty();
+}
+
+// Frames per second through the codec layer and the blit, best of kRuns;
+// negative on failure.
+double OurFps(Movie& movie) {
+    auto* in = reinterpret_cast<BITMAPINFOHEADER*>(movie.format.data());
+    HIC hic = ICLocate(ICTYPE_VIDEO, movie.handler, in, nullptr, ICMODE_DECOMPRESS);
+    if (hic == nullptr)
+        return -1;
+    auto surface = std::make_shared<WindowSurface>(kWidth, kHeight, 24);
+    HWND window = reinterpret_cast<HWND>(0x1234);
+    RegisterWindowSurface(window, surface);
+    HDC windowDC = GetDC(window);
+    HDC memoryDC = CreateCompatibleDC(windowDC);
+    std::vector<BYTE> info(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD), 0);
+    auto* out = reinterpret_cast<BITMAPINFOHEADER*>(info.data());
+    *out = BITMAPINFOHEADER{40, kWidth, kHeight, 1, 24, BI_RGB, kWidth * kHeight * 3, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP section = CreateDIBSection(windowDC, reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS,
+                                       &bits, nullptr, 0);
+    HGDIOBJ saved = SelectObject(memoryDC, section);
+    double best = -1;
+    if (section != nullptr && bits != nullptr &&
+        ICDecompressExBegin(hic, 0, in, nullptr, 0, 0, kWidth, kHeight, out, nullptr, 0, 0, kWidth,
+                            kHeight) == ICERR_OK) {
+        for (int run = 0; run < kRuns; ++run) {
+            auto start = Clock::now();
+            bool ok = true;
+            for (int loop = 0; loop < kLoops; ++loop)
+                for (auto& frame : movie.frames) {
+                    in->biSizeImage = static_cast<DWORD>(frame.size());
+                    ok = ok && ICDecompressEx(hic, 0, in, frame.data(), 0, 0, kWidth, kHeight, out, bits, 0,
+                                              0, kWidth, kHeight) == ICERR_OK;
+                    ok = ok && BitBlt(windowDC, 0, 0, kWidth, kHeight, memoryDC, 0, 0, SRCCOPY);
+                    GdiFlush();
+                }
+            double fps = kLoops * movie.frames.size() / Seconds(start);
+            if (ok && fps > best)
+                best = fps;
+        }
+    }
+    SelectObject(memoryDC, saved);
+    DeleteDC(memoryDC);
+    DeleteObject(section);
+    ReleaseDC(window, windowDC);
+    RegisterWindowSurface(window, nullptr);
+    ICClose(hic);
+    return best;
+}
+
+double FfmpegFps(const std::string& path, int frames) {
+    double best = -1;
+    const std::string command = "ffmpeg -v error -threads 1 -stream_loop " + std::to_string(kLoops - 1) +
+                                " -i '" + path + "' -f null - </dev/null";
+    for (int run = 0; run < kRuns; ++run) {
+        auto start = Clock::now();
+        if (std::system(command.c_str()) != 0)
+            return -1;
+        double fps = kLoops * frames / Seconds(start);
+        if (fps > best)
+            best = fps;
+    }
+    return best;
+}
+
+} // namespace
+
+int main() {
+    struct Codec {
+        const char* name;
+        const char* options;
+    } codecs[] = {
+        {"cinepak", "-c:v cinepak"},
+        {"msvideo1", "-c:v msvideo1"},
+        {"mjpeg", "-c:v mjpeg -q:v 3"},
+        {"mpeg4", "-c:v mpeg4 -q:v 3 -g 30"},
+    };
+    char folder[] = "/tmp/cadmo-bench-codecs-XXXXXX";
+    if (mkdtemp(folder) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    RegisterBuiltinCodecs();
+    AVIFileInit();
+    std::printf("%-10s %8s %12s %12s %7s\n", "codec", "frames", "cadmo fps", "ffmpeg fps", "ratio");
+    std::fflush(stdout);
+    int status = 0;
+    for (const Codec& c : codecs) {
+        const std::string path = std::string(folder) + "/" + c.name + ".avi";
+        const std::string make = "ffmpeg -v error -y -f lavfi -i testsrc2=size=640x480:rate=25 -frames:v " +
+                                 std::to_string(kFrames) + " " + c.options + " '" + path + "' </dev/null";
+        Movie movie;
+        if (std::system(make.c_str()) != 0 || !ReadMovie(path, movie)) {
+            std::printf("%-10s could not make or read the sample\n", c.name);
+            status = 1;
+            continue;
+        }
+        double ours = OurFps(movie);
+        double theirs = FfmpegFps(path, static_cast<int>(movie.frames.size()));
+        std::printf("%-10s %8zu %12.1f %12.1f %7.2f\n", c.name, kLoops * movie.frames.size(), ours, theirs,
+                    theirs > 0 ? ours / theirs : 0.0);
+        std::fflush(stdout);
+        std::remove(path.c_str());
+    }
+    AVIFileExit();
+    rmdir(folder);
+    return status;
+}
