@@ -16,7 +16,8 @@ void put32(std::vector<BYTE>& out, DWORD v) {
         out.push_back(static_cast<BYTE>(v >> (8 * i)));
 }
 void putId(std::vector<BYTE>& out, const char* id) {
-    out.insert(out.end(), id, id + 4);
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<BYTE>(id[i]));
 }
 
 // RIFF form `form` holding one chunk `chunkId` with `payload`; `declared`
