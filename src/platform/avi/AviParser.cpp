@@ -1,5 +1,7 @@
 #include "platform/avi/AviParser.h"
 
+#include "platform/avi/AviKeyFrameSniffer.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -468,7 +470,8 @@ HRESULT AviParser::Scan() {
 
 // A rebuilt index has no key flags of its own. Marking a delta frame as key
 // would make seeking start decoding from it and show garbage, so only frames
-// known to decode on their own are key: every frame of an intra-only format,
+// known to decode on their own are key: every frame of an intra-only format;
+// in MPEG-4 and H.264 streams the frames whose first picture says it is intra;
 // otherwise just the first frame with data. Non-video chunks are all key.
 void AviParser::AssignRebuiltKeys(AviStreamData& s) {
     if (s.header.fccType != streamtypeVIDEO)
@@ -476,10 +479,21 @@ void AviParser::AssignRebuiltKeys(AviStreamData& s) {
     BITMAPINFOHEADER bi;
     std::memcpy(&bi, s.format.data(), sizeof bi);
     const bool intra = IsIntraOnly(s.header.fccHandler, bi.biCompression);
+    const AviKeyFrameSniffer::Kind kind = AviKeyFrameSniffer::KindOf(s.header.fccHandler, bi.biCompression);
+    BYTE prefix[AviKeyFrameSniffer::kPrefixBytes];
     bool firstSeen = false;
     for (std::size_t i = 0; i < s.index.Chunks(); ++i) {
-        const bool hasData = s.index.Size(i) != 0;
-        s.index.SetKey(i, hasData && (intra || !firstSeen));
-        firstSeen = firstSeen || hasData;
+        const DWORD size = s.index.Size(i);
+        bool key = size != 0 && (intra || !firstSeen);
+        if (size != 0 && !intra && kind != AviKeyFrameSniffer::Kind::None) {
+            const std::size_t n = std::min<std::size_t>(size, sizeof prefix);
+            if (Read(s.index.Offset(i), prefix, n)) {
+                const AviKeyFrameSniffer::Answer a = AviKeyFrameSniffer::Sniff(kind, prefix, n);
+                if (a != AviKeyFrameSniffer::Answer::Unknown)
+                    key = a == AviKeyFrameSniffer::Answer::Key;
+            }
+        }
+        s.index.SetKey(i, key);
+        firstSeen = firstSeen || size != 0;
     }
 }

@@ -2,10 +2,15 @@
 // frame count, and every packet's position, size and key flag must agree.
 #include "AviFfmpegCompare.h"
 
+#include "platform/avi/AviFile.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <vector>
 
 using namespace cadmo::test;
 
@@ -47,3 +52,53 @@ INSTANTIATE_TEST_SUITE_P(Codecs, AviFfmpegFiles,
                          CaseName);
 
 } // namespace
+
+// With the index gone, the key frames of MPEG-4 and H.264 streams are found
+// again from the frames themselves, and match what ffprobe reports with the
+// index intact.
+TEST(AviFfmpegRebuild, KeyFramesAreFoundInTheBitstream) {
+    if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe"))
+        GTEST_SKIP() << "ffmpeg is not installed";
+    TempDir dir;
+    std::vector<std::pair<std::string, std::string>> codecs = {{"mpeg4", "-c:v mpeg4 -g 12 -bf 0"}};
+    if (RunCommand("ffmpeg -hide_banner -encoders").out.find("libx264") != std::string::npos)
+        codecs.push_back({"h264", "-c:v libx264 -g 12 -bf 0 -pix_fmt yuv420p"});
+    for (const auto& [name, args] : codecs) {
+        SCOPED_TRACE(name);
+        const std::string path = dir.File(name + ".avi");
+        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc=size=96x72:rate=15:duration=3 " + args +
+                             " " + ShellQuote(path))
+                      .exitCode,
+                  0);
+        JsonValue root;
+        ASSERT_TRUE(RunFfprobe(path, root));
+        std::vector<bool> keys;
+        for (const JsonValue& p : root["packets"].array)
+            keys.push_back(p["flags"].Str().find('K') != std::string::npos);
+
+        // Rename idx1 to JUNK: the file now has no index.
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(f)), {});
+        const auto at = bytes.rfind("idx1");
+        ASSERT_NE(at, std::string::npos);
+        f.seekp(static_cast<std::streamoff>(at));
+        f.write("JUNK", 4);
+        f.close();
+
+        PAVIFILE file = nullptr;
+        ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+        AVIFILEDETAILS d{};
+        AVIFileGetDetails(file, &d);
+        EXPECT_TRUE(d.fIndexRebuilt);
+        PAVISTREAM video = nullptr;
+        ASSERT_EQ(AVIFileGetStream(file, &video, streamtypeVIDEO, 0), AVIERR_OK);
+        ASSERT_EQ(AVIStreamChunkCount(video), static_cast<LONG>(keys.size()));
+        for (LONG i = 0; i < AVIStreamChunkCount(video); ++i) {
+            AVICHUNKINFO ci{};
+            AVIStreamChunkInfo(video, i, &ci);
+            EXPECT_EQ(ci.fKeyFrame != 0, keys[static_cast<std::size_t>(i)]) << "frame " << i;
+        }
+        AVIStreamRelease(video);
+        AVIFileRelease(file);
+    }
+}
