@@ -129,6 +129,7 @@ Decoder::Status Decoder::DecodeBase(const std::uint8_t* data, std::size_t size, 
         header_.height != height_)
         return Status::BadFrame;
     const bool keyFrame = header_.flags & kFlagKeyFrame;
+    std::memcpy(keyColor_, header_.keyColor, 3);
     std::size_t payloadSize = std::size_t{header_.maskBytes} + header_.baseBytes + header_.refineBytes;
     const std::uint8_t* payload = data + kFrameHeaderSize;
 

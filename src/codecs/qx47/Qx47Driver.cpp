@@ -277,7 +277,7 @@ LRESULT DecompressEx(Instance& inst, UINT msg, const ICDECOMPRESSEX* ic, LPARAM 
         return ICERR_BADFORMAT;
     if (msg == ICM_DECOMPRESSEX_BEGIN)
         return Configure(inst, ic->lpbiSrc) ? ICERR_OK : ICERR_BADFORMAT;
-    if (ic->lpSrc == nullptr || ic->lpDst == nullptr)
+    if ((ic->lpSrc == nullptr && ic->lpbiSrc->biSizeImage != 0) || ic->lpDst == nullptr)
         return ICERR_BADPARAM;
     Placement p{ic->lpbiDst, static_cast<std::uint8_t*>(ic->lpDst), ic->xDst, ic->yDst, ic->dxDst, ic->dyDst,
                 scale};
@@ -298,7 +298,7 @@ LRESULT Decompress(Instance& inst, const ICDECOMPRESS* ic, LPARAM cb) {
     LRESULT r = CheckRects(in, out, 0, 0, out->biWidth, rows, 0, 0, in->biWidth, in->biHeight, &scale);
     if (r != ICERR_OK)
         return r;
-    if (ic->lpInput == nullptr || ic->lpOutput == nullptr)
+    if ((ic->lpInput == nullptr && in->biSizeImage != 0) || ic->lpOutput == nullptr)
         return ICERR_BADPARAM;
     Placement p{ic->lpbiOutput, static_cast<std::uint8_t*>(ic->lpOutput), 0, 0, out->biWidth, rows, scale};
     return Decode(inst, ic->dwFlags, in, ic->lpInput, p);

@@ -1,0 +1,547 @@
+// The Tavro codec as the player sees it: the driver library, reached only
+// through codec messages, fed frames that our encoder makes in memory.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "SyntheticScene.h"
+#include "codecs/qx47/Encoder.h"
+#include "codecs/qx47/Qx47State.h"
+#include "platform/vfw/Vfw.h"
+
+namespace qx47 {
+namespace {
+
+struct Frame {
+    std::vector<std::uint8_t> data;
+    bool key;
+};
+
+std::vector<Frame> EncodeScene(SyntheticScene::Kind kind, int w, int h, int count, EncoderSettings s,
+                               std::vector<std::vector<std::uint8_t>>* sources = nullptr) {
+    SyntheticScene scene(kind, w, h);
+    s.width = w;
+    s.height = h;
+    Encoder enc;
+    EXPECT_TRUE(enc.Configure(s));
+    std::vector<Frame> frames;
+    std::vector<std::uint8_t> src(static_cast<std::size_t>(w) * h * 3);
+    for (int i = 0; i < count; ++i) {
+        scene.Render(i * 4, src.data());
+        frames.push_back({enc.EncodeFrame(src.data(), w * 3), false});
+        frames.back().key = enc.LastWasKey();
+        if (sources)
+            sources->push_back(src);
+    }
+    return frames;
+}
+
+BITMAPINFOHEADER Header(int w, int h, int bits, DWORD compression) {
+    BITMAPINFOHEADER b{};
+    b.biSize = sizeof(b);
+    b.biWidth = w;
+    b.biHeight = h;
+    b.biPlanes = 1;
+    b.biBitCount = static_cast<WORD>(bits);
+    b.biCompression = compression;
+    return b;
+}
+
+std::size_t Stride(int w, int bits) {
+    return ((static_cast<std::size_t>(w) * bits + 31) / 32) * 4;
+}
+
+// One codec instance and one output frame of the given format.
+class Session {
+public:
+    Session(int w, int h, int bits, int scale = 1)
+        : w_(w), h_(h), in_(Header(w, h, 24, kHandler)), out_{Header(w * scale, h * scale, bits, BI_RGB), {}},
+          scale_(scale) {
+        hic_ = ICOpen(ICTYPE_VIDEO, kHandler, ICMODE_DECOMPRESS);
+        bits_.assign(Stride(w * scale, bits) * h * scale, 0);
+    }
+    ~Session() {
+        if (hic_)
+            ICClose(hic_);
+    }
+    HIC hic() const { return hic_; }
+    BITMAPINFOHEADER& in() { return in_; }
+    BITMAPINFOHEADER& out() { return out_.header; }
+    std::vector<std::uint8_t>& bits() { return bits_; }
+
+    // The query and the begin carry no buffers; a decode carries both.
+    ICDECOMPRESSEX Record(const void* data, DWORD flags, bool decode = false) {
+        ICDECOMPRESSEX ic{};
+        ic.dwFlags = flags;
+        ic.lpbiSrc = &in_;
+        ic.lpSrc = const_cast<void*>(data);
+        ic.lpbiDst = &out_.header;
+        ic.lpDst = decode ? bits_.data() : nullptr;
+        ic.dxDst = w_ * scale_;
+        ic.dyDst = h_ * scale_;
+        ic.dxSrc = w_;
+        ic.dySrc = h_;
+        return ic;
+    }
+    LRESULT Begin() {
+        ICDECOMPRESSEX ic = Record(nullptr, 0);
+        return ICSendMessage(hic_, ICM_DECOMPRESSEX_BEGIN, reinterpret_cast<DWORD_PTR>(&ic), sizeof(ic));
+    }
+    LRESULT Decode(const std::vector<std::uint8_t>& frame, DWORD flags = 0) {
+        in_.biSizeImage = static_cast<DWORD>(frame.size());
+        ICDECOMPRESSEX ic = Record(frame.data(), flags, true);
+        return ICSendMessage(hic_, ICM_DECOMPRESSEX, reinterpret_cast<DWORD_PTR>(&ic), sizeof(ic));
+    }
+    LRESULT Send(UINT msg, const void* a, LPARAM b) {
+        return ICSendMessage(hic_, msg, reinterpret_cast<DWORD_PTR>(a), static_cast<DWORD_PTR>(b));
+    }
+
+    // Pixel (x, y), counted from the top, as B, G, R (24 and 32 bits).
+    const std::uint8_t* At(int x, int y) {
+        const int bits = out_.header.biBitCount;
+        const int rows = h_ * scale_;
+        return bits_.data() + Stride(w_ * scale_, bits) * (rows - 1 - y) + x * bits / 8;
+    }
+    double MeanLuma() {
+        double sum = 0;
+        for (int y = 0; y < h_ * scale_; ++y)
+            for (int x = 0; x < w_ * scale_; ++x) {
+                const std::uint8_t* p = At(x, y);
+                sum += 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2];
+            }
+        return sum / (w_ * h_ * scale_ * scale_);
+    }
+
+private:
+    int w_, h_;
+    BITMAPINFOHEADER in_;
+    struct {
+        BITMAPINFOHEADER header;
+        RGBQUAD colors[256];
+    } out_;
+    int scale_;
+    HIC hic_ = nullptr;
+    std::vector<std::uint8_t> bits_;
+};
+
+ShortStateRecord ShortRequest(DWORD kind, DWORD mask) {
+    ShortStateRecord r{};
+    r.size = sizeof(r);
+    r.fourcc = kStateFourcc;
+    r.version = kStateVersion;
+    r.kind = kind;
+    r.qualifier = kStateQualifier;
+    r.mask = mask;
+    return r;
+}
+
+LongStateRecord LongRequest(DWORD kind, DWORD mask) {
+    LongStateRecord r{};
+    r.size = sizeof(r);
+    r.fourcc = kStateFourcc;
+    r.version = kStateVersion;
+    r.kind = kind;
+    r.qualifier = kStateQualifier;
+    r.mask = mask;
+    return r;
+}
+
+LRESULT SetColors(Session& s, LONG b, LONG sat, LONG c) {
+    LongStateRecord r = LongRequest(kLongKindCurrent, kLongMaskColorControls);
+    r.brightness = b;
+    r.saturation = sat;
+    r.contrast = c;
+    return s.Send(ICM_SETSTATE, &r, sizeof(r));
+}
+
+// The player's exchange at open: the two first requests fill whole records,
+// the set of the bounds address is accepted, and from then on every decoded
+// frame reports the area it covered.
+TEST(Qx47Driver, FirstExchangeFillsRecordsAndBoundsFollowEveryFrame) {
+    const int w = 64, h = 48;
+    Session s(w, h, 24);
+    ASSERT_NE(s.hic(), nullptr) << "libcadmo-codec-qx47.so not found next to the test";
+
+    ShortStateRecord sr = ShortRequest(kShortKindFirst, kShortMaskFirstRequest);
+    sr.transparency = 77;
+    sr.alternateLine = 77;
+    EXPECT_EQ(s.Send(ICM_GETSTATE, &sr, 44), ICERR_OK);
+    EXPECT_EQ(sr.transparency, kTransparencyFill);
+    EXPECT_EQ(sr.alternateLine, 0u);
+    EXPECT_EQ(sr.accessKeyGiven, 0u);
+    EXPECT_EQ(sr.size, 44u);
+
+    LongStateRecord lr = LongRequest(kLongKindDefaults, kLongMaskFirstRequest);
+    lr.brightness = lr.saturation = lr.contrast = lr.timeBudget = 99;
+    lr.boundsAddress = 0x1234;
+    EXPECT_EQ(s.Send(ICM_GETSTATE, &lr, 84), ICERR_OK);
+    EXPECT_EQ(lr.brightness, 0);
+    EXPECT_EQ(lr.saturation, 0);
+    EXPECT_EQ(lr.contrast, 0);
+    EXPECT_EQ(lr.timeBudget, 0);
+    EXPECT_EQ(lr.boundsAddress, 0u);
+
+    LONG bounds[4] = {-1, -1, -1, -1};
+    lr.kind = kLongKindCurrent;
+    lr.mask = kLongMaskBoundsAddress;
+    SetBoundsAddress(lr, bounds);
+    EXPECT_EQ(s.Send(ICM_SETSTATE, &lr, 84), ICERR_OK);
+
+    // A record of the wrong length or identity is refused and changes nothing.
+    LongStateRecord bad = LongRequest(kLongKindCurrent, kLongMaskBrightness);
+    bad.brightness = 50;
+    EXPECT_NE(s.Send(ICM_SETSTATE, &bad, 80), ICERR_OK);
+    bad.fourcc = mmioFOURCC('X', 'X', 'X', 'X');
+    EXPECT_NE(s.Send(ICM_SETSTATE, &bad, 84), ICERR_OK);
+
+    ASSERT_EQ(s.Begin(), ICERR_OK);
+    auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 3, EncoderSettings{});
+    for (const Frame& f : frames) {
+        std::fill(bounds, bounds + 4, -1);
+        ASSERT_EQ(s.Decode(f.data), ICERR_OK);
+        EXPECT_EQ(bounds[0], 0);
+        EXPECT_EQ(bounds[1], 0);
+        EXPECT_EQ(bounds[2], w); // an opaque movie covers the whole picture
+        EXPECT_EQ(bounds[3], h);
+    }
+}
+
+// Current and default values, the reset with kind 1, and values outside
+// -255..255 refused whole.
+TEST(Qx47Driver, ColourAndBudgetStateGetSetAndDefaults) {
+    Session s(32, 32, 24);
+    ASSERT_NE(s.hic(), nullptr);
+    EXPECT_EQ(SetColors(s, -255, 255, 40), ICERR_OK);
+    LongStateRecord g = LongRequest(kLongKindCurrent, kLongMaskColorControls);
+    s.Send(ICM_GETSTATE, &g, 84);
+    EXPECT_EQ(g.brightness, -255);
+    EXPECT_EQ(g.saturation, 255);
+    EXPECT_EQ(g.contrast, 40);
+    LongStateRecord d = LongRequest(kLongKindDefaults, kLongMaskColorControls);
+    s.Send(ICM_GETSTATE, &d, 84);
+    EXPECT_EQ(d.brightness, 0);
+
+    EXPECT_NE(SetColors(s, 256, 0, 0), ICERR_OK);
+    EXPECT_NE(SetColors(s, 0, 0, -300), ICERR_OK);
+    s.Send(ICM_GETSTATE, &g, 84);
+    EXPECT_EQ(g.brightness, -255) << "a refused record must change nothing";
+    EXPECT_EQ(g.contrast, 40);
+
+    LongStateRecord budget = LongRequest(kLongKindCurrent, kLongMaskTimeBudget);
+    budget.timeBudget = 25;
+    EXPECT_EQ(s.Send(ICM_SETSTATE, &budget, 84), ICERR_OK);
+    LongStateRecord reset = LongRequest(kLongKindDefaults, kLongMaskColorControls);
+    reset.brightness = 123; // ignored: kind 1 restores the defaults
+    EXPECT_EQ(s.Send(ICM_SETSTATE, &reset, 84), ICERR_OK);
+    LongStateRecord all = LongRequest(kLongKindCurrent, 0x800000E1);
+    s.Send(ICM_GETSTATE, &all, 84);
+    EXPECT_EQ(all.brightness, 0);
+    EXPECT_EQ(all.saturation, 0);
+    EXPECT_EQ(all.contrast, 0);
+    EXPECT_EQ(all.timeBudget, 25) << "a reset of the colours leaves the budget alone";
+}
+
+// What the colour controls do to the picture.
+TEST(Qx47Driver, BrightnessRaisesTheMeanAndSaturationRemovesColour) {
+    const int w = 96, h = 64;
+    auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 1, EncoderSettings{});
+    Session s(w, h, 32);
+    ASSERT_NE(s.hic(), nullptr);
+    ASSERT_EQ(s.Begin(), ICERR_OK);
+    ASSERT_EQ(s.Decode(frames[0].data), ICERR_OK);
+    const double plain = s.MeanLuma();
+
+    ASSERT_EQ(SetColors(s, 120, 0, 0), ICERR_OK);
+    ASSERT_EQ(s.Decode(frames[0].data), ICERR_OK);
+    EXPECT_GT(s.MeanLuma(), plain + 40);
+
+    ASSERT_EQ(SetColors(s, 0, -255, 0), ICERR_OK);
+    ASSERT_EQ(s.Decode(frames[0].data), ICERR_OK);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const std::uint8_t* p = s.At(x, y);
+            ASSERT_EQ(p[0], p[1]) << x << "," << y;
+            ASSERT_EQ(p[1], p[2]) << x << "," << y;
+        }
+    EXPECT_NEAR(s.MeanLuma(), plain, 3.0) << "grey keeps the brightness";
+}
+
+// A transparent movie in compositing mode writes only opaque pixels, only
+// inside the rectangle it reports; in the default mode it paints the key colour.
+TEST(Qx47Driver, TransparencyLeavesTheBackgroundAloneOutsideTheBounds) {
+    const int w = 160, h = 120;
+    EncoderSettings es;
+    es.transparent = true;
+    std::memcpy(es.keyColor, SyntheticScene::kFieldColor, 3);
+    es.keyTolerance = 0;
+    std::vector<std::vector<std::uint8_t>> sources;
+    auto frames = EncodeScene(SyntheticScene::Kind::Sprite, w, h, 6, es, &sources);
+    Session s(w, h, 24);
+    ASSERT_NE(s.hic(), nullptr);
+    LONG bounds[4] = {0, 0, 0, 0};
+    LongStateRecord lr = LongRequest(kLongKindCurrent, kLongMaskBoundsAddress);
+    SetBoundsAddress(lr, bounds);
+    ASSERT_EQ(s.Send(ICM_SETSTATE, &lr, 84), ICERR_OK);
+
+    // Default mode: the whole frame is written, transparent pixels in the key colour.
+    ASSERT_EQ(s.Begin(), ICERR_OK);
+    ASSERT_EQ(s.Decode(frames[0].data), ICERR_OK);
+    EXPECT_EQ(bounds[2], w);
+    EXPECT_EQ(bounds[3], h);
+    const std::uint8_t* corner = s.At(0, 0);
+    EXPECT_EQ(corner[2], 255);
+    EXPECT_EQ(corner[1], 0);
+    EXPECT_EQ(corner[0], 255);
+
+    ShortStateRecord sr = ShortRequest(kShortKindLater, kShortMaskTransparency);
+    sr.transparency = kTransparencyComposite;
+    ASSERT_EQ(s.Send(ICM_SETSTATE, &sr, 44), ICERR_OK);
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        for (std::size_t k = 0; k < s.bits().size(); ++k) // the "background"
+            s.bits()[k] = static_cast<std::uint8_t>(k * 7 + 3);
+        const std::vector<std::uint8_t> before = s.bits();
+        ASSERT_EQ(s.Decode(frames[i].data), ICERR_OK);
+        const int bx = bounds[0], by = bounds[1], bw = bounds[2], bh = bounds[3];
+        ASSERT_GT(bw, 0);
+        ASSERT_GT(bh, 0);
+        EXPECT_LT(bw * bh, w * h / 2) << "the sprite covers a small part";
+        int changedInside = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const std::size_t off = s.At(x, y) - s.bits().data();
+                const bool same = std::memcmp(s.bits().data() + off, before.data() + off, 3) == 0;
+                const std::uint8_t* src = &sources[i][(static_cast<std::size_t>(y) * w + x) * 3];
+                const bool keyPixel = src[2] == 255 && src[1] == 0 && src[0] == 255;
+                const bool inside = x >= bx && x < bx + bw && y >= by && y < by + bh;
+                if (!inside || keyPixel) {
+                    ASSERT_TRUE(same) << "pixel " << x << "," << y << " of frame " << i;
+                } else if (!same) {
+                    ++changedInside;
+                }
+            }
+        EXPECT_GT(changedInside, bw * bh / 3);
+    }
+}
+
+// A keyed movie shows neutral grey without its key or with a wrong one, and
+// the picture with the right key; the frames keep decoding either way.
+TEST(Qx47Driver, AccessKeyOpensTheKeyedMovieOnly) {
+    const int w = 64, h = 48;
+    EncoderSettings es;
+    es.keyed = true;
+    es.key = 4711;
+    es.keyInterval = 4;
+    std::vector<std::vector<std::uint8_t>> sources;
+    auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 6, es, &sources);
+    Session s(w, h, 24);
+    ASSERT_NE(s.hic(), nullptr);
+    ASSERT_EQ(s.Begin(), ICERR_OK);
+    auto expectGrey = [&]() {
+        const std::uint8_t* first = s.At(0, 0);
+        EXPECT_NEAR(first[0], 128, 1);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                ASSERT_EQ(std::memcmp(s.At(x, y), first, 3), 0);
+    };
+    auto setKey = [&](LONG key) {
+        ShortStateRecord sr = ShortRequest(kShortKindLater, kShortMaskAccessKey);
+        s.Send(ICM_GETSTATE, &sr, 44);
+        sr.accessKey = key;
+        sr.accessKeyGiven = 1;
+        return s.Send(ICM_SETSTATE, &sr, 44);
+    };
+    ASSERT_EQ(s.Decode(frames[0].data), ICERR_OK);
+    expectGrey();
+    ASSERT_EQ(setKey(4712), ICERR_OK);
+    ASSERT_EQ(s.Decode(frames[1].data), ICERR_OK);
+    expectGrey();
+    ShortStateRecord status = ShortRequest(kShortKindLater, kShortMaskKeyStatus);
+    s.Send(ICM_GETSTATE, &status, 44);
+    EXPECT_EQ(status.keyStatus, kKeyStatusLocked);
+
+    // The right key opens the movie at its next key frame (frame 4).
+    ASSERT_EQ(setKey(4711), ICERR_OK);
+    for (int i = 2; i < 6; ++i)
+        ASSERT_EQ(s.Decode(frames[i].data), ICERR_OK);
+    double err = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c)
+                err += std::abs(s.At(x, y)[c] - sources[5][(static_cast<std::size_t>(y) * w + x) * 3 + c]);
+    EXPECT_LT(err / (w * h * 3), 6.0);
+    s.Send(ICM_GETSTATE, &status, 44);
+    EXPECT_EQ(status.keyStatus, kKeyStatusMatched);
+}
+
+// Pixel doubling repeats every pixel 2 x 2; alternate-line doubling writes
+// the first line of each pair and leaves the second as the buffer held it.
+TEST(Qx47Driver, DoublingModesGiveTheDocumentedPixels) {
+    const int w = 48, h = 32;
+    EncoderSettings es;
+    es.keyInterval = 1; // every frame can be decoded again on its own
+    auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 2, es);
+    for (int bits : {8, 16, 24, 32}) {
+        Session native(w, h, bits), doubled(w, h, bits, 2);
+        ASSERT_NE(doubled.hic(), nullptr);
+        ASSERT_EQ(native.Begin(), ICERR_OK);
+        ASSERT_EQ(doubled.Begin(), ICERR_OK);
+        for (const Frame& f : frames) {
+            ASSERT_EQ(native.Decode(f.data), ICERR_OK);
+            ASSERT_EQ(doubled.Decode(f.data), ICERR_OK);
+        }
+        const int bytes = bits / 8;
+        auto pixel = [&](Session& s, int W, int H, int x, int y) {
+            return s.bits().data() + Stride(W, bits) * (H - 1 - y) + x * bytes;
+        };
+        for (int y = 0; y < 2 * h; ++y)
+            for (int x = 0; x < 2 * w; ++x) {
+                if (bits == 8) // the dither pattern follows the output position
+                    continue;
+                ASSERT_EQ(
+                    std::memcmp(pixel(doubled, 2 * w, 2 * h, x, y), pixel(native, w, h, x / 2, y / 2), bytes),
+                    0)
+                    << bits << " bits at " << x << "," << y;
+            }
+
+        ShortStateRecord sr = ShortRequest(kShortKindLater, kShortMaskLineDoubling);
+        sr.alternateLine = 1;
+        ASSERT_EQ(doubled.Send(ICM_SETSTATE, &sr, 44), ICERR_OK);
+        std::fill(doubled.bits().begin(), doubled.bits().end(), 0xEE);
+        ASSERT_EQ(doubled.Decode(frames[1].data), ICERR_OK);
+        for (int y = 0; y < 2 * h; ++y) {
+            const std::uint8_t* p = pixel(doubled, 2 * w, 2 * h, 0, y);
+            const bool untouched =
+                std::all_of(p, p + 2 * w * bytes, [](std::uint8_t v) { return v == 0xEE; });
+            EXPECT_EQ(untouched, (y & 1) == 1) << bits << " bits, line " << y;
+            if (bits != 8 && !(y & 1)) {
+                ASSERT_EQ(std::memcmp(p, pixel(native, w, h, 0, y / 2), bytes), 0);
+            }
+        }
+    }
+}
+
+// 8-bit output dithers to the palette the player set (entries 10..245), and
+// ICM_DECOMPRESS_GET_PALETTE hands that palette back. The test palette is
+// the default one with entries 10..245 in reverse order, so the picture must
+// come out as the same colours under the permuted indices.
+TEST(Qx47Driver, EightBitOutputUsesTheReplacedPalette) {
+    const int w = 64, h = 48;
+    auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 1, EncoderSettings{});
+    Session s(w, h, 8);
+    ASSERT_NE(s.hic(), nullptr);
+    struct Table {
+        BITMAPINFOHEADER h;
+        RGBQUAD c[256];
+    };
+    Table def{}, fmt{}, got{};
+    def.h = fmt.h = got.h = Header(w, h, 8, BI_RGB);
+    ASSERT_EQ(s.Send(ICM_DECOMPRESS_GET_PALETTE, &s.in(), reinterpret_cast<LPARAM>(&def)), ICERR_OK);
+    ASSERT_EQ(s.Begin(), ICERR_OK);
+    ASSERT_EQ(s.Decode(frames[0].data), ICERR_OK);
+    const std::vector<std::uint8_t> plain = s.bits();
+
+    fmt = def;
+    fmt.h.biClrUsed = 256;
+    for (int i = 10; i <= 245; ++i)
+        fmt.c[i] = def.c[255 - i];
+    fmt.c[3] = RGBQUAD{1, 2, 3, 0}; // outside 10..245: ignored
+    ASSERT_EQ(s.Send(ICM_DECOMPRESS_SET_PALETTE, &fmt, 0), ICERR_OK);
+    ASSERT_EQ(s.Send(ICM_DECOMPRESS_GET_PALETTE, &s.in(), reinterpret_cast<LPARAM>(&got)), ICERR_OK);
+    for (int i = 0; i < 256; ++i)
+        ASSERT_EQ(std::memcmp(&got.c[i], i >= 10 && i <= 245 ? &fmt.c[i] : &def.c[i], 3), 0) << i;
+
+    ASSERT_EQ(s.Decode(frames[0].data), ICERR_OK);
+    // Two palette colours at the same distance may swap places (the lower
+    // index wins a tie), so the check is on the colours shown.
+    std::size_t same = 0, moved = 0;
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        const RGBQUAD a = def.c[plain[i]], b = got.c[s.bits()[i]];
+        ASSERT_LE(std::abs(a.rgbRed - b.rgbRed) + std::abs(a.rgbGreen - b.rgbGreen) +
+                      std::abs(a.rgbBlue - b.rgbBlue),
+                  40)
+            << i;
+        same += std::memcmp(&a, &b, 3) == 0;
+        moved += s.bits()[i] != plain[i];
+    }
+    EXPECT_GT(same, plain.size() * 95 / 100);
+    EXPECT_GT(moved, plain.size() / 2) << "the picture is drawn with the new indices";
+
+    ASSERT_EQ(s.Send(ICM_DECOMPRESS_SET_PALETTE, nullptr, 0), ICERR_OK);
+    ASSERT_EQ(s.Decode(frames[0].data), ICERR_OK);
+    EXPECT_EQ(s.bits(), plain) << "back to the default palette";
+}
+
+// Catch-up decoding with HURRYUP skips the output but keeps the state: the
+// next shown frame is exactly what decoding every frame gives.
+TEST(Qx47Driver, HurryUpKeepsTheReferenceAndNullFramesRepeat) {
+    const int w = 64, h = 48;
+    EncoderSettings es;
+    es.refinement = false;
+    auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 8, es);
+    Session all(w, h, 24), hurried(w, h, 24);
+    ASSERT_NE(all.hic(), nullptr);
+    ASSERT_EQ(all.Begin(), ICERR_OK);
+    ASSERT_EQ(hurried.Begin(), ICERR_OK);
+    std::vector<std::uint8_t> empty;
+    EXPECT_EQ(hurried.Decode(empty), ICERR_DONTDRAW) << "nothing to repeat yet";
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        ASSERT_EQ(all.Decode(frames[i].data), ICERR_OK);
+        ASSERT_EQ(hurried.Decode(frames[i].data, i + 1 < frames.size() ? ICDECOMPRESS_HURRYUP : 0), ICERR_OK);
+    }
+    EXPECT_EQ(all.bits(), hurried.bits());
+    std::fill(hurried.bits().begin(), hurried.bits().end(), 0);
+    EXPECT_EQ(hurried.Decode(empty), ICERR_OK);
+    EXPECT_EQ(all.bits(), hurried.bits()) << "a 0-byte frame shows the last picture again";
+}
+
+// Damaged frames: a clear error, never a read or write outside the buffers
+// (the sanitizer build checks the latter), and a later key frame recovers.
+TEST(Qx47Driver, HostileFramesGiveErrorsAndKeyFramesRecover) {
+    const int w = 48, h = 32;
+    EncoderSettings es;
+    es.keyInterval = 3;
+    auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 4, es);
+    Session s(w, h, 24);
+    ASSERT_NE(s.hic(), nullptr);
+    ASSERT_EQ(s.Begin(), ICERR_OK);
+    EXPECT_EQ(s.Decode(frames[1].data), ICERR_GOTOKEYFRAME) << "delta before any key frame";
+
+    // Every truncation of a key frame is refused or decoded, never more.
+    const std::vector<std::uint8_t>& key = frames[0].data;
+    for (std::size_t n = 1; n < key.size(); n += std::max<std::size_t>(1, key.size() / 97)) {
+        std::vector<std::uint8_t> cut(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(n));
+        EXPECT_NE(s.Decode(cut), ICERR_OK) << n;
+    }
+    // A frame that claims another picture size.
+    std::vector<std::uint8_t> other = key;
+    other[4] = static_cast<std::uint8_t>(w + 16);
+    EXPECT_NE(s.Decode(other), ICERR_OK);
+    // Random damage past the header: any answer, but no crash.
+    std::mt19937 rng(7);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::uint8_t> bad = frames[round % 2].data;
+        for (int k = 0; k < 1 + round % 8; ++k)
+            bad[32 + rng() % (bad.size() - 32)] ^= static_cast<std::uint8_t>(1 + rng() % 255);
+        s.Decode(bad);
+    }
+    EXPECT_EQ(s.Decode(frames[3].data), ICERR_OK) << "the key frame at 3 starts afresh";
+
+    // Formats and rectangles the codec refuses.
+    ICDECOMPRESSEX ic = s.Record(nullptr, 0);
+    ic.dxDst = w * 3 / 2;
+    EXPECT_NE(s.Send(ICM_DECOMPRESSEX_QUERY, &ic, sizeof(ic)), ICERR_OK);
+    ic = s.Record(nullptr, 0);
+    ic.xDst = 1;
+    EXPECT_NE(s.Send(ICM_DECOMPRESSEX_QUERY, &ic, sizeof(ic)), ICERR_OK) << "past the right edge";
+    EXPECT_EQ(s.Send(ICM_DECOMPRESSEX_QUERY, &ic, 52), ICERR_BADSIZE) << "the 32-bit record size";
+    s.out().biBitCount = 15;
+    ic = s.Record(nullptr, 0);
+    EXPECT_NE(s.Send(ICM_DECOMPRESSEX_QUERY, &ic, sizeof(ic)), ICERR_OK);
+}
+
+} // namespace
+} // namespace qx47
