@@ -4,6 +4,26 @@
 #define CADMO_VERSION "0.0.0"
 #endif
 
+namespace {
+
+// A whole number of milliseconds from 1 to a day.
+bool ParseMilliseconds(const std::string& text, int& ms) {
+    if (text.empty() || text.size() > 8)
+        return false;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value < 1 || value > 24 * 3600 * 1000)
+        return false;
+    ms = value;
+    return true;
+}
+
+} // namespace
+
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
     bool options = true;
@@ -32,6 +52,24 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             line.audio = value;
             continue;
         }
+        if (options && arg == "--play") {
+            line.play = true;
+            continue;
+        }
+        if (options && (arg.starts_with("--play=") || arg.starts_with("--quit-after="))) {
+            const bool play = arg.starts_with("--play=");
+            const std::string value = arg.substr(arg.find('=') + 1);
+            int ms = 0;
+            if (!ParseMilliseconds(value, ms))
+                return fail("'" + arg + "' needs a number of milliseconds");
+            if (play) {
+                line.play = true;
+                line.playForMs = ms;
+            } else {
+                line.quitAfterMs = ms;
+            }
+            continue;
+        }
         if (options && arg.size() > 1 && arg[0] == '-')
             return fail("unknown option '" + arg + "'");
         if (!line.file.empty())
@@ -51,6 +89,8 @@ std::string UsageText(const std::string& program) {
            "Options:\n"
            "  --audio=OUTPUT  sound output: pulse (the sound server), null (silent,\n"
            "                  on the clock) or auto (pulse when a server answers)\n"
+           "  --play[=MS]     start playing FILE at once; stop after MS milliseconds\n"
+           "  --quit-after=MS end the program after MS milliseconds\n"
            "  -h, --help      show this help and exit\n"
            "      --version   show the version and exit\n"
            "  --              end of options (for a FILE that starts with '-')\n"

@@ -1,5 +1,6 @@
 #include "app/StatusBar.h"
 
+#include <QApplication>
 #include <QLabel>
 
 StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
@@ -10,6 +11,16 @@ StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
         label->setIndent(0);
         label->setMargin(0);
     }
+    // The bar has the ordinary window colour, not the grey of the video area
+    // it sits in.
+    QPalette own = QApplication::palette(this);
+    // Set each role explicitly: a palette with nothing marked as set would
+    // still inherit the grey.
+    for (QPalette::ColorRole role : {QPalette::Window, QPalette::WindowText, QPalette::Light, QPalette::Dark,
+                                     QPalette::Mid, QPalette::Shadow, QPalette::Midlight})
+        own.setBrush(role, own.brush(role));
+    setPalette(own);
+    setAutoFillBackground(true);
     const int height = fontMetrics().height() + 6;
     setFixedHeight(height);
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);

@@ -5,9 +5,11 @@
 #include "app/MainWindow.h"
 #include "codecs/builtin/BuiltinCodecs.h"
 #include "platform/wave/WaveOut.h"
+#include "res/Resource.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QTimer>
 
 #include <cstdio>
 #include <string>
@@ -28,7 +30,8 @@ int main(int argc, char** argv) {
         std::fputs(VersionText().c_str(), stdout);
         return 0;
     case CommandLine::Action::Error:
-        std::fprintf(stderr, "%s: %s\n%s", program.c_str(), line.error.c_str(), UsageText(program).c_str());
+        std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program.c_str(),
+                     line.error.c_str(), program.c_str());
         return 2;
     case CommandLine::Action::Run:
         break;
@@ -53,5 +56,13 @@ int main(int argc, char** argv) {
     window.show();
     if (!line.file.empty())
         window.OpenMovieFile(QFile::decodeName(line.file.c_str()), nullptr);
+    if (line.play) {
+        // Queued behind the first Redraw that the open posted.
+        window.PostCommand(IDM_PLAY);
+        if (line.playForMs > 0)
+            QTimer::singleShot(line.playForMs, &window, [&window] { window.SendCommand(IDM_STOP); });
+    }
+    if (line.quitAfterMs > 0)
+        QTimer::singleShot(line.quitAfterMs, &window, [&window] { window.OnCommand(IDM_EXIT); });
     return app.exec();
 }

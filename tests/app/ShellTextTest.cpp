@@ -149,6 +149,14 @@ TEST(CommandLine, OneFileAndTheOptions) {
     EXPECT_EQ(ParseCommandLine({"--audio=alsa"}).action, CommandLine::Action::Error);
     EXPECT_EQ(ParseCommandLine({"--bogus"}).action, CommandLine::Action::Error);
     EXPECT_EQ(ParseCommandLine({"a.avi", "b.avi"}).action, CommandLine::Action::Error);
+    c = ParseCommandLine({"--play=2000", "--quit-after=5000", "a.avi"});
+    EXPECT_TRUE(c.play);
+    EXPECT_EQ(c.playForMs, 2000);
+    EXPECT_EQ(c.quitAfterMs, 5000);
+    EXPECT_TRUE(ParseCommandLine({"--play"}).play);
+    EXPECT_EQ(ParseCommandLine({"--play"}).playForMs, 0);
+    for (const char* bad : {"--play=", "--play=-5", "--play=2s", "--quit-after=0", "--quit-after=999999999"})
+        EXPECT_EQ(ParseCommandLine({bad}).action, CommandLine::Action::Error) << bad;
     EXPECT_NE(UsageText("cadmo").find("--audio=OUTPUT"), std::string::npos);
     EXPECT_EQ(VersionText().rfind("cadmo ", 0), 0u);
 }

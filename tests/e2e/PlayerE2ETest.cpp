@@ -1,0 +1,218 @@
+// The real program on a real X server: cadmo opens the demo movie, plays it
+// for two seconds and stops; screenshots of the screen show the moving
+// picture, then a still one, with the status bar below it.
+#include "support/Process.h"
+#include "support/TempDir.h"
+
+#include <QColor>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <map>
+#include <optional>
+#include <regex>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using cadmo::test::RunCommand;
+using cadmo::test::ShellQuote;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A child process started with fork and exec, ended with SIGTERM when the
+// object goes away unless it has exited already.
+class Child {
+public:
+    // `fd3` is given to the child as its descriptor 3 (for -displayfd).
+    Child(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env, int fd3 = -1) {
+        pid = fork();
+        if (pid == 0) {
+            for (const auto& [name, value] : env)
+                setenv(name.c_str(), value.c_str(), 1);
+            if (fd3 >= 0 && fd3 != 3) {
+                dup2(fd3, 3);
+                close(fd3);
+            }
+            const int devnull = open("/dev/null", O_RDWR);
+            dup2(devnull, 0);
+            std::vector<char*> args;
+            for (const std::string& a : argv)
+                args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            execvp(args[0], args.data());
+            _exit(127);
+        }
+    }
+    ~Child() {
+        if (pid > 0 && !exited) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    // The exit code once the child ends within `timeoutMs`; -1 when killed
+    // by a signal; nothing on timeout.
+    std::optional<int> Wait(int timeoutMs) {
+        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (Clock::now() < end) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                exited = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return std::nullopt;
+    }
+    bool Running() const { return pid > 0 && !exited; }
+
+private:
+    pid_t pid = -1;
+    bool exited = false;
+};
+
+struct Rect {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+// The geometry of the top-level window titled `title`, from xwininfo.
+std::optional<Rect> FindWindow(const std::string& display, const std::string& title) {
+    const auto r = RunCommand("xwininfo -display " + display + " -name " + ShellQuote(title), true);
+    if (r.exitCode != 0)
+        return std::nullopt;
+    auto number = [&](const char* label) {
+        std::smatch m;
+        const std::regex re(std::string(label) + R"(:\s+(-?\d+))");
+        return std::regex_search(r.out, m, re) ? std::stoi(m[1]) : -1;
+    };
+    Rect w{number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"),
+           number("Height")};
+    if (w.width <= 0 || w.height <= 0)
+        return std::nullopt;
+    return w;
+}
+
+QImage Screenshot(const std::string& display, const std::string& path) {
+    const auto r = RunCommand("import -display " + display + " -window root " + ShellQuote(path), true);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    return QImage(QString::fromStdString(path)).convertToFormat(QImage::Format_RGB32);
+}
+
+// Share of pixels of `area` whose colour is `colour`.
+double Share(const QImage& image, const Rect& area, QRgb colour) {
+    long same = 0, all = 0;
+    for (int y = area.y; y < area.y + area.height; ++y)
+        for (int x = area.x; x < area.x + area.width; ++x, ++all)
+            same += (image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF);
+    return all ? static_cast<double>(same) / all : 0.0;
+}
+
+QRgb MostCommon(const QImage& image, const Rect& area) {
+    std::map<QRgb, long> counts;
+    for (int y = area.y; y < area.y + area.height; ++y)
+        for (int x = area.x; x < area.x + area.width; ++x)
+            ++counts[image.pixel(x, y) & 0xFFFFFF];
+    QRgb best = 0;
+    long bestCount = -1;
+    for (const auto& [c, n] : counts)
+        if (n > bestCount) {
+            best = c;
+            bestCount = n;
+        }
+    return best;
+}
+
+long DifferentPixels(const QImage& a, const QImage& b, const Rect& area) {
+    long n = 0;
+    for (int y = area.y; y < area.y + area.height; ++y)
+        for (int x = area.x; x < area.x + area.width; ++x)
+            n += a.pixel(x, y) != b.pixel(x, y);
+    return n;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+} // namespace
+
+TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
+    for (const char* tool : {"Xvfb", "import", "xwininfo"})
+        ASSERT_TRUE(cadmo::test::HaveProgram(tool)) << tool << " is needed (scripts/common.sh installs it)";
+    const std::string bin = cadmo::test::BinDir();
+    ASSERT_FALSE(bin.empty());
+    std::string demo = bin + "demo/qx47demo.avi";
+    if (!Exists(demo))
+        demo = bin + "demo/demo.avi";
+    ASSERT_TRUE(Exists(demo)) << demo;
+    const std::string title = demo.substr(demo.rfind('/') + 1);
+
+    // Xvfb picks a free display and writes its number to descriptor 3.
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    Child xserver({"Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {},
+                  pipeFds[1]);
+    close(pipeFds[1]);
+    std::string number;
+    char c = 0;
+    while (read(pipeFds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    close(pipeFds[0]);
+    ASSERT_FALSE(number.empty()) << "Xvfb did not start";
+    const std::string display = ":" + number;
+
+    cadmo::test::TempDir dir;
+    Child player({bin + "cadmo", "--audio=null", "--play=2000", "--quit-after=9000", demo},
+                 {{"DISPLAY", display}, {"QT_QPA_PLATFORM", "xcb"}, {"XDG_RUNTIME_DIR", dir.Path()}});
+
+    std::optional<Rect> window;
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (!(window = FindWindow(display, title)) && Clock::now() < deadline && player.Running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(window) << "no window titled " << title;
+    const auto shown = Clock::now();
+    const QImage playing = Screenshot(display, dir.File("playing.png"));
+
+    std::this_thread::sleep_until(shown + std::chrono::milliseconds(4500));
+    const QImage stopped = Screenshot(display, dir.File("stopped.png"));
+    std::this_thread::sleep_until(shown + std::chrono::milliseconds(5500));
+    const QImage still = Screenshot(display, dir.File("still.png"));
+    EXPECT_EQ(player.Wait(15000), std::optional<int>(0)) << "the player ends by itself with status 0";
+
+    ASSERT_FALSE(stopped.isNull());
+    ASSERT_GE(stopped.width(), window->x + window->width);
+    ASSERT_GE(stopped.height(), window->y + window->height);
+
+    // The window: menu bar, picture, status bar. The picture is the band
+    // above the bottom 40 rows (the status bar is shorter than that) and
+    // below the top 30 (the menu bar).
+    const Rect picture{window->x, window->y + 30, window->width, window->height - 70};
+    ASSERT_GT(picture.height, 50);
+    const QRgb grey = qRgb(128, 128, 128);
+    EXPECT_LT(Share(stopped, picture, grey), 0.5) << "the picture is drawn, not the grey background";
+    EXPECT_LT(Share(stopped, picture, MostCommon(stopped, picture)), 0.9) << "the picture has content";
+
+    // The status bar along the bottom: one light colour, neither the grey
+    // background nor picture, with a little dark text on it.
+    const Rect status{window->x, window->y + window->height - 14, window->width, 8};
+    const QRgb face = MostCommon(stopped, status);
+    EXPECT_GT(Share(stopped, status, face), 0.6);
+    EXPECT_NE(face & 0xFFFFFF, grey & 0xFFFFFF);
+    EXPECT_GT(QColor(face).lightness(), 150);
+    EXPECT_LT(Share(stopped, status, face), 0.995) << "the status texts";
+
+    // It moved while playing and stands still once stopped.
+    EXPECT_GT(DifferentPixels(playing, stopped, picture), 0) << "the picture changed while playing";
+    EXPECT_EQ(DifferentPixels(stopped, still, picture), 0) << "stopped after two seconds";
+}
