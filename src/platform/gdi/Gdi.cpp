@@ -430,6 +430,17 @@ BOOL GdiStretchFromMap(HDC hdcDest, int dx, int dy, int dw, int dh, const PixelM
     return TRUE;
 }
 
+int GdiTargetBitsPixel(HDC hdc) {
+    {
+        std::lock_guard lock(registry().mutex);
+        if (!isLive(hdc))
+            return fail<int>(ERROR_INVALID_HANDLE, 0);
+        if (hdc->type == HDC__::Type::Memory)
+            return hdc->bitmap->map.bitsPixel;
+    }
+    return deviceBits(hdc);
+}
+
 // ---- DIB sections ---------------------------------------------------------------------
 
 HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppvBits, HANDLE hSection,

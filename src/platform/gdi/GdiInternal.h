@@ -10,3 +10,8 @@
 // destination. FALSE with the last error set for a bad DC.
 BOOL GdiStretchFromMap(HDC hdcDest, int dx, int dy, int dw, int dh, const PixelMap& src, int sx, int sy,
                        int sw, int sh);
+
+// Depth of the pixels a blit onto `hdc` writes: the window surface's, or the
+// bitmap selected into a memory DC (which GetDeviceCaps does not report); 0
+// for a bad DC.
+int GdiTargetBitsPixel(HDC hdc);

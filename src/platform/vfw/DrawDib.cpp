@@ -151,7 +151,7 @@ BOOL DrawDibDraw(HDRAWDIB hdd, HDC hdc, int xDst, int yDst, int dxDst, int dyDst
         src.numColors = 256;
     }
 
-    if (lpbi->biBitCount == 8 || GetDeviceCaps(hdc, BITSPIXEL) != 8)
+    if (lpbi->biBitCount == 8 || GdiTargetBitsPixel(hdc) != 8)
         return GdiStretchFromMap(hdc, xDst, yDst, dxDst, dyDst, src, xSrc, ySrc, dxSrc, dySrc);
 
     // A deep picture on a palette device: dither the source rectangle to the
