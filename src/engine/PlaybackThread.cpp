@@ -91,7 +91,14 @@ void PlaybackThread::Run() {
                 waitMs = movie->NextFrameDueTime() - movie->CurrentStreamTime();
         }
         lock.unlock();
-        if (waitMs > 0)
-            WaitFor(std::min(waitMs, kMaxPaceMs));
+        if (waitMs > 0) {
+            // The clock advances on whole milliseconds of the monotonic clock:
+            // waking on the boundary where it reaches the due time (rather
+            // than waitMs after an arbitrary moment inside the current
+            // millisecond) shows the frame within a fraction of a millisecond.
+            const auto tick =
+                std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now());
+            WaitUntil(tick + std::chrono::milliseconds(std::min(waitMs, kMaxPaceMs)));
+        }
     }
 }
