@@ -8,12 +8,15 @@
 // height of -1 for the source means the whole bitmap, for the destination
 // the source's extent.
 //
-// Conversion: to a DC of 16, 24 or 32 bits the colours are converted
-// exactly (16 bits truncate to 5-5-5). To an 8-bit DC, a deeper source is
+// Conversion: onto 16, 24 or 32-bit pixels the colours are converted
+// exactly (16 bits truncate to 5-5-5). Onto 8-bit pixels (an 8-bit window,
+// or an 8-bit DIB section selected into a memory DC), a deeper source is
 // dithered to the DrawDib palette (DrawDibSetPalette, or the codecs' default
-// palette of system colours, colour cube and grey ramp when none is set) and the picture lands there as those
-// palette indices, mapped to the destination's colours; an 8-bit source is
-// mapped to the nearest destination colours. Stretching is nearest-pixel.
+// palette of system colours, colour cube and grey ramp when none is set),
+// and those indices are mapped to the destination's colours (unchanged when
+// the destination shows the same palette, as after DrawDibRealize); an 8-bit
+// source is mapped to the nearest destination colours. Stretching is
+// nearest-pixel.
 //
 // DrawDibBegin prepares (and allocates) for one source format and size and
 // one destination size so DrawDibDraw allocates nothing; DrawDibDraw begins
