@@ -21,8 +21,9 @@
 // DrawDibBegin prepares (and allocates) for one source format and size and
 // one destination size so DrawDibDraw allocates nothing; DrawDibDraw begins
 // implicitly when the format or sizes changed. DrawDibStart/Stop only record
-// the rate. DrawDibRealize selects the DrawDib palette into the DC and
-// realises it.
+// the rate. DrawDibRealize realises the DrawDib palette on the DC (an 8-bit
+// window then shows it) and leaves the DC's own palette selected as before.
+// A source rectangle reaching outside the picture is refused.
 //
 // Threads: one handle is used by one thread at a time.
 #pragma once
