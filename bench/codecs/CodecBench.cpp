@@ -10,6 +10,8 @@
 // -stream_loop N -i FILE -f null -`, timed from outside, so its figure also
 // carries process start-up and file reading; both sides decode on one
 // thread. Each side runs kRuns times and the best run counts.
+//
+// Usage: cadmo_bench_codecs [cinepak|msvideo1|mjpeg|mpeg4 ...]
 #include "codecs/builtin/BuiltinCodecs.h"
 #include "platform/avi/AviFile.h"
 #include "platform/gdi/Gdi.h"
@@ -135,7 +137,7 @@ double FfmpegFps(const std::string& path, int frames) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
     struct Codec {
         const char* name;
         const char* options;
@@ -156,6 +158,12 @@ int main() {
     std::fflush(stdout);
     int status = 0;
     for (const Codec& c : codecs) {
+        // Codec names on the command line pick some; none runs all.
+        bool wanted = argc < 2;
+        for (int i = 1; i < argc; ++i)
+            wanted = wanted || std::string(argv[i]) == c.name;
+        if (!wanted)
+            continue;
         const std::string path = std::string(folder) + "/" + c.name + ".avi";
         const std::string make = "ffmpeg -v error -y -f lavfi -i testsrc2=size=640x480:rate=25 -frames:v " +
                                  std::to_string(kFrames) + " " + c.options + " '" + path + "' </dev/null";

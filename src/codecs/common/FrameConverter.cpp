@@ -6,6 +6,20 @@ namespace {
 
 constexpr int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
 
+// Blue, green and red bytes (little-endian) of every 5-5-5 value: each
+// channel's five bits repeated into the low bits, so 31 becomes 255.
+const std::uint32_t* Rgb555Table() {
+    static const auto table = [] {
+        std::vector<std::uint32_t> t(32768);
+        for (unsigned v = 0; v < 32768; ++v) {
+            unsigned r = (v >> 10) & 31, g = (v >> 5) & 31, b = v & 31;
+            t[v] = ((b << 3) | (b >> 2)) | (((g << 3) | (g >> 2)) << 8) | (((r << 3) | (r >> 2)) << 16);
+        }
+        return t;
+    }();
+    return table.data();
+}
+
 // Expands one source row to blue, green, red bytes.
 void ToBgr24(const std::uint8_t* src, SourceLayout layout, const RGBQUAD* colors, int width,
              std::uint8_t* out) {
@@ -27,15 +41,24 @@ void ToBgr24(const std::uint8_t* src, SourceLayout layout, const RGBQUAD* colors
             out[2] = src[2];
         }
         return;
-    case SourceLayout::Rgb555:
-        for (int i = 0; i < width; ++i, src += 2, out += 3) {
-            unsigned v = src[0] | (src[1] << 8);
-            unsigned r = (v >> 10) & 31, g = (v >> 5) & 31, b = v & 31;
-            out[0] = static_cast<std::uint8_t>((b << 3) | (b >> 2));
-            out[1] = static_cast<std::uint8_t>((g << 3) | (g >> 2));
-            out[2] = static_cast<std::uint8_t>((r << 3) | (r >> 2));
+    case SourceLayout::Rgb555: {
+        // One table load and one 4-byte store per pixel; the store's fourth
+        // byte is overwritten by the next pixel, and the last pixel of the
+        // row is written byte by byte so nothing lands past the row.
+        const std::uint32_t* table = Rgb555Table();
+        int i = 0;
+        for (; i + 1 < width; ++i, src += 2, out += 3) {
+            std::uint32_t bgr = table[(src[0] | (src[1] << 8)) & 0x7fff];
+            std::memcpy(out, &bgr, 4);
+        }
+        if (i < width) {
+            std::uint32_t bgr = table[(src[0] | (src[1] << 8)) & 0x7fff];
+            out[0] = static_cast<std::uint8_t>(bgr);
+            out[1] = static_cast<std::uint8_t>(bgr >> 8);
+            out[2] = static_cast<std::uint8_t>(bgr >> 16);
         }
         return;
+    }
     case SourceLayout::Rgb565:
         for (int i = 0; i < width; ++i, src += 2, out += 3) {
             unsigned v = src[0] | (src[1] << 8);

@@ -64,10 +64,15 @@ LRESULT LavcCodec::CheckInput(const BITMAPINFOHEADER& in) {
     if (in.biWidth <= 0 || in.biWidth > kMaxDimension || in.biHeight == 0 || in.biHeight < -kMaxDimension ||
         in.biHeight > kMaxDimension)
         return ICERR_BADFORMAT;
-    auto id = static_cast<AVCodecID>(CodecIdFor(in));
-    if (id == AV_CODEC_ID_NONE || avcodec_find_decoder(id) == nullptr)
-        return ICERR_BADFORMAT;
-    return ICERR_OK;
+    // Every frame message checks its input again; the answer for the last
+    // compression code seen is kept, since finding a decoder walks a list.
+    if (!checked_ || in.biCompression != checkedCompression_) {
+        auto id = static_cast<AVCodecID>(CodecIdFor(in));
+        checkedKnown_ = id != AV_CODEC_ID_NONE && avcodec_find_decoder(id) != nullptr;
+        checkedCompression_ = in.biCompression;
+        checked_ = true;
+    }
+    return checkedKnown_ ? ICERR_OK : ICERR_BADFORMAT;
 }
 
 void LavcCodec::NoteStreamFormat(const BITMAPINFOHEADER& in) {
@@ -78,10 +83,11 @@ void LavcCodec::NoteStreamFormat(const BITMAPINFOHEADER& in) {
         auto* bytes = reinterpret_cast<const std::uint8_t*>(&in) + sizeof(BITMAPINFOHEADER);
         extradata_.assign(bytes, bytes + (in.biSize - sizeof(BITMAPINFOHEADER)));
     }
-    if (in.biBitCount <= 8 && in.biSize >= sizeof(BITMAPINFOHEADER) && in.biSize <= kMaxExtradata) {
-        DWORD count = in.biClrUsed != 0 ? in.biClrUsed : (1u << in.biBitCount);
-        if (count > 256)
-            count = 256;
+    // Only a format that states its number of colours is read for a table:
+    // a bare 40-byte header of 8 bits (biClrUsed 0) may have nothing behind it.
+    if (in.biBitCount <= 8 && in.biClrUsed != 0 && in.biSize >= sizeof(BITMAPINFOHEADER) &&
+        in.biSize <= kMaxExtradata) {
+        DWORD count = in.biClrUsed > 256 ? 256 : in.biClrUsed;
         auto* colors =
             reinterpret_cast<const RGBQUAD*>(reinterpret_cast<const std::uint8_t*>(&in) + in.biSize);
         streamPalette_.assign(256, 0xff000000u);

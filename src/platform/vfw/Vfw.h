@@ -58,8 +58,9 @@
 //   The destination buffer holds at least the image the destination header
 //   describes (rows padded to 32 bits, bottom-up for a positive biHeight).
 //   The format given to ICLocate and ICM_DECOMPRESS_QUERY is the stream's
-//   whole format: biSize bytes of header and codec data, then the colour
-//   table (biClrUsed entries, or 2^biBitCount when 0, for 8 bits or fewer);
+//   whole format: biSize bytes of header and codec data, then, for 8 bits or
+//   fewer, biClrUsed colour-table entries (the built-in drivers read no
+//   table when biClrUsed is 0);
 //   the caller guarantees that much memory (it clamps biSize, and the table,
 //   to the size of the format it read from the file). Drivers keep what they need of it (codec data,
 //   palette) from that query, because the later messages may carry only a
