@@ -5,6 +5,7 @@
 #include "platform/avi/AviFile.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
+#include "support/TestAvi.h"
 
 #include <gtest/gtest.h>
 
@@ -101,4 +102,21 @@ TEST(AviFfmpegRebuild, KeyFramesAreFoundInTheBitstream) {
         AVIStreamRelease(video);
         AVIFileRelease(file);
     }
+}
+
+// The other way round: files from our writer, plain and OpenDML, read by
+// ffprobe exactly as by our reader.
+TEST(AviFfmpegWriter, FfprobeReadsOurFiles) {
+    if (!HaveProgram("ffprobe"))
+        GTEST_SKIP() << "ffprobe is not installed";
+    TempDir dir;
+    TestAviSpec spec;
+    spec.width = 64;
+    spec.height = 48;
+    spec.frames = 150;
+    ASSERT_EQ(WriteTestAvi(dir.File("plain.avi"), spec), AVIERR_OK);
+    CompareWithFfprobe(dir.File("plain.avi"), 150);
+    spec.options.riffLimit = 1 << 18; // several AVIX lists
+    ASSERT_EQ(WriteTestAvi(dir.File("odml.avi"), spec), AVIERR_OK);
+    CompareWithFfprobe(dir.File("odml.avi"), 150);
 }
