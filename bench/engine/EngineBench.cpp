@@ -130,6 +130,8 @@ void PlayAndMeasure(BenchWindow& window, const std::string& path, const char* la
     const LONG startStream = theMovie->playStartStreamTime;
     while (!window.StopPosted())
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // The count starts at -1: drawing the start frame itself counts against
+    // the start position. Frames really passed over are one more.
     const LONG skipped = theMovie->skippedFrames;
     const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
     const double cpuUsed = CpuSeconds() - cpu0;
@@ -151,7 +153,7 @@ void PlayAndMeasure(BenchWindow& window, const std::string& path, const char* la
     std::printf("P4  %-28s drawn-due p50 %.2f ms  p99 %.2f ms  max %.2f ms  min %.2f ms  frames drawn %zu  "
                 "skipped %d%s\n",
                 label, Percentile(late, 0.5), Percentile(late, 0.99), Percentile(late, 1.0),
-                Percentile(late, 0.0), late.size() + 1, skipped < 0 ? 0 : skipped,
+                Percentile(late, 0.0), late.size() + 1, skipped + 1,
                 audio ? "" : (theMovie->audioStream ? "  (audio device not open)" : ""));
     CloseMovie(&window);
 }
