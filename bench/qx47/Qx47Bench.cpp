@@ -1,0 +1,316 @@
+// qx47 against ffmpeg's Cinepak on the same frames, in the same run:
+// size, PSNR (over B, G, R), decode speed to 24 bits, and the time budget.
+//
+//   qx47bench [--seconds S] [--scene testsrc2|landscape|both] [--work DIR]
+//
+// Needs the ffmpeg and ffprobe programs. Cinepak's encoder is slow (minutes
+// for 10 s of 640 x 480). Decode speed is CPU time: ours through the codec
+// messages of the driver library into a 24-bit frame, ffmpeg's from its
+// -benchmark figures (utime + stime) with -threads 1, everything included.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "SyntheticScene.h"
+#include "codecs/qx47/Encoder.h"
+#include "codecs/qx47/Qx47State.h"
+#include "platform/vfw/Vfw.h"
+
+namespace {
+
+using namespace qx47;
+
+constexpr int kW = 640, kH = 480, kFps = 30;
+constexpr std::size_t kFrameBytes = static_cast<std::size_t>(kW) * kH * 3;
+
+double CpuSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+std::string Run(const std::string& cmd) {
+    std::string out;
+    if (std::FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof(buf), p)) > 0)
+            out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+// Frames are kept in memory: 10 s of 640 x 480 is 276 MB.
+using Frames = std::vector<std::vector<std::uint8_t>>;
+
+bool ReadRaw(const std::string& cmd, int count, Frames& frames) {
+    std::FILE* p = popen(cmd.c_str(), "r");
+    if (!p)
+        return false;
+    for (int i = 0; i < count; ++i) {
+        std::vector<std::uint8_t> f(kFrameBytes);
+        if (std::fread(f.data(), 1, f.size(), p) != f.size())
+            break;
+        frames.push_back(std::move(f));
+    }
+    pclose(p);
+    return static_cast<int>(frames.size()) == count;
+}
+
+double Psnr(const Frames& a, const Frames& b) {
+    double se = 0, n = 0;
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+        for (std::size_t k = 0; k < kFrameBytes; ++k) {
+            double d = double(a[i][k]) - b[i][k];
+            se += d * d;
+        }
+        n += kFrameBytes;
+    }
+    return se == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * n / se);
+}
+
+struct Encoded {
+    std::vector<std::vector<std::uint8_t>> frames;
+    std::size_t bytes = 0;
+    int quality = 0;
+};
+
+Encoded Encode(const Frames& src, int quality, bool refinement) {
+    EncoderSettings s;
+    s.width = kW;
+    s.height = kH;
+    s.quality = quality;
+    s.refinement = refinement;
+    s.keyInterval = 60;
+    Encoder enc;
+    enc.Configure(s);
+    Encoded e;
+    e.quality = quality;
+    for (const auto& f : src) {
+        e.frames.push_back(enc.EncodeFrame(f.data(), kW * 3));
+        e.bytes += e.frames.back().size();
+    }
+    return e;
+}
+
+// The best quality whose stream is no larger than `limit` bytes.
+Encoded EncodeWithin(const Frames& src, std::size_t limit, bool refinement) {
+    int lo = 1, hi = 100;
+    Encoded best = Encode(src, lo, refinement);
+    while (lo < hi) {
+        int mid = (lo + hi + 1) / 2;
+        Encoded e = Encode(src, mid, refinement);
+        if (e.bytes <= limit) {
+            lo = mid;
+            best = std::move(e);
+        } else {
+            hi = mid - 1;
+        }
+    }
+    return best;
+}
+
+struct DecodeRun {
+    Frames pictures;
+    double cpuSeconds = 0;
+    std::vector<double> frameMs;
+    DWORD dropped = 0;
+};
+
+// Decodes every frame through the driver into a bottom-up 24-bit frame.
+DecodeRun DecodeAll(const Encoded& e, LONG budgetMs, bool keep) {
+    DecodeRun run;
+    HIC hic = ICOpen(ICTYPE_VIDEO, kHandler, ICMODE_DECOMPRESS);
+    if (!hic) {
+        std::fprintf(stderr, "qx47bench: the qx47 driver library was not found\n");
+        std::exit(1);
+    }
+    BITMAPINFOHEADER in{}, out{};
+    in.biSize = out.biSize = sizeof(BITMAPINFOHEADER);
+    in.biWidth = out.biWidth = kW;
+    in.biHeight = out.biHeight = kH;
+    in.biPlanes = out.biPlanes = 1;
+    in.biBitCount = out.biBitCount = 24;
+    in.biCompression = kHandler;
+    out.biCompression = BI_RGB;
+    LongStateRecord lr{};
+    lr.size = sizeof(lr);
+    lr.fourcc = kStateFourcc;
+    lr.version = kStateVersion;
+    lr.kind = kLongKindCurrent;
+    lr.qualifier = kStateQualifier;
+    lr.mask = kLongMaskTimeBudget;
+    lr.timeBudget = budgetMs;
+    ICSendMessage(hic, ICM_SETSTATE, reinterpret_cast<DWORD_PTR>(&lr), sizeof(lr));
+    std::vector<std::uint8_t> dib(kFrameBytes);
+    ICDECOMPRESSEX ic{};
+    ic.lpbiSrc = &in;
+    ic.lpbiDst = &out;
+    ic.dxDst = ic.dxSrc = kW;
+    ic.dyDst = ic.dySrc = kH;
+    ICSendMessage(hic, ICM_DECOMPRESSEX_BEGIN, reinterpret_cast<DWORD_PTR>(&ic), sizeof(ic));
+    ic.lpDst = dib.data();
+    const double t0 = CpuSeconds();
+    for (const auto& f : e.frames) {
+        in.biSizeImage = static_cast<DWORD>(f.size());
+        ic.lpSrc = const_cast<std::uint8_t*>(f.data());
+        const auto s = std::chrono::steady_clock::now();
+        ICSendMessage(hic, ICM_DECOMPRESSEX, reinterpret_cast<DWORD_PTR>(&ic), sizeof(ic));
+        run.frameMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - s).count());
+        if (keep) {
+            std::vector<std::uint8_t> top(kFrameBytes);
+            for (int y = 0; y < kH; ++y)
+                std::memcpy(top.data() + static_cast<std::size_t>(y) * kW * 3,
+                            dib.data() + static_cast<std::size_t>(kH - 1 - y) * kW * 3, kW * 3);
+            run.pictures.push_back(std::move(top));
+        }
+    }
+    run.cpuSeconds = CpuSeconds() - t0;
+    lr.mask = kLongMaskLayerStats;
+    ICSendMessage(hic, ICM_GETSTATE, reinterpret_cast<DWORD_PTR>(&lr), sizeof(lr));
+    run.dropped = lr.refinementsDropped;
+    ICClose(hic);
+    return run;
+}
+
+double BestCpu(const Encoded& e) {
+    double best = 1e9;
+    for (int i = 0; i < 3; ++i)
+        best = std::min(best, DecodeAll(e, 0, false).cpuSeconds);
+    return best;
+}
+
+double FfmpegCpu(const std::string& log) {
+    double u = 0, s = 0;
+    const char* p = std::strstr(log.c_str(), "bench: utime=");
+    if (p)
+        std::sscanf(p, "bench: utime=%lfs stime=%lfs", &u, &s);
+    return u + s;
+}
+
+void Scene(const std::string& name, const std::string& work, int frames) {
+    std::printf("\n== %s, %dx%d, %d fps, %d frames ==\n", name.c_str(), kW, kH, kFps, frames);
+    std::fflush(stdout);
+    const std::string raw = work + "/" + name + ".bgr", cp = work + "/" + name + "-cinepak.avi";
+    Frames src;
+    if (name == "testsrc2") {
+        char cmd[512];
+        std::snprintf(cmd, sizeof(cmd),
+                      "ffmpeg -v error -f lavfi -i testsrc2=size=%dx%d:rate=%d -frames:v %d -pix_fmt bgr24 -f rawvideo -",
+                      kW, kH, kFps, frames);
+        if (!ReadRaw(cmd, frames, src)) {
+            std::fprintf(stderr, "qx47bench: ffmpeg did not give the frames\n");
+            std::exit(1);
+        }
+    } else {
+        SyntheticScene scene(SyntheticScene::Kind::Landscape, kW, kH);
+        for (int i = 0; i < frames; ++i) {
+            src.emplace_back(kFrameBytes);
+            scene.Render(i, src.back().data());
+        }
+    }
+    if (std::FILE* f = std::fopen(raw.c_str(), "wb")) {
+        for (const auto& fr : src)
+            std::fwrite(fr.data(), 1, fr.size(), f);
+        std::fclose(f);
+    }
+    char cmd[1024];
+    struct stat st;
+    if (stat(cp.c_str(), &st) != 0) {
+        std::printf("encoding with ffmpeg cinepak (slow)...\n");
+        std::fflush(stdout);
+        std::snprintf(cmd, sizeof(cmd),
+                      "ffmpeg -v error -y -f rawvideo -pix_fmt bgr24 -s %dx%d -r %d -i %s -c:v cinepak %s", kW, kH,
+                      kFps, raw.c_str(), cp.c_str());
+        if (std::system(cmd) != 0) {
+            std::fprintf(stderr, "qx47bench: ffmpeg cinepak failed\n");
+            std::exit(1);
+        }
+    }
+    std::snprintf(cmd, sizeof(cmd),
+                  "ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 %s", cp.c_str());
+    std::size_t cpBytes = 0;
+    for (const char* p = Run(cmd).c_str(); *p;) {
+        cpBytes += std::strtoul(p, const_cast<char**>(&p), 10);
+        while (*p == '\n' || *p == '\r' || *p == ',')
+            ++p;
+    }
+    Frames cpPictures;
+    std::snprintf(cmd, sizeof(cmd), "ffmpeg -v error -threads 1 -c:v cinepak -i %s -pix_fmt bgr24 -f rawvideo -",
+                  cp.c_str());
+    ReadRaw(cmd, frames, cpPictures);
+    const double cpPsnr = Psnr(src, cpPictures);
+    cpPictures.clear();
+    std::snprintf(cmd, sizeof(cmd), "ffmpeg -benchmark -threads 1 -c:v cinepak -i %s -f null - 2>&1", cp.c_str());
+    double cpCpu = 1e9;
+    for (int i = 0; i < 3; ++i)
+        cpCpu = std::min(cpCpu, FfmpegCpu(Run(cmd)));
+
+    Encoded one = EncodeWithin(src, cpBytes, false);
+    DecodeRun oneRun = DecodeAll(one, 0, true);
+    const double onePsnr = Psnr(src, oneRun.pictures);
+    oneRun.pictures.clear();
+    const double oneCpu = BestCpu(one);
+    Encoded two = EncodeWithin(src, cpBytes, true);
+    DecodeRun twoRun = DecodeAll(two, 0, true);
+    const double twoPsnr = Psnr(src, twoRun.pictures);
+    twoRun.pictures.clear();
+    const double twoCpu = BestCpu(two);
+
+    std::printf("%-34s %10s %9s %12s\n", "", "bytes", "PSNR dB", "decode fps");
+    std::printf("%-34s %10zu %9.2f %12.0f\n", "ffmpeg cinepak (-threads 1)", cpBytes, cpPsnr, frames / cpCpu);
+    std::printf("%-34s %10zu %9.2f %12.0f   (quality %d)\n", "qx47, one layer", one.bytes, onePsnr,
+                frames / oneCpu, one.quality);
+    std::printf("%-34s %10zu %9.2f %12.0f   (quality %d)\n", "qx47, base + refinement", two.bytes, twoPsnr,
+                frames / twoCpu, two.quality);
+
+    // Time budget: half-way between the base-only and the full decode time.
+    DecodeRun full = DecodeAll(two, 0, false);
+    std::vector<double> sorted = full.frameMs;
+    std::sort(sorted.begin(), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    const LONG budget = std::max<LONG>(1, static_cast<LONG>(std::floor(median * 0.7)));
+    DecodeRun limited = DecodeAll(two, budget, true);
+    const double limitedPsnr = Psnr(src, limited.pictures);
+    int within = 0, withinFull = 0;
+    for (std::size_t i = 0; i < limited.frameMs.size(); ++i) {
+        within += limited.frameMs[i] <= budget;
+        withinFull += full.frameMs[i] <= budget;
+    }
+    std::printf("time budget %d ms: without it %d/%d frames within %d ms (median %.2f ms); with it %d/%d "
+                "(refinement dropped on %u frames), PSNR %.2f dB instead of %.2f\n",
+                static_cast<int>(budget), withinFull, frames, static_cast<int>(budget), median, within, frames,
+                limited.dropped, limitedPsnr, twoPsnr);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    double seconds = 10;
+    std::string scene = "both", work = "/tmp/qx47bench";
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--seconds"))
+            seconds = std::atof(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--scene"))
+            scene = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--work"))
+            work = argv[i + 1];
+    }
+    mkdir(work.c_str(), 0755);
+    const int frames = static_cast<int>(std::lround(seconds * kFps));
+    if (scene == "testsrc2" || scene == "both")
+        Scene("testsrc2", work, frames);
+    if (scene == "landscape" || scene == "both")
+        Scene("landscape", work, frames);
+    return 0;
+}
