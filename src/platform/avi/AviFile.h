@@ -62,12 +62,16 @@
 //   numbered) and streams whose format is shorter than its own header says
 //   (a video biSize beyond the format); a wave format's cbSize that runs past
 //   the stored record is cut to what is there.
-// - A rebuilt index (no idx1/indx, or one that cannot be trusted) takes its
-//   key flags from the file's own index entries where some exist and are
-//   consistent; otherwise only the first frame of a video stream and every
-//   frame of a stream whose handler is known to be intra-only (uncompressed
-//   DIB, MJPEG) are key frames; audio chunks are always key. A delta frame is
-//   never marked key.
+// - A rebuilt index (no usable idx1/indx) has lost the file's key flags, and
+//   a delta frame marked key would make a seek start decoding from it and
+//   show garbage. So a video frame is key only when that is certain: every
+//   frame of an intra-only format (uncompressed DIB, MJPEG); in MPEG-4 part 2
+//   and H.264 streams each frame whose first picture is intra (read from the
+//   frame's first bytes); otherwise only the first frame with data. An empty
+//   (dropped) frame is never key. Audio and other chunks are always key.
+// - An index whose entries point outside the file, whose counts exceed their
+//   chunk, or whose OpenDML entries do not advance through the file, is not
+//   used: the file is scanned instead.
 #pragma once
 
 #include "platform/win32/Types.h"
