@@ -260,7 +260,7 @@ void ColorConverter::FillRun(int bpp, int count, std::uint8_t r, std::uint8_t g,
 }
 
 void ColorConverter::Convert(const Decoder& dec, int x, int y, int w, int h, bool composite,
-                             const OutputTarget& t) {
+                             const OutputTarget& t, const std::uint32_t* changedAt, std::uint32_t since) {
     if (w <= 0 || h <= 0)
         return;
     const Picture& pic = dec.Display();
@@ -292,20 +292,41 @@ void ColorConverter::Convert(const Decoder& dec, int x, int y, int w, int h, boo
                     std::memcpy(below, out, static_cast<std::size_t>(x1 - x0) * s * bytes);
             }
         };
-        if (!masked) {
-            emit(x, x + w, true);
+        auto span = [&](int sx0, int sx1) {
+            if (!masked) {
+                emit(sx0, sx1, true);
+                return;
+            }
+            const std::uint8_t* m = dec.MaskRow(py);
+            int start = sx0;
+            while (start < sx1) {
+                const bool opaque = m[start] != 0;
+                int end = start + 1;
+                while (end < sx1 && (m[end] != 0) == opaque)
+                    ++end;
+                if (opaque || !composite)
+                    emit(start, end, opaque);
+                start = end;
+            }
+        };
+        if (changedAt == nullptr) {
+            span(x, x + w);
             continue;
         }
-        const std::uint8_t* m = dec.MaskRow(py);
-        int start = x;
-        while (start < x + w) {
-            const bool opaque = m[start] != 0;
-            int end = start + 1;
-            while (end < x + w && (m[end] != 0) == opaque)
-                ++end;
-            if (opaque || !composite)
-                emit(start, end, opaque);
-            start = end;
+        // Runs of changed macroblocks along this row.
+        const std::uint32_t* row16 =
+            changedAt + static_cast<std::size_t>(py >> 4) * dec.MacroblockColumnCount();
+        const int mbEnd = (x + w + 15) >> 4;
+        for (int mb = x >> 4; mb < mbEnd;) {
+            if (row16[mb] <= since) {
+                ++mb;
+                continue;
+            }
+            int last = mb;
+            while (last + 1 < mbEnd && row16[last + 1] > since)
+                ++last;
+            span(std::max(x, mb * 16), std::min(x + w, (last + 1) * 16));
+            mb = last + 1;
         }
     }
 }

@@ -44,7 +44,10 @@ public:
     // the rectangle (scaled) is written.
     // With a transparent frame: `composite` writes opaque pixels only; else
     // transparent ones get the frame's key colour.
-    void Convert(const Decoder& dec, int x, int y, int w, int h, bool composite, const OutputTarget& t);
+    // With `changedAt`, only macroblocks whose entry is above `since` are
+    // written (the rest of the output is known to hold them already).
+    void Convert(const Decoder& dec, int x, int y, int w, int h, bool composite, const OutputTarget& t,
+                 const std::uint32_t* changedAt = nullptr, std::uint32_t since = 0);
     // Fills the rectangle with one colour (used for the locked picture).
     void FillGrey(int w, int h, const OutputTarget& t);
 

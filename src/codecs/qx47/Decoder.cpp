@@ -114,6 +114,8 @@ bool Decoder::Configure(int width, int height) {
     displayIsRef_ = true;
     hasReference_ = false;
     cover_.assign(static_cast<std::size_t>(mbCols_) * mbRows_, kCoverOpaque);
+    changedAt_.assign(cover_.size(), 0);
+    serial_ = 0;
     mask_.assign(static_cast<std::size_t>(mbCols_) * 16 * mbRows_ * 16, 1);
     transparent_ = false;
     refineData_ = nullptr;
@@ -141,6 +143,7 @@ Decoder::Status Decoder::DecodeBase(const std::uint8_t* data, std::size_t size, 
             transparent_ = false;
             display_.Fill(128);
             displayIsRef_ = false;
+            MarkAllChanged();
             return Status::Locked;
         }
         scratch_.assign(payload, payload + payloadSize);
@@ -170,14 +173,25 @@ Decoder::Status Decoder::DecodeBase(const std::uint8_t* data, std::size_t size, 
         return Status::BadFrame;
     }
     hasReference_ = true;
+    ++serial_;
+    const bool wasRef = displayIsRef_;
+    if (keyFrame || transparent_) {
+        MarkAllChanged(); // a mask may change pixels of macroblocks the base layer skips
+    } else {
+        for (int mb : coded_)
+            changedAt_[mb] = serial_;
+    }
     if (!(header_.flags & kFlagRefinement)) {
         displayIsRef_ = true;
+        if (!wasRef)
+            MarkAllChanged(); // the refined display picture is no longer shown
     } else if (keyFrame || displayIsRef_) {
         // The display picture is stale: start it again from the reference.
         std::memcpy(display_.y.data(), ref_.y.data(), ref_.y.size());
         std::memcpy(display_.cb.data(), ref_.cb.data(), ref_.cb.size());
         std::memcpy(display_.cr.data(), ref_.cr.data(), ref_.cr.size());
         displayIsRef_ = false;
+        MarkAllChanged();
     } else {
         for (int mb : coded_)
             CopyMacroblock(ref_, display_, mb % mbCols_, mb / mbCols_);
@@ -305,9 +319,15 @@ Decoder::Status Decoder::DecodeRefinement() {
         // next frame predicts from is left alone.
         if (!DecodeResidualMacroblock(br, q.inter, cbp, ref, 0, 0, display_, idx % mbCols_, idx / mbCols_, b))
             return Status::BadFrame;
+        changedAt_[idx] = serial_;
         ++idx;
     }
     return br.Overrun() ? Status::BadFrame : Status::Ok;
+}
+
+void Decoder::MarkAllChanged() {
+    ++serial_;
+    std::fill(changedAt_.begin(), changedAt_.end(), serial_);
 }
 
 void Decoder::OpaqueBounds(int& x, int& y, int& w, int& h) const {

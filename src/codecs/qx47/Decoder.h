@@ -59,8 +59,15 @@ public:
 
     int MacroblockColumnCount() const { return mbCols_; }
 
+    // Change tracking, for callers that keep an output picture up to date:
+    // Serial() grows with every picture change, and ChangedAt()[mb] is the
+    // serial at which macroblock mb's shown pixels last changed.
+    std::uint32_t Serial() const { return serial_; }
+    const std::uint32_t* ChangedAt() const { return changedAt_.data(); }
+
 private:
     bool DecodeMask(const std::uint8_t* data, std::size_t size);
+    void MarkAllChanged();
     bool DecodeBaseLayer(const std::uint8_t* data, std::size_t size, bool keyFrame);
 
     int width_ = 0, height_ = 0, mbCols_ = 0, mbRows_ = 0;
@@ -78,6 +85,8 @@ private:
     std::vector<std::uint8_t> cover_;
     std::vector<std::uint8_t> mask_;
     std::uint8_t keyColor_[3] = {0, 0, 0};
+    std::uint32_t serial_ = 0;
+    std::vector<std::uint32_t> changedAt_;
 };
 
 } // namespace qx47

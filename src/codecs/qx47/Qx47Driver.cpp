@@ -30,6 +30,47 @@ struct Settings {
     LONG* bounds = nullptr;
 };
 
+// A destination: where and how big the picture is written.
+struct Placement {
+    BITMAPINFOHEADER* header;
+    std::uint8_t* bits;
+    int x, y, width, height; // y as the message gives it
+    int scale;
+};
+
+// A destination buffer that holds the picture of decoder serial `serial`.
+// Valid for one drawing cycle: ICM_DECOMPRESSEX_BEGIN (a new cycle may bring
+// a new buffer at the same address) forgets it, and so does any change of the
+// settings that shape the output (`generation`). Compositing over a
+// background is never remembered, since the player restores the covered area
+// before each frame.
+struct OutputMemory {
+    const void* bits = nullptr;
+    LONG frameWidth = 0, frameHeight = 0;
+    WORD bitCount = 0;
+    int x = 0, y = 0, width = 0, height = 0, scale = 0;
+    std::uint32_t generation = 0;
+    std::uint32_t serial = 0;
+
+    bool Matches(const Placement& p, std::uint32_t gen) const {
+        return bits != nullptr && bits == p.bits && frameWidth == p.header->biWidth &&
+               frameHeight == p.header->biHeight && bitCount == p.header->biBitCount && x == p.x &&
+               y == p.y && width == p.width && height == p.height && scale == p.scale && generation == gen;
+    }
+    void Remember(const Placement& p, std::uint32_t gen) {
+        bits = p.bits;
+        frameWidth = p.header->biWidth;
+        frameHeight = p.header->biHeight;
+        bitCount = p.header->biBitCount;
+        x = p.x;
+        y = p.y;
+        width = p.width;
+        height = p.height;
+        scale = p.scale;
+        generation = gen;
+    }
+};
+
 struct Instance {
     std::mutex lock;
     Settings settings;
@@ -51,14 +92,15 @@ struct Instance {
     // Running estimates for the time budget, in nanoseconds.
     double refineNsPerByte = 0;
     double convertNs = 0;
-};
 
-// A destination: where and how big the picture is written.
-struct Placement {
-    BITMAPINFOHEADER* header;
-    std::uint8_t* bits;
-    int x, y, width, height; // y as the message gives it
-    int scale;
+    OutputMemory outputs[2];
+    int nextOutput = 0;
+    std::uint32_t generation = 1; // bumped by every setting that changes the output
+
+    void ForgetOutputs() {
+        for (OutputMemory& m : outputs)
+            m = OutputMemory{};
+    }
 };
 
 // The library links nothing of the codec registry, so it compares FourCCs
@@ -133,6 +175,7 @@ bool Configure(Instance& inst, const BITMAPINFOHEADER* in) {
     if (inst.decoder.Width() == in->biWidth && inst.decoder.Height() == in->biHeight)
         return true; // keep the reference across drawing cycles
     inst.hasPicture = false;
+    inst.ForgetOutputs();
     return inst.decoder.Configure(in->biWidth, in->biHeight);
 }
 
@@ -147,7 +190,7 @@ void WriteBounds(Instance& inst, LONG x, LONG y, LONG w, LONG h) {
 
 // Writes the decoder's current picture to the destination and reports the
 // covered rectangle.
-void Output(Instance& inst, const Placement& p) {
+void Output(Instance& inst, const Placement& p, bool full = false) {
     const BITMAPINFOHEADER* h = p.header;
     const std::size_t stride = RowBytes(h);
     const int bytes = h->biBitCount / 8;
@@ -168,6 +211,10 @@ void Output(Instance& inst, const Placement& p) {
         t.ditherY = p.y;
     }
     const int w = inst.decoder.Width(), hgt = inst.decoder.Height();
+    if (inst.locked || (inst.decoder.Transparent() && inst.transparency == kTransparencyComposite))
+        for (OutputMemory& m : inst.outputs)
+            if (m.bits == p.bits)
+                m = OutputMemory{};
     if (inst.locked) {
         inst.converter.FillGrey(w, hgt, t);
         WriteBounds(inst, 0, 0, p.width, p.height);
@@ -180,7 +227,24 @@ void Output(Instance& inst, const Placement& p) {
         WriteBounds(inst, bx * p.scale, by * p.scale, bw * p.scale, bh * p.scale);
         return;
     }
-    inst.converter.Convert(inst.decoder, 0, 0, w, hgt, false, t);
+    // When this very buffer last received our picture (same place, format
+    // and settings, in this drawing cycle), only what changed since is written.
+    OutputMemory* mem = nullptr;
+    for (OutputMemory& m : inst.outputs)
+        if (m.Matches(p, inst.generation))
+            mem = &m;
+    const std::uint32_t serial = inst.decoder.Serial();
+    if (mem != nullptr && !full) {
+        inst.converter.Convert(inst.decoder, 0, 0, w, hgt, false, t, inst.decoder.ChangedAt(), mem->serial);
+    } else {
+        inst.converter.Convert(inst.decoder, 0, 0, w, hgt, false, t);
+        if (mem == nullptr) {
+            mem = &inst.outputs[inst.nextOutput];
+            inst.nextOutput = (inst.nextOutput + 1) % 2;
+        }
+        mem->Remember(p, inst.generation);
+    }
+    mem->serial = serial;
     WriteBounds(inst, 0, 0, p.width, p.height);
 }
 
@@ -194,7 +258,7 @@ LRESULT Decode(Instance& inst, DWORD flags, const BITMAPINFOHEADER* in, const vo
         if (!inst.hasPicture)
             return ICERR_DONTDRAW;
         if (!hurry)
-            Output(inst, p);
+            Output(inst, p, true); // the caller may have drawn over it
         return ICERR_OK;
     }
     const auto* data = static_cast<const std::uint8_t*>(src);
@@ -275,8 +339,10 @@ LRESULT DecompressEx(Instance& inst, UINT msg, const ICDECOMPRESSEX* ic, LPARAM 
         return ICERR_OK;
     if (ic->lpbiDst == nullptr)
         return ICERR_BADFORMAT;
-    if (msg == ICM_DECOMPRESSEX_BEGIN)
+    if (msg == ICM_DECOMPRESSEX_BEGIN) {
+        inst.ForgetOutputs(); // a new drawing cycle may bring a new buffer at the same address
         return Configure(inst, ic->lpbiSrc) ? ICERR_OK : ICERR_BADFORMAT;
+    }
     if ((ic->lpSrc == nullptr && ic->lpbiSrc->biSizeImage != 0) || ic->lpDst == nullptr)
         return ICERR_BADPARAM;
     Placement p{ic->lpbiDst, static_cast<std::uint8_t*>(ic->lpDst), ic->xDst, ic->yDst, ic->dxDst, ic->dyDst,
@@ -367,6 +433,7 @@ LRESULT SetState(Instance& inst, const void* rec, LPARAM cb) {
     if (rec == nullptr) { // back to every default
         inst.settings = Settings{};
         inst.converter.SetControls(0, 0, 0);
+        ++inst.generation;
         return ICERR_OK;
     }
     if (cb == sizeof(ShortStateRecord)) {
@@ -384,6 +451,7 @@ LRESULT SetState(Instance& inst, const void* rec, LPARAM cb) {
             inst.transparency = r->transparency;
         if (r->mask & 0x08)
             inst.alternateLine = r->alternateLine != 0 ? 1 : 0;
+        ++inst.generation;
         return ICERR_OK;
     }
     if (cb == sizeof(LongStateRecord)) {
@@ -423,12 +491,14 @@ LRESULT SetState(Instance& inst, const void* rec, LPARAM cb) {
         }
         inst.settings = next;
         inst.converter.SetControls(next.brightness, next.saturation, next.contrast);
+        ++inst.generation;
         return ICERR_OK;
     }
     return ICERR_BADSIZE;
 }
 
 LRESULT SetPalette(Instance& inst, const BITMAPINFOHEADER* h) {
+    ++inst.generation;
     if (h == nullptr) {
         inst.converter.ResetPalette();
         return ICERR_OK;
@@ -517,6 +587,7 @@ LRESULT Message(Instance& inst, UINT msg, LPARAM p1, LPARAM p2) {
         const auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(p1);
         if (!ValidInput(in) || !ValidOutputFormat(reinterpret_cast<const BITMAPINFOHEADER*>(p2)))
             return ICERR_BADFORMAT;
+        inst.ForgetOutputs();
         return Configure(inst, in) ? ICERR_OK : ICERR_BADFORMAT;
     }
     case ICM_DECOMPRESS:

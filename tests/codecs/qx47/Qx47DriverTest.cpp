@@ -498,6 +498,34 @@ TEST(Qx47Driver, HurryUpKeepsTheReferenceAndNullFramesRepeat) {
     EXPECT_EQ(all.bits(), hurried.bits()) << "a 0-byte frame shows the last picture again";
 }
 
+// Within a drawing cycle the codec rewrites only what changed in a buffer
+// it already filled; the result must equal a full conversion every time,
+// through refinement, key frames, colour changes and repeated frames.
+TEST(Qx47Driver, UpdatingOnlyChangedAreasEqualsFullOutput) {
+    const int w = 96, h = 64;
+    EncoderSettings es;
+    es.keyInterval = 5;
+    auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 14, es);
+    for (int bits : {8, 24, 32}) {
+        Session kept(w, h, bits), fresh(w, h, bits);
+        ASSERT_NE(kept.hic(), nullptr);
+        ASSERT_EQ(kept.Begin(), ICERR_OK);
+        std::vector<std::uint8_t> empty;
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            if (i == 7) {
+                ASSERT_EQ(SetColors(kept, 30, -40, 20), ICERR_OK);
+                ASSERT_EQ(SetColors(fresh, 30, -40, 20), ICERR_OK);
+            }
+            ASSERT_EQ(fresh.Begin(), ICERR_OK); // a new cycle: everything is written
+            std::fill(fresh.bits().begin(), fresh.bits().end(), 0x5A);
+            const std::vector<std::uint8_t>& f = i == 10 ? empty : frames[i].data;
+            ASSERT_EQ(kept.Decode(f), ICERR_OK);
+            ASSERT_EQ(fresh.Decode(f), ICERR_OK);
+            ASSERT_EQ(kept.bits(), fresh.bits()) << bits << " bits, frame " << i;
+        }
+    }
+}
+
 // Damaged frames: a clear error, never a read or write outside the buffers
 // (the sanitizer build checks the latter), and a later key frame recovers.
 TEST(Qx47Driver, HostileFramesGiveErrorsAndKeyFramesRecover) {
