@@ -12,14 +12,6 @@ double Distance(const RGBQUAD& q, int r, int g, int b) {
                             (q.rgbBlue - b) * (q.rgbBlue - b)));
 }
 
-TEST(DitherPalette, DefaultKeepsSystemColoursAtBothEnds) {
-    const auto& c = DitherPalette::DefaultColors();
-    EXPECT_EQ(c[0].rgbRed + c[0].rgbGreen + c[0].rgbBlue, 0);
-    EXPECT_EQ(c[255].rgbRed & c[255].rgbGreen & c[255].rgbBlue, 255);
-    EXPECT_EQ(c[249].rgbRed, 255); // pure red among the upper ten
-    EXPECT_EQ(c[249].rgbGreen, 0);
-}
-
 // The table answers from the centre of a 8 x 8 x 8 cell, so its colour may
 // be farther than the exact nearest by at most the distance from the cell
 // centre to a corner and back: 2 * sqrt(3) * 4.

@@ -232,12 +232,4 @@ TEST(VfwRegistry, InfoEnumeratesByIndexAndByHandler) {
     EXPECT_FALSE(ICInfo(ICTYPE_VIDEO, mmioFOURCC('n', 'o', 'n', 'e'), &info));
 }
 
-TEST(VfwRegistry, RecordsHaveThisMachinesLayout) {
-    EXPECT_EQ(sizeof(ICDECOMPRESSEX), 72u);
-    EXPECT_EQ(sizeof(ICINFO), 568u);
-    EXPECT_EQ(ICM_DECOMPRESSEX, 0x4000u + 62);
-    EXPECT_EQ(ICM_GETSTATE, 0x5000u);
-    EXPECT_EQ(ICM_DECOMPRESS_SET_PALETTE, 0x4000u + 29);
-}
-
 } // namespace
