@@ -9,6 +9,7 @@
 // second, so that picture and sound can be checked for sync by eye and ear.
 #include "platform/avi/AviWriter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>

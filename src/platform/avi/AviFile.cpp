@@ -94,7 +94,8 @@ void FillStreamInfo(const AviStreamData& s, AVISTREAMINFOA& info) {
     info.dwStart = h.dwStart;
     info.dwLength = static_cast<DWORD>(s.index.Samples());
     info.dwInitialFrames = h.dwInitialFrames;
-    info.dwSuggestedBufferSize = h.dwSuggestedBufferSize;
+    // A header without a suggestion gets the size that reads every chunk.
+    info.dwSuggestedBufferSize = h.dwSuggestedBufferSize ? h.dwSuggestedBufferSize : s.largestChunk;
     info.dwQuality = h.dwQuality;
     info.dwSampleSize = h.dwSampleSize;
     info.rcFrame = {h.rcFrame.left, h.rcFrame.top, h.rcFrame.right, h.rcFrame.bottom};

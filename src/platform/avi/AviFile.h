@@ -37,7 +37,9 @@
 //   engine clamps frames). On a bad handle both return -1.
 // - AVISTREAMINFO.dwLength and AVIStreamLength count the samples the index
 //   holds, which can be fewer than a damaged header claims; every sample in
-//   [dwStart, dwStart + dwLength) can be read.
+//   [dwStart, dwStart + dwLength) can be read. A stream header whose
+//   dwSuggestedBufferSize is 0 reports the size of its largest chunk instead,
+//   so that callers sizing buffers from it never get 0.
 // - AVIStreamRead clamps the request to the stream's end; a start outside
 //   [start, start + length) reads 0 samples and returns AVIERR_OK with
 //   *plBytes = *plSamples = 0. With lSamples = AVISTREAMREAD_CONVENIENT a

@@ -124,6 +124,8 @@ HRESULT AviParser::Parse() {
     }
     for (AviStreamData& s : m_out.streams) {
         s.index.ShrinkToFit();
+        for (std::size_t i = 0; i < s.index.Chunks(); ++i)
+            s.largestChunk = std::max(s.largestChunk, s.index.Size(i));
         // Sample numbers are signed 32-bit: a stream that would run past them
         // cannot be addressed.
         if (static_cast<std::uint64_t>(s.header.dwStart) + static_cast<std::uint64_t>(s.index.Samples()) >

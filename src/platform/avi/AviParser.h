@@ -23,6 +23,7 @@ struct AviStreamData {
     std::vector<AVISUPERINDEXENTRY> superIndex;
     bool superIndexValid = true;
     AviStreamIndex index;
+    DWORD largestChunk = 0;
 };
 
 struct AviFileData {

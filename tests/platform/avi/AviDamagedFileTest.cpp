@@ -420,6 +420,10 @@ TEST_F(AviDamaged, RecListsJunkAndEmptyLists) {
         EXPECT_EQ(r.details.fIndexRebuilt != 0, !withIndex);
         EXPECT_EQ(AVIStreamLength(r.video), 4);
         EXPECT_TRUE(r.ReadsBack(spec));
+        // The header suggests no buffer size: the largest chunk is suggested.
+        AVISTREAMINFOA info{};
+        AVIStreamInfoA(r.video, &info, sizeof info);
+        EXPECT_EQ(info.dwSuggestedBufferSize, frameSize);
     }
 }
 
