@@ -19,6 +19,9 @@ DWORD clockRepeatStart = 0;
 namespace {
 
 constexpr LONG kPrefillBlocks = 7;
+// clockRepeatCount while a play's first sound has not been heard yet.
+constexpr LONG kWaitingForSound = -1;
+constexpr DWORD kMaxSoundLatencyMs = 1000;
 // The largest block we accept. Real files use blocks of tens to hundreds of
 // kilobytes; a header claiming more is damaged, and 32 buffers of it would
 // exhaust memory instead of playing.
@@ -132,10 +135,6 @@ LONG Movie::StartAudio(LONG sample) {
     if (status != 0)
         return status;
     nextAudioBlock = sample / blockSamples;
-    // A new play starts a new clock: a repetition counted at the end of the
-    // last play must not add its age to this one's first readings.
-    lastClockValue = -1;
-    clockRepeatCount = 0;
 
     // Paused while the ring fills, so that no done notification touches the
     // ring before the prefill is complete.
@@ -144,6 +143,12 @@ LONG Movie::StartAudio(LONG sample) {
     audioBaseTime = AVIStreamSampleToTime(audioStream, nextAudioBlock * blockSamples);
     ReadBlocks(std::max(audioInitialFrames, kPrefillBlocks));
     SubmitBlocks();
+    // A new play starts a new clock: a repetition counted at the end of the
+    // last play must not add its age to this one's first readings. With sound
+    // queued, the clock first waits for it to be heard (see AudioClock).
+    lastClockValue = -1;
+    clockRepeatCount = ringQueued > 0 ? kWaitingForSound : 0;
+    clockRepeatStart = timeGetTime();
     waveOutRestart(waveOut);
     return 0;
 }
@@ -255,13 +260,30 @@ LONG Movie::AudioClock() {
         return -14;
     std::int64_t value = -1;
     const LONG base = audioBaseTime;
-    if (time.wType == TIME_SAMPLES && samplesPerSecond > 0)
-        value = ToMilliseconds(time.u.sample, samplesPerSecond) + base;
-    else if (time.wType == TIME_BYTES && bytesPerSecond > 0)
-        value = ToMilliseconds(time.u.cb, bytesPerSecond) + base;
+    DWORD heard = 0;
+    if (time.wType == TIME_SAMPLES && samplesPerSecond > 0) {
+        heard = time.u.sample;
+        value = ToMilliseconds(heard, samplesPerSecond) + base;
+    } else if (time.wType == TIME_BYTES && bytesPerSecond > 0) {
+        heard = time.u.cb;
+        value = ToMilliseconds(heard, bytesPerSecond) + base;
+    }
     if (base < 0 || value < 0)
         return -1;
     const auto reading = static_cast<LONG>(std::min<std::int64_t>(value, INT32_MAX));
+
+    // Until the first sound of this play reaches the listener (the device's
+    // latency, tens of milliseconds on a sound server), the clock waits at the
+    // start: carrying it on would show frames ahead of the sound and then take
+    // them back when the position starts to move. A device that stays silent
+    // for longer is not waited for.
+    if (clockRepeatCount == kWaitingForSound) {
+        if (heard == 0 && timeGetTime() - clockRepeatStart < kMaxSoundLatencyMs) {
+            lastClockValue = reading;
+            return reading;
+        }
+        clockRepeatCount = 0;
+    }
 
     // A coarse device repeats its position; carry the clock on with the
     // system clock until the position moves again.

@@ -249,6 +249,33 @@ TEST_F(MovieAudioTest, RepeatedPositionsAreCarriedOnByTheSystemClock) {
     EXPECT_EQ(movie.AudioClock(), 1000); // a new position ends the smoothing
 }
 
+TEST_F(MovieAudioTest, TheClockWaitsForTheFirstSoundToBeHeard) {
+    Load(Stereo22k(10));
+    ASSERT_EQ(Play(32768), 0);
+    const LONG start = movie.audioBaseTime;
+    EXPECT_EQ(movie.AudioClock(), start);
+    EXPECT_EQ(movie.AudioClock(), start);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(movie.AudioClock(), start) << "no frame is shown ahead of the sound";
+    Advance(10);
+    EXPECT_EQ(movie.AudioClock(), start + 10);
+    Stop();
+
+    // Nothing to hear (the play starts in the final partial block): the
+    // clock runs on at once, so the video is not held.
+    AudioAviSpec spec = Stereo22k(2);
+    spec.samples += 1000;
+    movie.CloseStreams();
+    movie.ReleaseFile();
+    Load(spec);
+    ASSERT_EQ(Play(2 * 32768 + 10), 0);
+    EXPECT_EQ(movie.ringQueued, 0);
+    const LONG end = movie.AudioClock();
+    EXPECT_EQ(movie.AudioClock(), end);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_GE(movie.AudioClock(), end + 30);
+}
+
 TEST_F(MovieAudioTest, AStaleRepetitionDoesNotCarryIntoTheNextPlayOrResume) {
     Load(Stereo22k(10));
     // What a previous play can leave behind: a position repeated long ago.

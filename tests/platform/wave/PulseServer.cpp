@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
@@ -32,6 +33,9 @@ bool OnPath(const char* name) {
 }
 
 pid_t Spawn(const std::vector<std::string>& args, const std::string& logPath, const std::string& outPath) {
+    // The child must not inherit unwritten output and write it a second time.
+    std::fflush(stdout);
+    std::fflush(stderr);
     const pid_t pid = fork();
     if (pid != 0)
         return pid;
