@@ -125,8 +125,11 @@ LRESULT DecoderInstance::DecompressEx(const ICDECOMPRESSEX* ic, LPARAM cb) {
     if (ic->lpbiSrc == nullptr)
         return ICERR_BADPARAM;
     const BITMAPINFOHEADER& in = *ic->lpbiSrc;
-    if (LRESULT r = CheckInput(in); r != ICERR_OK)
-        return r;
+    // The input of a begun format was checked at the begin; only a new one
+    // is checked here (finding a decoder can be a walk through a list).
+    if (!(begun_ && SameFormat(in, begunFormat_)))
+        if (LRESULT r = CheckInput(in); r != ICERR_OK)
+            return r;
     DecodeRequest request;
     if (LRESULT r = DecodeRequest::FromDecompressEx(ic, cb, in.biWidth, in.biHeight, true, &request);
         r != ICERR_OK)

@@ -12,6 +12,11 @@
 // keeps the codec's frame-to-frame state when the input format is the one
 // already begun, so a paused movie resumes with its next frame.
 //
+// Threads: ICM_DECOMPRESSEX_QUERY may arrive from another thread while the
+// instance decodes (the player asks whether a moved picture still fits while
+// it plays); it reads nothing that decoding changes, and CheckInput must not
+// either. Every other message comes from one thread at a time.
+//
 // Palette messages: ICM_DECOMPRESS_SET_PALETTE with a header (lParam1)
 // takes biClrUsed colours (256 when 0, at most 256) from the colour table
 // that follows the header's 40 bytes, for 8-bit output from then on; with 0
@@ -72,7 +77,8 @@ public:
 protected:
     explicit DecoderInstance(DWORD openHandler) : openHandler_(openHandler) {}
 
-    // ICERR_OK when this codec can decode frames of this format.
+    // ICERR_OK when this codec can decode frames of this format. Changes
+    // nothing (see Threads).
     virtual LRESULT CheckInput(const BITMAPINFOHEADER& in) = 0;
 
     // Called by ICM_DECOMPRESS_QUERY, which is where the caller shows the

@@ -64,15 +64,10 @@ LRESULT LavcCodec::CheckInput(const BITMAPINFOHEADER& in) {
     if (in.biWidth <= 0 || in.biWidth > kMaxDimension || in.biHeight == 0 || in.biHeight < -kMaxDimension ||
         in.biHeight > kMaxDimension)
         return ICERR_BADFORMAT;
-    // Every frame message checks its input again; the answer for the last
-    // compression code seen is kept, since finding a decoder walks a list.
-    if (!checked_ || in.biCompression != checkedCompression_) {
-        auto id = static_cast<AVCodecID>(CodecIdFor(in));
-        checkedKnown_ = id != AV_CODEC_ID_NONE && avcodec_find_decoder(id) != nullptr;
-        checkedCompression_ = in.biCompression;
-        checked_ = true;
-    }
-    return checkedKnown_ ? ICERR_OK : ICERR_BADFORMAT;
+    auto id = static_cast<AVCodecID>(CodecIdFor(in));
+    if (id == AV_CODEC_ID_NONE || avcodec_find_decoder(id) == nullptr)
+        return ICERR_BADFORMAT;
+    return ICERR_OK;
 }
 
 void LavcCodec::NoteStreamFormat(const BITMAPINFOHEADER& in) {

@@ -79,9 +79,6 @@ private:
     int swsRange_ = -1;
     bool keySeen_ = false;
     bool paletteSent_ = false;
-    bool checked_ = false; // CheckInput's last answer, for checkedCompression_
-    bool checkedKnown_ = false;
-    DWORD checkedCompression_ = 0;
 
     BITMAPINFOHEADER noted_{}; // the stream format last seen whole
     std::vector<std::uint8_t> extradata_;

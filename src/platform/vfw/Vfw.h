@@ -80,7 +80,10 @@
 // Threads
 //   The registry (ICInstall, ICRemove, ICInfo, ICOpen, ICLocate, ICClose) is
 //   safe to use from any thread at any time. One instance receives messages
-//   from one thread at a time (its owner guarantees it), but another thread
+//   from one thread at a time (its owner guarantees it), with one exception:
+//   ICM_DECOMPRESSEX_QUERY may come from a second thread while the instance
+//   decodes (the player checks a moved picture while it plays), so a driver
+//   answers it from the message's own record alone. Another thread
 //   may ICClose it while a message is in progress: the instance then ends
 //   (DRV_CLOSE) when that message has returned, and every later message on
 //   the closed handle answers ICERR_BADHANDLE. Handles are never reused

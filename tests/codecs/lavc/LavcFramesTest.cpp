@@ -9,9 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <thread>
 
 namespace cadmo::test {
 namespace {
@@ -216,6 +218,33 @@ TEST(LavcState, NewBeginForTheSameFormatKeepsTheDecoderState) {
     ASSERT_EQ(d.Begin(out), ICERR_OK);
     ASSERT_EQ(DecodeFrame(d.hic, d.video, 2, out), ICERR_OK);
     EXPECT_EQ(Hash24(out), expected[2]);
+}
+
+// While the player plays, the window thread may ask whether a moved picture
+// still fits: the query must not disturb the frames being decoded.
+TEST(LavcState, QueriesFromAnotherThreadDoNotDisturbDecoding) {
+    Decoder d("mpeg4");
+    REQUIRE_SAMPLE(d, "mpeg4");
+    auto expected = FfmpegFrameHashes(*LavcFiles::Path("mpeg4"), "bgr24");
+    OutputFrame out = d.Frame(24);
+    ASSERT_EQ(d.Begin(out), ICERR_OK);
+    std::atomic<bool> done{false};
+    std::atomic<int> refusals{0};
+    BITMAPINFOHEADER in = d.video.Header();
+    BITMAPINFOHEADER frame = out.Header();
+    std::thread window([&] {
+        while (!done) {
+            refusals += ICDecompressExQuery(d.hic, 0, &in, nullptr, 0, 0, d.Width(), d.Height(), &frame,
+                                            nullptr, 0, 0, d.Width(), d.Height()) != ICERR_OK;
+        }
+    });
+    for (std::size_t i = 0; i < d.video.frames.size(); ++i) {
+        ASSERT_EQ(DecodeFrame(d.hic, d.video, i, out), ICERR_OK);
+        EXPECT_EQ(Hash24(out), expected[i]) << i;
+    }
+    done = true;
+    window.join();
+    EXPECT_EQ(refusals, 0);
 }
 
 TEST(LavcState, EmptyFrameRepeatsTheLastPictureOrIsNotDrawn) {
