@@ -13,6 +13,7 @@
 #include "engine/Player.h"
 #include "res/Menus.h"
 #include "res/Resource.h"
+#include "support/Process.h"
 #include "support/TempDir.h"
 #include "support/TestAvi.h"
 
@@ -557,6 +558,52 @@ TEST_F(MainWindowTest, TavroCommandsAreQuietWithAnotherCodec) {
     window->DragVideo(3, 3);
     Settle();
     EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MainWindowTest, TavroMovieEnablesItsItemsAndABitmapBecomesItsBackground) {
+    const std::string bin = cadmo::test::BinDir();
+    const std::string encoder = bin + "qx47enc";
+    if (bin.empty() || !QFile::exists(QString::fromStdString(encoder)) ||
+        !QFile::exists(QString::fromStdString(bin + "libcadmo-codec-qx47.so")))
+        GTEST_SKIP() << "the Tavro encoder and codec are not built";
+    const std::string movie = dir->File("sprite.avi");
+    const std::string back = dir->File("back.bmp");
+    ASSERT_EQ(cadmo::test::RunCommand(cadmo::test::ShellQuote(encoder) +
+                                      " --quiet --synthetic sprite --size 64x48 --seconds 1 --fps 10 " +
+                                      cadmo::test::ShellQuote(movie))
+                  .exitCode,
+              0);
+    ASSERT_EQ(cadmo::test::RunCommand(cadmo::test::ShellQuote(encoder) + " --background 64x48 " +
+                                      cadmo::test::ShellQuote(back))
+                  .exitCode,
+              0);
+    Open("sprite.avi");
+    ASSERT_EQ(window->windowTitle(), "sprite.avi");
+    EXPECT_EQ(movieInfo.codecText, "qx47");
+    EXPECT_FALSE(Grayed(IDM_ALTLINE));
+    EXPECT_TRUE(window->AttachedMenu()->IsSubMenuEnabled({2, 2}));
+    // The dialogs of the Tavro submenu are not part of the window yet; their
+    // commands are accepted and do nothing.
+    EXPECT_TRUE(window->OnCommand(IDM_SCALABILITY));
+
+    // A ".BMP" name in the Open dialog while a Tavro movie is open becomes
+    // its background: depth and size are then locked, accelerators too.
+    nextDialogAnswer = QString::fromStdString(back).replace("back.bmp", "back.BMP");
+    QFile::copy(QString::fromStdString(back), nextDialogAnswer);
+    window->OnCommand(IDM_OPEN);
+    Settle();
+    EXPECT_EQ(window->windowTitle(), "sprite.avi");
+    EXPECT_FALSE(window->AttachedMenu()->IsSubMenuEnabled({2, 0}));
+    EXPECT_FALSE(window->AttachedMenu()->IsSubMenuEnabled({2, 1}));
+    EXPECT_TRUE(Checked(IDM_NATIVE));
+    Key(Qt::Key_2, Qt::ControlModifier);
+    EXPECT_TRUE(Checked(IDM_NATIVE));
+    EXPECT_FALSE(Checked(IDM_PIXELDOUBLE));
+    EXPECT_TRUE(messages.empty());
+    // The next movie unlocks them.
+    Open("sprite.avi");
+    EXPECT_TRUE(window->AttachedMenu()->IsSubMenuEnabled({2, 0}));
+    EXPECT_TRUE(window->AttachedMenu()->IsSubMenuEnabled({2, 1}));
 }
 
 using MainWindowDeathTest = MainWindowTest;
