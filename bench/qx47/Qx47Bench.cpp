@@ -165,7 +165,8 @@ DecodeRun DecodeAll(const Encoded& e, LONG budgetMs, bool keep) {
         ic.lpSrc = const_cast<std::uint8_t*>(f.data());
         const auto s = std::chrono::steady_clock::now();
         ICSendMessage(hic, ICM_DECOMPRESSEX, reinterpret_cast<DWORD_PTR>(&ic), sizeof(ic));
-        run.frameMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - s).count());
+        run.frameMs.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - s).count());
         if (keep) {
             std::vector<std::uint8_t> top(kFrameBytes);
             for (int y = 0; y < kH; ++y)
@@ -205,7 +206,8 @@ void Scene(const std::string& name, const std::string& work, int frames) {
     if (name == "testsrc2") {
         char cmd[512];
         std::snprintf(cmd, sizeof(cmd),
-                      "ffmpeg -v error -f lavfi -i testsrc2=size=%dx%d:rate=%d -frames:v %d -pix_fmt bgr24 -f rawvideo -",
+                      "ffmpeg -v error -f lavfi -i testsrc2=size=%dx%d:rate=%d -frames:v %d -pix_fmt bgr24 "
+                      "-f rawvideo -",
                       kW, kH, kFps, frames);
         if (!ReadRaw(cmd, frames, src)) {
             std::fprintf(stderr, "qx47bench: ffmpeg did not give the frames\n");
@@ -229,15 +231,16 @@ void Scene(const std::string& name, const std::string& work, int frames) {
         std::printf("encoding with ffmpeg cinepak (slow)...\n");
         std::fflush(stdout);
         std::snprintf(cmd, sizeof(cmd),
-                      "ffmpeg -v error -y -f rawvideo -pix_fmt bgr24 -s %dx%d -r %d -i %s -c:v cinepak %s", kW, kH,
-                      kFps, raw.c_str(), cp.c_str());
+                      "ffmpeg -v error -y -f rawvideo -pix_fmt bgr24 -s %dx%d -r %d -i %s -c:v cinepak %s",
+                      kW, kH, kFps, raw.c_str(), cp.c_str());
         if (std::system(cmd) != 0) {
             std::fprintf(stderr, "qx47bench: ffmpeg cinepak failed\n");
             std::exit(1);
         }
     }
     std::snprintf(cmd, sizeof(cmd),
-                  "ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 %s", cp.c_str());
+                  "ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 %s",
+                  cp.c_str());
     std::size_t cpBytes = 0;
     for (const char* p = Run(cmd).c_str(); *p;) {
         cpBytes += std::strtoul(p, const_cast<char**>(&p), 10);
@@ -245,12 +248,13 @@ void Scene(const std::string& name, const std::string& work, int frames) {
             ++p;
     }
     Frames cpPictures;
-    std::snprintf(cmd, sizeof(cmd), "ffmpeg -v error -threads 1 -c:v cinepak -i %s -pix_fmt bgr24 -f rawvideo -",
-                  cp.c_str());
+    std::snprintf(cmd, sizeof(cmd),
+                  "ffmpeg -v error -threads 1 -c:v cinepak -i %s -pix_fmt bgr24 -f rawvideo -", cp.c_str());
     ReadRaw(cmd, frames, cpPictures);
     const double cpPsnr = Psnr(src, cpPictures);
     cpPictures.clear();
-    std::snprintf(cmd, sizeof(cmd), "ffmpeg -benchmark -threads 1 -c:v cinepak -i %s -f null - 2>&1", cp.c_str());
+    std::snprintf(cmd, sizeof(cmd), "ffmpeg -benchmark -threads 1 -c:v cinepak -i %s -f null - 2>&1",
+                  cp.c_str());
     double cpCpu = 1e9;
     for (int i = 0; i < 3; ++i)
         cpCpu = std::min(cpCpu, FfmpegCpu(Run(cmd)));
@@ -288,8 +292,8 @@ void Scene(const std::string& name, const std::string& work, int frames) {
     }
     std::printf("time budget %d ms: without it %d/%d frames within %d ms (median %.2f ms); with it %d/%d "
                 "(refinement dropped on %u frames), PSNR %.2f dB instead of %.2f\n",
-                static_cast<int>(budget), withinFull, frames, static_cast<int>(budget), median, within, frames,
-                limited.dropped, limitedPsnr, twoPsnr);
+                static_cast<int>(budget), withinFull, frames, static_cast<int>(budget), median, within,
+                frames, limited.dropped, limitedPsnr, twoPsnr);
     std::fflush(stdout);
 }
 
