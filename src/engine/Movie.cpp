@@ -42,10 +42,12 @@ Movie::~Movie() {
 }
 
 HRESULT Movie::OpenFile(const char* path) {
+    // The player closes the previous movie first; streams still open here
+    // (a caller that did not) are released rather than dropped.
+    if (videoStream || audioStream)
+        CloseStreams();
     if (aviFile)
         ReleaseFile();
-    videoStream = nullptr;
-    audioStream = nullptr;
     PAVIFILE file = nullptr;
     HRESULT hr = AVIFileOpenA(&file, path, OF_SHARE_DENY_WRITE, nullptr);
     if (hr != AVIERR_OK) {
