@@ -3,12 +3,14 @@
 // on the command line, and runs the event loop.
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
+#include "app/SeekBar.h"
 #include "codecs/builtin/BuiltinCodecs.h"
 #include "platform/wave/WaveOut.h"
 #include "res/Resource.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QIcon>
 #include <QTimer>
 
 #include <cstdio>
@@ -51,6 +53,7 @@ int main(int argc, char** argv) {
     QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName(QStringLiteral("Cadmo"));
     QApplication::setApplicationVersion(QStringLiteral(CADMO_VERSION));
+    QApplication::setWindowIcon(QIcon(PlayButtonPixmap()));
 
     MainWindow window;
     window.show();

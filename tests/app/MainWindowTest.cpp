@@ -585,6 +585,11 @@ TEST_F(MainWindowTest, TavroMovieEnablesItsItemsAndABitmapBecomesItsBackground) 
     // The dialogs of the Tavro submenu are not part of the window yet; their
     // commands are accepted and do nothing.
     EXPECT_TRUE(window->OnCommand(IDM_SCALABILITY));
+    // Background Image with the dialog cancelled changes nothing.
+    nextDialogAnswer.clear();
+    window->OnCommand(IDM_BACKGROUND);
+    EXPECT_EQ(dialogFilters.back(), "BMP File (*.bmp)");
+    EXPECT_TRUE(window->AttachedMenu()->IsSubMenuEnabled({2, 0}));
 
     // A ".BMP" name in the Open dialog while a Tavro movie is open becomes
     // its background: depth and size are then locked, accelerators too.
@@ -604,6 +609,18 @@ TEST_F(MainWindowTest, TavroMovieEnablesItsItemsAndABitmapBecomesItsBackground) 
     Open("sprite.avi");
     EXPECT_TRUE(window->AttachedMenu()->IsSubMenuEnabled({2, 0}));
     EXPECT_TRUE(window->AttachedMenu()->IsSubMenuEnabled({2, 1}));
+}
+
+TEST_F(MainWindowTest, ExitClosesTheMovieAndThePlayer) {
+    Open("movie.avi");
+    window->OnCommand(IDM_PLAY);
+    ASSERT_EQ(playerPlaying.load(), 1);
+    window->OnCommand(IDM_EXIT);
+    Settle();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(theMovie, nullptr);
+    EXPECT_EQ(playbackThreadHandle, nullptr);
+    EXPECT_EQ(playerPlaying.load(), 0);
 }
 
 using MainWindowDeathTest = MainWindowTest;
