@@ -526,6 +526,31 @@ TEST(Qx47Driver, UpdatingOnlyChangedAreasEqualsFullOutput) {
     }
 }
 
+// Odd sizes (padded macroblocks, half chroma samples at the edge) and both
+// row orders of the output frame give the same picture, close to the source.
+TEST(Qx47Driver, OddSizesAndTopDownOutput) {
+    const int w = 37, h = 23;
+    std::vector<std::vector<std::uint8_t>> sources;
+    auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 3, EncoderSettings{}, &sources);
+    Session up(w, h, 24), down(w, h, 24);
+    ASSERT_NE(up.hic(), nullptr);
+    down.out().biHeight = -h;
+    ASSERT_EQ(up.Begin(), ICERR_OK);
+    ASSERT_EQ(down.Begin(), ICERR_OK);
+    for (const Frame& f : frames) {
+        ASSERT_EQ(up.Decode(f.data), ICERR_OK);
+        ASSERT_EQ(down.Decode(f.data), ICERR_OK);
+    }
+    double err = 0;
+    for (int y = 0; y < h; ++y) {
+        ASSERT_EQ(std::memcmp(up.At(0, y), down.bits().data() + Stride(w, 24) * y, w * 3), 0) << y;
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c)
+                err += std::abs(up.At(x, y)[c] - sources[2][(static_cast<std::size_t>(y) * w + x) * 3 + c]);
+    }
+    EXPECT_LT(err / (w * h * 3), 6.0);
+}
+
 // Damaged frames: a clear error, never a read or write outside the buffers
 // (the sanitizer build checks the latter), and a later key frame recovers.
 TEST(Qx47Driver, HostileFramesGiveErrorsAndKeyFramesRecover) {
