@@ -27,6 +27,13 @@ public:
 
     bool GetBit() { return GetBits(1) != 0; }
 
+    // The next `count` bits (1..32) without consuming them; zeros past the end.
+    std::uint32_t Peek(int count) {
+        Refill();
+        return static_cast<std::uint32_t>(cache_ >> (64 - count));
+    }
+    void Skip(int count) { Consume(count); } // after a Peek of at least `count`
+
     // Exp-Golomb codes of values below 2^24; longer prefixes are rejected.
     std::uint32_t GetUe() {
         Refill();

@@ -27,22 +27,83 @@ struct BlockCoefs {
     }
 };
 
+// Whole (run, magnitude, sign) codes that fit in the next 12 bits, decoded
+// in one look-up for Golomb parameters 0..3: most coefficients are short
+// codes, and reading them symbol by symbol was most of the decoding time.
+// An entry is 0 when the code is longer (the slow path reads it then).
+constexpr int kPairBits = 12;
+constexpr int kPairTables = 4;
+
+struct PairTable {
+    // bits 0..5 length, 6..11 run, 12..23 magnitude, 24 negative
+    std::uint32_t entry[kPairTables][1 << kPairBits];
+
+    static bool TakeUe(std::uint32_t v, int& used, std::uint32_t& out) {
+        int zeros = 0;
+        while (used + zeros < kPairBits && !((v >> (kPairBits - 1 - used - zeros)) & 1))
+            ++zeros;
+        if (used + 2 * zeros + 1 > kPairBits)
+            return false;
+        out = ((v >> (kPairBits - used - 2 * zeros - 1)) & ((1u << (zeros + 1)) - 1)) - 1;
+        used += 2 * zeros + 1;
+        return true;
+    }
+
+    PairTable() {
+        for (int k = 0; k < kPairTables; ++k) {
+            for (std::uint32_t v = 0; v < (1u << kPairBits); ++v) {
+                int used = 0;
+                std::uint32_t run = 0, code = 0;
+                entry[k][v] = 0;
+                if (!TakeUe(v, used, run) || !TakeUe(v, used, code) || used + k + 1 > kPairBits || run > 63)
+                    continue;
+                code = (code << k) | ((v >> (kPairBits - used - k)) & ((1u << k) - 1));
+                used += k;
+                const std::uint32_t negative = (v >> (kPairBits - used - 1)) & 1;
+                used += 1;
+                if (code > 4095)
+                    continue;
+                entry[k][v] =
+                    static_cast<std::uint32_t>(used) | (run << 6) | ((code + 1) << 12) | (negative << 24);
+            }
+        }
+    }
+};
+
+const PairTable& Pairs() {
+    static const PairTable table;
+    return table;
+}
+
 // `count` (run, level) pairs from zigzag position `pos` on.
 bool ReadCoefficients(BitReader& br, int pos, std::uint32_t count, const std::uint16_t* steps, BlockCoefs& b,
                       LevelContext& ctx) {
     if (count > static_cast<std::uint32_t>(64 - pos))
         return false;
+    const PairTable& pairs = Pairs();
     for (std::uint32_t i = 0; i < count; ++i) {
-        pos += static_cast<int>(std::min<std::uint32_t>(br.GetUe(), 64));
-        if (pos > 63)
-            return false;
         const int k = ctx.K();
-        std::uint32_t code = std::min<std::uint32_t>(br.GetUe(), 4095);
-        if (k > 0)
-            code = (code << k) | br.GetBits(k);
-        std::int32_t mag = static_cast<std::int32_t>(std::min<std::uint32_t>(code, 4095)) + 1;
+        std::int32_t mag;
+        bool negative;
+        const std::uint32_t e = k < kPairTables ? pairs.entry[k][br.Peek(kPairBits)] : 0;
+        if (e != 0) {
+            br.Skip(static_cast<int>(e & 63));
+            pos += static_cast<int>((e >> 6) & 63);
+            mag = static_cast<std::int32_t>((e >> 12) & 0xfff);
+            negative = (e >> 24) != 0;
+            if (pos > 63)
+                return false;
+        } else {
+            pos += static_cast<int>(std::min<std::uint32_t>(br.GetUe(), 64));
+            if (pos > 63)
+                return false;
+            std::uint32_t code = std::min<std::uint32_t>(br.GetUe(), 4095);
+            if (k > 0)
+                code = (code << k) | br.GetBits(k);
+            mag = static_cast<std::int32_t>(std::min<std::uint32_t>(code, 4095)) + 1;
+            negative = br.GetBit();
+        }
         ctx.Update(static_cast<std::uint32_t>(mag));
-        bool negative = br.GetBit();
         int z = kZigzag[pos];
         std::int32_t v = std::min(mag * steps[z], kMaxCoefficient);
         b.c[z] = negative ? -v : v;
