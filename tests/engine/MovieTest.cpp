@@ -172,14 +172,3 @@ TEST_F(MovieTest, KeyFrames) {
     movie.Seek(14);
     EXPECT_EQ(movie.IsKeyFrame(-1), 0);
 }
-
-TEST_F(MovieTest, CloseReturnsToEmpty) {
-    ASSERT_EQ(Open(MovieSpec{}), 0);
-    EXPECT_EQ(movie.CloseStreams(), 0);
-    EXPECT_EQ(movie.ReleaseFile(), 0);
-    EXPECT_EQ(movie.aviFile, nullptr);
-    EXPECT_EQ(movie.videoStream, nullptr);
-    EXPECT_EQ(movie.decoder, nullptr);
-    EXPECT_NE(movie.OpenFile("/nonexistent/file.avi"), 0);
-    EXPECT_EQ(movie.aviFile, nullptr);
-}
