@@ -29,6 +29,9 @@ LONG Movie::BeginDrawing(HDC dc, LONG frame) {
         return -21;
     if (!dc)
         return -22;
+    // A cycle still open would leave the decoder's drawing objects behind.
+    if (drawDC)
+        EndDrawing();
     drawDC = dc;
     if (frame >= 0)
         position = frame;
