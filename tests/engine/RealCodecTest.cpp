@@ -114,3 +114,51 @@ TEST_F(RealCodecTest, SeekingGivesThePictureThatSteppingGives) {
         EXPECT_EQ(Paint(), stepped[f]) << "frame " << f;
     }
 }
+
+TEST_F(RealCodecTest, TavroMovieThroughItsOwnCodec) {
+    const char* binDir = std::getenv("CADMO_BIN_DIR");
+    const std::filesystem::path bin = binDir ? binDir : "";
+    if (!std::filesystem::exists(bin / "qx47enc") || !std::filesystem::exists(bin / "libcadmo-codec-qx47.so"))
+        GTEST_SKIP() << "the Tavro codec and its encoder are not built";
+    const std::string movie = WriteMovie(MovieSpec{}, "unused") + ".qx47.avi";
+    const std::string image = movie + ".bmp";
+    ASSERT_EQ(
+        std::system(("'" + (bin / "qx47enc").string() + "' --quiet --keyint 12 --frames 40 --no-sound " +
+                     "--synthetic sprite '" + movie + "'")
+                        .c_str()),
+        0);
+    ASSERT_EQ(
+        std::system(("'" + (bin / "qx47enc").string() + "' --background 640x480 '" + image + "'").c_str()),
+        0);
+    ASSERT_EQ(OpenMovie(&window, movie.c_str()), 1);
+    ASSERT_TRUE(theMovie->decoder->IsTavro());
+    ASSERT_TRUE(window.surface->Resize(640, 480, 24));
+
+    // Reaching a frame from its key frame gives what stepping gives.
+    ASSERT_EQ(theMovie->SetDisplayFormat(1.0f, 24, 0, 0, 0), 0);
+    std::vector<std::vector<BYTE>> stepped;
+    SeekToFrame(&window, 0);
+    stepped.push_back(Paint());
+    for (int f = 1; f < 30; ++f) {
+        StepPlayback(&window, 1);
+        stepped.push_back(Paint());
+    }
+    for (int f : {17, 5, 29, 12}) {
+        SeekToFrame(&window, f);
+        EXPECT_EQ(Paint(), stepped[f]) << "frame " << f;
+    }
+
+    // Over a background, the codec reports the area its frame covered.
+    ASSERT_EQ(theMovie->SetDisplayFormat(1.0f, 8, 0, 0, 0), 0);
+    ASSERT_EQ(theMovie->SetBackgroundImage(image.c_str()), 0);
+    SeekToFrame(&window, 7);
+    Paint();
+    RECT covered{};
+    ASSERT_EQ(theMovie->decoder->GetUpdatedRect(&covered), 0);
+    EXPECT_LT(covered.left, covered.right);
+    EXPECT_LT(covered.top, covered.bottom);
+    EXPECT_GE(covered.left, 160);
+    EXPECT_GE(covered.top, 120);
+    EXPECT_LE(covered.right, 480);
+    EXPECT_LE(covered.bottom, 360);
+}
