@@ -276,7 +276,7 @@ TEST_F(NullWaveTest, RealClockConsumesAtTheFormatsRate) {
     WAVEHDR* a = AddBuffer(400); // 50 ms
     const auto start = std::chrono::steady_clock::now();
     waveOutWrite(device, a, sizeof(WAVEHDR));
-    while (!(a->dwFlags & WHDR_DONE))
+    while (!(std::atomic_ref<DWORD>(a->dwFlags).load() & WHDR_DONE))
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(49));
     EXPECT_EQ(Samples(), 400u);
