@@ -148,6 +148,18 @@ TEST_F(RealCodecTest, TavroMovieThroughItsOwnCodec) {
         EXPECT_EQ(Paint(), stepped[f]) << "frame " << f;
     }
 
+    // Doubled by the codec itself, in both modes.
+    for (INT mode : {1, 2}) {
+        ASSERT_EQ(theMovie->SetDisplayFormat(2.0f, 24, mode, 0, 0), 0) << mode;
+        BITMAPINFOHEADER out{};
+        theMovie->decoder->GetOutputFormat(&out);
+        EXPECT_EQ(out.biWidth, 640);
+        EXPECT_EQ(theMovie->decoder->decodeRect.width, 640) << "decoded at double size, not stretched";
+        SeekToFrame(&window, 3);
+        const std::vector<BYTE> doubled = Paint();
+        EXPECT_NE(doubled, std::vector<BYTE>(doubled.size(), 0));
+    }
+
     // Over a background, the codec reports the area its frame covered.
     ASSERT_EQ(theMovie->SetDisplayFormat(1.0f, 8, 0, 0, 0), 0);
     ASSERT_EQ(theMovie->SetBackgroundImage(image.c_str()), 0);
