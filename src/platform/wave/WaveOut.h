@@ -27,10 +27,11 @@
 //   other type is answered in TIME_SAMPLES, so callers must check wType. The
 //   position is the sample being heard now: the sound server's latency is
 //   taken off, and it does not move while paused or starved.
-// - When the sound server goes away, the handle stays valid but every call
-//   except waveOutReset, waveOutUnprepareHeader and waveOutClose answers
-//   MMSYSERR_NODRIVER; queued buffers come back at the reset. Nothing waits
-//   more than a few seconds on a server that does not answer.
+// - When the sound server goes away, the handle stays valid; waveOutWrite,
+//   waveOutPause, waveOutRestart and waveOutGetPosition answer
+//   MMSYSERR_NODRIVER, and queued buffers come back at waveOutReset, after
+//   which waveOutClose succeeds. Nothing waits more than a few seconds on a
+//   server that does not answer.
 //
 // Threads
 // - Every function may be called from any thread. Calls on one handle are
