@@ -100,7 +100,14 @@ LONG VideoDecoder::Open(FOURCC streamHandler, const BITMAPINFOHEADER& format) {
     if (handler == kUpperHandler)
         handler = qx47::kHandler;
 
+    // The movie accepts only a bare 40-byte header, so there is never a colour
+    // table behind it. A file may still claim one (biClrUsed) or a longer
+    // header (biSize); drivers read that far, so the claims are cleared before
+    // any driver sees the header.
     BITMAPINFOHEADER in = format;
+    in.biSize = sizeof(BITMAPINFOHEADER);
+    in.biClrUsed = 0;
+    in.biClrImportant = 0;
     codec = ICLocate(ICTYPE_VIDEO, streamHandler, &in, nullptr, ICMODE_DECOMPRESS);
     if (!codec)
         return AVIERR_NOCOMPRESSOR;
@@ -110,8 +117,8 @@ LONG VideoDecoder::Open(FOURCC streamHandler, const BITMAPINFOHEADER& format) {
     outputFormat.reset(new (std::nothrow) FormatBlock());
     if (!inputFormat || !outputFormat)
         OutOfMemory();
-    inputFormat->header = format;
-    outputFormat->header = format;
+    inputFormat->header = in;
+    outputFormat->header = in;
     outputFormat->header.biBitCount = 8;
     outputFormat->header.biCompression = BI_RGB;
     outputFormat->header.biSizeImage = 0;

@@ -100,6 +100,8 @@ LRESULT FakeCodec::Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2) {
         break;
     }
     case ICM_DECOMPRESS_QUERY:
+        if (p1)
+            call.src = *reinterpret_cast<const BITMAPINFOHEADER*>(p1);
         answer = Accepts(reinterpret_cast<const BITMAPINFOHEADER*>(p1)) ? ICERR_OK : ICERR_BADFORMAT;
         break;
     case ICM_DECOMPRESSEX_QUERY:
@@ -112,6 +114,8 @@ LRESULT FakeCodec::Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2) {
         call.flags = r->dwFlags;
         if (r->lpbiDst)
             call.dst = *r->lpbiDst;
+        if (r->lpbiSrc)
+            call.src = *r->lpbiSrc;
         if (!Accepts(r->lpbiSrc))
             answer = ICERR_BADFORMAT;
         else if (msg == ICM_DECOMPRESSEX_QUERY && r->lpbiDst && r->lpbiDst->biWidth > maxOutputWidth)
@@ -313,6 +317,7 @@ std::string WriteMovie(const MovieSpec& spec, const std::string& name) {
         h.biPlanes = 1;
         h.biBitCount = spec.bits;
         h.biCompression = spec.compression;
+        h.biClrUsed = spec.clrUsed;
         v.format.resize(sizeof h + spec.colorTable * sizeof(RGBQUAD));
         std::memcpy(v.format.data(), &h, sizeof h);
         v.rate = spec.rate;

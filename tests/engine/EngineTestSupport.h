@@ -29,6 +29,7 @@ struct CodecCall {
     DWORD srcBytes = 0; // ICM_DECOMPRESSEX: the source header's biSizeImage
     ICDECOMPRESSEX rec{};
     BITMAPINFOHEADER dst{};
+    BITMAPINFOHEADER src{}; // the source header as the driver saw it
     std::vector<BYTE> record; // ICM_GETSTATE / ICM_SETSTATE: the record as sent
     LPARAM length = 0;
     LPARAM p1 = 0;
@@ -115,6 +116,7 @@ struct MovieSpec {
     int frames = 30;
     int keyEvery = 15;  // 1: every frame is a key frame
     int colorTable = 0; // entries of a colour table stored after the header
+    DWORD clrUsed = 0;  // colours the header claims, whatever is stored
     bool audio = false;
     bool video = true;
 };

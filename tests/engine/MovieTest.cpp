@@ -172,3 +172,23 @@ TEST_F(MovieTest, KeyFrames) {
     movie.Seek(14);
     EXPECT_EQ(movie.IsKeyFrame(-1), 0);
 }
+
+TEST_F(MovieTest, DriversNeverSeeAColourTableTheFileOnlyClaims) {
+    // The stored format is a bare header whose biClrUsed claims colours that
+    // are not there; a driver that trusted it would read past the record.
+    MovieSpec spec;
+    spec.clrUsed = 300;
+    ASSERT_EQ(Open(spec), 0);
+    const std::vector<CodecCall> queries = FakeCodec::Get().Calls(ICM_DECOMPRESS_QUERY);
+    ASSERT_FALSE(queries.empty());
+    for (const CodecCall& call : queries) {
+        EXPECT_EQ(call.src.biSize, sizeof(BITMAPINFOHEADER));
+        EXPECT_EQ(call.src.biClrUsed, 0u);
+    }
+    HDC dc = window.GetDC();
+    ASSERT_EQ(movie.BeginDrawing(dc, -1), 0);
+    for (const CodecCall& call : FakeCodec::Get().Calls(ICM_DECOMPRESSEX_BEGIN))
+        EXPECT_EQ(call.src.biClrUsed, 0u);
+    movie.EndDrawing();
+    window.ReleaseDC(dc);
+}
