@@ -29,7 +29,7 @@ struct CodecCall {
     DWORD srcBytes = 0; // ICM_DECOMPRESSEX: the source header's biSizeImage
     ICDECOMPRESSEX rec{};
     BITMAPINFOHEADER dst{};
-    BITMAPINFOHEADER src{}; // the source header as the driver saw it
+    BITMAPINFOHEADER src{};   // the source header as the driver saw it
     std::vector<BYTE> record; // ICM_GETSTATE / ICM_SETSTATE: the record as sent
     LPARAM length = 0;
     LPARAM p1 = 0;
