@@ -90,13 +90,17 @@ class ProbeClock : public MovieClock {
 public:
     DWORD SystemTime() override { return timeGetTime(); }
     LONG AudioTime(Movie& movie) override {
+        const DWORD before = timeGetTime();
         const LONG now = movie.AudioClock();
+        const DWORD after = timeGetTime();
         const LONG frame = movie.decodedFrame;
         if (movie.playing && frame != lastFrame_ && frame >= 0 && now >= 0) {
             lastFrame_ = frame;
             lateness.push_back(now - DueTime(movie, frame));
             triggerLateness.push_back(previous_ - DueTime(movie, frame));
-            offsets.push_back(now - static_cast<double>(timeGetTime()));
+            // Only readings not interrupted between the two clocks count.
+            if (after - before <= 1)
+                offsets.push_back(now - (before + after) / 2.0);
             ++drawn;
         }
         if (now < 0)
@@ -193,16 +197,20 @@ bool WriteMovie(const std::string& path, int seconds) {
     }
     // One more second of sound than picture, so that the audio clock runs to
     // the last frame: the tail shorter than one audio block is never played,
-    // and after the sound the clock is carried on by the system clock.
-    std::vector<std::int16_t> tail;
-    for (DWORD i = 0; i < kRate; ++i) {
-        const auto s = static_cast<std::int16_t>(8000 * std::sin(phase));
-        phase += 2 * M_PI * 440 / kRate;
-        tail.push_back(s);
-        tail.push_back(s);
+    // and after the sound the clock is carried on by the system clock. Written
+    // in chunks of a frame's length, so that the largest chunk, which sets the
+    // block size, stays that of a frame.
+    for (DWORD f = 0; f < kFps; ++f) {
+        std::vector<std::int16_t> pcm;
+        for (DWORD i = 0; i < kRate / kFps; ++i) {
+            const auto s = static_cast<std::int16_t>(8000 * std::sin(phase));
+            phase += 2 * M_PI * 440 / kRate;
+            pcm.push_back(s);
+            pcm.push_back(s);
+        }
+        if (writer.WriteAudio(as, pcm.data(), static_cast<DWORD>(pcm.size() * 2)) != AVIERR_OK)
+            return false;
     }
-    if (writer.WriteAudio(as, tail.data(), static_cast<DWORD>(tail.size() * 2)) != AVIERR_OK)
-        return false;
     return writer.Close() == AVIERR_OK;
 }
 
