@@ -242,10 +242,11 @@ void Scene(const std::string& name, const std::string& work, int frames) {
                   "ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 %s",
                   cp.c_str());
     std::size_t cpBytes = 0;
-    for (const char* p = Run(cmd).c_str(); *p;) {
-        cpBytes += std::strtoul(p, const_cast<char**>(&p), 10);
-        while (*p == '\n' || *p == '\r' || *p == ',')
-            ++p;
+    const std::string sizes = Run(cmd);
+    for (const char* p = sizes.c_str(); *p;) {
+        char* end = nullptr;
+        cpBytes += std::strtoul(p, &end, 10);
+        p = end != p ? end : p + 1; // skip anything that is not a number
     }
     Frames cpPictures;
     std::snprintf(cmd, sizeof(cmd),
