@@ -310,13 +310,15 @@ MMRESULT PulseWaveDevice::Restart() {
 
 MMRESULT PulseWaveDevice::Reset() {
     pa_threaded_mainloop_lock(loop_);
+    const bool used = fedBytes_ > 0 || !queue_.empty();
     while (!queue_.empty()) {
         Complete(queue_.front().header);
         queue_.pop_front();
     }
     // A fresh stream drops what the server still holds and starts the
-    // position at 0 again, which a flush of the old one would not.
-    if (Usable()) {
+    // position at 0 again, which a flush of the old one would not. A stream
+    // that never took any data is as good as new already.
+    if (Usable() && used) {
         DropStream();
         CreateStream(paused_);
     }
