@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <string>
@@ -34,16 +35,11 @@ using Clock = std::chrono::steady_clock;
 // object goes away unless it has exited already.
 class Child {
 public:
-    // `fd3` is given to the child as its descriptor 3 (for -displayfd).
-    Child(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env, int fd3 = -1) {
+    Child(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
         pid = fork();
         if (pid == 0) {
             for (const auto& [name, value] : env)
                 setenv(name.c_str(), value.c_str(), 1);
-            if (fd3 >= 0 && fd3 != 3) {
-                dup2(fd3, 3);
-                close(fd3);
-            }
             const int devnull = open("/dev/null", O_RDWR);
             dup2(devnull, 0);
             std::vector<char*> args;
@@ -74,7 +70,14 @@ public:
         }
         return std::nullopt;
     }
-    bool Running() const { return pid > 0 && !exited; }
+    bool Running() {
+        if (pid <= 0 || exited)
+            return false;
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            exited = true;
+        return !exited;
+    }
 
 private:
     pid_t pid = -1;
@@ -148,7 +151,7 @@ bool Exists(const std::string& path) {
 } // namespace
 
 TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
-    for (const char* tool : {"Xvfb", "import", "xwininfo"})
+    for (const char* tool : {"Xvfb", "import", "xwininfo", "xdpyinfo"})
         ASSERT_TRUE(cadmo::test::HaveProgram(tool)) << tool << " is needed (scripts/common.sh installs it)";
     std::string bin = cadmo::test::BinDir();
     if (bin.empty()) {
@@ -166,19 +169,31 @@ TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
     ASSERT_TRUE(Exists(demo)) << demo;
     const std::string title = demo.substr(demo.rfind('/') + 1);
 
-    // Xvfb picks a free display and writes its number to descriptor 3.
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    Child xserver({"Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {},
-                  pipeFds[1]);
-    close(pipeFds[1]);
-    std::string number;
-    char c = 0;
-    while (read(pipeFds[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    close(pipeFds[0]);
-    ASSERT_FALSE(number.empty()) << "Xvfb did not start";
-    const std::string display = ":" + number;
+    // A private X server on a display nobody else uses. Display numbers are
+    // tried from a high, per-process start so that other servers started at
+    // the same moment (other tests, other programs) are not met.
+    std::unique_ptr<Child> xserver;
+    std::string display;
+    for (int attempt = 0; attempt < 10 && display.empty(); ++attempt) {
+        const int number = 100 + (static_cast<int>(getpid()) * 7 + attempt * 13) % 800;
+        if (Exists("/tmp/.X" + std::to_string(number) + "-lock"))
+            continue;
+        const std::string name = ":" + std::to_string(number);
+        xserver = std::make_unique<Child>(
+            std::vector<std::string>{"Xvfb", name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+            std::map<std::string, std::string>{});
+        const auto ready = Clock::now() + std::chrono::seconds(15);
+        while (Clock::now() < ready && xserver->Running()) {
+            if (RunCommand("xdpyinfo -display " + name + " >/dev/null 2>&1").exitCode == 0) {
+                display = name;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (display.empty())
+            xserver.reset();
+    }
+    ASSERT_FALSE(display.empty()) << "Xvfb did not start";
 
     cadmo::test::TempDir dir;
     Child player({bin + "cadmo", "--audio=null", "--play=2000", "--quit-after=10000", demo},
@@ -199,6 +214,10 @@ TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
     const QImage playing = Screenshot(display, dir.File("playing.png"));
     std::this_thread::sleep_until(shown + std::chrono::milliseconds(6000));
     const QImage stopped = Screenshot(display, dir.File("stopped.png"));
+    // The title comes before the window is fitted to the picture, so the
+    // size is read again now.
+    window = FindWindow(display, title);
+    ASSERT_TRUE(window);
     std::this_thread::sleep_until(shown + std::chrono::milliseconds(7000));
     const QImage still = Screenshot(display, dir.File("still.png"));
     EXPECT_EQ(player.Wait(30000), std::optional<int>(0)) << "the player ends by itself with status 0";
