@@ -256,20 +256,6 @@ TEST_F(NullWaveTest, DoneCallbackMayRefillButNotResetOrClose) {
     recorder.onDone = nullptr;
 }
 
-TEST_F(NullWaveTest, CoarseAndByteDevicesAnswerAsTold) {
-    options.positionType = TIME_BYTES;
-    options.positionStepMs = 100;
-    Open(Pcm(22050, 2, 16));
-    WAVEHDR* a = AddBuffer(22050 * 4);
-    waveOutWrite(device, a, sizeof(WAVEHDR));
-    WaveNullAdvanceClock(250);
-    MMTIME t{};
-    t.wType = TIME_SAMPLES;
-    ASSERT_EQ(waveOutGetPosition(device, &t, sizeof t), MMSYSERR_NOERROR);
-    EXPECT_EQ(t.wType, TIME_BYTES);
-    EXPECT_EQ(t.u.cb, 2205u * 2 * 4); // 200 ms: the last whole step
-}
-
 TEST_F(NullWaveTest, RealClockConsumesAtTheFormatsRate) {
     options.manualClock = false;
     Open(Pcm(8000, 1, 8));
@@ -293,14 +279,6 @@ TEST(WaveBackendTest, ParsesTheOptionText) {
     EXPECT_EQ(b, WaveBackend::Pulse);
     WaveSetBackend(WaveBackend::Null);
     EXPECT_EQ(WaveActiveBackend(), WaveBackend::Null);
-}
-
-TEST(WaveBackendTest, EnvironmentChoosesWhenNothingIsSet) {
-    setenv("CADMO_AUDIO", "null", 1);
-    WaveSetBackend(WaveBackend::Auto);
-    EXPECT_EQ(WaveActiveBackend(), WaveBackend::Null);
-    unsetenv("CADMO_AUDIO");
-    WaveSetBackend(WaveBackend::Null);
 }
 
 } // namespace
