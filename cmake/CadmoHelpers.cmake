@@ -19,6 +19,13 @@ function(cadmo_add_test name)
     cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "CADMO_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+    # The properties travel as one flat list, so a list of labels would split
+    # into pairs; they are joined into one label instead. ctest matches -L and
+    # -LE as regular expressions, so `-L tsan` still finds "engine,tsan".
+    set(props ENVIRONMENT "CADMO_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+    if(T_LABELS)
+        string(REPLACE ";" "," labels "${T_LABELS}")
+        list(APPEND props LABELS "${labels}")
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
