@@ -55,12 +55,18 @@ void DestroyPlayer(OwnerWindow* window) {
 INT OpenMovie(OwnerWindow* window, const char* path) {
     if (!theMovie || !path)
         return 0;
+    // A file that cannot be opened for reading leaves the open movie alone
+    // and says nothing. A directory opens for reading on this platform, but it
+    // is no more a movie file than a missing one.
     std::FILE* file = std::fopen(path, "rb");
     if (!file)
         return 0;
     struct stat st {};
-    const long long size = fstat(fileno(file), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+    const bool regular = fstat(fileno(file), &st) == 0 && !S_ISDIR(st.st_mode);
     std::fclose(file);
+    if (!regular)
+        return 0;
+    const long long size = static_cast<long long>(st.st_size);
     fileSizeKB = ClampToLong(size / 1024);
 
     if (theMovie->aviFile)

@@ -2,6 +2,7 @@
 // the playback thread posts back to the window.
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -98,6 +99,11 @@ TEST_F(PlayerTest, OpeningAndClosing) {
     EXPECT_EQ(OpenMovie(&window, "/nonexistent/movie.avi"), 0);
     EXPECT_TRUE(window.boxes.empty()) << "an unreadable name shows nothing";
     EXPECT_EQ(theMovie->aviFile, first) << "and leaves the movie open";
+    const std::string folder =
+        std::filesystem::path(WriteMovie(MovieSpec{}, "dir.avi")).parent_path().string();
+    EXPECT_EQ(OpenMovie(&window, folder.c_str()), 0);
+    EXPECT_TRUE(window.boxes.empty()) << "a directory is no movie file either";
+    EXPECT_EQ(theMovie->aviFile, first);
 
     const std::string junk = WriteMovie(MovieSpec{}, "junk.avi") + ".txt";
     std::ofstream(junk) << "not a movie";
