@@ -213,7 +213,8 @@ inline std::uint8_t Clamp255(int v) {
 
 int Encoder::BaseQuantFor(int quality, bool refinement) {
     quality = std::clamp(quality, 1, 100);
-    int q = std::max(1, static_cast<int>(std::lround(1 + (100 - quality) * 0.62)));
+    // Quarter steps, so that neighbouring qualities stay close in size.
+    int q = std::max(1, static_cast<int>(std::lround(4 * (1 + (100 - quality) * 0.62))));
     return refinement ? std::min(2 * q, 255) : q;
 }
 

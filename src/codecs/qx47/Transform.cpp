@@ -91,9 +91,9 @@ void ComputeQuantSteps(int q, QuantSteps& steps) {
     for (int v = 0; v < 8; ++v) {
         for (int u = 0; u < 8; ++u) {
             steps.intra[v * 8 + u] =
-                static_cast<std::uint16_t>(std::max(1, (q * IntraWeight(u, v) + 8) >> 4));
+                static_cast<std::uint16_t>(std::max(1, (q * IntraWeight(u, v) + 32) >> 6));
             steps.inter[v * 8 + u] =
-                static_cast<std::uint16_t>(std::max(1, (q * InterWeight(u, v) + 8) >> 4));
+                static_cast<std::uint16_t>(std::max(1, (q * InterWeight(u, v) + 32) >> 6));
         }
     }
     steps.intra[0] = kIntraDcStep;

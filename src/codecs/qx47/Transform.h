@@ -19,7 +19,8 @@ extern const std::uint8_t kZigzag[64];
 // to it, which also keeps the integer inverse free of overflow.
 constexpr std::int32_t kMaxCoefficient = 2047;
 
-// Quantiser steps, natural order, for a frame quantiser q (1..255).
+// Quantiser steps, natural order, for a frame quantiser q (1..255, in
+// quarter steps: q 4 is a step of 1 at the lowest frequencies).
 struct QuantSteps {
     std::uint16_t intra[64]; // intra AC (index 0 unused: the intra DC step is kIntraDcStep)
     std::uint16_t inter[64]; // residual blocks (inter and refinement)
