@@ -126,7 +126,7 @@ bool DecodeIntraMacroblock(BitReader& br, const QuantSteps& q, Picture& dst, int
             b.rowMask |= 1;
             b.touched[b.ntouched++] = 0;
         }
-        if (!ReadCoefficients(br, 1, br.GetUe(), q.intra, b, ctx))
+        if (!ReadCoefficients(br, 1, br.GetUe(), BlockSteps(q.intra, k), b, ctx))
             return false;
         int stride = dst.Stride(plane);
         InversePut(b.c, b.rowMask, dst.Plane(plane) + static_cast<std::size_t>(pl.y) * stride + pl.x, stride);
@@ -151,7 +151,7 @@ bool DecodeResidualMacroblock(BitReader& br, const std::uint16_t* steps, std::ui
             pred.Plane(plane) + static_cast<std::size_t>(pl.y + oy) * stride + (pl.x + ox);
         std::uint8_t* d = dst.Plane(plane) + static_cast<std::size_t>(pl.y) * stride + pl.x;
         if (cbp & (1u << k)) {
-            if (!ReadCoefficients(br, 0, br.GetUe() + 1, steps, b, ctx))
+            if (!ReadCoefficients(br, 0, br.GetUe() + 1, BlockSteps(steps, k), b, ctx))
                 return false;
         }
         InverseAdd(b.c, b.rowMask, p, stride, d, stride);

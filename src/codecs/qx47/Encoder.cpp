@@ -152,10 +152,10 @@ void EncodeIntra(BitWriter& bw, const QuantSteps& q, const Picture& src, Picture
         int dc = std::clamp(static_cast<int>(std::lround(f[0] / kIntraDcStep)), -256, 255);
         bw.PutSe(dc - st.dcPred[pl.plane]);
         st.dcPred[pl.plane] = dc;
-        Quantise(f, q.intra, 1, kIntraRounding, l);
+        Quantise(f, BlockSteps(q.intra, k), 1, kIntraRounding, l);
         bw.PutUe(static_cast<std::uint32_t>(l.count));
         WriteLevels(bw, l, 1, ctx);
-        std::uint8_t rowMask = Dequantise(l, 1, q.intra, c);
+        std::uint8_t rowMask = Dequantise(l, 1, BlockSteps(q.intra, k), c);
         c[0] = dc * kIntraDcStep;
         if (c[0])
             rowMask |= 1;
@@ -176,7 +176,7 @@ std::uint32_t QuantiseResidual(const std::uint16_t* steps, const Picture& src, c
         int oy = pl.plane == 0 ? dy : (dy >> 1);
         LoadResidual(src, pred, pl.plane, pl.x, pl.y, pl.x + ox, pl.y + oy, in);
         ForwardDct(in, f);
-        Quantise(f, steps, 0, kInterRounding, levels[k]);
+        Quantise(f, BlockSteps(steps, k), 0, kInterRounding, levels[k]);
         if (levels[k].count)
             cbp |= 1u << k;
     }
@@ -197,7 +197,7 @@ void WriteResidual(BitWriter& bw, const std::uint16_t* steps, std::uint32_t cbp,
         if (cbp & (1u << k)) {
             bw.PutUe(static_cast<std::uint32_t>(levels[k].count - 1));
             WriteLevels(bw, levels[k], 0, ctx);
-            rowMask = Dequantise(levels[k], 0, steps, c);
+            rowMask = Dequantise(levels[k], 0, BlockSteps(steps, k), c);
         }
         InverseAdd(c, rowMask,
                    pred.Plane(pl.plane) + static_cast<std::size_t>(pl.y + oy) * stride + pl.x + ox, stride,

@@ -90,13 +90,14 @@ void ComputeQuantSteps(int q, QuantSteps& steps) {
     q = std::clamp(q, 1, 255);
     for (int v = 0; v < 8; ++v) {
         for (int u = 0; u < 8; ++u) {
-            steps.intra[v * 8 + u] =
-                static_cast<std::uint16_t>(std::max(1, (q * IntraWeight(u, v) + 32) >> 6));
-            steps.inter[v * 8 + u] =
-                static_cast<std::uint16_t>(std::max(1, (q * InterWeight(u, v) + 32) >> 6));
+            const int i = v * 8 + u;
+            steps.intra[i] = static_cast<std::uint16_t>(std::max(1, (q * IntraWeight(u, v) + 32) >> 6));
+            steps.inter[i] = static_cast<std::uint16_t>(std::max(1, (q * InterWeight(u, v) + 32) >> 6));
+            steps.intra[64 + i] = static_cast<std::uint16_t>(std::max(1, (3 * q * IntraWeight(u, v) + 256) >> 9));
+            steps.inter[64 + i] = static_cast<std::uint16_t>(std::max(1, (3 * q * InterWeight(u, v) + 256) >> 9));
         }
     }
-    steps.intra[0] = kIntraDcStep;
+    steps.intra[0] = steps.intra[64] = kIntraDcStep;
 }
 
 void ForwardDct(const float in[64], float out[64]) {

@@ -22,9 +22,13 @@ constexpr std::int32_t kMaxCoefficient = 2047;
 // Quantiser steps, natural order, for a frame quantiser q (1..255, in
 // quarter steps: q 4 is a step of 1 at the lowest frequencies).
 struct QuantSteps {
-    std::uint16_t intra[64]; // intra AC (index 0 unused: the intra DC step is kIntraDcStep)
-    std::uint16_t inter[64]; // residual blocks (inter and refinement)
+    // [0, 64) luma, [64, 128) chroma. Chroma is quantised finer: an error in
+    // Cb or Cr reaches four pixels and, in red or blue, 1.4 to 1.8 times over.
+    std::uint16_t intra[128]; // intra AC (entries 0 and 64: the intra DC step kIntraDcStep)
+    std::uint16_t inter[128]; // residual blocks (inter and refinement)
 };
+// The steps of block k (0..3 luma, 4 and 5 chroma) of a macroblock.
+inline const std::uint16_t* BlockSteps(const std::uint16_t* steps, int k) { return k >= 4 ? steps + 64 : steps; }
 constexpr int kIntraDcStep = 8;
 void ComputeQuantSteps(int q, QuantSteps& steps);
 
