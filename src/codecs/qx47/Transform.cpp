@@ -93,8 +93,8 @@ void ComputeQuantSteps(int q, QuantSteps& steps) {
             const int i = v * 8 + u;
             steps.intra[i] = static_cast<std::uint16_t>(std::max(1, (q * IntraWeight(u, v) + 32) >> 6));
             steps.inter[i] = static_cast<std::uint16_t>(std::max(1, (q * InterWeight(u, v) + 32) >> 6));
-            steps.intra[64 + i] = static_cast<std::uint16_t>(std::max(1, (3 * q * IntraWeight(u, v) + 256) >> 9));
-            steps.inter[64 + i] = static_cast<std::uint16_t>(std::max(1, (3 * q * InterWeight(u, v) + 256) >> 9));
+            steps.intra[64 + i] = static_cast<std::uint16_t>(std::max(1, (q * IntraWeight(u, v) + 64) >> 7));
+            steps.inter[64 + i] = static_cast<std::uint16_t>(std::max(1, (q * InterWeight(u, v) + 64) >> 7));
         }
     }
     steps.intra[0] = steps.intra[64] = kIntraDcStep;
