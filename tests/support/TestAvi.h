@@ -47,7 +47,7 @@ std::uint64_t TestAudioBytesBefore(const TestAviSpec& spec, int frame);
 // AVIERR_OK or the writer's error.
 HRESULT WriteTestAvi(const std::string& path, const TestAviSpec& spec);
 
-// The bitmap header of the spec's video format, as the stream stores it.
+// The plain 40-byte bitmap header the player accepts, as the stream stores it.
 BITMAPINFOHEADER TestBitmapHeader(const TestAviSpec& spec);
 
 } // namespace cadmo::test
