@@ -230,6 +230,9 @@ bool Run(const char* label, const std::string& path) {
         DestroyPlayer(&window);
         return false;
     }
+    // The shell sets the display's depth on each movie it opens; the window
+    // here is a 24-bit one, so the picture is decoded at 24 bits.
+    theMovie->SetDisplayFormat(1.0f, 24, 0, 0, 0);
     ProbeClock probe;
     theMovie->SetClock(&probe);
     const LONG frames = theMovie->lastFrame - theMovie->firstFrame + 1;
