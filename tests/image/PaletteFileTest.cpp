@@ -1,39 +1,31 @@
 #include "image/PaletteFile.h"
 
+#include "ScratchFile.h"
+#include "support/RiffBuilder.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdio>
-#include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-void put32(std::vector<BYTE>& out, DWORD v) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<BYTE>(v >> (8 * i)));
-}
-void putId(std::vector<BYTE>& out, const char* id) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<BYTE>(id[i]));
+FOURCC fourcc(const char* id) {
+    return mmioFOURCC(id[0], id[1], id[2], id[3]);
 }
 
 // RIFF form `form` holding one chunk `chunkId` with `payload`; `declared`
 // overrides the chunk's size field.
 std::vector<BYTE> riff(const char* form, const char* chunkId, const std::vector<BYTE>& payload,
                        long declared = -1) {
-    std::vector<BYTE> out;
-    putId(out, "RIFF");
-    put32(out, static_cast<DWORD>(4 + 8 + payload.size() + (payload.size() & 1)));
-    putId(out, form);
-    putId(out, chunkId);
-    put32(out, declared >= 0 ? static_cast<DWORD>(declared) : static_cast<DWORD>(payload.size()));
-    out.insert(out.end(), payload.begin(), payload.end());
-    if (payload.size() & 1)
-        out.push_back(0);
-    return out;
+    cadmo::test::RiffBuilder b;
+    b.BeginRiff(fourcc(form));
+    const std::size_t at = b.Chunk(fourcc(chunkId), payload.data(), payload.size());
+    b.End();
+    if (declared >= 0)
+        b.Patch32(at + 4, static_cast<DWORD>(declared));
+    return b.Data();
 }
 
 std::vector<BYTE> logPalette(WORD count, std::size_t entriesPresent) {
@@ -46,18 +38,6 @@ std::vector<BYTE> logPalette(WORD count, std::size_t entriesPresent) {
     }
     return p;
 }
-
-struct TempFile {
-    std::string path;
-    explicit TempFile(const std::vector<BYTE>& bytes) {
-        char name[] = "/tmp/cadmo-pal-XXXXXX";
-        const int fd = mkstemp(name);
-        EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        close(fd);
-        path = name;
-    }
-    ~TempFile() { std::remove(path.c_str()); }
-};
 
 // The caller's record, pre-filled so an untouched record is recognisable.
 struct Record {
@@ -88,9 +68,9 @@ private:
 };
 
 TEST(PaletteFile, ReadsTheDataChunkOfAPaletteForm) {
-    TempFile f(riff("PAL ", "data", logPalette(236, 236)));
+    const std::string f = ScratchFile(riff("PAL ", "data", logPalette(236, 236)));
     Record record;
-    ScriptedChooser chooser(f.path);
+    ScriptedChooser chooser(f);
     ASSERT_EQ(ReadPaletteFile(chooser, record.get()), 0);
     EXPECT_EQ(record.get()->palVersion, 0x300);
     EXPECT_EQ(record.get()->palNumEntries, 236);
@@ -103,6 +83,12 @@ TEST(PaletteFile, ReadsTheDataChunkOfAPaletteForm) {
     EXPECT_STREQ(chooser.seen.initialPath, "d:\\avi\\quant.pal");
     EXPECT_EQ(chooser.seen.flags, OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST);
     EXPECT_EQ(chooser.seen.owner, nullptr);
+
+    // 1032 bytes: the header and 257 entries, the record's whole capacity.
+    Record full;
+    ASSERT_EQ(ReadPaletteFileAt(ScratchFile(riff("PAL ", "data", logPalette(257, 257))).c_str(), full.get()),
+              0);
+    EXPECT_EQ(full.get()->palNumEntries, 257);
 }
 
 TEST(PaletteFile, UnusableFilesLeaveTheRecordAlone) {
@@ -126,9 +112,9 @@ TEST(PaletteFile, UnusableFilesLeaveTheRecordAlone) {
         {"empty file", {}},
     };
     for (const Case& c : cases) {
-        TempFile f(c.bytes);
+        const std::string f = ScratchFile(c.bytes);
         Record record;
-        EXPECT_EQ(ReadPaletteFileAt(f.path.c_str(), record.get()), 1) << c.name;
+        EXPECT_EQ(ReadPaletteFileAt(f.c_str(), record.get()), 1) << c.name;
         EXPECT_TRUE(record.Untouched()) << c.name;
     }
 
@@ -137,14 +123,6 @@ TEST(PaletteFile, UnusableFilesLeaveTheRecordAlone) {
     ScriptedChooser cancel("ignored", false);
     EXPECT_EQ(ReadPaletteFile(cancel, record.get()), 1);
     EXPECT_TRUE(record.Untouched());
-}
-
-TEST(PaletteFile, AFullRecordFits) {
-    // 1032 bytes: the header and 257 entries, the record's whole capacity.
-    TempFile f(riff("PAL ", "data", logPalette(257, 257)));
-    Record record;
-    ASSERT_EQ(ReadPaletteFileAt(f.path.c_str(), record.get()), 0);
-    EXPECT_EQ(record.get()->palNumEntries, 257);
 }
 
 } // namespace

@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "support/RiffBuilder.h"
+#include "support/TempDir.h"
+
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -32,49 +33,26 @@ TEST(MmTimer, ClockAdvancesWithSleepAndPeriodsBalance) {
     EXPECT_EQ(timeEndPeriod(1), TIMERR_NOCANDO) << "an unmatched end is reported";
 }
 
-// Builds RIFF files byte by byte.
-class Riff {
-public:
-    Riff& Id(const char* id) {
-        for (int i = 0; i < 4; ++i)
-            bytes_.push_back(static_cast<BYTE>(id[i]));
-        return *this;
-    }
-    Riff& U32(DWORD v) {
-        for (int i = 0; i < 4; ++i)
-            bytes_.push_back(static_cast<BYTE>(v >> (8 * i)));
-        return *this;
-    }
-    Riff& Bytes(std::size_t n, BYTE value) {
-        bytes_.insert(bytes_.end(), n, value);
-        return *this;
-    }
-    std::string Write() const {
-        char path[] = "/tmp/cadmo-mm-XXXXXX";
-        const int fd = mkstemp(path);
-        EXPECT_GE(fd, 0);
-        EXPECT_EQ(write(fd, bytes_.data(), bytes_.size()), static_cast<ssize_t>(bytes_.size()));
-        close(fd);
-        return path;
-    }
+cadmo::test::TempDir dir;
 
-private:
-    std::vector<BYTE> bytes_;
-};
+FOURCC fourcc(const char* id) {
+    return mmioFOURCC(id[0], id[1], id[2], id[3]);
+}
+
+std::string Save(const cadmo::test::RiffBuilder& riff) {
+    const std::string path = dir.File("test.riff");
+    EXPECT_TRUE(riff.Save(path));
+    return path;
+}
 
 TEST(MmFile, DescendsIntoFormsAndChunks) {
     // RIFF 'PAL ' { 'junk'(3 bytes + pad) 'data'(8) }
-    const std::string path = Riff()
-                                 .Id("RIFF")
-                                 .U32(4 + 8 + 4 + 8 + 8)
-                                 .Id("PAL ")
-                                 .Id("junk")
-                                 .U32(3)
-                                 .Bytes(4, 0xEE)
-                                 .Id("data")
-                                 .U32(8)
-                                 .Bytes(8, 0x5A)
-                                 .Write();
+    cadmo::test::RiffBuilder riff;
+    riff.BeginRiff(fourcc("PAL "));
+    riff.Chunk(fourcc("junk"), "\xEE\xEE\xEE", 3);
+    riff.Chunk(fourcc("data"), "ZZZZZZZZ", 8);
+    riff.End();
+    const std::string path = Save(riff);
     HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_READ);
     ASSERT_NE(h, nullptr);
     MMCKINFO form{};
@@ -87,7 +65,7 @@ TEST(MmFile, DescendsIntoFormsAndChunks) {
     EXPECT_EQ(chunk.cksize, 8u);
     char buf[16] = {};
     EXPECT_EQ(mmioRead(h, buf, 8), 8);
-    EXPECT_EQ(static_cast<BYTE>(buf[7]), 0x5A);
+    EXPECT_EQ(buf[7], 'Z');
     EXPECT_EQ(mmioRead(h, buf, 8), 0);
 
     // A second search from the form's start finds no other chunk.
@@ -103,22 +81,18 @@ TEST(MmFile, DescendsIntoFormsAndChunks) {
     avi.fccType = mmioFOURCC('A', 'V', 'I', ' ');
     EXPECT_EQ(mmioDescend(h, &avi, nullptr, MMIO_FINDRIFF), MMIOERR_CHUNKNOTFOUND);
     mmioClose(h, 0);
-    std::remove(path.c_str());
 }
 
 TEST(MmFile, OversizedChunksReadShortAndSearchesStayInsideTheParent) {
     // The data chunk claims 5000 bytes in a file that holds 16 of them; a
     // 'next' chunk lies beyond the end the form declares.
-    const std::string path = Riff()
-                                 .Id("RIFF")
-                                 .U32(4 + 8 + 16)
-                                 .Id("PAL ")
-                                 .Id("data")
-                                 .U32(5000)
-                                 .Bytes(16, 1)
-                                 .Id("next")
-                                 .U32(0)
-                                 .Write();
+    cadmo::test::RiffBuilder riff;
+    riff.BeginRiff(fourcc("PAL "));
+    riff.Patch32(riff.Chunk(fourcc("data"), std::vector<BYTE>(16, 1).data(), 16) + 4, 5000);
+    riff.End();
+    riff.U32(fourcc("next"));
+    riff.U32(0);
+    const std::string path = Save(riff);
     HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_READ);
     ASSERT_NE(h, nullptr);
     MMCKINFO form{};
@@ -142,7 +116,6 @@ TEST(MmFile, OversizedChunksReadShortAndSearchesStayInsideTheParent) {
     EXPECT_EQ(info.wErrorRet, MMIOERR_FILENOTFOUND);
     EXPECT_EQ(mmioOpenA(path.c_str(), &info, MMIO_WRITE), nullptr);
     EXPECT_EQ(mmioRead(nullptr, nullptr, 4), -1);
-    std::remove(path.c_str());
 }
 
 } // namespace
