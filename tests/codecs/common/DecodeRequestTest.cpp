@@ -46,36 +46,33 @@ TEST(DecodeRequest, AcceptsAnyPlacementInsideTheFrame) {
     }
 }
 
-TEST(DecodeRequest, RefusesRectanglesOutsideTheFramesOrOfAnotherSize) {
-    Fixture f;
-    f.ic.xDst = 33;
-    EXPECT_NE(f.Check(), ICERR_OK);
-    f.ic.xDst = 0;
-    f.ic.yDst = -1;
-    EXPECT_NE(f.Check(), ICERR_OK);
-    f.ic.yDst = INT_MAX; // must not wrap around into range
-    EXPECT_NE(f.Check(), ICERR_OK);
-    f.ic.yDst = 0;
-    f.ic.dxDst = 64; // a stretch: the caller's job
-    EXPECT_EQ(f.Check(), ICERR_BADSIZE);
-    f.ic.dxDst = 32;
-    f.ic.xSrc = 1; // source rectangle past the picture
-    EXPECT_NE(f.Check(), ICERR_OK);
-    f.ic.xSrc = 0;
-    f.ic.dxSrc = f.ic.dxDst = 0;
-    EXPECT_NE(f.Check(), ICERR_OK);
-}
-
-TEST(DecodeRequest, RefusesFormatsItCannotWrite) {
-    Fixture f;
-    f.dst.biBitCount = 15;
-    EXPECT_EQ(f.Check(), ICERR_BADFORMAT);
-    f.dst.biBitCount = 16;
-    f.dst.biCompression = BI_BITFIELDS;
-    EXPECT_EQ(f.Check(), ICERR_BADFORMAT);
-    f.dst.biCompression = BI_RGB;
-    f.dst.biWidth = 0;
-    EXPECT_EQ(f.Check(), ICERR_BADFORMAT);
+// Each case changes one field of the good request.
+TEST(DecodeRequest, RefusesBadRectanglesAndFormats) {
+    struct Case {
+        const char* what;
+        void (*bend)(Fixture&);
+        LRESULT want; // 0: any refusal
+    };
+    const Case cases[] = {
+        {"one column past the right", [](Fixture& f) { f.ic.xDst = 33; }, 0},
+        {"below the frame", [](Fixture& f) { f.ic.yDst = -1; }, 0},
+        {"wrapping into range", [](Fixture& f) { f.ic.yDst = INT_MAX; }, 0},
+        {"a stretch (the caller's job)", [](Fixture& f) { f.ic.dxDst = 64; }, ICERR_BADSIZE},
+        {"source past the picture", [](Fixture& f) { f.ic.xSrc = 1; }, 0},
+        {"empty", [](Fixture& f) { f.ic.dxSrc = f.ic.dxDst = 0; }, 0},
+        {"15 bits", [](Fixture& f) { f.dst.biBitCount = 15; }, ICERR_BADFORMAT},
+        {"bit fields", [](Fixture& f) { f.dst.biBitCount = 16, f.dst.biCompression = BI_BITFIELDS; },
+         ICERR_BADFORMAT},
+        {"zero width", [](Fixture& f) { f.dst.biWidth = 0; }, ICERR_BADFORMAT},
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        c.bend(f);
+        if (c.want == 0)
+            EXPECT_NE(f.Check(), ICERR_OK) << c.what;
+        else
+            EXPECT_EQ(f.Check(), c.want) << c.what;
+    }
 }
 
 TEST(DecodeRequest, NeedsTheRecordAndBuffersItIsPromised) {

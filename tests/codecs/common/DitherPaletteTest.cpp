@@ -48,18 +48,4 @@ TEST(DitherPalette, SetColorsReplacesOnlyTheGivenEntriesAndResetRestores) {
     EXPECT_EQ(p.Lookup(3, 2, 1), p.Lookup(0, 0, 0));
 }
 
-TEST(DitherPalette, DitherAmplitudeFollowsPaletteSpacing) {
-    DitherPalette cube;
-    EXPECT_GE(cube.DitherAmplitude(), 20);
-    EXPECT_LE(cube.DitherAmplitude(), 64);
-    // 256 greys cover the grey axis finely but leave colours far away: the
-    // amplitude is capped so colours do not drown in noise.
-    RGBQUAD greys[256];
-    for (int i = 0; i < 256; ++i)
-        greys[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
-    DitherPalette g;
-    g.SetColors(greys, 256);
-    EXPECT_LE(g.DitherAmplitude(), 64);
-}
-
 } // namespace
