@@ -16,20 +16,8 @@ namespace cadmo::test {
 
 namespace {
 
-bool OnPath(const char* name) {
-    const char* path = std::getenv("PATH");
-    std::string p = path ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= p.size()) {
-        std::size_t end = p.find(':', start);
-        if (end == std::string::npos)
-            end = p.size();
-        const std::string candidate = p.substr(start, end - start) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0)
-            return true;
-        start = end + 1;
-    }
-    return false;
+bool OnPath(const std::string& name) {
+    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 pid_t Spawn(const std::vector<std::string>& args, const std::string& logPath, const std::string& outPath) {

@@ -21,87 +21,67 @@ using namespace std::chrono_literals;
 
 constexpr unsigned kRate = 44100;
 
-WAVEFORMATEX Stereo16() {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 2;
-    f.nSamplesPerSec = kRate;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = 4;
-    f.nAvgBytesPerSec = kRate * 4;
-    return f;
-}
+constexpr WAVEFORMATEX kStereo16{WAVE_FORMAT_PCM, 2, kRate, kRate * 4, 4, 16, 0};
 
-// Streams a sound through a small ring refilled from the done notification,
-// the way the movie's audio does.
-class RingPlayer {
-public:
-    explicit RingPlayer(std::vector<std::int16_t> sound) : sound_(std::move(sound)) {
-        for (auto& b : buffers_) {
-            b.data.resize(kBlockBytes);
-            b.header.lpData = b.data.data();
-            b.header.dwBufferLength = kBlockBytes;
-        }
-    }
+// Streams a sound through a ring of blocks refilled from the done
+// notification, the way the movie's audio does.
+struct RingPlayer {
+    static constexpr DWORD kBlockBytes = 4096 * 4;
+    std::vector<std::int16_t> sound;
+    std::size_t offset = 0;
+    std::vector<char> data[8];
+    WAVEHDR headers[8]{};
+    HWAVEOUT device = nullptr;
+    std::atomic<int> outstanding{0};
+    std::atomic<bool> stopping{false};
+
+    explicit RingPlayer(std::vector<std::int16_t> s) : sound(std::move(s)) {}
     MMRESULT Open() {
-        const WAVEFORMATEX f = Stereo16();
-        MMRESULT r = waveOutOpen(&device_, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(&Callback),
-                                 reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
-        if (r != MMSYSERR_NOERROR)
-            return r;
-        for (auto& b : buffers_)
-            waveOutPrepareHeader(device_, &b.header, sizeof(WAVEHDR));
-        return MMSYSERR_NOERROR;
+        const MMRESULT r =
+            waveOutOpen(&device, WAVE_MAPPER, &kStereo16, reinterpret_cast<DWORD_PTR>(&Callback),
+                        reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
+        for (int i = 0; i < 8 && r == MMSYSERR_NOERROR; ++i) {
+            data[i].resize(kBlockBytes);
+            headers[i].lpData = data[i].data();
+            headers[i].dwBufferLength = kBlockBytes;
+            waveOutPrepareHeader(device, &headers[i], sizeof(WAVEHDR));
+        }
+        return r;
     }
     void Play() {
-        waveOutPause(device_);
-        for (auto& b : buffers_)
-            FillAndWrite(&b.header);
-        waveOutRestart(device_);
+        waveOutPause(device);
+        for (WAVEHDR& h : headers)
+            FillAndWrite(&h);
+        waveOutRestart(device);
     }
-    bool Finished() const { return outstanding_ == 0; }
-    HWAVEOUT Device() const { return device_; }
+    bool Finished() const { return outstanding == 0; }
     void Close() {
-        stopping_ = true;
-        waveOutReset(device_);
-        for (auto& b : buffers_)
-            waveOutUnprepareHeader(device_, &b.header, sizeof(WAVEHDR));
-        EXPECT_EQ(waveOutClose(device_), MMSYSERR_NOERROR);
+        stopping = true;
+        waveOutReset(device);
+        for (WAVEHDR& h : headers)
+            waveOutUnprepareHeader(device, &h, sizeof(WAVEHDR));
+        EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
     }
-
-private:
-    static constexpr DWORD kBlockBytes = 4096 * 4;
-    struct Buffer {
-        std::vector<char> data;
-        WAVEHDR header{};
-    };
     static void Callback(HWAVEOUT, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
         auto* self = reinterpret_cast<RingPlayer*>(instance);
         if (message != MM_WOM_DONE)
             return;
-        --self->outstanding_;
-        if (!self->stopping_)
+        --self->outstanding;
+        if (!self->stopping)
             self->FillAndWrite(reinterpret_cast<WAVEHDR*>(param1));
     }
     void FillAndWrite(WAVEHDR* h) {
-        const std::size_t bytes = sound_.size() * 2;
-        if (offset_ >= bytes)
+        const std::size_t bytes = sound.size() * 2;
+        if (offset >= bytes)
             return;
-        const std::size_t n = std::min<std::size_t>(kBlockBytes, bytes - offset_);
-        std::memcpy(h->lpData, reinterpret_cast<const char*>(sound_.data()) + offset_, n);
+        const std::size_t n = std::min<std::size_t>(kBlockBytes, bytes - offset);
+        std::memcpy(h->lpData, reinterpret_cast<const char*>(sound.data()) + offset, n);
         h->dwBufferLength = static_cast<DWORD>(n);
-        offset_ += n;
-        ++outstanding_;
-        if (waveOutWrite(device_, h, sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
-            --outstanding_;
+        offset += n;
+        ++outstanding;
+        if (waveOutWrite(device, h, sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
+            --outstanding;
     }
-
-    std::vector<std::int16_t> sound_;
-    std::size_t offset_ = 0;
-    Buffer buffers_[8];
-    HWAVEOUT device_ = nullptr;
-    std::atomic<int> outstanding_{0};
-    std::atomic<bool> stopping_{false};
 };
 
 class PulseWaveTest : public ::testing::Test {
@@ -132,7 +112,7 @@ TEST_F(PulseWaveTest, SinkHearsTheTonesInOrderWithoutGaps) {
     for (int i = 0; i < 1000 && !player.Finished(); ++i) {
         MMTIME t{};
         t.wType = TIME_SAMPLES;
-        ASSERT_EQ(waveOutGetPosition(player.Device(), &t, sizeof t), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutGetPosition(player.device, &t, sizeof t), MMSYSERR_NOERROR);
         EXPECT_GE(t.u.sample, lastPosition) << "the position went backwards";
         lastPosition = t.u.sample;
         std::this_thread::sleep_for(10ms);
@@ -141,7 +121,7 @@ TEST_F(PulseWaveTest, SinkHearsTheTonesInOrderWithoutGaps) {
     std::this_thread::sleep_for(600ms); // the server's buffer plays out
     MMTIME t{};
     t.wType = TIME_SAMPLES;
-    ASSERT_EQ(waveOutGetPosition(player.Device(), &t, sizeof t), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutGetPosition(player.device, &t, sizeof t), MMSYSERR_NOERROR);
     // The server's latency estimate after the end may keep a few ms back.
     EXPECT_NEAR(t.u.sample, sound.size() / 2.0, kRate / 50.0) << "the position ends where the sound ends";
     player.Close();
@@ -169,18 +149,17 @@ TEST_F(PulseWaveTest, ServerDeathIsAFailureNotAHang) {
     t.wType = TIME_SAMPLES;
     MMRESULT r = MMSYSERR_NOERROR;
     for (int i = 0; i < 500 && r == MMSYSERR_NOERROR; ++i) {
-        r = waveOutGetPosition(player.Device(), &t, sizeof t);
+        r = waveOutGetPosition(player.device, &t, sizeof t);
         std::this_thread::sleep_for(10ms);
     }
     EXPECT_EQ(r, MMSYSERR_NODRIVER);
-    EXPECT_EQ(waveOutPause(player.Device()), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveOutPause(player.device), MMSYSERR_NODRIVER);
     player.Close(); // the reset gives every buffer back, so the close succeeds
     EXPECT_TRUE(player.Finished());
 
     // With no server, opening fails at once instead of waiting for one.
     HWAVEOUT h = nullptr;
-    const WAVEFORMATEX f = Stereo16();
-    EXPECT_EQ(waveOutOpen(&h, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveOutOpen(&h, WAVE_MAPPER, &kStereo16, 0, 0, CALLBACK_NULL), MMSYSERR_NODRIVER);
 }
 
 } // namespace

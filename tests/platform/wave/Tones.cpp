@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 
 namespace cadmo::test {
 
@@ -92,12 +91,13 @@ Hearing Listen(const std::vector<std::int16_t>& stereo, unsigned rate) {
 }
 
 std::vector<std::int16_t> ReadRawFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::int16_t> samples(bytes.size() / 2);
-    for (std::size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                               (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    // s16le on a little-endian machine: the bytes are the samples.
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in)
+        return {};
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(in.tellg()) / 2);
+    in.seekg(0).read(reinterpret_cast<char*>(samples.data()),
+                     static_cast<std::streamsize>(2 * samples.size()));
     return samples;
 }
 
