@@ -1,13 +1,8 @@
 // Files made by the ffmpeg tool, read by us and by ffprobe: stream facts,
 // frame count, and every packet's position, size and key flag must agree.
-#include "AviFfmpegCompare.h"
+#include "AviTestUtil.h"
 
-#include "platform/avi/AviFile.h"
 #include "support/Process.h"
-#include "support/TempDir.h"
-#include "support/TestAvi.h"
-
-#include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
@@ -17,23 +12,22 @@ using namespace cadmo::test;
 
 namespace {
 
+bool HaveFfmpeg() {
+    return HaveProgram("ffmpeg") && HaveProgram("ffprobe");
+}
+
 struct Case {
     const char* name;
     const char* videoArgs;
     const char* size;
 };
 
-std::string CaseName(const ::testing::TestParamInfo<Case>& param) {
-    return param.param.name;
-}
-
-class AviFfmpegFiles : public ::testing::TestWithParam<Case> {};
+class AviFfmpegFiles : public AviTest, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(AviFfmpegFiles, AgreeWithFfprobe) {
-    if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe"))
+    if (!HaveFfmpeg())
         GTEST_SKIP() << "ffmpeg is not installed";
     const Case& c = GetParam();
-    TempDir dir;
     const std::string path = dir.File(std::string(c.name) + ".avi");
     const std::string cmd =
         std::string("ffmpeg -v error -y -f lavfi -i testsrc=size=") + c.size +
@@ -50,17 +44,19 @@ INSTANTIATE_TEST_SUITE_P(Codecs, AviFfmpegFiles,
                                            Case{"mjpeg", "-c:v mjpeg -q:v 5", "96x72"},
                                            // A long key-frame interval: only frames 0 and 50 are key.
                                            Case{"mpeg4", "-c:v mpeg4 -g 50 -bf 0", "96x72"}),
-                         CaseName);
+                         [](const auto& param) { return std::string(param.param.name); });
 
 } // namespace
+
+using AviFfmpegRebuild = AviTest;
+using AviFfmpegWriter = AviTest;
 
 // With the index gone, the key frames of MPEG-4 and H.264 streams are found
 // again from the frames themselves, and match what ffprobe reports with the
 // index intact.
-TEST(AviFfmpegRebuild, KeyFramesAreFoundInTheBitstream) {
-    if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe"))
+TEST_F(AviFfmpegRebuild, KeyFramesAreFoundInTheBitstream) {
+    if (!HaveFfmpeg())
         GTEST_SKIP() << "ffmpeg is not installed";
-    TempDir dir;
     std::vector<std::pair<std::string, std::string>> codecs = {{"mpeg4", "-c:v mpeg4 -g 12 -bf 0"}};
     if (RunCommand("ffmpeg -hide_banner -encoders").out.find("libx264") != std::string::npos)
         codecs.push_back({"h264", "-c:v libx264 -g 12 -bf 0 -pix_fmt yuv420p"});
@@ -79,44 +75,33 @@ TEST(AviFfmpegRebuild, KeyFramesAreFoundInTheBitstream) {
 
         // Rename idx1 to JUNK: the file now has no index.
         std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(f)), {});
-        const auto at = bytes.rfind("idx1");
-        ASSERT_NE(at, std::string::npos);
-        f.seekp(static_cast<std::streamoff>(at));
+        const std::string bytes((std::istreambuf_iterator<char>(f)), {});
+        ASSERT_NE(bytes.rfind("idx1"), std::string::npos);
+        f.seekp(static_cast<std::streamoff>(bytes.rfind("idx1")));
         f.write("JUNK", 4);
         f.close();
 
-        PAVIFILE file = nullptr;
-        ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
-        AVIFILEDETAILS d{};
-        AVIFileGetDetails(file, &d);
-        EXPECT_TRUE(d.fIndexRebuilt);
-        PAVISTREAM video = nullptr;
-        ASSERT_EQ(AVIFileGetStream(file, &video, streamtypeVIDEO, 0), AVIERR_OK);
-        ASSERT_EQ(AVIStreamChunkCount(video), static_cast<LONG>(keys.size()));
-        for (LONG i = 0; i < AVIStreamChunkCount(video); ++i) {
+        OpenedAvi avi(path);
+        ASSERT_NE(avi.video, nullptr);
+        EXPECT_TRUE(avi.details.fIndexRebuilt);
+        ASSERT_EQ(AVIStreamChunkCount(avi.video), static_cast<LONG>(keys.size()));
+        for (LONG i = 0; i < AVIStreamChunkCount(avi.video); ++i) {
             AVICHUNKINFO ci{};
-            AVIStreamChunkInfo(video, i, &ci);
+            AVIStreamChunkInfo(avi.video, i, &ci);
             EXPECT_EQ(ci.fKeyFrame != 0, keys[static_cast<std::size_t>(i)]) << "frame " << i;
         }
-        AVIStreamRelease(video);
-        AVIFileRelease(file);
     }
 }
 
-// The other way round: files from our writer, plain and OpenDML, read by
-// ffprobe exactly as by our reader.
-TEST(AviFfmpegWriter, FfprobeReadsOurFiles) {
+// The other way round: files from our writer, plain and OpenDML (several AVIX
+// lists), read by ffprobe exactly as by our reader.
+TEST_F(AviFfmpegWriter, FfprobeReadsOurFiles) {
     if (!HaveProgram("ffprobe"))
         GTEST_SKIP() << "ffprobe is not installed";
-    TempDir dir;
-    TestAviSpec spec;
-    spec.width = 64;
-    spec.height = 48;
-    spec.frames = 150;
-    ASSERT_EQ(WriteTestAvi(dir.File("plain.avi"), spec), AVIERR_OK);
-    CompareWithFfprobe(dir.File("plain.avi"), 150);
-    spec.options.riffLimit = 1 << 18; // several AVIX lists
-    ASSERT_EQ(WriteTestAvi(dir.File("odml.avi"), spec), AVIERR_OK);
-    CompareWithFfprobe(dir.File("odml.avi"), 150);
+    for (const DWORD riffLimit : {0u, 1u << 18}) {
+        TestAviSpec spec = SizedSpec(64, 48, 150);
+        if (riffLimit)
+            spec.options.riffLimit = riffLimit;
+        CompareWithFfprobe(Write(spec, "w" + std::to_string(riffLimit) + ".avi"), 150);
+    }
 }

@@ -1,22 +1,19 @@
 // An OpenDML file past 1 GB made by ffmpeg: the reader must follow the AVIX
 // lists and standard indexes exactly as ffprobe does. Kept cheap: 180 large
 // uncompressed frames are written in a few seconds.
-#include "AviFfmpegCompare.h"
+#include "AviTestUtil.h"
 
-#include "platform/avi/AviFile.h"
 #include "support/Process.h"
-#include "support/TempDir.h"
-
-#include <gtest/gtest.h>
 
 #include <vector>
 
 using namespace cadmo::test;
 
-TEST(AviLargeFile, OpenDmlPastOneGigabyteAgreesWithFfprobe) {
+using AviLargeFile = AviTest;
+
+TEST_F(AviLargeFile, OpenDmlPastOneGigabyteAgreesWithFfprobe) {
     if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe"))
         GTEST_SKIP() << "ffmpeg is not installed";
-    TempDir dir;
     const std::string path = dir.File("large.avi");
     const std::string cmd =
         "ffmpeg -v error -y -f lavfi -i testsrc=size=1920x1080:rate=25 -f lavfi "
@@ -27,25 +24,20 @@ TEST(AviLargeFile, OpenDmlPastOneGigabyteAgreesWithFfprobe) {
 
     CompareWithFfprobe(path, 180);
 
-    PAVIFILE file = nullptr;
-    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
-    AVIFILEDETAILS d{};
-    ASSERT_EQ(AVIFileGetDetails(file, &d), AVIERR_OK);
-    EXPECT_GT(d.qwFileSize, 1ull << 30);
-    EXPECT_TRUE(d.fOpenDml);
-    EXPECT_GE(d.dwRiffCount, 2u);
-    PAVISTREAM video = nullptr;
-    ASSERT_EQ(AVIFileGetStream(file, &video, streamtypeVIDEO, 0), AVIERR_OK);
+    OpenedAvi avi(path);
+    ASSERT_NE(avi.video, nullptr);
+    EXPECT_GT(avi.details.qwFileSize, 1ull << 30);
+    EXPECT_TRUE(avi.details.fOpenDml);
+    EXPECT_GE(avi.details.dwRiffCount, 2u);
     // The last frame lies in an AVIX list past the first gigabyte.
     std::vector<BYTE> frame(1920 * 1080 * 3);
-    LONG bytes = 0, samples = 0;
-    EXPECT_EQ(AVIStreamRead(video, 179, 1, frame.data(), static_cast<LONG>(frame.size()), &bytes, &samples),
-              AVIERR_OK);
+    LONG bytes = 0;
+    EXPECT_EQ(
+        AVIStreamRead(avi.video, 179, 1, frame.data(), static_cast<LONG>(frame.size()), &bytes, nullptr),
+        AVIERR_OK);
     EXPECT_EQ(bytes, 1920 * 1080 * 3);
     AVICHUNKINFO ci{};
-    ASSERT_EQ(AVIStreamChunkInfo(video, 179, &ci), AVIERR_OK);
+    ASSERT_EQ(AVIStreamChunkInfo(avi.video, 179, &ci), AVIERR_OK);
     EXPECT_GT(ci.qwOffset, 1ull << 30);
-    EXPECT_LE(AVIStreamIndexBytes(video), 16u * 180);
-    AVIStreamRelease(video);
-    AVIFileRelease(file);
+    EXPECT_LE(AVIStreamIndexBytes(avi.video), 16u * 180);
 }

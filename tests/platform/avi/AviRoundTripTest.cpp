@@ -1,11 +1,8 @@
 // Files written by AviWriter read back through the AVIFile API with every
 // field, sample and key flag intact.
-#include "platform/avi/AviFile.h"
-#include "platform/avi/AviWriter.h"
-#include "support/TempDir.h"
-#include "support/TestAvi.h"
+#include "AviTestUtil.h"
 
-#include <gtest/gtest.h>
+#include "platform/avi/AviWriter.h"
 
 #include <cstring>
 #include <thread>
@@ -13,32 +10,6 @@
 using namespace cadmo::test;
 
 namespace {
-
-// An open file with its first video and audio streams, released at the end.
-struct Opened {
-    PAVIFILE file = nullptr;
-    PAVISTREAM video = nullptr;
-    PAVISTREAM audio = nullptr;
-    HRESULT hr = AVIERR_ERROR;
-
-    explicit Opened(const std::string& path) {
-        AVIFileInit();
-        hr = AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr);
-        if (hr == AVIERR_OK) {
-            AVIFileGetStream(file, &video, streamtypeVIDEO, 0);
-            AVIFileGetStream(file, &audio, streamtypeAUDIO, 0);
-        }
-    }
-    ~Opened() {
-        if (video)
-            AVIStreamRelease(video);
-        if (audio)
-            AVIStreamRelease(audio);
-        if (file)
-            AVIFileRelease(file);
-        AVIFileExit();
-    }
-};
 
 AVISTREAMINFOA Info(PAVISTREAM s) {
     AVISTREAMINFOA info{};
@@ -56,29 +27,32 @@ std::vector<BYTE> ReadFrame(PAVISTREAM s, LONG frame) {
     return buffer;
 }
 
+// Key frames at every n-th frame of `frames`.
+std::vector<bool> KeysEvery(int n, int frames) {
+    std::vector<bool> keys(static_cast<std::size_t>(frames));
+    for (int i = 0; i < frames; i += n)
+        keys[static_cast<std::size_t>(i)] = true;
+    return keys;
+}
+
 } // namespace
 
-TEST(AviRoundTrip, HeadersAndFormatsSurvive) {
-    TempDir dir;
-    TestAviSpec spec;
-    spec.width = 33;
-    spec.height = 7;
+using AviRoundTrip = AviTest;
+using AviWriterMisuse = AviTest;
+
+TEST_F(AviRoundTrip, HeadersAndFormatsSurvive) {
+    TestAviSpec spec = SizedSpec(33, 7, 100);
+    spec.handler = mmioFOURCC('D', 'I', 'B', ' ');
     spec.rate = 30000;
     spec.scale = 1001;
     spec.start = 5;
-    spec.frames = 100;
     spec.initialFrames = 2;
     spec.suggestedBufferSize = 4096;
-    spec.handler = mmioFOURCC('D', 'I', 'B', ' ');
     spec.audioInitialFrames = 3;
     spec.sampleRate = 11025;
     spec.channels = 1;
     spec.bitsPerSample = 8;
-    const std::string path = dir.File("a.avi");
-    ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
-
-    Opened o(path);
-    ASSERT_EQ(o.hr, AVIERR_OK);
+    OpenedAvi o(Write(spec));
     ASSERT_TRUE(o.video && o.audio);
 
     const AVISTREAMINFOA v = Info(o.video);
@@ -136,18 +110,12 @@ TEST(AviRoundTrip, HeadersAndFormatsSurvive) {
 
 // Start 5, length 100, key frames every 10th frame (5, 15, ... 95) and the
 // conversions at both ends of the stream.
-TEST(AviRoundTrip, FindSampleAndTimeAtBothEnds) {
-    TempDir dir;
-    TestAviSpec spec;
-    spec.start = 5;
-    spec.frames = 100;
+TEST_F(AviRoundTrip, FindSampleAndTimeAtBothEnds) {
+    TestAviSpec spec = SizedSpec(32, 16, 100);
     spec.rate = 15;
-    spec.keys.resize(100);
-    for (int i = 0; i < 100; i += 10)
-        spec.keys[static_cast<std::size_t>(i)] = true;
-    const std::string path = dir.File("k.avi");
-    ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
-    Opened o(path);
+    spec.start = 5;
+    spec.keys = KeysEvery(10, 100);
+    OpenedAvi o(Write(spec));
     ASSERT_TRUE(o.video);
 
     EXPECT_EQ(AVIStreamStart(o.video), 5);
@@ -155,19 +123,12 @@ TEST(AviRoundTrip, FindSampleAndTimeAtBothEnds) {
     EXPECT_EQ(AVIStreamEnd(o.video), 105);
 
     const LONG prevKey = FIND_PREV | FIND_KEY, nextKey = FIND_NEXT | FIND_KEY;
-    EXPECT_EQ(prevKey, 0x14);
-    EXPECT_EQ(nextKey, 0x11);
-    EXPECT_EQ(AVIStreamFindSample(o.video, 5, prevKey), 5);
-    EXPECT_EQ(AVIStreamFindSample(o.video, 14, prevKey), 5);
-    EXPECT_EQ(AVIStreamFindSample(o.video, 15, prevKey), 15);
-    EXPECT_EQ(AVIStreamFindSample(o.video, 4, prevKey), -1);
-    EXPECT_EQ(AVIStreamFindSample(o.video, 104, prevKey), 95);
-    EXPECT_EQ(AVIStreamFindSample(o.video, 1 << 30, prevKey), 95);
-    EXPECT_EQ(AVIStreamFindSample(o.video, 6, nextKey), 15);
-    EXPECT_EQ(AVIStreamFindSample(o.video, 15, nextKey), 15);
-    EXPECT_EQ(AVIStreamFindSample(o.video, 96, nextKey), -1);
-    EXPECT_EQ(AVIStreamFindSample(o.video, 105, nextKey), -1);
-    EXPECT_EQ(AVIStreamFindSample(o.video, -7, nextKey), 5);
+    const std::pair<LONG, LONG> prev[] = {{5, 5}, {14, 5}, {15, 15}, {4, -1}, {104, 95}, {1 << 30, 95}};
+    for (const auto& [from, found] : prev)
+        EXPECT_EQ(AVIStreamFindSample(o.video, from, prevKey), found) << from;
+    const std::pair<LONG, LONG> next[] = {{6, 15}, {15, 15}, {96, -1}, {105, -1}, {-7, 5}};
+    for (const auto& [from, found] : next)
+        EXPECT_EQ(AVIStreamFindSample(o.video, from, nextKey), found) << from;
     EXPECT_EQ(AVIStreamFindSample(o.video, 50, FIND_NEXT | FIND_ANY), 50);
     EXPECT_EQ(AVIStreamFindSample(o.video, 16, prevKey | FIND_INDEX), 10);
     EXPECT_EQ(AVIStreamFindSample(o.video, 16, prevKey | FIND_SIZE),
@@ -191,22 +152,15 @@ TEST(AviRoundTrip, FindSampleAndTimeAtBothEnds) {
 
 // Every frame and every byte of audio reads back, across chunk boundaries,
 // with the buffer rules of AVIStreamRead.
-TEST(AviRoundTrip, ReadsEverySampleAndHonoursBufferSizes) {
-    TempDir dir;
-    TestAviSpec spec;
-    spec.frames = 20;
-    spec.frameSizes.resize(20);
+TEST_F(AviRoundTrip, ReadsEverySampleAndHonoursBufferSizes) {
+    TestAviSpec spec = SizedSpec(32, 16, 20);
     for (int i = 0; i < 20; ++i)
-        spec.frameSizes[static_cast<std::size_t>(i)] = static_cast<DWORD>(100 + i * 37);
-    spec.frameSizes[7] = 0; // a dropped frame still takes its slot
-    const std::string path = dir.File("r.avi");
-    ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
-    Opened o(path);
+        spec.frameSizes.push_back(i == 7 ? 0 : static_cast<DWORD>(100 + i * 37)); // 7: a dropped frame
+    OpenedAvi o(Write(spec));
     ASSERT_TRUE(o.video && o.audio);
 
     for (int f = 0; f < 20; ++f)
-        EXPECT_EQ(ReadFrame(o.video, f), TestFrameBytes(f, spec.frameSizes[static_cast<std::size_t>(f)]))
-            << f;
+        EXPECT_EQ(ReadFrame(o.video, f), TestFrameBytes(f, TestFrameSize(spec, f))) << f;
 
     LONG bytes = -1, samples = -1;
     std::vector<BYTE> tiny(10);
@@ -227,7 +181,7 @@ TEST(AviRoundTrip, ReadsEverySampleAndHonoursBufferSizes) {
     const LONG total = AVIStreamLength(o.audio);
     ASSERT_EQ(total, static_cast<LONG>(TestAudioBytesBefore(spec, 20) / 4));
     std::vector<BYTE> all;
-    for (LONG pos = 0; pos < total;) {
+    for (LONG pos = 0; pos < total; pos += samples) {
         std::vector<BYTE> piece(4 * 333 + 3); // room for 333 whole samples
         ASSERT_EQ(AVIStreamRead(o.audio, pos, 1000, piece.data(), static_cast<LONG>(piece.size()), &bytes,
                                 &samples),
@@ -236,7 +190,6 @@ TEST(AviRoundTrip, ReadsEverySampleAndHonoursBufferSizes) {
         EXPECT_EQ(bytes, samples * 4);
         EXPECT_LE(samples, 333);
         all.insert(all.end(), piece.begin(), piece.begin() + bytes);
-        pos += samples;
     }
     EXPECT_EQ(all, TestAudioBytes(0, all.size()));
     EXPECT_EQ(AVIStreamRead(o.audio, 0, 1, tiny.data(), 3, &bytes, &samples), AVIERR_BUFFERTOOSMALL);
@@ -249,28 +202,18 @@ TEST(AviRoundTrip, ReadsEverySampleAndHonoursBufferSizes) {
 
 // Past the RIFF limit the file becomes OpenDML (AVIX lists, indx + ix##);
 // the reader finds every chunk through those indexes and the data reads back.
-TEST(AviRoundTrip, OpenDmlSegmentsReadBack) {
-    TempDir dir;
-    TestAviSpec spec;
-    spec.width = 64;
-    spec.height = 64; // 12 KB frames
-    spec.frames = 300;
-    spec.keys.resize(300);
-    for (int i = 0; i < 300; i += 7)
-        spec.keys[static_cast<std::size_t>(i)] = true;
-    spec.options.riffLimit = 1 << 20;
+// idx1 offsets may also count from the start of the file instead of 'movi'.
+TEST_F(AviRoundTrip, OpenDmlAndFileRelativeIdx1ReadBack) {
+    TestAviSpec spec = SizedSpec(64, 64, 300);
+    spec.keys = KeysEvery(7, 300);
     spec.audioFirst = true;
-    const std::string path = dir.File("odml.avi");
-    ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
-
-    Opened o(path);
+    spec.options.riffLimit = 1 << 20; // 12 KB frames: four RIFF lists or more
+    OpenedAvi o(Write(spec, "odml.avi"));
     ASSERT_EQ(o.hr, AVIERR_OK);
-    AVIFILEDETAILS d{};
-    ASSERT_EQ(AVIFileGetDetails(o.file, &d), AVIERR_OK);
-    EXPECT_TRUE(d.fOpenDml);
-    EXPECT_FALSE(d.fIndexRebuilt);
-    EXPECT_GE(d.dwRiffCount, 4u);
-    EXPECT_LT(d.dwTotalFrames, 300u); // the first RIFF list's frames only
+    EXPECT_TRUE(o.details.fOpenDml);
+    EXPECT_FALSE(o.details.fIndexRebuilt);
+    EXPECT_GE(o.details.dwRiffCount, 4u);
+    EXPECT_LT(o.details.dwTotalFrames, 300u); // the first RIFF list's frames only
     EXPECT_EQ(AVIStreamLength(o.video), 300);
     EXPECT_EQ(AVIStreamLength(o.audio), static_cast<LONG>(TestAudioBytesBefore(spec, 300) / 4));
     for (int f = 0; f < 300; f += 13)
@@ -280,33 +223,22 @@ TEST(AviRoundTrip, OpenDmlSegmentsReadBack) {
     // Index cost stays within 16 bytes per entry.
     EXPECT_LE(AVIStreamIndexBytes(o.video), 16u * 300);
     EXPECT_LE(AVIStreamIndexBytes(o.audio), 16u * 300);
-}
 
-// idx1 offsets may count from 'movi' or from the start of the file.
-TEST(AviRoundTrip, Idx1RelativeToFileIsDetected) {
-    TempDir dir;
-    TestAviSpec spec;
-    spec.options.idx1RelativeToFile = true;
-    const std::string path = dir.File("abs.avi");
-    ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
-    Opened o(path);
-    ASSERT_TRUE(o.video);
-    AVIFILEDETAILS d{};
-    AVIFileGetDetails(o.file, &d);
-    EXPECT_FALSE(d.fIdx1RelativeToMovi);
-    EXPECT_FALSE(d.fIndexRebuilt);
-    for (int f = 0; f < spec.frames; ++f)
-        EXPECT_EQ(ReadFrame(o.video, f), TestFrameBytes(f, TestFrameSize(spec, f)));
+    TestAviSpec absolute;
+    absolute.options.idx1RelativeToFile = true;
+    OpenedAvi abs(Write(absolute, "abs.avi"));
+    ASSERT_TRUE(abs.video);
+    EXPECT_FALSE(abs.details.fIdx1RelativeToMovi);
+    EXPECT_FALSE(abs.details.fIndexRebuilt);
+    for (int f = 0; f < absolute.frames; ++f)
+        EXPECT_EQ(ReadFrame(abs.video, f), TestFrameBytes(f, TestFrameSize(absolute, f)));
 }
 
 // A stream keeps its file alive after the file handle is released; the video
 // and audio streams of one file read correctly from two threads at once.
-TEST(AviRoundTrip, StreamsOutliveFileAndReadConcurrently) {
-    TempDir dir;
-    TestAviSpec spec;
-    spec.frames = 60;
-    const std::string path = dir.File("t.avi");
-    ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
+TEST_F(AviRoundTrip, StreamsOutliveFileAndReadConcurrently) {
+    const TestAviSpec spec = SizedSpec(32, 16, 60);
+    const std::string path = Write(spec);
     PAVIFILE file = nullptr;
     ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
     PAVISTREAM video = nullptr, audio = nullptr;
@@ -341,8 +273,7 @@ TEST(AviRoundTrip, StreamsOutliveFileAndReadConcurrently) {
 }
 
 // The writer refuses what it cannot write rather than producing a bad file.
-TEST(AviWriterMisuse, RefusedWithErrorCodes) {
-    TempDir dir;
+TEST_F(AviWriterMisuse, RefusedWithErrorCodes) {
     AviWriter w;
     EXPECT_EQ(w.WriteVideoFrame(0, "x", 1, true), AVIERR_BADPARAM); // not created
     EXPECT_EQ(w.Create(dir.File("missing/dir/x.avi")), AVIERR_FILEOPEN);

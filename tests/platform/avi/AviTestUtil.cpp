@@ -1,15 +1,32 @@
-#include "AviFfmpegCompare.h"
+#include "AviTestUtil.h"
 
-#include "platform/avi/AviFile.h"
 #include "support/Process.h"
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <numeric>
 #include <vector>
 
 using namespace cadmo::test;
+
+OpenedAvi::OpenedAvi(const std::string& path) {
+    hr = AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr);
+    if (hr != AVIERR_OK) {
+        EXPECT_EQ(file, nullptr);
+        return;
+    }
+    EXPECT_EQ(AVIFileGetDetails(file, &details), AVIERR_OK);
+    AVIFileGetStream(file, &video, streamtypeVIDEO, 0);
+    AVIFileGetStream(file, &audio, streamtypeAUDIO, 0);
+}
+
+OpenedAvi::~OpenedAvi() {
+    if (video)
+        AVIStreamRelease(video);
+    if (audio)
+        AVIStreamRelease(audio);
+    if (file)
+        AVIFileRelease(file);
+}
 
 namespace {
 
@@ -30,11 +47,9 @@ std::vector<Packet> PacketsOf(const JsonValue& root, long long streamIndex) {
 // "30000/1001" against rate / scale, compared as fractions.
 bool SameRate(const std::string& fraction, DWORD rate, DWORD scale) {
     const auto slash = fraction.find('/');
-    if (slash == std::string::npos)
-        return false;
-    const long long num = std::stoll(fraction.substr(0, slash));
-    const long long den = std::stoll(fraction.substr(slash + 1));
-    return num * static_cast<long long>(scale) == den * static_cast<long long>(rate);
+    return slash != std::string::npos &&
+           std::stoll(fraction.substr(0, slash)) * scale ==
+               std::stoll(fraction.substr(slash + 1)) * static_cast<long long>(rate);
 }
 
 void CompareStream(PAVISTREAM s, const JsonValue& info, const std::vector<Packet>& packets, bool video) {
@@ -56,9 +71,9 @@ void CompareStream(PAVISTREAM s, const JsonValue& info, const std::vector<Packet
     for (LONG i = 0; i < chunks; ++i) {
         AVICHUNKINFO ci{};
         ASSERT_EQ(AVIStreamChunkInfo(s, i, &ci), AVIERR_OK);
-        const long long begin = static_cast<long long>(ci.qwOffset);
+        const long long begin = static_cast<long long>(ci.qwOffset), end = begin + ci.dwSize;
         long long at = begin;
-        while (next < packets.size() && packets[next].pos == at && at < begin + ci.dwSize) {
+        while (next < packets.size() && packets[next].pos == at && at < end) {
             if (video) {
                 EXPECT_EQ(ci.fKeyFrame != 0, packets[next].key) << "chunk " << i;
             }
@@ -66,9 +81,7 @@ void CompareStream(PAVISTREAM s, const JsonValue& info, const std::vector<Packet
             if (video)
                 break;
         }
-        EXPECT_EQ(at - begin, static_cast<long long>(ci.dwSize)) << "chunk " << i;
-        if (at - begin != static_cast<long long>(ci.dwSize))
-            return;
+        ASSERT_EQ(at, end) << "chunk " << i;
     }
     EXPECT_EQ(next, packets.size());
 
@@ -101,35 +114,25 @@ void CompareStream(PAVISTREAM s, const JsonValue& info, const std::vector<Packet
 
 } // namespace
 
-void CompareWithFfprobe(const std::string& path, long expectedFrames) {
+void CompareWithFfprobe(const std::string& path, LONG frames) {
     JsonValue root;
     ASSERT_TRUE(RunFfprobe(path, root)) << path;
-
-    PAVIFILE file = nullptr;
-    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
-    AVIFILEDETAILS d{};
-    AVIFileGetDetails(file, &d);
-    EXPECT_FALSE(d.fIndexRebuilt);
+    OpenedAvi avi(path);
+    ASSERT_EQ(avi.hr, AVIERR_OK);
+    EXPECT_FALSE(avi.details.fIndexRebuilt);
+    AVIFILEINFOA fi{};
+    AVIFileInfoA(avi.file, &fi, sizeof fi);
+    EXPECT_EQ(fi.dwStreams, 2u);
 
     int videos = 0, audios = 0;
     for (const JsonValue& st : root["streams"].array) {
         const bool video = st["codec_type"].Str() == "video";
-        PAVISTREAM s = nullptr;
-        ASSERT_EQ(
-            AVIFileGetStream(file, &s, video ? streamtypeVIDEO : streamtypeAUDIO, video ? videos : audios),
-            AVIERR_OK);
-        (video ? videos : audios)++;
+        ++(video ? videos : audios);
         SCOPED_TRACE(st["codec_type"].Str() + " stream " + std::to_string(st["index"].Int()));
-        CompareStream(s, st, PacketsOf(root, st["index"].Int()), video);
-        if (video && expectedFrames >= 0) {
-            EXPECT_EQ(AVIStreamLength(s), expectedFrames);
-        }
-        AVIStreamRelease(s);
+        ASSERT_NE(video ? avi.video : avi.audio, nullptr);
+        CompareStream(video ? avi.video : avi.audio, st, PacketsOf(root, st["index"].Int()), video);
     }
     EXPECT_EQ(videos, 1);
     EXPECT_EQ(audios, 1);
-    AVIFILEINFOA fi{};
-    AVIFileInfoA(file, &fi, sizeof fi);
-    EXPECT_EQ(fi.dwStreams, 2u);
-    AVIFileRelease(file);
+    EXPECT_EQ(AVIStreamLength(avi.video), frames);
 }

@@ -1,0 +1,51 @@
+// Shared by the AVI reader tests: a fixture that writes test files, a file
+// opened with its streams, and the comparison of our reading with ffprobe's.
+#pragma once
+
+#include "platform/avi/AviFile.h"
+#include "support/TempDir.h"
+#include "support/TestAvi.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+// The default test file (with sound) in another size.
+inline cadmo::test::TestAviSpec SizedSpec(LONG width, LONG height, int frames) {
+    cadmo::test::TestAviSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.frames = frames;
+    return spec;
+}
+
+// A test with a private directory to write files into.
+class AviTest : public ::testing::Test {
+protected:
+    std::string Write(const cadmo::test::TestAviSpec& spec, const std::string& name = "in.avi") {
+        const std::string path = dir.File(name);
+        EXPECT_EQ(cadmo::test::WriteTestAvi(path, spec), AVIERR_OK);
+        return path;
+    }
+    cadmo::test::TempDir dir;
+};
+
+// A file opened for reading with its first video and audio streams (null when
+// absent) and the reader's details; all released when the object goes away.
+struct OpenedAvi {
+    HRESULT hr = AVIERR_ERROR;
+    PAVIFILE file = nullptr;
+    PAVISTREAM video = nullptr;
+    PAVISTREAM audio = nullptr;
+    AVIFILEDETAILS details{};
+
+    explicit OpenedAvi(const std::string& path);
+    ~OpenedAvi();
+    OpenedAvi(const OpenedAvi&) = delete;
+    OpenedAvi& operator=(const OpenedAvi&) = delete;
+};
+
+// Opens the file with our reader and with ffprobe and checks that both see one
+// video stream of `frames` frames and one audio stream, with the same formats
+// and the same packets (position, size, key flag).
+void CompareWithFfprobe(const std::string& path, LONG frames);
