@@ -184,13 +184,7 @@ TEST(GdiObjects, DibSectionRules) {
 }
 
 TEST(GdiObjects, PalettesSelectRealiseAndMatch) {
-    std::vector<BYTE> storage(sizeof(LOGPALETTE) + 3 * sizeof(PALETTEENTRY));
-    auto* log = reinterpret_cast<LOGPALETTE*>(storage.data());
-    log->palVersion = 0x300;
-    log->palNumEntries = 4;
-    const PALETTEENTRY entries[4] = {{0, 0, 0, 0}, {100, 100, 100, 0}, {200, 0, 0, 0}, {100, 100, 100, 0}};
-    std::memcpy(log->palPalEntry, entries, sizeof entries);
-    HPALETTE pal = CreatePalette(log);
+    HPALETTE pal = MakePalette({{0, 0, 0, 0}, {100, 100, 100, 0}, {200, 0, 0, 0}, {100, 100, 100, 0}});
     ASSERT_NE(pal, nullptr);
 
     EXPECT_EQ(GetPaletteEntries(pal, 0, 0, nullptr), 4u);
@@ -214,8 +208,7 @@ TEST(GdiObjects, PalettesSelectRealiseAndMatch) {
     EXPECT_EQ(GetPaletteEntries(static_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE)), 0, 0, nullptr), 20u);
     DeleteDC(dc);
 
-    log->palNumEntries = 0;
-    EXPECT_EQ(CreatePalette(log), nullptr);
+    EXPECT_EQ(MakePalette({}), nullptr);
 }
 
 TEST(GdiObjects, LastErrorIsPerThread) {

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 // A DIB section with its pixel memory, selected into its own memory DC.
@@ -18,9 +20,11 @@ struct TestDib {
     int height = 0; // as in the header: negative for top-down
     int bitsPixel = 0;
 
+    // The header and colour table the section was made from.
+    std::vector<BYTE> info = std::vector<BYTE>(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD));
+
     TestDib(int w, int h, int bpp, const std::vector<RGBQUAD>& colors = {})
         : width(w), height(h), bitsPixel(bpp) {
-        std::vector<BYTE> info(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD));
         auto* bi = reinterpret_cast<BITMAPINFO*>(info.data());
         bi->bmiHeader = BITMAPINFOHEADER{
             40, w, h, 1, static_cast<WORD>(bpp), BI_RGB, 0, 0, 0, static_cast<DWORD>(colors.size()), 0};
@@ -44,6 +48,7 @@ struct TestDib {
     TestDib(const TestDib&) = delete;
     TestDib& operator=(const TestDib&) = delete;
 
+    BITMAPINFOHEADER* Header() { return reinterpret_cast<BITMAPINFOHEADER*>(info.data()); }
     int Stride() const { return ((width * bitsPixel + 31) / 32) * 4; }
     int Rows() const { return height < 0 ? -height : height; }
     // Pixel (x, y) with y counted from the top of the picture.
@@ -62,3 +67,34 @@ struct TestDib {
 inline RGBQUAD Quad(BYTE r, BYTE g, BYTE b) {
     return RGBQUAD{b, g, r, 0};
 }
+
+inline HPALETTE MakePalette(const std::vector<PALETTEENTRY>& entries) {
+    std::vector<BYTE> storage(sizeof(LOGPALETTE) + entries.size() * sizeof(PALETTEENTRY));
+    auto* log = reinterpret_cast<LOGPALETTE*>(storage.data());
+    log->palVersion = 0x300;
+    log->palNumEntries = static_cast<WORD>(entries.size());
+    std::memcpy(log->palPalEntry, entries.data(), entries.size() * sizeof(PALETTEENTRY));
+    return CreatePalette(log);
+}
+
+// A window of the given size and depth, with its DC, for as long as the object lives.
+struct TestWindow {
+    std::shared_ptr<WindowSurface> surface;
+    HWND hwnd;
+    HDC dc;
+    TestWindow(std::uintptr_t id, int w, int h, int bpp)
+        : surface(std::make_shared<WindowSurface>(w, h, bpp)), hwnd(reinterpret_cast<HWND>(id)) {
+        RegisterWindowSurface(hwnd, surface);
+        dc = GetDC(hwnd);
+    }
+    ~TestWindow() {
+        ReleaseDC(hwnd, dc);
+        RegisterWindowSurface(hwnd, nullptr);
+    }
+    DWORD Pixel32(int x, int y) {
+        WindowSurface::View v = surface->Lock();
+        DWORD p;
+        std::memcpy(&p, v.Bits() + y * v.Stride() + 4 * x, 4);
+        return p & 0xFFFFFF;
+    }
+};

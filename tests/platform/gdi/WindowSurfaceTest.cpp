@@ -72,19 +72,15 @@ TEST(WindowSurface, EightBitSurfaceShowsTheRealisedPalette) {
     EXPECT_EQ(GetDeviceCaps(dc, SIZEPALETTE), 256);
 
     // An identity palette: the picture's table, realised on the window.
-    std::vector<RGBQUAD> table(256);
-    std::vector<BYTE> storage(sizeof(LOGPALETTE) + 255 * sizeof(PALETTEENTRY));
-    auto* log = reinterpret_cast<LOGPALETTE*>(storage.data());
-    log->palVersion = 0x300;
-    log->palNumEntries = 256;
+    std::vector<RGBQUAD> table;
+    std::vector<PALETTEENTRY> entries;
     for (int i = 0; i < 256; ++i) {
         // Entry 9 repeats entry 0, as real palettes repeat black and white.
         const BYTE v = i == 9 ? 0 : static_cast<BYTE>(i);
-        table[static_cast<std::size_t>(i)] = Quad(v, static_cast<BYTE>(255 - v), 77);
-        const PALETTEENTRY e{v, static_cast<BYTE>(255 - v), 77, 0};
-        std::memcpy(storage.data() + 4 + 4 * i, &e, 4);
+        table.push_back(Quad(v, static_cast<BYTE>(255 - v), 77));
+        entries.push_back(PALETTEENTRY{v, static_cast<BYTE>(255 - v), 77, 0});
     }
-    HPALETTE pal = CreatePalette(log);
+    HPALETTE pal = MakePalette(entries);
     HPALETTE old = SelectPalette(dc, pal, FALSE);
     EXPECT_EQ(RealizePalette(dc), 256u);
 
