@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
@@ -30,12 +31,8 @@ std::vector<BYTE> riff(const char* form, const char* chunkId, const std::vector<
 
 std::vector<BYTE> logPalette(WORD count, std::size_t entriesPresent) {
     std::vector<BYTE> p = {0x00, 0x03, static_cast<BYTE>(count), static_cast<BYTE>(count >> 8)};
-    for (std::size_t i = 0; i < entriesPresent; ++i) {
-        p.push_back(static_cast<BYTE>(i));
-        p.push_back(static_cast<BYTE>(2 * i));
-        p.push_back(static_cast<BYTE>(3 * i));
-        p.push_back(0);
-    }
+    for (std::size_t i = 0; i < entriesPresent; ++i)
+        p.insert(p.end(), {static_cast<BYTE>(i), static_cast<BYTE>(2 * i), static_cast<BYTE>(3 * i), 0});
     return p;
 }
 
@@ -45,26 +42,21 @@ struct Record {
     Record() { bytes.fill(0xA5); }
     LOGPALETTE* get() { return reinterpret_cast<LOGPALETTE*>(bytes.data()); }
     bool Untouched() const {
-        for (BYTE b : bytes)
-            if (b != 0xA5)
-                return false;
-        return true;
+        return std::all_of(bytes.begin(), bytes.end(), [](BYTE b) { return b == 0xA5; });
     }
 };
 
-class ScriptedChooser : public FileChooser {
-public:
-    explicit ScriptedChooser(std::string answer, bool ok = true) : answer_(std::move(answer)), ok_(ok) {}
+// Answers the open dialog with `answer`, or cancels it.
+struct ScriptedChooser : FileChooser {
+    ScriptedChooser(std::string a, bool o = true) : answer(std::move(a)), ok(o) {}
     bool ChooseFileToOpen(const OpenFileRequest& r, std::string& path) override {
         seen = r;
-        path = answer_;
-        return ok_;
+        path = answer;
+        return ok;
     }
+    std::string answer;
+    bool ok;
     OpenFileRequest seen;
-
-private:
-    std::string answer_;
-    bool ok_;
 };
 
 TEST(PaletteFile, ReadsTheDataChunkOfAPaletteForm) {
