@@ -104,16 +104,25 @@ protected:
     std::vector<std::unique_ptr<Buffer>> buffers;
 };
 
-TEST_F(NullWaveTest, NotificationsComeInOrderOnTheLayersOwnThread) {
+TEST_F(NullWaveTest, HeadersFollowThePublishedRulesAndNotificationsComeInOrderOnOneThread) {
     Open(Pcm(8000, 1, 8));
-    WAVEHDR* a = AddBuffer(800); // 100 ms each
+    buffers.push_back(std::make_unique<Buffer>(800)); // 100 ms each
+    WAVEHDR* a = &buffers.back()->header;
+    EXPECT_EQ(waveOutWrite(device, a, sizeof(WAVEHDR)), WAVERR_UNPREPARED);
+    ASSERT_EQ(waveOutPrepareHeader(device, a, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    EXPECT_TRUE(a->dwFlags & WHDR_PREPARED);
     WAVEHDR* b = AddBuffer(800);
     ASSERT_EQ(waveOutWrite(device, a, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     ASSERT_EQ(waveOutWrite(device, b, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     EXPECT_EQ(a->dwFlags & (WHDR_INQUEUE | WHDR_DONE), WHDR_INQUEUE);
+    EXPECT_EQ(waveOutWrite(device, a, sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutUnprepareHeader(device, a, sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutClose(device), WAVERR_STILLPLAYING);
     WaveNullAdvanceClock(250);
+    EXPECT_EQ(a->dwFlags & (WHDR_INQUEUE | WHDR_DONE), WHDR_DONE);
     EXPECT_TRUE(b->dwFlags & WHDR_DONE);
-    waveOutUnprepareHeader(device, a, sizeof(WAVEHDR));
+    EXPECT_EQ(waveOutUnprepareHeader(device, a, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    EXPECT_FALSE(a->dwFlags & WHDR_PREPARED);
     waveOutUnprepareHeader(device, b, sizeof(WAVEHDR));
     buffers.clear();
     ASSERT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
@@ -153,23 +162,6 @@ TEST_F(NullWaveTest, RefusesWhatItCannotPlayOrDoesNotOffer) {
     options.failOpen = true;
     WaveNullSetOptions(options);
     EXPECT_EQ(waveOutOpen(&h, WAVE_MAPPER, &good, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
-}
-
-TEST_F(NullWaveTest, HeaderLifecycleFollowsThePublishedRules) {
-    Open(Pcm(8000, 1, 8));
-    buffers.push_back(std::make_unique<Buffer>(800));
-    WAVEHDR* h = &buffers.back()->header;
-    EXPECT_EQ(waveOutWrite(device, h, sizeof(WAVEHDR)), WAVERR_UNPREPARED);
-    ASSERT_EQ(waveOutPrepareHeader(device, h, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
-    EXPECT_TRUE(h->dwFlags & WHDR_PREPARED);
-    ASSERT_EQ(waveOutWrite(device, h, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
-    EXPECT_EQ(waveOutWrite(device, h, sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
-    EXPECT_EQ(waveOutUnprepareHeader(device, h, sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
-    EXPECT_EQ(waveOutClose(device), WAVERR_STILLPLAYING);
-    WaveNullAdvanceClock(100);
-    EXPECT_EQ(h->dwFlags & (WHDR_INQUEUE | WHDR_DONE), WHDR_DONE);
-    EXPECT_EQ(waveOutUnprepareHeader(device, h, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
-    EXPECT_FALSE(h->dwFlags & WHDR_PREPARED);
 }
 
 TEST_F(NullWaveTest, PositionIsExactAndHoldsWhilePausedOrStarved) {
