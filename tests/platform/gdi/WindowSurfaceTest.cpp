@@ -7,6 +7,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -31,10 +32,8 @@ TEST(WindowSurface, BlitLandsInTheSurfaceAndReportsTheChangedArea) {
     pic.Set(1, 1, 0x445566);
     ASSERT_TRUE(BitBlt(dc, 6, 3, 2, 2, pic.dc, 0, 0, SRCCOPY)); // half hangs below
     ASSERT_EQ(changes.size(), 1u);
-    EXPECT_EQ(changes[0].left, 6);
-    EXPECT_EQ(changes[0].top, 3);
-    EXPECT_EQ(changes[0].right, 8);
-    EXPECT_EQ(changes[0].bottom, 4);
+    const RECT& r = changes[0];
+    EXPECT_EQ(std::make_tuple(r.left, r.top, r.right, r.bottom), std::make_tuple(6, 3, 8, 4));
     {
         WindowSurface::View v = surface->Lock();
         ASSERT_EQ(v.Width(), 8);
@@ -65,9 +64,8 @@ TEST(WindowSurface, BlitLandsInTheSurfaceAndReportsTheChangedArea) {
 }
 
 TEST(WindowSurface, EightBitSurfaceShowsTheRealisedPalette) {
-    auto surface = std::make_shared<WindowSurface>(4, 1, 8);
-    RegisterWindowSurface(fakeWindow(0x200), surface);
-    HDC dc = GetDC(fakeWindow(0x200));
+    TestWindow win(0x200, 4, 1, 8);
+    HDC dc = win.dc;
     ASSERT_NE(dc, nullptr);
     EXPECT_EQ(GetDeviceCaps(dc, SIZEPALETTE), 256);
 
@@ -90,7 +88,7 @@ TEST(WindowSurface, EightBitSurfaceShowsTheRealisedPalette) {
         pic.Set(x, 0, indices[x]);
     ASSERT_TRUE(BitBlt(dc, 0, 0, 4, 1, pic.dc, 0, 0, SRCCOPY));
     {
-        WindowSurface::View v = surface->Lock();
+        WindowSurface::View v = win.surface->Lock();
         for (int x = 0; x < 4; ++x)
             EXPECT_EQ(v.Bits()[x], indices[x]) << "identity palette copies indices";
         EXPECT_EQ(v.Palette()[200].peRed, 200);
@@ -101,12 +99,10 @@ TEST(WindowSurface, EightBitSurfaceShowsTheRealisedPalette) {
     TestDib deep(1, 1, 24);
     deep.Set(0, 0, (100u << 16) | (155u << 8) | 77u);
     ASSERT_TRUE(BitBlt(dc, 0, 0, 1, 1, deep.dc, 0, 0, SRCCOPY));
-    EXPECT_EQ(surface->Lock().Bits()[0], 100);
+    EXPECT_EQ(win.surface->Lock().Bits()[0], 100);
 
     SelectPalette(dc, old, FALSE);
-    ReleaseDC(fakeWindow(0x200), dc);
     EXPECT_TRUE(DeleteObject(pal));
-    RegisterWindowSurface(fakeWindow(0x200), nullptr);
 }
 
 TEST(WindowSurface, ResizeAndLifetime) {
