@@ -42,26 +42,6 @@ void Put32(std::vector<BYTE>& b, std::size_t at, DWORD v) {
     std::memcpy(&b[at], &v, 4);
 }
 
-// Reads every sample of both streams and checks the content.
-bool ReadsBack(const OpenedAvi& avi, const TestAviSpec& spec) {
-    bool ok = true;
-    std::vector<BYTE> buffer(1 << 20);
-    for (LONG f = AVIStreamStart(avi.video); avi.video && f < AVIStreamEnd(avi.video); ++f) {
-        LONG bytes = 0;
-        ok = ok && AVIStreamRead(avi.video, f, 1, buffer.data(), 1 << 20, &bytes, nullptr) == AVIERR_OK;
-        const std::vector<BYTE> want = TestFrameBytes(f, TestFrameSize(spec, f));
-        ok = ok && bytes == static_cast<LONG>(want.size()) &&
-             std::equal(want.begin(), want.end(), buffer.begin());
-    }
-    if (avi.audio) {
-        LONG bytes = 0;
-        const LONG n = AVIStreamLength(avi.audio);
-        ok = ok && AVIStreamRead(avi.audio, 0, n, buffer.data(), 1 << 20, &bytes, nullptr) == AVIERR_OK;
-        ok = ok && std::equal(buffer.begin(), buffer.begin() + bytes, TestAudioBytes(0, bytes).begin());
-    }
-    return ok;
-}
-
 const TestAviSpec kSmall = SizedSpec(8, 4, 10);
 
 // 200 frames of 12 KB in RIFF lists of 1 MB: an OpenDML file.
@@ -99,8 +79,9 @@ TEST_F(AviDamaged, MissingIndexIsRebuiltAndKeepsDeltaFramesDelta) {
     // Uncompressed frames are all key frames even without an index.
     TestAviSpec raw = kSmall;
     raw.options.writeIdx1 = false;
-    ExpectRescued(Write(raw, "raw.avi"), raw, 10);
-    EXPECT_EQ(AVIStreamFindSample(OpenedAvi(dir.File("raw.avi")).video, 7, FIND_PREV | FIND_KEY), 7);
+    const std::string rawPath = Write(raw, "raw.avi");
+    ExpectRescued(rawPath, raw, 10);
+    EXPECT_EQ(AVIStreamFindSample(OpenedAvi(rawPath).video, 7, FIND_PREV | FIND_KEY), 7);
 
     // A compressed stream: the file's own key flags are gone, so only the first
     // frame may be called key; an empty (dropped) frame never is.
@@ -109,8 +90,9 @@ TEST_F(AviDamaged, MissingIndexIsRebuiltAndKeepsDeltaFramesDelta) {
     coded.frameSizes = {0, 50, 40, 30, 0, 60, 20, 20, 20, 20};
     coded.keys = {false, true, false, false, false, true, false, false, false, false};
     coded.options.writeIdx1 = false;
-    ExpectRescued(Write(coded), coded, 10);
-    OpenedAvi r(dir.File("in.avi"));
+    const std::string codedPath = Write(coded, "coded.avi");
+    ExpectRescued(codedPath, coded, 10);
+    OpenedAvi r(codedPath);
     EXPECT_EQ(AVIStreamFindSample(r.video, 9, FIND_PREV | FIND_KEY), 1);
     EXPECT_EQ(AVIStreamFindSample(r.video, 0, FIND_NEXT | FIND_KEY), 1);
     EXPECT_EQ(AVIStreamFindSample(r.video, 2, FIND_NEXT | FIND_KEY), -1);
@@ -141,11 +123,10 @@ TEST_F(AviDamaged, LyingIndexEntriesAndChunkSizes) {
 
 TEST_F(AviDamaged, FileCutInsideAChunkLosesOnlyThatChunk) {
     // Cut in the middle of the last video frame's data.
-    ExpectRescued(
-        WriteDamaged(kSmall, [](auto& b) { b.resize(Find(b, avi::StreamChunkId(0, 'd', 'b'), 9) + 8 + 20); }),
-        kSmall, 9);
-    EXPECT_EQ(AVIStreamLength(OpenedAvi(dir.File("in.avi")).audio),
-              static_cast<LONG>(TestAudioBytesBefore(kSmall, 9) / 4));
+    const std::string path =
+        WriteDamaged(kSmall, [](auto& b) { b.resize(Find(b, avi::StreamChunkId(0, 'd', 'b'), 9) + 8 + 20); });
+    ExpectRescued(path, kSmall, 9);
+    EXPECT_EQ(AVIStreamLength(OpenedAvi(path).audio), static_cast<LONG>(TestAudioBytesBefore(kSmall, 9) / 4));
 
     // Cut anywhere at all: never a crash, and what opens reads back. (In
     // memory-backed storage where there is one: rewriting a file thousands of

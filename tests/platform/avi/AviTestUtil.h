@@ -45,6 +45,10 @@ struct OpenedAvi {
     OpenedAvi& operator=(const OpenedAvi&) = delete;
 };
 
+// Reads every sample of both streams and checks the content written by
+// WriteTestAvi for `spec`.
+bool ReadsBack(const OpenedAvi& avi, const cadmo::test::TestAviSpec& spec);
+
 // Opens the file with our reader and with ffprobe and checks that both see one
 // video stream of `frames` frames and one audio stream, with the same formats
 // and the same packets (position, size, key flag).
