@@ -1,21 +1,20 @@
 #include "support/MiniJson.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace cadmo::test {
 
 namespace {
 
+// Recursive descent over the whole text; nesting is limited so that hostile
+// input cannot exhaust the stack.
 class Parser {
 public:
     explicit Parser(const std::string& t) : m_t(t) {}
 
-    bool Document(JsonValue& v) {
-        if (!Value(v, 0))
-            return false;
-        Space();
-        return m_i == m_t.size();
-    }
+    bool Document(JsonValue& v) { return Value(v, 0) && (Space(), m_i == m_t.size()); }
 
 private:
     void Space() {
@@ -23,124 +22,73 @@ private:
                (m_t[m_i] == ' ' || m_t[m_i] == '\n' || m_t[m_i] == '\r' || m_t[m_i] == '\t'))
             ++m_i;
     }
+    // Skips white space, then `c` if it comes next.
+    bool Eat(char c) {
+        Space();
+        if (m_i >= m_t.size() || m_t[m_i] != c)
+            return false;
+        ++m_i;
+        return true;
+    }
     bool Literal(const char* word) {
-        std::size_t n = 0;
-        while (word[n])
-            ++n;
+        const std::size_t n = std::strlen(word);
         if (m_t.compare(m_i, n, word) != 0)
             return false;
         m_i += n;
         return true;
     }
     bool String(std::string& s) {
-        if (m_i >= m_t.size() || m_t[m_i] != '"')
+        if (!Eat('"'))
             return false;
-        ++m_i;
         while (m_i < m_t.size() && m_t[m_i] != '"') {
             char c = m_t[m_i++];
             if (c == '\\') {
                 if (m_i >= m_t.size())
                     return false;
+                static const char escaped[] = "ntrbf", meant[] = "\n\t\r\b\f";
                 c = m_t[m_i++];
-                switch (c) {
-                case 'n':
-                    c = '\n';
-                    break;
-                case 't':
-                    c = '\t';
-                    break;
-                case 'r':
-                    c = '\r';
-                    break;
-                case 'b':
-                    c = '\b';
-                    break;
-                case 'f':
-                    c = '\f';
-                    break;
-                case 'u':
+                if (c == 'u') {
                     // Non-ASCII escapes are not needed here; keep a marker.
                     if (m_i + 4 > m_t.size())
                         return false;
                     m_i += 4;
                     c = '?';
-                    break;
-                default:
-                    break;
+                } else if (const char* e = c ? std::strchr(escaped, c) : nullptr) {
+                    c = meant[e - escaped];
                 }
             }
             s += c;
         }
-        if (m_i >= m_t.size())
-            return false;
-        ++m_i;
-        return true;
+        return Eat('"');
     }
     bool Value(JsonValue& v, int depth) {
         if (depth > 64)
             return false;
         Space();
-        if (m_i >= m_t.size())
-            return false;
-        const char c = m_t[m_i];
-        if (c == '{') {
+        if (Eat('{')) {
             v.type = JsonValue::Type::Object;
-            ++m_i;
-            Space();
-            if (m_i < m_t.size() && m_t[m_i] == '}') {
-                ++m_i;
+            if (Eat('}'))
                 return true;
-            }
-            for (;;) {
-                Space();
+            do {
                 std::string key;
-                if (!String(key))
-                    return false;
-                Space();
-                if (m_i >= m_t.size() || m_t[m_i++] != ':')
-                    return false;
                 JsonValue member;
-                if (!Value(member, depth + 1))
+                if (!String(key) || !Eat(':') || !Value(member, depth + 1))
                     return false;
                 v.object.emplace_back(std::move(key), std::move(member));
-                Space();
-                if (m_i < m_t.size() && m_t[m_i] == ',') {
-                    ++m_i;
-                    continue;
-                }
-                if (m_i < m_t.size() && m_t[m_i] == '}') {
-                    ++m_i;
-                    return true;
-                }
-                return false;
-            }
+            } while (Eat(','));
+            return Eat('}');
         }
-        if (c == '[') {
+        if (Eat('[')) {
             v.type = JsonValue::Type::Array;
-            ++m_i;
-            Space();
-            if (m_i < m_t.size() && m_t[m_i] == ']') {
-                ++m_i;
+            if (Eat(']'))
                 return true;
-            }
-            for (;;) {
-                JsonValue item;
-                if (!Value(item, depth + 1))
+            do {
+                if (!Value(v.array.emplace_back(), depth + 1))
                     return false;
-                v.array.push_back(std::move(item));
-                Space();
-                if (m_i < m_t.size() && m_t[m_i] == ',') {
-                    ++m_i;
-                    continue;
-                }
-                if (m_i < m_t.size() && m_t[m_i] == ']') {
-                    ++m_i;
-                    return true;
-                }
-                return false;
-            }
+            } while (Eat(','));
+            return Eat(']');
         }
-        if (c == '"') {
+        if (m_i < m_t.size() && m_t[m_i] == '"') {
             v.type = JsonValue::Type::String;
             return String(v.string);
         }
@@ -180,22 +128,17 @@ const JsonValue& JsonValue::operator[](const std::string& key) const {
 }
 
 bool JsonValue::Has(const std::string& key) const {
-    for (const auto& kv : object)
-        if (kv.first == key)
-            return true;
-    return false;
+    return std::any_of(object.begin(), object.end(), [&](const auto& kv) { return kv.first == key; });
 }
 
 long long JsonValue::Int(long long fallback) const {
     if (type == Type::Number)
         return static_cast<long long>(number);
-    if (type == Type::String && !string.empty()) {
-        char* end = nullptr;
-        const long long v = std::strtoll(string.c_str(), &end, 10);
-        if (end && *end == '\0')
-            return v;
-    }
-    return fallback;
+    if (type != Type::String || string.empty())
+        return fallback;
+    char* end = nullptr;
+    const long long v = std::strtoll(string.c_str(), &end, 10);
+    return *end == '\0' ? v : fallback;
 }
 
 bool ParseJson(const std::string& text, JsonValue& out) {

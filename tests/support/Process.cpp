@@ -27,12 +27,8 @@ bool HaveProgram(const std::string& name) {
 
 std::string ShellQuote(const std::string& s) {
     std::string q = "'";
-    for (char c : s) {
-        if (c == '\'')
-            q += "'\\''";
-        else
-            q += c;
-    }
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
 

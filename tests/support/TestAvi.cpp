@@ -1,7 +1,5 @@
 #include "support/TestAvi.h"
 
-#include <cstring>
-
 namespace cadmo::test {
 
 std::vector<BYTE> TestFrameBytes(int frame, DWORD size) {
@@ -51,8 +49,7 @@ HRESULT WriteTestAvi(const std::string& path, const TestAviSpec& spec) {
     AviVideoStreamDesc v;
     v.handler = spec.handler;
     const BITMAPINFOHEADER bi = TestBitmapHeader(spec);
-    v.format.resize(sizeof bi);
-    std::memcpy(v.format.data(), &bi, sizeof bi);
+    v.format.assign(reinterpret_cast<const BYTE*>(&bi), reinterpret_cast<const BYTE*>(&bi + 1));
     v.rate = spec.rate;
     v.scale = spec.scale;
     v.start = spec.start;
@@ -70,31 +67,29 @@ HRESULT WriteTestAvi(const std::string& path, const TestAviSpec& spec) {
         wf.nBlockAlign = static_cast<WORD>(spec.channels * spec.bitsPerSample / 8);
         wf.nAvgBytesPerSec = wf.nBlockAlign * spec.sampleRate;
         AviAudioStreamDesc a;
-        a.format.resize(sizeof wf);
-        std::memcpy(a.format.data(), &wf, sizeof wf);
+        a.format.assign(reinterpret_cast<const BYTE*>(&wf), reinterpret_cast<const BYTE*>(&wf + 1));
         a.start = spec.audioStart;
         a.initialFrames = spec.audioInitialFrames;
         if ((hr = w.AddAudioStream(a, &audio)) != AVIERR_OK)
             return hr;
     }
-    for (int f = 0; f < spec.frames; ++f) {
+    for (int f = 0; f < spec.frames && hr == AVIERR_OK; ++f) {
         const std::vector<BYTE> frame = TestFrameBytes(f, TestFrameSize(spec, f));
         const bool key = spec.keys.empty() || spec.keys[static_cast<std::size_t>(f)];
-        std::vector<BYTE> sound;
-        if (spec.audio) {
-            const std::uint64_t from = TestAudioBytesBefore(spec, f);
-            sound = TestAudioBytes(from, static_cast<std::size_t>(TestAudioBytesBefore(spec, f + 1) - from));
-        }
-        if (spec.audio && spec.audioFirst &&
-            (hr = w.WriteAudio(audio, sound.data(), static_cast<DWORD>(sound.size()))))
-            return hr;
-        if ((hr = w.WriteVideoFrame(video, frame.data(), static_cast<DWORD>(frame.size()), key)) != AVIERR_OK)
-            return hr;
-        if (spec.audio && !spec.audioFirst &&
-            (hr = w.WriteAudio(audio, sound.data(), static_cast<DWORD>(sound.size()))) != AVIERR_OK)
-            return hr;
+        const std::uint64_t from = TestAudioBytesBefore(spec, f);
+        const std::size_t soundSize = spec.audio ? TestAudioBytesBefore(spec, f + 1) - from : 0;
+        const std::vector<BYTE> sound = TestAudioBytes(from, soundSize);
+        const auto writeSound = [&] {
+            return spec.audio ? w.WriteAudio(audio, sound.data(), static_cast<DWORD>(soundSize)) : AVIERR_OK;
+        };
+        if (spec.audioFirst)
+            hr = writeSound();
+        if (hr == AVIERR_OK)
+            hr = w.WriteVideoFrame(video, frame.data(), static_cast<DWORD>(frame.size()), key);
+        if (hr == AVIERR_OK && !spec.audioFirst)
+            hr = writeSound();
     }
-    return w.Close();
+    return hr == AVIERR_OK ? w.Close() : hr;
 }
 
 } // namespace cadmo::test
