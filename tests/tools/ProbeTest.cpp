@@ -13,8 +13,8 @@ using namespace cadmo::test;
 
 namespace {
 
-std::string Probe(const std::string& args, int* exitCode = nullptr, bool errToOut = false) {
-    const ProcessResult r = RunCommand(ShellQuote(BinDir() + "cadmo-probe") + " " + args, errToOut);
+std::string Probe(const std::string& args, int* exitCode) {
+    const ProcessResult r = RunCommand(ShellQuote(BinDir() + "cadmo-probe") + " " + args);
     if (exitCode)
         *exitCode = r.exitCode;
     return r.out;
@@ -98,15 +98,12 @@ TEST(Probe, UnreadableFilesGiveOneLineAndNonZeroExit) {
     std::ofstream(text) << "not a movie at all";
     for (const auto& [path, cause] :
          {std::pair{dir.File("missing.avi"), "cannot open the file"}, std::pair{text, "not an AVI file"}}) {
-        int code = 0;
         // Standard error only.
         const ProcessResult r = RunCommand("{ " + ShellQuote(BinDir() + "cadmo-probe") + " " +
                                            ShellQuote(path) + " 2>&1 >/dev/null; }");
-        const std::string& out = r.out;
-        code = r.exitCode;
-        EXPECT_EQ(code, 1);
-        EXPECT_NE(out.find(cause), std::string::npos) << out;
-        EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.out.find(cause), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
     }
     int code = 0;
     Probe("", &code);
