@@ -1,9 +1,9 @@
 // Output depth and size: decoded at the new size by the codec where it can,
-// otherwise decoded natively and stretched.
+// otherwise decoded natively and stretched. And the Tavro codec's
+// transparency background: the picture centred on a bitmap, composited frame
+// by frame, and the area it covered reported for dragging.
 
 #include <cstring>
-
-#include <gtest/gtest.h>
 
 #include "EngineTestSupport.h"
 #include "engine/Movie.h"
@@ -13,19 +13,11 @@ using namespace enginetest;
 
 namespace {
 
-class DisplayFormatTest : public ::testing::Test {
+class DisplayFormatTest : public EngineTest {
 protected:
-    void SetUp() override {
-        FakeCodec::Install();
-        FakeCodec::Get().Reset();
-    }
-    void Open(FOURCC codec) {
-        MovieSpec spec;
-        spec.width = 160;
-        spec.height = 120;
-        spec.bits = 24;
-        spec.compression = codec;
-        spec.handler = codec;
+    void Open(FOURCC codec, LONG width = 160, LONG height = 120) {
+        const MovieSpec spec{
+            .width = width, .height = height, .bits = 24, .compression = codec, .handler = codec};
         ASSERT_EQ(movie.OpenFile(WriteMovie(spec, "movie.avi").c_str()), 0);
         ASSERT_EQ(movie.OpenStreams(&window), 0);
     }
@@ -34,16 +26,30 @@ protected:
         movie.decoder->GetOutputFormat(&h);
         return h;
     }
-    static void Expect(const RECT& r, LONG l, LONG t, LONG rt, LONG b) {
-        EXPECT_EQ(r.left, l);
-        EXPECT_EQ(r.top, t);
-        EXPECT_EQ(r.right, rt);
-        EXPECT_EQ(r.bottom, b);
+    std::array<LONG, 4> DecodeRect() {
+        RECT r{};
+        movie.decoder->GetDecodeRect(&r);
+        return Edges(r);
+    }
+    std::array<LONG, 4> ViewRect() {
+        RECT r{};
+        movie.decoder->GetViewRect(&r);
+        return Edges(r);
+    }
+    // One frame drawn in a drawing cycle of its own.
+    void Draw(LONG frame) {
+        HDC dc = window.GetDC();
+        ASSERT_EQ(movie.BeginDrawing(dc, frame), 0);
+        EXPECT_EQ(movie.ShowFrame(), 0);
+        movie.EndDrawing();
+        window.ReleaseDC(dc);
     }
 
-    FakeWindow window;
+    FakeWindow window{24, 640, 480};
     Movie movie;
 };
+
+using Rect = std::array<LONG, 4>;
 
 } // namespace
 
@@ -58,11 +64,8 @@ TEST_F(DisplayFormatTest, DoubledByTheCodec) {
     EXPECT_EQ(out.biBitCount, 16);
     EXPECT_EQ(out.biSizeImage, 153600u);
     EXPECT_GE(movie.decoder->pixelBufferSize, 153600u);
-    RECT r{};
-    movie.decoder->GetDecodeRect(&r);
-    Expect(r, 0, 0, 320, 240);
-    movie.decoder->GetViewRect(&r);
-    Expect(r, 0, 0, 320, 240);
+    EXPECT_EQ(DecodeRect(), (Rect{0, 0, 320, 240}));
+    EXPECT_EQ(ViewRect(), (Rect{0, 0, 320, 240}));
     auto sets = FakeCodec::Get().Calls(ICM_SETSTATE);
     ASSERT_EQ(sets.size(), 1u);
     qx47::ShortStateRecord s{};
@@ -82,21 +85,14 @@ TEST_F(DisplayFormatTest, StretchedWhenTheCodecCannotDouble) {
     EXPECT_EQ(out.biHeight, 120);
     EXPECT_EQ(out.biBitCount, 16);
     EXPECT_EQ(out.biSizeImage, 38400u);
-    RECT r{};
-    movie.decoder->GetDecodeRect(&r);
-    Expect(r, 0, 0, 160, 120);
-    movie.decoder->GetViewRect(&r);
-    Expect(r, 0, 0, 320, 240);
+    EXPECT_EQ(DecodeRect(), (Rect{0, 0, 160, 120}));
+    EXPECT_EQ(ViewRect(), (Rect{0, 0, 320, 240}));
     EXPECT_TRUE(FakeCodec::Get().Calls(ICM_SETSTATE).empty()) << "no doubling mode is sent";
 
-    // The picture is stretched into the window.
     ASSERT_EQ(movie.SetDisplayFormat(2.0f, 24, 0, 0, 0), 0);
-    HDC dc = window.GetDC();
-    ASSERT_EQ(movie.BeginDrawing(dc, 4), 0);
-    EXPECT_EQ(movie.ShowFrame(), 0);
-    movie.EndDrawing();
-    window.ReleaseDC(dc);
-    EXPECT_EQ(SurfaceGrey(*window.surface, 319, 239), 4);
+    Draw(4);
+    EXPECT_EQ(SurfaceGrey(*window.surface, 319, 239), 4) << "stretched into the window";
+    EXPECT_EQ(SurfaceGrey(*window.surface, 320, 240), 0);
 }
 
 TEST_F(DisplayFormatTest, Refusals) {
@@ -123,4 +119,64 @@ TEST_F(DisplayFormatTest, Refusals) {
     std::vector<BYTE> raw(8);
     reinterpret_cast<LOGPALETTE*>(raw.data())->palNumEntries = 1;
     EXPECT_EQ(movie.SetDisplayPalette(reinterpret_cast<LOGPALETTE*>(raw.data())), -5);
+}
+
+TEST_F(DisplayFormatTest, OnlyTheTavroCodecTakesABackground) {
+    Open(kFake, 320, 240);
+    EXPECT_EQ(movie.SetBackgroundImage(WriteGreyBitmap(640, 480, 50, "bg").c_str()), -5);
+    EXPECT_EQ(movie.backgroundImage, nullptr);
+    EXPECT_EQ(movie.decoder->background, nullptr);
+}
+
+TEST_F(DisplayFormatTest, ThePictureIsCentredAndCompositedOverTheBackground) {
+    Open(qx47::kHandler, 320, 240);
+    EXPECT_EQ(movie.SetBackgroundImage("/nonexistent.bmp"), -5);
+    EXPECT_EQ(movie.SetBackgroundImage(WriteGreyBitmap(160, 120, 50, "small").c_str()), -5)
+        << "smaller than the picture";
+    EXPECT_EQ(movie.backgroundImage, nullptr);
+    EXPECT_EQ(movie.decoder->background, nullptr);
+
+    FakeCodec::Get().ClearCalls();
+    ASSERT_EQ(movie.SetBackgroundImage(WriteGreyBitmap(640, 480, 50, "bg").c_str()), 0);
+    EXPECT_NE(movie.backgroundImage, nullptr);
+    EXPECT_EQ(DecodeRect(), (Rect{160, 120, 480, 360}));
+    EXPECT_EQ(ViewRect(), (Rect{0, 0, 640, 480}));
+    EXPECT_EQ(movie.decoder->windowRect.width, 320) << "the window rectangle stays";
+    auto sets = FakeCodec::Get().Calls(ICM_SETSTATE);
+    ASSERT_EQ(sets.size(), 1u);
+    qx47::ShortStateRecord s{};
+    std::memcpy(&s, sets[0].record.data(), 44);
+    EXPECT_EQ(s.mask, 0x80000004u);
+    EXPECT_EQ(s.transparency, 0u);
+
+    // A smaller one does not replace it.
+    EXPECT_EQ(movie.SetBackgroundImage(WriteGreyBitmap(100, 100, 70, "smaller").c_str()), -5);
+    EXPECT_NE(movie.decoder->background, nullptr);
+    // The format cannot change while the picture sits away from the corner.
+    EXPECT_EQ(movie.SetDisplayFormat(1.0f, 8, 0, 0, 0), -5);
+
+    HDC dc = window.GetDC();
+    ASSERT_EQ(movie.BeginDrawing(dc, 7), 0);
+    EXPECT_EQ(Out().biWidth, 640) << "the output takes the background's format";
+    EXPECT_EQ(Out().biHeight, 480);
+    ASSERT_EQ(movie.ShowFrame(), 0);
+    const auto draw = FakeCodec::Get().Calls(ICM_DECOMPRESSEX).back();
+    EXPECT_EQ(draw.rec.xDst, 160);
+    EXPECT_EQ(draw.rec.yDst, 480 - 1 * 240 - 120);
+    EXPECT_EQ(SurfaceGrey(*window.surface, 10, 10), 50) << "the background around the picture";
+    EXPECT_EQ(SurfaceGrey(*window.surface, 159, 240), 50);
+    EXPECT_EQ(SurfaceGrey(*window.surface, 160, 240), 7) << "the frame in the middle";
+    RECT r{};
+    ASSERT_EQ(movie.decoder->GetUpdatedRect(&r), 0);
+    EXPECT_EQ(Edges(r), (Rect{160, 120, 480, 360}));
+
+    // Dragged: the next frame lands at the new place and the old area is
+    // restored from the background.
+    movie.decoder->SetDecodeRect(RECT{0, 0, 320, 240});
+    movie.position = 8;
+    ASSERT_EQ(movie.ShowFrame(), 0);
+    EXPECT_EQ(SurfaceGrey(*window.surface, 10, 10), 8);
+    EXPECT_EQ(SurfaceGrey(*window.surface, 400, 300), 50);
+    movie.EndDrawing();
+    window.ReleaseDC(dc);
 }

@@ -310,14 +310,7 @@ std::string WriteMovie(const MovieSpec& spec, const std::string& name) {
     if (spec.video) {
         AviVideoStreamDesc v;
         v.handler = spec.handler;
-        BITMAPINFOHEADER h{};
-        h.biSize = sizeof h;
-        h.biWidth = spec.width;
-        h.biHeight = spec.height;
-        h.biPlanes = 1;
-        h.biBitCount = spec.bits;
-        h.biCompression = spec.compression;
-        h.biClrUsed = spec.clrUsed;
+        const BITMAPINFOHEADER h = Header(spec.width, spec.height, spec.bits, spec.compression, spec.clrUsed);
         v.format.resize(sizeof h + spec.colorTable * sizeof(RGBQUAD));
         std::memcpy(v.format.data(), &h, sizeof h);
         v.rate = spec.rate;
@@ -328,13 +321,7 @@ std::string WriteMovie(const MovieSpec& spec, const std::string& name) {
     const DWORD sampleRate = 8000;
     if (spec.audio) {
         AviAudioStreamDesc a;
-        WAVEFORMATEX w{};
-        w.wFormatTag = WAVE_FORMAT_PCM;
-        w.nChannels = 1;
-        w.nSamplesPerSec = sampleRate;
-        w.nAvgBytesPerSec = sampleRate;
-        w.nBlockAlign = 1;
-        w.wBitsPerSample = 8;
+        const WAVEFORMATEX w{WAVE_FORMAT_PCM, 1, sampleRate, sampleRate, 1, 8, 0};
         a.format.resize(sizeof w);
         std::memcpy(a.format.data(), &w, sizeof w);
         EXPECT_EQ(writer.AddAudioStream(a, &audio), AVIERR_OK);
@@ -359,20 +346,12 @@ std::string WriteMovie(const MovieSpec& spec, const std::string& name) {
 std::string WriteGreyBitmap(LONG width, LONG height, BYTE grey, const std::string& name) {
     const std::string path = WriteMovie(MovieSpec{}, name) + ".bmp";
     const LONG stride = (width + 3) / 4 * 4;
-    BITMAPFILEHEADER file{};
-    BITMAPINFOHEADER info{};
-    info.biSize = sizeof info;
-    info.biWidth = width;
-    info.biHeight = height;
-    info.biPlanes = 1;
-    info.biBitCount = 8;
-    info.biClrUsed = 256;
+    const BITMAPINFOHEADER info = Header(width, height, 8, BI_RGB, 256);
     RGBQUAD colors[256];
     for (int i = 0; i < 256; ++i)
         colors[i] = RGBQUAD{static_cast<BYTE>(i), static_cast<BYTE>(i), static_cast<BYTE>(i), 0};
-    file.bfType = 0x4d42;
-    file.bfOffBits = sizeof file + sizeof info + sizeof colors;
-    file.bfSize = file.bfOffBits + static_cast<DWORD>(stride * height);
+    const DWORD offBits = sizeof(BITMAPFILEHEADER) + sizeof info + sizeof colors;
+    const BITMAPFILEHEADER file{0x4d42, offBits + static_cast<DWORD>(stride * height), 0, 0, offBits};
     std::FILE* f = std::fopen(path.c_str(), "wb");
     std::fwrite(&file, sizeof file, 1, f);
     std::fwrite(&info, sizeof info, 1, f);

@@ -3,12 +3,15 @@
 // a writer of small movies whose frames name their own frame number.
 #pragma once
 
+#include <array>
 #include <climits>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "codecs/qx47/Qx47State.h"
 #include "engine/MovieClock.h"
@@ -120,6 +123,26 @@ struct MovieSpec {
     bool audio = false;
     bool video = true;
 };
+
+// The base of the engine's fixtures: the fake codec installed, its log and
+// policies cleared.
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FakeCodec::Install();
+        FakeCodec::Get().Reset();
+    }
+};
+
+// A plain bitmap header (no colour table, size left to the reader).
+inline BITMAPINFOHEADER Header(LONG w, LONG h, WORD bits, DWORD compression = BI_RGB, DWORD clrUsed = 0) {
+    return {sizeof(BITMAPINFOHEADER), w, h, 1, bits, compression, 0, 0, 0, clrUsed, 0};
+}
+
+// A rectangle's edges, to compare in one assertion.
+inline std::array<LONG, 4> Edges(const RECT& r) {
+    return {r.left, r.top, r.right, r.bottom};
+}
 
 // Writes the movie to a fresh file in the test's temporary folder.
 std::string WriteMovie(const MovieSpec& spec, const std::string& name);

@@ -3,8 +3,6 @@
 #include <fstream>
 #include <iterator>
 
-#include <gtest/gtest.h>
-
 #include "EngineTestSupport.h"
 #include "engine/Movie.h"
 #include "video/VideoDecoder.h"
@@ -13,13 +11,8 @@ using namespace enginetest;
 
 namespace {
 
-class MovieTest : public ::testing::Test {
+class MovieTest : public EngineTest {
 protected:
-    void SetUp() override {
-        FakeCodec::Install();
-        FakeCodec::Get().Reset();
-    }
-
     LONG Open(const MovieSpec& spec) {
         EXPECT_EQ(movie.OpenFile(WriteMovie(spec, "movie.avi").c_str()), 0);
         return movie.OpenStreams(&window);
@@ -32,65 +25,61 @@ protected:
 } // namespace
 
 TEST(FrameBytesTest, RoundsRowsUpToWholeWordsAndRefusesWhatDoesNotFit) {
-    auto bytes = [](LONG w, LONG h, WORD bits) {
-        BITMAPINFOHEADER hdr{};
-        hdr.biWidth = w;
-        hdr.biHeight = h;
-        hdr.biBitCount = bits;
-        return FrameBytes(hdr);
+    struct Case {
+        LONG w, h;
+        WORD bits;
+        LONG bytes;
     };
-    EXPECT_EQ(bytes(320, 240, 8), 76800);
-    EXPECT_EQ(bytes(321, 240, 8), 77760);
-    EXPECT_EQ(bytes(160, 120, 16), 38400);
-    EXPECT_EQ(bytes(321, 240, 24), 233280);
-    EXPECT_EQ(bytes(320, -240, 24), 230400) << "a top-down frame has as many rows";
-    // These wrap in 32-bit arithmetic to small or negative sizes.
-    EXPECT_EQ(bytes(40000, 40000, 32), -1);
-    EXPECT_EQ(bytes(0x7fffffff, 1, 8), -1);
-    EXPECT_EQ(bytes(-4, 10, 8), -1);
+    // The last three wrap in 32-bit arithmetic to small or negative sizes.
+    for (const Case& c : {Case{320, 240, 8, 76800},
+                          {321, 240, 8, 77760},
+                          {160, 120, 16, 38400},
+                          {321, 240, 24, 233280},
+                          {320, -240, 24, 230400},
+                          {40000, 40000, 32, -1},
+                          {0x7fffffff, 1, 8, -1},
+                          {-4, 10, 8, -1}}) {
+        BITMAPINFOHEADER hdr{};
+        hdr.biWidth = c.w;
+        hdr.biHeight = c.h;
+        hdr.biBitCount = c.bits;
+        EXPECT_EQ(FrameBytes(hdr), c.bytes) << c.w << "x" << c.h << "x" << c.bits;
+    }
 }
 
-TEST_F(MovieTest, StreamsAndFrameRange) {
-    MovieSpec spec;
-    spec.start = 5;
-    spec.frames = 100;
-    spec.rate = 30000;
-    spec.scale = 1001;
-    ASSERT_EQ(Open(spec), 0);
+TEST_F(MovieTest, StreamsFrameRangeAndBuffer) {
+    ASSERT_EQ(Open(MovieSpec{.width = 321,
+                             .height = 240,
+                             .bits = 24,
+                             .rate = 30000,
+                             .scale = 1001,
+                             .start = 5,
+                             .frames = 100}),
+              0);
     EXPECT_EQ(movie.audioStream, nullptr) << "a movie without sound opens and plays silently";
     EXPECT_EQ(movie.firstFrame, 5);
     EXPECT_EQ(movie.lastFrame, 104);
     EXPECT_EQ(movie.position, 5);
     EXPECT_EQ(movie.decodedFrame, 4);
     EXPECT_FLOAT_EQ(movie.frameRate, 29.97003f);
-    EXPECT_NE(movie.decoder, nullptr);
-    EXPECT_EQ(movie.ownerWindow, &window);
+    EXPECT_EQ(movie.frameBufferSize, 233280);
 
-    MovieSpec withAudio;
-    withAudio.audio = true;
     Movie other;
-    ASSERT_EQ(other.OpenFile(WriteMovie(withAudio, "audio.avi").c_str()), 0);
+    ASSERT_EQ(other.OpenFile(WriteMovie(MovieSpec{.audio = true}, "audio.avi").c_str()), 0);
     ASSERT_EQ(other.OpenStreams(&window), 0);
     EXPECT_NE(other.audioStream, nullptr);
 }
 
 TEST_F(MovieTest, RefusedStreams) {
-    MovieSpec noVideo;
-    noVideo.video = false;
-    noVideo.audio = true;
-    EXPECT_EQ(Open(noVideo), -1);
+    EXPECT_EQ(Open(MovieSpec{.audio = true, .video = false}), -1);
     EXPECT_EQ(movie.decoder, nullptr);
     EXPECT_NE(movie.aviFile, nullptr) << "the file stays attached until closed";
 
-    MovieSpec palette;
-    palette.colorTable = 256;
-    EXPECT_EQ(Open(palette), -1) << "a format with a colour table is not a plain header";
+    EXPECT_EQ(Open(MovieSpec{.colorTable = 256}), -1) << "a format with a colour table is not a plain header";
     EXPECT_EQ(movie.decoder, nullptr);
 
-    MovieSpec unknown;
-    unknown.compression = mmioFOURCC('n', 'o', 'n', 'e');
-    unknown.handler = mmioFOURCC('n', 'o', 'n', 'e');
-    EXPECT_EQ(Open(unknown), -21) << "no codec decompresses it";
+    const FOURCC none = mmioFOURCC('n', 'o', 'n', 'e');
+    EXPECT_EQ(Open(MovieSpec{.compression = none, .handler = none}), -21) << "no codec decompresses it";
     EXPECT_EQ(movie.decoder, nullptr);
     EXPECT_EQ(movie.frameBuffer, nullptr);
 
@@ -111,30 +100,21 @@ TEST_F(MovieTest, RefusedStreams) {
     EXPECT_EQ(movie.OpenStreams(&window), -1) << "a stream without a frame rate cannot be timed";
     EXPECT_EQ(movie.decoder, nullptr);
 
-    MovieSpec huge;
-    huge.width = 40000;
-    huge.height = 40000;
-    huge.bits = 32;
-    EXPECT_EQ(Open(huge), -1) << "a frame larger than any buffer is refused, not given a short one";
+    EXPECT_EQ(Open(MovieSpec{.width = 40000, .height = 40000, .bits = 32}), -1)
+        << "a frame larger than any buffer is refused, not given a short one";
     EXPECT_EQ(movie.frameBuffer, nullptr);
 }
 
-TEST_F(MovieTest, FrameBufferFollowsTheSizeRule) {
-    MovieSpec spec;
-    spec.width = 320;
-    spec.height = 240;
-    spec.bits = 24;
-    ASSERT_EQ(Open(spec), 0);
-    EXPECT_EQ(movie.frameBufferSize, 230400);
-    spec.width = 321;
-    ASSERT_EQ(Open(spec), 0);
-    EXPECT_EQ(movie.frameBufferSize, 233280);
-}
+TEST_F(MovieTest, SeekStepAndKeyFramesClampAndKeepTheirBookkeeping) {
+    EXPECT_EQ(movie.IsKeyFrame(0), 0) << "no video stream";
+    ASSERT_EQ(Open(MovieSpec{.frames = 40}), 0);
+    EXPECT_EQ(movie.IsKeyFrame(15), 1);
+    EXPECT_EQ(movie.IsKeyFrame(16), 0);
+    movie.Seek(15);
+    EXPECT_EQ(movie.IsKeyFrame(-1), 1) << "-1: the current position";
+    movie.Seek(14);
+    EXPECT_EQ(movie.IsKeyFrame(-1), 0);
 
-TEST_F(MovieTest, SeekAndStepClampAndKeepTheirBookkeeping) {
-    MovieSpec spec;
-    spec.frames = 40;
-    ASSERT_EQ(Open(spec), 0);
     EXPECT_EQ(movie.Seek(1073741824), 39);
     EXPECT_EQ(movie.Seek(-5), 0);
     EXPECT_EQ(movie.decodedFrame, -1);
@@ -161,34 +141,20 @@ TEST_F(MovieTest, SeekAndStepClampAndKeepTheirBookkeeping) {
     movie.playing = 0;
 }
 
-TEST_F(MovieTest, KeyFrames) {
-    EXPECT_EQ(movie.IsKeyFrame(0), 0) << "no video stream";
-    MovieSpec spec;
-    ASSERT_EQ(Open(spec), 0);
-    EXPECT_EQ(movie.IsKeyFrame(15), 1);
-    EXPECT_EQ(movie.IsKeyFrame(16), 0);
-    movie.Seek(15);
-    EXPECT_EQ(movie.IsKeyFrame(-1), 1);
-    movie.Seek(14);
-    EXPECT_EQ(movie.IsKeyFrame(-1), 0);
-}
-
 TEST_F(MovieTest, DriversNeverSeeAColourTableTheFileOnlyClaims) {
     // The stored format is a bare header whose biClrUsed claims colours that
     // are not there; a driver that trusted it would read past the record.
-    MovieSpec spec;
-    spec.clrUsed = 300;
-    ASSERT_EQ(Open(spec), 0);
-    const std::vector<CodecCall> queries = FakeCodec::Get().Calls(ICM_DECOMPRESS_QUERY);
+    ASSERT_EQ(Open(MovieSpec{.clrUsed = 300}), 0);
+    HDC dc = window.GetDC();
+    ASSERT_EQ(movie.BeginDrawing(dc, -1), 0);
+    movie.EndDrawing();
+    window.ReleaseDC(dc);
+    const auto queries = FakeCodec::Get().Calls(ICM_DECOMPRESS_QUERY);
     ASSERT_FALSE(queries.empty());
     for (const CodecCall& call : queries) {
         EXPECT_EQ(call.src.biSize, sizeof(BITMAPINFOHEADER));
         EXPECT_EQ(call.src.biClrUsed, 0u);
     }
-    HDC dc = window.GetDC();
-    ASSERT_EQ(movie.BeginDrawing(dc, -1), 0);
     for (const CodecCall& call : FakeCodec::Get().Calls(ICM_DECOMPRESSEX_BEGIN))
         EXPECT_EQ(call.src.biClrUsed, 0u);
-    movie.EndDrawing();
-    window.ReleaseDC(dc);
 }

@@ -7,8 +7,6 @@
 #include <filesystem>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "EngineTestSupport.h"
 #include "codecs/builtin/BuiltinCodecs.h"
 #include "engine/Player.h"
@@ -41,6 +39,22 @@ protected:
         window.ReleaseDC(dc);
         return Pixels(*window.surface);
     }
+    // Steps from frame 0 through the movie's first `count` frames, then
+    // reaches each of `seeks` by seeking: the pictures must be the same.
+    void ExpectSeeksMatchSteps(int count, std::initializer_list<int> seeks) {
+        std::vector<std::vector<BYTE>> stepped;
+        SeekToFrame(&window, 0);
+        stepped.push_back(Paint());
+        for (int f = 1; f < count; ++f) {
+            StepPlayback(&window, 1);
+            stepped.push_back(Paint());
+        }
+        EXPECT_NE(stepped[5], stepped[6]) << "the pictures move";
+        for (int f : seeks) {
+            SeekToFrame(&window, f);
+            EXPECT_EQ(Paint(), stepped[static_cast<std::size_t>(f)]) << "frame " << f;
+        }
+    }
 
     FakeWindow window{24, 64, 48};
 };
@@ -54,13 +68,8 @@ TEST_F(RealCodecTest, UncompressedFramesAtEachDepth) {
         ASSERT_EQ(w.Create(path), AVIERR_OK);
         AviVideoStreamDesc v;
         v.handler = mmioFOURCC('D', 'I', 'B', ' ');
-        BITMAPINFOHEADER h{};
-        h.biSize = sizeof h;
-        h.biWidth = 32;
-        h.biHeight = 24;
-        h.biPlanes = 1;
-        h.biBitCount = 24;
-        v.format.assign(reinterpret_cast<BYTE*>(&h), reinterpret_cast<BYTE*>(&h) + sizeof h);
+        const BITMAPINFOHEADER h = Header(32, 24, 24);
+        v.format.assign(reinterpret_cast<const BYTE*>(&h), reinterpret_cast<const BYTE*>(&h) + sizeof h);
         int stream = -1;
         ASSERT_EQ(w.AddVideoStream(v, &stream), AVIERR_OK);
         for (int i = 0; i < 10; ++i) {
@@ -101,18 +110,7 @@ TEST_F(RealCodecTest, SeekingGivesThePictureThatSteppingGives) {
     ASSERT_EQ(OpenMovie(&window, path.c_str()), 1);
     ASSERT_EQ(theMovie->SetDisplayFormat(1.0f, 24, 0, 0, 0), 0);
 
-    std::vector<std::vector<BYTE>> stepped;
-    SeekToFrame(&window, 0);
-    stepped.push_back(Paint());
-    for (int f = 1; f < 40; ++f) {
-        StepPlayback(&window, 1);
-        stepped.push_back(Paint());
-    }
-    EXPECT_NE(stepped[5], stepped[6]) << "the test pattern moves";
-    for (int f : {17, 3, 30, 12, 11, 39, 0, 25}) {
-        SeekToFrame(&window, f);
-        EXPECT_EQ(Paint(), stepped[f]) << "frame " << f;
-    }
+    ExpectSeeksMatchSteps(40, {17, 3, 30, 12, 11, 39, 0, 25});
 }
 
 TEST_F(RealCodecTest, TavroMovieThroughItsOwnCodec) {
@@ -136,17 +134,7 @@ TEST_F(RealCodecTest, TavroMovieThroughItsOwnCodec) {
 
     // Reaching a frame from its key frame gives what stepping gives.
     ASSERT_EQ(theMovie->SetDisplayFormat(1.0f, 24, 0, 0, 0), 0);
-    std::vector<std::vector<BYTE>> stepped;
-    SeekToFrame(&window, 0);
-    stepped.push_back(Paint());
-    for (int f = 1; f < 30; ++f) {
-        StepPlayback(&window, 1);
-        stepped.push_back(Paint());
-    }
-    for (int f : {17, 5, 29, 12}) {
-        SeekToFrame(&window, f);
-        EXPECT_EQ(Paint(), stepped[f]) << "frame " << f;
-    }
+    ExpectSeeksMatchSteps(30, {17, 5, 29, 12});
 
     // Doubled by the codec itself, in both modes.
     for (INT mode : {1, 2}) {

@@ -2,8 +2,6 @@
 // The clock is the test's; every frame's data names its own number, so the
 // fake codec's log shows exactly which frames were decoded and how.
 
-#include <gtest/gtest.h>
-
 #include "EngineTestSupport.h"
 #include "engine/Movie.h"
 #include "video/VideoDecoder.h"
@@ -15,18 +13,13 @@ namespace {
 using Decodes = std::vector<std::pair<LONG, DWORD>>;
 constexpr DWORD kHurry = ICDECOMPRESS_HURRYUP;
 
-class SchedulerTest : public ::testing::Test {
+class SchedulerTest : public EngineTest {
 protected:
-    void SetUp() override {
-        FakeCodec::Install();
-        FakeCodec::Get().Reset();
-    }
     void TearDown() override {
         movie.Stop();
         if (dc)
             window.ReleaseDC(dc);
     }
-
     void Open(const MovieSpec& spec) {
         ASSERT_EQ(movie.OpenFile(WriteMovie(spec, "movie.avi").c_str()), 0);
         ASSERT_EQ(movie.OpenStreams(&window), 0);
@@ -47,12 +40,22 @@ protected:
         FakeCodec::Get().ClearCalls();
         return d;
     }
-    void Repaint() {
+    void PlayThrough3() {
+        Open(MovieSpec{});
+        Play();
+        for (LONG f = 0; f <= 3; ++f)
+            ASSERT_EQ(ShowAt(f), 0);
+        EXPECT_EQ(TakeDecodes(), (Decodes{{0, 0}, {1, 0}, {2, 0}, {3, 0}}));
+        EXPECT_EQ(movie.skippedFrames, -1) << "drawing the start frame counts against the start position";
+    }
+    Decodes RepaintAt(LONG f) {
+        movie.Seek(f);
         HDC paint = window.GetDC();
-        ASSERT_EQ(movie.BeginDrawing(paint, -1), 0);
+        EXPECT_EQ(movie.BeginDrawing(paint, -1), 0);
         EXPECT_EQ(movie.ShowFrame(), 0);
         movie.EndDrawing();
         window.ReleaseDC(paint);
+        return TakeDecodes();
     }
 
     FakeWindow window;
@@ -64,18 +67,12 @@ protected:
 
 } // namespace
 
+// Key frames every 15; plays drawn from frame 0 through 3, then late.
 TEST_F(SchedulerTest, LateFramesAreCaughtUpFromTheNearerKeyFrameOrSkipped) {
-    Open(MovieSpec{}); // key frames 0, 15
-    Play();
-    for (LONG f = 0; f <= 3; ++f)
-        ASSERT_EQ(ShowAt(f), 0);
-    EXPECT_EQ(TakeDecodes(), (Decodes{{0, 0}, {1, 0}, {2, 0}, {3, 0}}));
-    EXPECT_EQ(movie.skippedFrames, -1) << "drawing the start frame counts against the start position";
-
+    PlayThrough3();
     // 3 -> 12: key frame 15 is nearer than 0, so 12 is not drawn at all.
     EXPECT_EQ(ShowAt(12), 0);
     EXPECT_EQ(movie.position, 12);
-    EXPECT_TRUE(TakeDecodes().empty());
     EXPECT_EQ(ShowAt(14), 0);
     EXPECT_TRUE(TakeDecodes().empty());
     // 15 is a key frame: drawn directly, everything since 3 counted as skipped.
@@ -86,39 +83,31 @@ TEST_F(SchedulerTest, LateFramesAreCaughtUpFromTheNearerKeyFrameOrSkipped) {
 }
 
 TEST_F(SchedulerTest, NearerPreviousKeyFrameDecodesTheGapWithoutDrawing) {
-    Open(MovieSpec{});
-    Play();
-    for (LONG f = 0; f <= 3; ++f)
-        ShowAt(f);
-    TakeDecodes();
+    PlayThrough3();
+    clock.system += 10; // still frame 3: the frame on screen is not decoded again
+    EXPECT_EQ(movie.ShowFrame(), 0);
+    EXPECT_TRUE(TakeDecodes().empty());
     // 3 -> 6: the previous key frame (0) is nearer than the next (15).
     EXPECT_EQ(ShowAt(6), 0);
     EXPECT_EQ(TakeDecodes(), (Decodes{{4, kHurry}, {5, kHurry}, {6, 0}}));
     EXPECT_EQ(movie.skippedFrames, -1 + 2);
-
     // Decoded 7 due 9: the one frame between is decoded in a hurry.
     ShowAt(7);
     TakeDecodes();
     EXPECT_EQ(ShowAt(9), 0);
     EXPECT_EQ(TakeDecodes(), (Decodes{{8, kHurry}, {9, 0}}));
     EXPECT_EQ(movie.skippedFrames, -1 + 2 + 1);
-
     // Catch-up frames go to the hidden buffer, never over the shown picture.
     ShowAt(10);
-    ShowAt(13); // 0 is nearer than 15? no: back 13, ahead 2 -> skipped
+    ShowAt(13); // back 13, ahead 2: skipped
     EXPECT_EQ(ShowAt(12), 0) << "a clock going back within a play";
-    for (const CodecCall& c : FakeCodec::Get().Calls(ICM_DECOMPRESSEX)) {
-        if (c.flags & kHurry)
-            EXPECT_EQ(c.rec.lpDst, movie.decoder->pixelBuffer.get());
-        else
-            EXPECT_EQ(c.rec.lpDst, movie.decoder->dibBits);
-    }
+    for (const CodecCall& c : FakeCodec::Get().Calls(ICM_DECOMPRESSEX))
+        EXPECT_EQ(c.rec.lpDst,
+                  (c.flags & kHurry) ? movie.decoder->pixelBuffer.get() : movie.decoder->dibBits);
 }
 
 TEST_F(SchedulerTest, EveryFrameAKeyFrameDrawsTheDueFrameDirectly) {
-    MovieSpec spec;
-    spec.keyEvery = 1;
-    Open(spec);
+    Open(MovieSpec{.keyEvery = 1});
     Play();
     ShowAt(0);
     EXPECT_EQ(ShowAt(4), 0);
@@ -127,53 +116,42 @@ TEST_F(SchedulerTest, EveryFrameAKeyFrameDrawsTheDueFrameDirectly) {
     EXPECT_EQ(movie.skippedFrames, -1 + 3);
 }
 
-TEST_F(SchedulerTest, TheFrameOnScreenIsNotDecodedAgainWhilePlaying) {
+TEST_F(SchedulerTest, RepaintsDecodeFromTheKeyFrame) {
     Open(MovieSpec{});
-    Play();
-    ShowAt(2);
-    TakeDecodes();
-    clock.system += 10; // still frame 2
-    EXPECT_EQ(movie.ShowFrame(), 0);
-    EXPECT_TRUE(TakeDecodes().empty());
+    const Decodes fromKey{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}, {7, 0}, {8, 0}, {9, 0}};
+    EXPECT_EQ(RepaintAt(9), fromKey);
+    EXPECT_EQ(RepaintAt(9), fromKey) << "the same frame again: decoded afresh from its key frame";
+    // Backwards: from the key frame at or before the new position.
+    RepaintAt(22);
+    EXPECT_EQ(RepaintAt(18), (Decodes{{15, 0}, {16, 0}, {17, 0}, {18, 0}}));
+    // The cached key frame (15) now lies beyond the position: 0 comes first.
+    EXPECT_EQ(RepaintAt(1), (Decodes{{0, 0}, {1, 0}}));
+    EXPECT_EQ(movie.skippedFrames, 0) << "repaints count nothing";
 }
 
-TEST_F(SchedulerTest, SystemClockWithoutAudio) {
-    MovieSpec spec;
-    spec.rate = 10;
-    Open(spec);
-    Play();
-    clock.system = startTime + 499;
-    movie.ShowFrame();
-    EXPECT_EQ(movie.position, 4);
-    clock.system = startTime + 500;
-    movie.ShowFrame();
-    EXPECT_EQ(movie.position, 5);
-    clock.system = startTime + 1000000;
-    movie.ShowFrame();
-    EXPECT_EQ(movie.position, movie.lastFrame) << "the clock is clamped to the last frame";
-}
-
-TEST_F(SchedulerTest, SystemClockPastTwoToTheThirtyOneMilliseconds) {
+TEST_F(SchedulerTest, SystemClockWithoutAudioIncludingPastTwoToTheThirtyOne) {
     // The system clock counts from boot; after 24.8 days it no longer fits a
-    // signed start time. Drawing must still begin and time must still run.
-    clock.system = 0x80000000u + 123;
-    MovieSpec spec;
-    spec.rate = 10;
-    Open(spec);
-    Play();
-    EXPECT_GE(movie.playStartTime, 0);
-    clock.system = startTime + 700;
-    EXPECT_EQ(movie.ShowFrame(), 0);
-    EXPECT_EQ(movie.position, 7);
-    clock.system = 0xfffffff0u;
-    startTime = clock.system;
-    movie.Stop();
-    movie.Seek(0);
-    window.ReleaseDC(dc);
-    Play();
-    clock.system = startTime + 300; // wraps past 2^32
-    EXPECT_EQ(movie.ShowFrame(), 0);
-    EXPECT_EQ(movie.position, 3);
+    // signed start time, and at 49.7 days it wraps. Time must still run.
+    Open(MovieSpec{.rate = 10});
+    for (DWORD boot : {1000u, 0x80000000u + 123, 0xffffff00u}) {
+        SCOPED_TRACE(boot);
+        movie.Seek(0);
+        clock.system = boot;
+        Play();
+        EXPECT_GE(movie.playStartTime, 0);
+        clock.system = startTime + 499;
+        EXPECT_EQ(movie.ShowFrame(), 0);
+        EXPECT_EQ(movie.position, 4);
+        clock.system = startTime + 500;
+        movie.ShowFrame();
+        EXPECT_EQ(movie.position, 5) << "10 fps: frame 5 at 500 ms";
+        clock.system = startTime + 1000000;
+        movie.ShowFrame();
+        EXPECT_EQ(movie.position, movie.lastFrame) << "the clock is clamped to the last frame";
+        movie.Stop();
+        window.ReleaseDC(dc);
+        dc = nullptr;
+    }
 }
 
 TEST_F(SchedulerTest, AudioClockLeadsWhenItHasAValue) {
@@ -187,54 +165,22 @@ TEST_F(SchedulerTest, AudioClockLeadsWhenItHasAValue) {
     EXPECT_EQ(movie.position, 9);
 }
 
-TEST_F(SchedulerTest, RepaintsDecodeFromTheKeyFrame) {
-    Open(MovieSpec{});
-    movie.Seek(9);
-    Repaint();
-    const Decodes fromKey{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}, {7, 0}, {8, 0}, {9, 0}};
-    EXPECT_EQ(TakeDecodes(), fromKey);
-    // The same frame again: decoded afresh from its key frame.
-    Repaint();
-    EXPECT_EQ(TakeDecodes(), fromKey);
-
-    // Backwards: from the key frame at or before the new position.
-    movie.Seek(22);
-    Repaint();
-    TakeDecodes();
-    movie.Seek(18);
-    Repaint();
-    EXPECT_EQ(TakeDecodes(), (Decodes{{15, 0}, {16, 0}, {17, 0}, {18, 0}}));
-
-    // Back to frame 1 with the cached key frame (15) now beyond it: frame 0
-    // must still be decoded first.
-    movie.Seek(1);
-    Repaint();
-    EXPECT_EQ(TakeDecodes(), (Decodes{{0, 0}, {1, 0}}));
-    EXPECT_EQ(movie.skippedFrames, 0) << "repaints count nothing";
-}
-
 TEST_F(SchedulerTest, NothingIsDrawnOutsideADrawingCycle) {
     Open(MovieSpec{});
     EXPECT_EQ(movie.ShowFrame(), -23);
-    EXPECT_TRUE(TakeDecodes().empty());
     EXPECT_EQ(movie.BeginDrawing(nullptr, -1), -22);
     EXPECT_EQ(movie.EndDrawing(), -22);
-
     FakeCodec::Get().beginAnswer = ICERR_BADFORMAT;
-    HDC paint = window.GetDC();
-    EXPECT_EQ(movie.BeginDrawing(paint, -1), -21);
+    dc = window.GetDC();
+    EXPECT_EQ(movie.BeginDrawing(dc, -1), -21);
     EXPECT_EQ(movie.drawDC, nullptr) << "a failed begin ends drawing again";
     EXPECT_EQ(movie.ShowFrame(), -23);
-    window.ReleaseDC(paint);
+    EXPECT_TRUE(TakeDecodes().empty());
 }
 
 TEST_F(SchedulerTest, NextFrameDueTimeIsTheFirstMillisecondOfTheNextFrame) {
     for (auto [rate, scale] : {std::pair<DWORD, DWORD>{15, 1}, {30000, 1001}, {25, 1}, {10, 1}, {24, 1}}) {
-        MovieSpec spec;
-        spec.rate = rate;
-        spec.scale = scale;
-        spec.frames = 40;
-        Open(spec);
+        Open(MovieSpec{.rate = rate, .scale = scale, .frames = 40});
         for (LONG f = 0; f < 39; ++f) {
             movie.position = f;
             const LONG due = movie.NextFrameDueTime();

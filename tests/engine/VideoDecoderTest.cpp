@@ -1,9 +1,9 @@
 // The decoder's exchange with its codec: what is sent, in which order, with
 // which records, and which buffers the codec is given.
 
+#include <algorithm>
 #include <cstring>
-
-#include <gtest/gtest.h>
+#include <tuple>
 
 #include "EngineTestSupport.h"
 #include "engine/Movie.h"
@@ -14,22 +14,20 @@ using namespace enginetest;
 
 namespace {
 
-BITMAPINFOHEADER Header(LONG w, LONG h, WORD bits, FOURCC compression = kFake) {
-    BITMAPINFOHEADER hdr{};
-    hdr.biSize = sizeof hdr;
-    hdr.biWidth = w;
-    hdr.biHeight = h;
-    hdr.biPlanes = 1;
-    hdr.biBitCount = bits;
-    hdr.biCompression = compression;
-    return hdr;
+// A source of the fake codec's format.
+BITMAPINFOHEADER Source(LONG w, LONG h, WORD bits, FOURCC compression = kFake) {
+    return Header(w, h, bits, compression);
 }
 
-void ExpectRect(const VideoRect& r, LONG x, LONG y, LONG w, LONG h) {
-    EXPECT_EQ(r.x, x);
-    EXPECT_EQ(r.y, y);
-    EXPECT_EQ(r.width, w);
-    EXPECT_EQ(r.height, h);
+std::array<LONG, 4> Edges(const VideoRect& r) {
+    return {r.x, r.y, r.width, r.height};
+}
+
+// The record a state message carried.
+template <class Record> Record StateOf(const CodecCall& call) {
+    Record r{};
+    std::memcpy(&r, call.record.data(), std::min(sizeof r, call.record.size()));
+    return r;
 }
 
 std::vector<UINT> Messages() {
@@ -40,12 +38,8 @@ std::vector<UINT> Messages() {
     return out;
 }
 
-class VideoDecoderTest : public ::testing::Test {
+class VideoDecoderTest : public EngineTest {
 protected:
-    void SetUp() override {
-        FakeCodec::Install();
-        FakeCodec::Get().Reset();
-    }
     void TearDown() override {
         if (dc)
             window.ReleaseDC(dc);
@@ -62,78 +56,61 @@ protected:
 
 } // namespace
 
-TEST_F(VideoDecoderTest, OpenSetsUpTheOutputAndRectangles) {
+TEST_F(VideoDecoderTest, OpenSetsUpTheOutputAndRectanglesOrAllocatesNothing) {
     VideoDecoder d;
-    ASSERT_EQ(d.Open(kFake, Header(320, 240, 24)), 0);
+    ASSERT_EQ(d.Open(kFake, Source(320, 240, 24)), 0);
     BITMAPINFOHEADER out{};
     d.GetOutputFormat(&out);
-    EXPECT_EQ(out.biWidth, 320);
-    EXPECT_EQ(out.biHeight, 240);
-    EXPECT_EQ(out.biBitCount, 8);
-    EXPECT_EQ(out.biCompression, BI_RGB);
-    EXPECT_EQ(out.biSizeImage, 0u);
+    EXPECT_EQ(std::tuple(out.biWidth, out.biHeight, out.biBitCount, out.biCompression, out.biSizeImage),
+              std::tuple(320, 240, WORD{8}, DWORD{BI_RGB}, DWORD{0}));
     EXPECT_EQ(d.pixelBufferSize, 230400u);
-    ExpectRect(d.sourceRect, 0, 0, 320, 240);
-    ExpectRect(d.decodeRect, 0, 0, 320, 240);
-    ExpectRect(d.windowRect, 0, 0, 320, 240);
-    ExpectRect(d.viewRect, 0, 0, 320, 240);
-    EXPECT_FALSE(d.IsTavro());
+    for (const VideoRect* r : {&d.sourceRect, &d.decodeRect, &d.windowRect, &d.viewRect})
+        EXPECT_EQ(Edges(*r), (std::array<LONG, 4>{0, 0, 320, 240}));
     EXPECT_EQ(Messages(), (std::vector<UINT>{ICM_DECOMPRESS_QUERY, ICM_DECOMPRESS_SET_PALETTE}));
 
     // A 4-bit source is smaller than its 8-bit output: the hidden buffer must
     // still hold a whole output frame.
     VideoDecoder small;
-    ASSERT_EQ(small.Open(kFake, Header(320, 240, 4)), 0);
+    ASSERT_EQ(small.Open(kFake, Source(320, 240, 4)), 0);
     EXPECT_GE(small.pixelBufferSize, 76800u);
-}
 
-TEST_F(VideoDecoderTest, NoCodecAllocatesNothing) {
-    VideoDecoder d;
-    EXPECT_EQ(d.Open(0, Header(32, 24, 24, mmioFOURCC('n', 'o', 'n', 'e'))), AVIERR_NOCOMPRESSOR);
-    EXPECT_EQ(d.inputFormat, nullptr);
-    EXPECT_EQ(d.outputFormat, nullptr);
-    EXPECT_EQ(d.pixelBuffer, nullptr);
-    EXPECT_EQ(d.BeginDraw(Dc(), 15.0f), -1);
+    VideoDecoder none;
+    EXPECT_EQ(none.Open(0, Header(32, 24, 24, mmioFOURCC('n', 'o', 'n', 'e'))), AVIERR_NOCOMPRESSOR);
+    EXPECT_EQ(none.inputFormat, nullptr);
+    EXPECT_EQ(none.outputFormat, nullptr);
+    EXPECT_EQ(none.pixelBuffer, nullptr);
+    EXPECT_EQ(none.BeginDraw(Dc(), 15.0f), -1);
 }
 
 TEST_F(VideoDecoderTest, TavroHandlerAndFirstStateExchange) {
     VideoDecoder upper;
     ASSERT_EQ(upper.Open(qx47::kStateFourcc, Header(32, 24, 24, qx47::kHandler)), 0);
     EXPECT_EQ(upper.handler, qx47::kHandler) << "QX47 is stored as qx47";
-    auto opens = FakeCodec::Get().Calls(DRV_OPEN);
-    ASSERT_FALSE(opens.empty());
     FakeCodec::Get().Reset();
 
     VideoDecoder d;
     ASSERT_EQ(d.Open(0, Header(32, 24, 24, qx47::kHandler)), 0);
     EXPECT_EQ(d.handler, qx47::kHandler) << "taken from the format when the stream names none";
     std::vector<CodecCall> state;
+    std::vector<std::pair<UINT, LPARAM>> sent;
     for (const CodecCall& c : FakeCodec::Get().Calls())
-        if (c.msg == ICM_GETSTATE || c.msg == ICM_SETSTATE)
+        if (c.msg == ICM_GETSTATE || c.msg == ICM_SETSTATE) {
             state.push_back(c);
-    ASSERT_EQ(state.size(), 3u);
-    EXPECT_EQ(state[0].msg, ICM_GETSTATE);
-    EXPECT_EQ(state[0].length, 44);
-    qx47::ShortStateRecord s{};
-    std::memcpy(&s, state[0].record.data(), 44);
-    EXPECT_EQ(s.kind, 3u);
-    EXPECT_EQ(s.mask, 0x80000007u);
-    EXPECT_EQ(s.fourcc, qx47::kStateFourcc);
-    EXPECT_EQ(state[1].msg, ICM_GETSTATE);
-    EXPECT_EQ(state[1].length, 84);
-    EXPECT_EQ(state[2].msg, ICM_SETSTATE);
-    EXPECT_EQ(state[2].length, 84);
-    qx47::LongStateRecord l{};
-    std::memcpy(&l, state[2].record.data(), 84);
-    EXPECT_EQ(l.mask, 0x80000008u);
-    EXPECT_EQ(l.kind, 2u);
+            sent.emplace_back(c.msg, c.length);
+        }
+    ASSERT_EQ(sent, (std::vector<std::pair<UINT, LPARAM>>{
+                        {ICM_GETSTATE, 44}, {ICM_GETSTATE, 84}, {ICM_SETSTATE, 84}}));
+    const auto s = StateOf<qx47::ShortStateRecord>(state[0]);
+    EXPECT_EQ(std::tuple(s.kind, s.mask, s.fourcc), std::tuple(3u, 0x80000007u, qx47::kStateFourcc));
+    const auto l = StateOf<qx47::LongStateRecord>(state[2]);
+    EXPECT_EQ(std::tuple(l.kind, l.mask), std::tuple(2u, 0x80000008u));
     EXPECT_EQ(qx47::GetBoundsAddress(l), &d.codecBounds.x);
     EXPECT_EQ(d.shortState.kind, 4u);
 }
 
 TEST_F(VideoDecoderTest, DrawingCycleMessagesAndRecords) {
     VideoDecoder d;
-    ASSERT_EQ(d.Open(kFake, Header(32, 24, 24)), 0);
+    ASSERT_EQ(d.Open(kFake, Source(32, 24, 24)), 0);
     EXPECT_EQ(d.BeginDraw(nullptr, 15.0f), -1);
     EXPECT_EQ(d.targetDC, nullptr);
     const BYTE frame[8] = {7, 0, 0, 0};
@@ -152,79 +129,58 @@ TEST_F(VideoDecoderTest, DrawingCycleMessagesAndRecords) {
                                              ICM_DECOMPRESS_GET_PALETTE, ICM_DRAW_BEGIN, ICM_DRAW_START,
                                              ICM_DECOMPRESSEX, ICM_DRAW_STOP, ICM_DRAW_END}));
     const auto query = FakeCodec::Get().Calls(ICM_DECOMPRESSEX_QUERY)[0];
-    EXPECT_EQ(query.rec.lpSrc, nullptr);
-    EXPECT_EQ(query.rec.lpDst, nullptr);
-    EXPECT_EQ(query.rec.dxDst, 32);
-    EXPECT_EQ(query.rec.dySrc, 24);
+    EXPECT_EQ(std::tuple(query.rec.lpSrc, query.rec.lpDst, query.rec.dxDst, query.rec.dySrc),
+              std::tuple(nullptr, nullptr, 32, 24));
     EXPECT_EQ(query.length, static_cast<LPARAM>(sizeof(ICDECOMPRESSEX)));
     const auto draw = FakeCodec::Get().Calls(ICM_DECOMPRESSEX)[0];
     EXPECT_EQ(draw.frame, 7);
     EXPECT_EQ(draw.srcBytes, 8u) << "the codec learns the size of each frame";
     EXPECT_EQ(draw.dst.biBitCount, 8);
-    EXPECT_EQ(window.surface->BitsPixel(), 24);
     EXPECT_EQ(SurfaceGrey(*window.surface, 5, 5), 7) << "the frame reached the window";
 }
 
 TEST_F(VideoDecoderTest, PalettesByDisplayAndOutputDepth) {
-    {
-        FakeWindow eightBit(8);
-        HDC d8 = eightBit.GetDC();
+    struct Case {
+        int displayBits;
+        WORD outputBits;
+        int drawDib; // -1: either way
+        bool palette;
+        bool selected;
+    };
+    // An 8-bit display shows deeper output through DrawDib with a palette
+    // kept aside; 8-bit output on a deep display selects the palette; deep
+    // output on a deep display needs none.
+    for (const Case& c : {Case{8, 24, 1, true, false}, {24, 8, 0, true, true}, {32, 16, -1, false, false}}) {
+        SCOPED_TRACE(c.displayBits);
+        FakeCodec::Get().ClearCalls();
+        FakeWindow w(c.displayBits);
+        HDC hdc = w.GetDC();
         VideoDecoder d;
-        ASSERT_EQ(d.Open(kFake, Header(32, 24, 24)), 0);
-        BITMAPINFOHEADER out = Header(32, 24, 24, BI_RGB);
-        ASSERT_EQ(d.SetOutputFormat(out), 0);
-        ASSERT_EQ(d.BeginDraw(d8, 15.0f), 0);
-        EXPECT_EQ(useDrawDib, 1) << "an 8-bit display shows deeper output through DrawDib";
-        EXPECT_NE(d.palette, nullptr);
-        EXPECT_EQ(d.savedPalette, nullptr);
+        ASSERT_EQ(d.Open(kFake, Source(32, 24, 24)), 0);
+        if (c.outputBits != 8) {
+            ASSERT_EQ(d.SetOutputFormat(Header(32, 24, c.outputBits, BI_RGB)), 0);
+        }
+        ASSERT_EQ(d.BeginDraw(hdc, 15.0f), 0);
+        if (c.drawDib >= 0) {
+            EXPECT_EQ(useDrawDib, c.drawDib);
+        }
+        EXPECT_EQ(d.palette != nullptr, c.palette);
+        EXPECT_EQ(!FakeCodec::Get().Calls(ICM_DECOMPRESS_GET_PALETTE).empty(), c.palette);
+        EXPECT_EQ(d.savedPalette != nullptr, c.selected);
+        if (c.selected) {
+            EXPECT_NE(d.savedMemoryPalette, nullptr);
+        }
         const BYTE frame[8] = {9};
         EXPECT_EQ(d.DrawFrame(frame, 8, 0), 0);
         d.EndDraw();
-        eightBit.ReleaseDC(d8);
-    }
-    {
-        VideoDecoder d;
-        ASSERT_EQ(d.Open(kFake, Header(32, 24, 24)), 0);
-        ASSERT_EQ(d.BeginDraw(Dc(), 15.0f), 0);
-        EXPECT_EQ(useDrawDib, 0);
-        EXPECT_NE(d.palette, nullptr);
-        EXPECT_NE(d.savedPalette, nullptr) << "8-bit output on a deep display selects the palette";
-        EXPECT_NE(d.savedMemoryPalette, nullptr);
-        d.EndDraw();
         EXPECT_EQ(d.palette, nullptr);
+        w.ReleaseDC(hdc);
     }
-    {
-        FakeCodec::Get().ClearCalls();
-        FakeWindow deep(32);
-        HDC d32 = deep.GetDC();
-        VideoDecoder d;
-        ASSERT_EQ(d.Open(kFake, Header(32, 24, 24)), 0);
-        ASSERT_EQ(d.SetOutputFormat(Header(32, 24, 16, BI_RGB)), 0);
-        ASSERT_EQ(d.BeginDraw(d32, 15.0f), 0);
-        EXPECT_EQ(d.palette, nullptr);
-        EXPECT_TRUE(FakeCodec::Get().Calls(ICM_DECOMPRESS_GET_PALETTE).empty());
-        d.EndDraw();
-        deep.ReleaseDC(d32);
-    }
-}
-
-TEST_F(VideoDecoderTest, StretchedAndCentredDestinations) {
-    VideoDecoder d;
-    ASSERT_EQ(d.Open(kFake, Header(16, 12, 24)), 0);
-    d.SetWindowRect(RECT{0, 0, 32, 24});
-    ASSERT_EQ(d.BeginDraw(Dc(), 15.0f), 0);
-    const BYTE frame[8] = {40};
-    ASSERT_EQ(d.DrawFrame(frame, 8, 0), 0);
-    d.EndDraw();
-    const auto draw = FakeCodec::Get().Calls(ICM_DECOMPRESSEX).back();
-    EXPECT_EQ(draw.rec.yDst, 24 - 2 * 12 - 0);
-    EXPECT_EQ(SurfaceGrey(*window.surface, 31, 23), 40) << "stretched to the window rectangle";
-    EXPECT_EQ(SurfaceGrey(*window.surface, 32, 24), 0);
 }
 
 TEST_F(VideoDecoderTest, OutputFormatChangesNeverLeaveAShortBuffer) {
     VideoDecoder d;
-    ASSERT_EQ(d.Open(kFake, Header(32, 24, 8)), 0);
+    ASSERT_EQ(d.Open(kFake, Source(32, 24, 8)), 0);
     const DWORD before = d.pixelBufferSize;
     BITMAPINFOHEADER same = Header(32, 24, 8, BI_RGB);
     same.biSizeImage = before;
@@ -237,8 +193,7 @@ TEST_F(VideoDecoderTest, OutputFormatChangesNeverLeaveAShortBuffer) {
     ASSERT_EQ(d.SetOutputFormat(big), 0);
     EXPECT_EQ(d.pixelBufferSize, static_cast<DWORD>(FrameBytes(big)));
 
-    BITMAPINFOHEADER impossible = Header(60000, 60000, 32, BI_RGB);
-    EXPECT_EQ(d.SetOutputFormat(impossible), -1);
+    EXPECT_EQ(d.SetOutputFormat(Header(60000, 60000, 32, BI_RGB)), -1);
     BITMAPINFOHEADER out{};
     d.GetOutputFormat(&out);
     EXPECT_EQ(out.biWidth, 64) << "a refused header changes nothing";
@@ -252,22 +207,21 @@ TEST_F(VideoDecoderTest, OutputFormatChangesNeverLeaveAShortBuffer) {
 
 TEST_F(VideoDecoderTest, QueryDecodeChecksTheRectangleFirst) {
     VideoDecoder d;
-    ASSERT_EQ(d.Open(kFake, Header(32, 24, 8)), 0);
+    ASSERT_EQ(d.Open(kFake, Source(32, 24, 8)), 0);
     FakeCodec::Get().ClearCalls();
+    // Rectangles outside the source (the last wraps in 32 bits) reach no codec.
+    for (auto [x, y, w, h] :
+         {std::array<LONG, 4>{1, 0, 32, 24}, {0, 1, 32, 24}, {-1, 0, 4, 4}, {0x7fffffff, 0, 0x7fffffff, 4}})
+        EXPECT_EQ(d.QueryDecode(nullptr, x, y, w, h), -1) << x << "," << y << " " << w << "x" << h;
+    EXPECT_TRUE(FakeCodec::Get().Calls().empty());
     EXPECT_EQ(d.QueryDecode(nullptr, 0, 0, 0, 0), 0);
     ASSERT_EQ(FakeCodec::Get().Calls(ICM_DECOMPRESSEX_QUERY).size(), 1u);
-    EXPECT_EQ(FakeCodec::Get().Calls(ICM_DECOMPRESSEX_QUERY)[0].rec.dxDst, 32);
-    FakeCodec::Get().ClearCalls();
-    EXPECT_EQ(d.QueryDecode(nullptr, 1, 0, 32, 24), -1);
-    EXPECT_EQ(d.QueryDecode(nullptr, 0, 1, 32, 24), -1);
-    EXPECT_EQ(d.QueryDecode(nullptr, -1, 0, 4, 4), -1);
-    EXPECT_EQ(d.QueryDecode(nullptr, 0x7fffffff, 0, 0x7fffffff, 4), -1) << "no wrap in the bounds test";
-    EXPECT_TRUE(FakeCodec::Get().Calls().empty());
+    EXPECT_EQ(FakeCodec::Get().Calls(ICM_DECOMPRESSEX_QUERY)[0].rec.dxDst, 32) << "0 x 0: the whole frame";
 }
 
 TEST_F(VideoDecoderTest, PaletteReplacement) {
     VideoDecoder d;
-    ASSERT_EQ(d.Open(kFake, Header(32, 24, 8)), 0);
+    ASSERT_EQ(d.Open(kFake, Source(32, 24, 8)), 0);
     std::vector<BYTE> raw(4 + 300 * 4);
     auto* pal = reinterpret_cast<LOGPALETTE*>(raw.data());
     pal->palVersion = 0x300;
@@ -278,8 +232,8 @@ TEST_F(VideoDecoderTest, PaletteReplacement) {
     d.outputFormat->colors[5] = RGBQUAD{5, 5, 5, 5};
     EXPECT_EQ(d.SetPalette(pal), 1);
     EXPECT_EQ(d.outputFormat->colors[10].rgbRed, 0);
-    EXPECT_EQ(d.outputFormat->colors[245].rgbRed, 235);
-    EXPECT_EQ(d.outputFormat->colors[245].rgbGreen, 1);
+    EXPECT_EQ(std::pair(d.outputFormat->colors[245].rgbRed, d.outputFormat->colors[245].rgbGreen),
+              (std::pair<BYTE, BYTE>(235, 1)));
     EXPECT_EQ(d.outputFormat->colors[246].rgbRed, 9) << "at most 236 entries";
     EXPECT_EQ(d.outputFormat->colors[5].rgbRed, 5) << "the first ten stay";
     EXPECT_EQ(d.outputFormat->header.biClrUsed, 256u);
@@ -301,7 +255,7 @@ TEST_F(VideoDecoderTest, PaletteReplacement) {
 
 TEST_F(VideoDecoderTest, TavroControlsOnlyReachTheTavroCodec) {
     VideoDecoder other;
-    ASSERT_EQ(other.Open(kFake, Header(32, 24, 8)), 0);
+    ASSERT_EQ(other.Open(kFake, Source(32, 24, 8)), 0);
     FakeCodec::Get().ClearCalls();
     RECT r{1, 2, 3, 4};
     EXPECT_EQ(other.GetUpdatedRect(&r), -1);
@@ -313,8 +267,7 @@ TEST_F(VideoDecoderTest, TavroControlsOnlyReachTheTavroCodec) {
     other.SetScalability(10, FALSE);
     other.SetAccessKey(1234);
     EXPECT_EQ(other.SetLineDoubling(1), 0);
-    EXPECT_EQ(b, 99);
-    EXPECT_EQ(ms, 99);
+    EXPECT_EQ(std::pair(b, ms), (std::pair<LONG, LONG>(99, 99)));
     EXPECT_TRUE(FakeCodec::Get().Calls().empty());
 
     VideoDecoder t;
@@ -327,19 +280,15 @@ TEST_F(VideoDecoderTest, TavroControlsOnlyReachTheTavroCodec) {
     auto sets = FakeCodec::Get().Calls(ICM_SETSTATE);
     ASSERT_EQ(sets.size(), 1u);
     EXPECT_EQ(sets[0].length, 84);
-    qx47::LongStateRecord l{};
-    std::memcpy(&l, sets[0].record.data(), 84);
-    EXPECT_EQ(l.kind, 2u);
-    EXPECT_EQ(l.brightness, -255);
-    EXPECT_EQ(l.saturation, 255);
+    const auto l = StateOf<qx47::LongStateRecord>(sets[0]);
+    EXPECT_EQ(std::tuple(l.kind, l.brightness, l.saturation), std::tuple(2u, -255, 255));
 
     t.GetColorControls(&b, &s, &c, TRUE);
     EXPECT_EQ(FakeCodec::Get().Calls(ICM_GETSTATE).back().record[12], 1) << "defaults: kind 1";
     EXPECT_EQ(b, 0);
     t.GetColorControls(&b, &s, &c, FALSE);
     EXPECT_EQ(FakeCodec::Get().Calls(ICM_GETSTATE).back().record[12], 2);
-    EXPECT_EQ(b, 11);
-    EXPECT_EQ(c, 33);
+    EXPECT_EQ(std::pair(b, c), (std::pair<LONG, LONG>(11, 33)));
 
     FakeCodec::Get().ClearCalls();
     t.SetAccessKey(-77);
@@ -347,19 +296,16 @@ TEST_F(VideoDecoderTest, TavroControlsOnlyReachTheTavroCodec) {
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].msg, ICM_GETSTATE);
     EXPECT_EQ(calls[1].msg, ICM_SETSTATE);
-    qx47::ShortStateRecord sr{};
-    std::memcpy(&sr, calls[1].record.data(), 44);
+    auto sr = StateOf<qx47::ShortStateRecord>(calls[1]);
     EXPECT_EQ(sr.accessKey, -77);
     EXPECT_EQ(sr.accessKeyGiven, 1u);
     EXPECT_EQ(sr.mask, 0x80000001u);
 
     FakeCodec::Get().ClearCalls();
     EXPECT_EQ(t.SetLineDoubling(2), 1);
-    std::memcpy(&sr, FakeCodec::Get().Calls(ICM_SETSTATE)[0].record.data(), 44);
-    EXPECT_EQ(sr.alternateLine, 1u);
+    EXPECT_EQ(StateOf<qx47::ShortStateRecord>(FakeCodec::Get().Calls(ICM_SETSTATE)[0]).alternateLine, 1u);
     EXPECT_EQ(t.SetLineDoubling(1), 1);
-    std::memcpy(&sr, FakeCodec::Get().Calls(ICM_SETSTATE)[1].record.data(), 44);
-    EXPECT_EQ(sr.alternateLine, 0u);
+    EXPECT_EQ(StateOf<qx47::ShortStateRecord>(FakeCodec::Get().Calls(ICM_SETSTATE)[1]).alternateLine, 0u);
     FakeCodec::Get().setStateAnswer = ICERR_UNSUPPORTED;
     EXPECT_EQ(t.SetLineDoubling(1), 0);
 
