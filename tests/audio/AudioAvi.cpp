@@ -9,6 +9,8 @@ namespace cadmo::test {
 
 namespace {
 
+constexpr DWORD kVideoRate = 30;
+
 // Rewrites one DWORD of the audio stream header in the finished file.
 bool PatchAudioHeader(const std::string& path, std::size_t fieldOffset, DWORD value) {
     std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
@@ -35,19 +37,12 @@ HRESULT WriteAudioAvi(const std::string& path, const AudioAviSpec& spec) {
     int video = -1;
     std::vector<BYTE> frame;
     if (spec.videoFrames > 0) {
-        BITMAPINFOHEADER bih{};
-        bih.biSize = sizeof bih;
-        bih.biWidth = spec.videoWidth;
-        bih.biHeight = spec.videoHeight;
-        bih.biPlanes = 1;
-        bih.biBitCount = 24;
-        bih.biCompression = BI_RGB;
-        bih.biSizeImage = static_cast<DWORD>(((spec.videoWidth * 3 + 3) & ~3) * spec.videoHeight);
+        const BITMAPINFOHEADER bih{sizeof(BITMAPINFOHEADER), 16, 16, 1, 24, BI_RGB, 16 * 16 * 3, 0, 0, 0, 0};
         AviVideoStreamDesc v;
         v.handler = mmioFOURCC('D', 'I', 'B', ' ');
         v.format.assign(reinterpret_cast<const BYTE*>(&bih),
                         reinterpret_cast<const BYTE*>(&bih) + sizeof bih);
-        v.rate = spec.videoRate;
+        v.rate = kVideoRate;
         v.scale = 1;
         if ((hr = writer.AddVideoStream(v, &video)) != AVIERR_OK)
             return hr;
@@ -55,14 +50,13 @@ HRESULT WriteAudioAvi(const std::string& path, const AudioAviSpec& spec) {
     }
 
     const WORD align = spec.blockAlign ? spec.blockAlign : static_cast<WORD>(spec.channels * spec.bits / 8);
-    WAVEFORMATEX wfx{};
-    wfx.wFormatTag = spec.formatTag;
-    wfx.nChannels = spec.channels;
-    wfx.nSamplesPerSec = spec.rate;
-    wfx.nAvgBytesPerSec = spec.rate * align;
-    wfx.nBlockAlign = align;
-    wfx.wBitsPerSample = spec.bits;
-    wfx.cbSize = static_cast<WORD>(spec.extraFormatBytes);
+    const WAVEFORMATEX wfx{spec.formatTag,
+                           spec.channels,
+                           spec.rate,
+                           spec.rate * align,
+                           align,
+                           spec.bits,
+                           static_cast<WORD>(spec.extraFormatBytes)};
     AviAudioStreamDesc a;
     const auto* p = reinterpret_cast<const BYTE*>(&wfx);
     a.format.assign(p, p + (spec.shortPcmFormat ? sizeof(PCMWAVEFORMAT) : sizeof wfx));
@@ -91,7 +85,7 @@ HRESULT WriteAudioAvi(const std::string& path, const AudioAviSpec& spec) {
             AVIERR_OK)
             return hr;
         const std::uint64_t until = std::min<std::uint64_t>(
-            totalBytes, (f + 1) * static_cast<std::uint64_t>(spec.rate) / spec.videoRate * align);
+            totalBytes, (f + 1) * static_cast<std::uint64_t>(spec.rate) / kVideoRate * align);
         if (until > written) {
             if ((hr = writer.WriteAudio(audio, data.data() + written, static_cast<DWORD>(until - written))) !=
                 AVIERR_OK)

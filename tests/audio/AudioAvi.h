@@ -27,11 +27,8 @@ struct AudioAviSpec {
     // Fields the writer fills in for itself, overwritten in the file afterwards.
     bool zeroSuggestedBufferSize = false;
     bool zeroSampleSize = false;
-    // Video: frames of 16 x 16 24-bit DIB at videoRate frames per second; 0 for none.
+    // Video: frames of 16 x 16 24-bit DIB at 30 frames per second; 0 for none.
     int videoFrames = 0;
-    DWORD videoRate = 30;
-    LONG videoWidth = 16;
-    LONG videoHeight = 16;
 };
 
 // AVIERR_OK or the writer's error (or AVIERR_FILEWRITE when patching fails).

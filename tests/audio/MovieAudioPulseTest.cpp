@@ -1,6 +1,6 @@
 // The movie's sound through a real PulseAudio server that the test starts:
-// what the sink hears is the file's sound, across a pause, a seek and the
-// server's death.
+// what the sink hears is the file's sound, across a pause and a seek. (The
+// server's death is the whole player's test.)
 #include "engine/Movie.h"
 
 #include "AudioAvi.h"
@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <thread>
 
 namespace {
@@ -102,23 +103,7 @@ protected:
     DWORD total = 0;
 };
 
-TEST_F(MovieAudioPulseTest, TheSinkHearsTheFilesSound) {
-    ASSERT_EQ(Play(0), 0);
-    WaitForTheEnd();
-    const auto clock = movie.AudioClock();
-    EXPECT_NEAR(clock, Ms(total), 25) << "the clock ends where the sound ends";
-    Stop();
-    const auto parts = Heard();
-    ASSERT_EQ(parts.size(), 1u);
-    const auto heard = cadmo::test::Listen(parts[0], kRate);
-    EXPECT_EQ(cadmo::test::ToneOrder(heard), Order(kTones));
-    EXPECT_NEAR(heard.soundMs, Ms(total), 50);
-    EXPECT_EQ(heard.gapsOver20Ms, 0) << "longest gap " << heard.longestGapMs << " ms";
-    for (const Tone& t : kTones)
-        EXPECT_NEAR(cadmo::test::HeardMsOf(heard, t.hz), Ms(t.samples), 30) << t.hz << " Hz";
-}
-
-TEST_F(MovieAudioPulseTest, PauseAndResumeLoseNothing) {
+TEST_F(MovieAudioPulseTest, TheSinkHearsTheFilesSoundAcrossAPause) {
     ASSERT_EQ(Play(0), 0);
     std::this_thread::sleep_for(700ms);
     movie.playing = 0;
@@ -131,12 +116,16 @@ TEST_F(MovieAudioPulseTest, PauseAndResumeLoseNothing) {
     movie.ResumeAudio();
     movie.paused = 0;
     WaitForTheEnd();
+    EXPECT_NEAR(movie.AudioClock(), Ms(total), 25) << "the clock ends where the sound ends";
     Stop();
 
     const auto parts = Heard();
     ASSERT_EQ(parts.size(), 2u) << "one silence, the pause";
+    EXPECT_NEAR(Ms(parts[0].size() / 2), atPause, 60)
+        << "what was heard before the pause is what the clock said";
     double heardMs = 0;
     std::vector<double> order;
+    std::map<double, double> toneMs;
     for (const auto& part : parts) {
         const auto heard = cadmo::test::Listen(part, kRate);
         EXPECT_EQ(heard.gapsOver20Ms, 0) << "longest gap " << heard.longestGapMs << " ms";
@@ -144,11 +133,13 @@ TEST_F(MovieAudioPulseTest, PauseAndResumeLoseNothing) {
         for (double hz : cadmo::test::ToneOrder(heard))
             if (order.empty() || order.back() != hz)
                 order.push_back(hz);
+        for (const Tone& t : kTones)
+            toneMs[t.hz] += cadmo::test::HeardMsOf(heard, t.hz);
     }
     EXPECT_EQ(order, Order(kTones));
     EXPECT_NEAR(heardMs, Ms(total), 50);
-    EXPECT_NEAR(Ms(parts[0].size() / 2), atPause, 60)
-        << "what was heard before the pause is what the clock said";
+    for (const Tone& t : kTones)
+        EXPECT_NEAR(toneMs[t.hz], Ms(t.samples), 30) << t.hz << " Hz";
 }
 
 TEST_F(MovieAudioPulseTest, ASeekPlaysOnFromTheBlockOfTheNewPosition) {
@@ -170,22 +161,6 @@ TEST_F(MovieAudioPulseTest, ASeekPlaysOnFromTheBlockOfTheNewPosition) {
     EXPECT_EQ(cadmo::test::ToneOrder(after), (std::vector<double>{2500, 2000}));
     EXPECT_NEAR(after.soundMs, Ms(total - 12 * kBlock), 50);
     EXPECT_EQ(after.gapsOver20Ms, 0);
-}
-
-TEST_F(MovieAudioPulseTest, AServerThatDiesLeavesTheMovieSilentButUsable) {
-    ASSERT_EQ(Play(0), 0);
-    std::this_thread::sleep_for(400ms);
-    server.Kill();
-    LONG clock = 0;
-    for (int i = 0; i < 500 && clock >= 0; ++i) {
-        clock = movie.AudioClock();
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_EQ(clock, -14) << "the scheduler falls back to the system clock";
-    Stop();
-    EXPECT_EQ(movie.waveOut, nullptr);
-    EXPECT_EQ(Play(0), -13) << "no server: the next play is silent";
-    EXPECT_EQ(movie.AudioClock(), -10);
 }
 
 } // namespace
