@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSlider>
 #include <QUrl>
@@ -112,6 +113,16 @@ protected:
         window->UpdateStatusBar();
         return window->Status()->Text(part);
     }
+    // The window without a movie: the default title, the File menu alone with
+    // Close grayed, a 320-pixel status bar and nothing above it.
+    void ExpectEmptyWindow() {
+        EXPECT_EQ(window->windowTitle(), "Tavro Player");
+        EXPECT_EQ(window->AttachedMenu(), window->NoMovieMenu());
+        EXPECT_TRUE(Grayed(IDM_CLOSE));
+        EXPECT_EQ(window->centralWidget()->width(), 320);
+        EXPECT_EQ(window->Video()->height(), 0);
+        EXPECT_EQ(StatusText(2), " Pos: 00:00.00 [0]");
+    }
     void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTest::keyClick(window.get(), static_cast<Qt::Key>(key), modifiers);
         Settle();
@@ -131,18 +142,13 @@ cadmo::test::TempDir* MainWindowTest::dir = nullptr;
 } // namespace
 
 TEST_F(MainWindowTest, StartsWithTheFileMenuAndAStatusBarOnly) {
-    EXPECT_EQ(window->windowTitle(), "Tavro Player");
-    EXPECT_EQ(window->AttachedMenu(), window->NoMovieMenu());
+    ExpectEmptyWindow();
     ASSERT_EQ(window->menuBar()->actions().size(), 1);
     EXPECT_EQ(window->menuBar()->actions()[0]->text(), "&File");
-    EXPECT_TRUE(Grayed(IDM_CLOSE));
     EXPECT_FALSE(Grayed(IDM_OPEN));
-    EXPECT_EQ(window->centralWidget()->width(), 320);
-    EXPECT_EQ(window->Video()->height(), 0);
     EXPECT_EQ(window->centralWidget()->height(), window->Status()->height());
     EXPECT_EQ(StatusText(0), "");
     EXPECT_EQ(StatusText(1), " [0] skipped");
-    EXPECT_EQ(StatusText(2), " Pos: 00:00.00 [0]");
     // The parts are laid out from the position template's width.
     const auto parts = window->Status()->Parts();
     const QFontMetrics fm = window->Status()->fontMetrics();
@@ -244,8 +250,7 @@ TEST_F(MainWindowTest, OpenDialogDropAndTheBadInputs) {
     EXPECT_EQ(messages[0].text, "Error: Cannot open AVI file");
     EXPECT_EQ(messages[0].title, "Vorple Error");
     EXPECT_EQ(messages[0].type, MB_OK | MB_ICONEXCLAMATION);
-    EXPECT_EQ(window->windowTitle(), "Tavro Player");
-    EXPECT_EQ(window->AttachedMenu(), window->NoMovieMenu());
+    ExpectEmptyWindow();
 
     // A drop of several files opens the first only.
     QMimeData mime;
@@ -261,8 +266,7 @@ TEST_F(MainWindowTest, OpenDialogDropAndTheBadInputs) {
     // A dropped ".bmp" finds no movie (the drop closed it) and changes nothing.
     window->DropFiles({QString::fromStdString(dir->File("back.BMP"))});
     Settle();
-    EXPECT_EQ(window->windowTitle(), "Tavro Player");
-    EXPECT_EQ(window->AttachedMenu(), window->NoMovieMenu());
+    ExpectEmptyWindow();
     EXPECT_EQ(messages.size(), 1u);
 }
 
@@ -285,8 +289,7 @@ TEST_F(MainWindowTest, AnAviWithoutVideoIsReported) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, "Error: Cannot read Video or Audio stream");
     EXPECT_EQ(messages[0].title, "Vorple Error");
-    EXPECT_EQ(window->windowTitle(), "Tavro Player");
-    EXPECT_EQ(window->AttachedMenu(), window->NoMovieMenu());
+    ExpectEmptyWindow();
     // Play is refused on the half-open file instead of leaving a movie that
     // cannot play marked as playing.
     window->OnCommand(IDM_PLAY);
@@ -298,21 +301,20 @@ TEST_F(MainWindowTest, PositioningCommandsFromKeysAndMenus) {
     Key(Qt::Key_Right);
     EXPECT_EQ(Position(), 1);
     EXPECT_EQ(window->Status()->Text(2), " Pos: 00:00.07 [1]");
-    Key(Qt::Key_Left);
-    EXPECT_EQ(Position(), 0);
-    Key(Qt::Key_Right, Qt::ControlModifier);
-    EXPECT_EQ(Position(), 15);
-    Key(Qt::Key_Left, Qt::ControlModifier);
-    EXPECT_EQ(Position(), 0);
+    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier,
+                                ctrlShift = Qt::ControlModifier | Qt::ShiftModifier;
     // A tenth of 200 frames at the single-precision 0.01 is 19 frames.
-    Key(Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(Position(), 19);
-    Key(Qt::Key_Left, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(Position(), 0);
-    Key(Qt::Key_End);
-    EXPECT_EQ(Position(), 199);
-    Key(Qt::Key_Home);
-    EXPECT_EQ(Position(), 0);
+    const struct {
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        LONG position;
+    } steps[] = {{Qt::Key_Left, {}, 0},          {Qt::Key_Right, ctrl, 15},    {Qt::Key_Left, ctrl, 0},
+                 {Qt::Key_Right, ctrlShift, 19}, {Qt::Key_Left, ctrlShift, 0}, {Qt::Key_End, {}, 199},
+                 {Qt::Key_Home, {}, 0}};
+    for (const auto& step : steps) {
+        Key(step.key, step.modifiers);
+        EXPECT_EQ(Position(), step.position) << step.key << " " << step.modifiers.toInt();
+    }
     window->OnCommand(IDM_LASTFRAME);
     EXPECT_EQ(Position(), 199);
     window->OnCommand(IDM_REWIND);
@@ -329,9 +331,8 @@ TEST_F(MainWindowTest, PlayPauseStopAndTheSkipCountAfterAPlay) {
     Key(Qt::Key_Space);
     EXPECT_EQ(playerPlaying.load(), 1);
     EXPECT_TRUE(WaitFor([&] { return Position() >= 3; }));
-    EXPECT_EQ(StatusText(1).left(1), " ");
-    EXPECT_TRUE(StatusText(1).endsWith(" skipped"));
-    EXPECT_FALSE(StatusText(1).contains('['));
+    EXPECT_TRUE(QRegularExpression("^ \\d+ skipped$").match(StatusText(1)).hasMatch())
+        << StatusText(1).toStdString();
     EXPECT_FALSE(StatusText(2).contains('.')) << "whole seconds while playing";
     theMovie->skippedFrames = 12;
     window->UpdateStatusBar();
@@ -435,33 +436,20 @@ TEST_F(MainWindowTest, DepthResolutionAndPaletteOptions) {
     EXPECT_TRUE(Checked(IDM_PALFILE));
     EXPECT_FALSE(Checked(IDM_PALCLIPBOARD));
 
-    // The options survive Close and reach the next movie, the palette back
-    // at Default.
+    // Close restores the empty window, where accelerators do nothing; the
+    // options survive and reach the next movie, the palette back at Default.
     window->OnCommand(IDM_CLOSE);
     Settle();
+    ExpectEmptyWindow();
+    EXPECT_EQ(movieInfo.fileName, "");
+    EXPECT_EQ(movieInfo.dataRate, "");
+    Key(Qt::Key_Right);
+    Key(Qt::Key_Space);
+    EXPECT_EQ(playerPlaying.load(), 0);
     Open("other clip.avi");
     EXPECT_TRUE(Checked(IDM_RGB8));
     EXPECT_TRUE(Checked(IDM_PALDEFAULT));
     EXPECT_TRUE(window->AttachedMenu()->IsSubMenuEnabled({2, 3}));
-}
-
-TEST_F(MainWindowTest, CloseRestoresTheEmptyWindow) {
-    Open("movie.avi");
-    window->OnCommand(IDM_FORWARDSECOND);
-    window->OnCommand(IDM_CLOSE);
-    Settle();
-    EXPECT_EQ(window->windowTitle(), "Tavro Player");
-    EXPECT_EQ(window->AttachedMenu(), window->NoMovieMenu());
-    EXPECT_TRUE(Grayed(IDM_CLOSE));
-    EXPECT_EQ(movieInfo.fileName, "");
-    EXPECT_EQ(movieInfo.dataRate, "");
-    EXPECT_EQ(window->centralWidget()->width(), 320);
-    EXPECT_EQ(window->Video()->height(), 0);
-    EXPECT_EQ(StatusText(2), " Pos: 00:00.00 [0]");
-    // Accelerators without a movie do nothing.
-    Key(Qt::Key_Right);
-    Key(Qt::Key_Space);
-    EXPECT_EQ(playerPlaying.load(), 0);
 }
 
 TEST_F(MainWindowTest, SeekBarOpensAtTheRightClickSeeksAndPlays) {
@@ -569,15 +557,12 @@ TEST_F(MainWindowTest, TavroMovieEnablesItsItemsAndABitmapBecomesItsBackground) 
         GTEST_SKIP() << "the Tavro encoder and codec are not built";
     const std::string movie = dir->File("sprite.avi");
     const std::string back = dir->File("back.bmp");
-    ASSERT_EQ(cadmo::test::RunCommand(cadmo::test::ShellQuote(encoder) +
-                                      " --quiet --synthetic sprite --size 64x48 --seconds 1 --fps 10 " +
-                                      cadmo::test::ShellQuote(movie))
-                  .exitCode,
-              0);
-    ASSERT_EQ(cadmo::test::RunCommand(cadmo::test::ShellQuote(encoder) + " --background 64x48 " +
-                                      cadmo::test::ShellQuote(back))
-                  .exitCode,
-              0);
+    const auto encode = [&](const std::string& args, const std::string& out) {
+        return cadmo::test::RunCommand(cadmo::test::ShellQuote(encoder) + args + cadmo::test::ShellQuote(out))
+            .exitCode;
+    };
+    ASSERT_EQ(encode(" --quiet --synthetic sprite --size 64x48 --seconds 1 --fps 10 ", movie), 0);
+    ASSERT_EQ(encode(" --background 64x48 ", back), 0);
     Open("sprite.avi");
     ASSERT_EQ(window->windowTitle(), "sprite.avi");
     EXPECT_EQ(movieInfo.codecText, "qx47");

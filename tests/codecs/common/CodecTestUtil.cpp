@@ -3,6 +3,7 @@
 #include "platform/avi/AviFile.h"
 #include "support/Process.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
@@ -47,16 +48,10 @@ bool ReadAviVideo(const std::string& path, AviVideo& out) {
 OutputFrame MakeOutputFrame(LONG width, LONG height, WORD bitCount) {
     OutputFrame f;
     f.header.assign(40 + 256 * 4, 0);
-    BITMAPINFOHEADER& h = f.Header();
-    h.biSize = 40;
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biPlanes = 1;
-    h.biBitCount = bitCount;
-    h.biCompression = BI_RGB;
-    std::size_t row = ((static_cast<std::size_t>(width) * bitCount + 31) / 32) * 4;
-    h.biSizeImage = static_cast<DWORD>(row * static_cast<std::size_t>(height < 0 ? -height : height));
-    f.bits.assign(h.biSizeImage, 0xcd);
+    const std::size_t row = ((static_cast<std::size_t>(width) * bitCount + 31) / 32) * 4;
+    const auto size = static_cast<DWORD>(row * static_cast<std::size_t>(std::abs(height)));
+    f.Header() = BITMAPINFOHEADER{40, width, height, 1, bitCount, BI_RGB, size, 0, 0, 0, 0};
+    f.bits.assign(size, 0xcd);
     return f;
 }
 

@@ -68,30 +68,26 @@ TEST(FrameConverter, PlacesThePictureInBothRowOrders) {
     EXPECT_EQ(down.Pixel(0, 5)[0], 10);
 }
 
-TEST(FrameConverter, WritesSixteenAndThirtyTwoBits) {
-    std::vector<std::uint8_t> pixel = {0x07, 0x80, 0xff}; // blue, green, red
+TEST(FrameConverter, ConvertsBetweenPixelLayouts) {
     FrameConverter converter;
-    Frame f16(1, 1, 16), f32(1, 1, 32);
+    // 24 bits out to 16: the top five bits of each channel, red highest, no
+    // rounding; and to 32 with a zero fourth byte.
+    std::vector<std::uint8_t> pixel = {0x07, 0x80, 0xff}; // blue, green, red
+    Frame f16(1, 1, 16), f32(1, 1, 32), frame(1, 1, 24);
     ASSERT_TRUE(converter.Convert(Bgr(pixel, 1, 1), f16.At(0, 0), nullptr));
-    // Top five bits of each channel, red highest, no rounding.
     EXPECT_EQ(f16.bits[0] | (f16.bits[1] << 8), (31 << 10) | (16 << 5) | 0);
     ASSERT_TRUE(converter.Convert(Bgr(pixel, 1, 1), f32.At(0, 0), nullptr));
     EXPECT_EQ(f32.bits, (std::vector<std::uint8_t>{0x07, 0x80, 0xff, 0}));
-}
 
-TEST(FrameConverter, ExpandsPackedSources) {
-    // 5-5-5 red 31, green 16, blue 1 spreads over 8 bits by repeating the
+    // 5-5-5 in: red 31, green 16, blue 1 spread over 8 bits by repeating the
     // top bits, so full intensity stays full.
     std::uint16_t v555 = (31 << 10) | (16 << 5) | 1;
     std::vector<std::uint8_t> src = {static_cast<std::uint8_t>(v555), static_cast<std::uint8_t>(v555 >> 8)};
-    Frame frame(1, 1, 24);
-    FrameConverter converter;
     ASSERT_TRUE(converter.Convert(PixelPicture{src.data(), 2, 1, 1, SourceLayout::Rgb555, nullptr},
                                   frame.At(0, 0), nullptr));
     EXPECT_EQ(frame.bits[0], 8);   // blue 1
     EXPECT_EQ(frame.bits[1], 132); // green 16
     EXPECT_EQ(frame.bits[2], 255); // red 31
-
     RGBQUAD colors[256] = {};
     colors[7] = RGBQUAD{1, 2, 3, 0};
     std::vector<std::uint8_t> index = {7};
