@@ -13,8 +13,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
-#include <string>
-#include <unistd.h>
 
 namespace cadmo::test {
 
@@ -42,19 +40,6 @@ inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
         QTest::qWait(5);
     }
     return true;
-}
-
-// The folder of the build's programs, with a trailing slash: CADMO_BIN_DIR
-// when set, else the folder of this test program (tests are built there).
-inline std::string ProgramDir() {
-    if (const char* dir = std::getenv("CADMO_BIN_DIR"); dir && *dir)
-        return std::string(dir) + "/";
-    char path[4096];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return {};
-    const std::string self(path, static_cast<size_t>(n));
-    return self.substr(0, self.rfind('/') + 1);
 }
 
 // Lets queued calls (posted commands, fit-window requests) run.
