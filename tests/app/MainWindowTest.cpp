@@ -107,6 +107,17 @@ protected:
 
     UINT State(UINT command) const { return window->AttachedMenu()->GetMenuState(command); }
     bool Checked(UINT command) const { return State(command) & MF_CHECKED; }
+    // The one checked item of a radio group: 0 when none is, ~0u when several are.
+    UINT CheckedOf(std::initializer_list<UINT> group) const {
+        UINT found = 0;
+        for (UINT command : group)
+            if (Checked(command))
+                found = found ? ~0u : command;
+        return found;
+    }
+    UINT Depth() const { return CheckedOf({IDM_RGB8, IDM_RGB16, IDM_RGB24, IDM_RGB32}); }
+    UINT Size() const { return CheckedOf({IDM_NATIVE, IDM_PIXELDOUBLE}); }
+    UINT Palette() const { return CheckedOf({IDM_PALDEFAULT, IDM_PALCLIPBOARD, IDM_PALFILE}); }
     bool Grayed(UINT command) const { return State(command) & MF_GRAYED; }
     LONG Position() const { return theMovie->position; }
     QString StatusText(int part) {
@@ -179,8 +190,7 @@ TEST_F(MainWindowTest, DisplayDepthIsWorkedOutOnceAndA32BitDisplayGets24) {
     // "RGB 32" is grayed in the menu, so the display's 32 bits become 24.
     if (expected == IDM_RGB32) {
         EXPECT_TRUE(Grayed(IDM_RGB32));
-        EXPECT_TRUE(Checked(IDM_RGB24));
-        EXPECT_FALSE(Checked(IDM_RGB32));
+        EXPECT_EQ(Depth(), IDM_RGB24);
         EXPECT_EQ(window->ChosenDepthItem(), IDM_RGB32);
     }
     EXPECT_FALSE(window->AttachedMenu()->IsSubMenuEnabled({2, 3})) << "Palette needs 8 bits";
@@ -196,8 +206,8 @@ TEST_F(MainWindowTest, OpeningFromTheCommandLineSwapsMenusAndFitsTheWindow) {
     EXPECT_TRUE(Grayed(IDM_ALTLINE));
     EXPECT_FALSE(window->AttachedMenu()->IsSubMenuEnabled({2, 2})) << "Tavro submenu";
     EXPECT_TRUE(window->AttachedMenu()->IsSubMenuEnabled({2, 0}));
-    EXPECT_TRUE(Checked(IDM_NATIVE));
-    EXPECT_TRUE(Checked(IDM_PALDEFAULT));
+    EXPECT_EQ(Size(), IDM_NATIVE);
+    EXPECT_EQ(Palette(), IDM_PALDEFAULT);
     EXPECT_EQ(window->Video()->size(), QSize(64, 48));
     EXPECT_EQ(window->centralWidget()->width(), 64);
     EXPECT_EQ(StatusText(0), " K");
@@ -376,32 +386,29 @@ TEST_F(MainWindowTest, LoopPlaysAgainFromTheStartAndItsCheckMarkFollows) {
 TEST_F(MainWindowTest, DepthResolutionAndPaletteOptions) {
     Open("movie.avi");
     window->OnCommand(IDM_RGB8);
-    EXPECT_TRUE(Checked(IDM_RGB8));
-    EXPECT_FALSE(Checked(IDM_RGB24));
+    EXPECT_EQ(Depth(), IDM_RGB8);
     EXPECT_EQ(window->ChosenDepthItem(), IDM_RGB8);
     EXPECT_TRUE(window->AttachedMenu()->IsSubMenuEnabled({2, 3})) << "Palette at 8 bits";
     window->OnCommand(IDM_RGB16);
-    EXPECT_TRUE(Checked(IDM_RGB16));
+    EXPECT_EQ(Depth(), IDM_RGB16);
     EXPECT_FALSE(window->AttachedMenu()->IsSubMenuEnabled({2, 3}));
     // "RGB 32" is never enabled; asking for it lands on 24.
     window->OnCommand(IDM_RGB32);
-    EXPECT_TRUE(Checked(IDM_RGB24));
+    EXPECT_EQ(Depth(), IDM_RGB24);
 
     // Ctrl+2 doubles the picture and the window follows; Ctrl+1 goes back.
     Key(Qt::Key_2, Qt::ControlModifier);
-    EXPECT_TRUE(Checked(IDM_PIXELDOUBLE));
-    EXPECT_FALSE(Checked(IDM_NATIVE));
+    EXPECT_EQ(Size(), IDM_PIXELDOUBLE);
     EXPECT_EQ(window->Video()->size(), QSize(128, 96));
     Key(Qt::Key_1, Qt::ControlModifier);
-    EXPECT_TRUE(Checked(IDM_NATIVE));
+    EXPECT_EQ(Size(), IDM_NATIVE);
     EXPECT_EQ(window->Video()->size(), QSize(64, 48));
 
     // Palettes need 8 bits. An empty clipboard leaves Default checked.
     window->OnCommand(IDM_RGB8);
     QApplication::clipboard()->clear();
     window->OnCommand(IDM_PALCLIPBOARD);
-    EXPECT_TRUE(Checked(IDM_PALDEFAULT));
-    EXPECT_FALSE(Checked(IDM_PALCLIPBOARD));
+    EXPECT_EQ(Palette(), IDM_PALDEFAULT);
     // An indexed picture on the clipboard gives its colour table.
     QImage indexed(4, 4, QImage::Format_Indexed8);
     QList<QRgb> table;
@@ -411,10 +418,9 @@ TEST_F(MainWindowTest, DepthResolutionAndPaletteOptions) {
     indexed.fill(0);
     QApplication::clipboard()->setImage(indexed);
     window->OnCommand(IDM_PALCLIPBOARD);
-    EXPECT_TRUE(Checked(IDM_PALCLIPBOARD));
-    EXPECT_FALSE(Checked(IDM_PALDEFAULT));
+    EXPECT_EQ(Palette(), IDM_PALCLIPBOARD);
     window->OnCommand(IDM_PALDEFAULT);
-    EXPECT_TRUE(Checked(IDM_PALDEFAULT));
+    EXPECT_EQ(Palette(), IDM_PALDEFAULT);
     // Our own palette type works the same way.
     auto* mime = new QMimeData;
     const std::vector<BYTE> riff = MakeRiffPalette(std::vector<PALETTEENTRY>(256, PALETTEENTRY{1, 2, 3, 0}));
@@ -422,19 +428,18 @@ TEST_F(MainWindowTest, DepthResolutionAndPaletteOptions) {
                   QByteArray(reinterpret_cast<const char*>(riff.data()), static_cast<int>(riff.size())));
     QApplication::clipboard()->setMimeData(mime);
     window->OnCommand(IDM_PALCLIPBOARD);
-    EXPECT_TRUE(Checked(IDM_PALCLIPBOARD));
+    EXPECT_EQ(Palette(), IDM_PALCLIPBOARD);
     // A palette file: cancelled, then a real one.
     nextDialogAnswer.clear();
     window->OnCommand(IDM_PALFILE);
-    EXPECT_TRUE(Checked(IDM_PALCLIPBOARD));
+    EXPECT_EQ(Palette(), IDM_PALCLIPBOARD);
     {
         std::ofstream out(dir->File("grey.pal"), std::ios::binary);
         out.write(reinterpret_cast<const char*>(riff.data()), static_cast<std::streamsize>(riff.size()));
     }
     nextDialogAnswer = QString::fromStdString(dir->File("grey.pal"));
     window->OnCommand(IDM_PALFILE);
-    EXPECT_TRUE(Checked(IDM_PALFILE));
-    EXPECT_FALSE(Checked(IDM_PALCLIPBOARD));
+    EXPECT_EQ(Palette(), IDM_PALFILE);
 
     // Close restores the empty window, where accelerators do nothing; the
     // options survive and reach the next movie, the palette back at Default.
@@ -447,8 +452,8 @@ TEST_F(MainWindowTest, DepthResolutionAndPaletteOptions) {
     Key(Qt::Key_Space);
     EXPECT_EQ(playerPlaying.load(), 0);
     Open("other clip.avi");
-    EXPECT_TRUE(Checked(IDM_RGB8));
-    EXPECT_TRUE(Checked(IDM_PALDEFAULT));
+    EXPECT_EQ(Depth(), IDM_RGB8);
+    EXPECT_EQ(Palette(), IDM_PALDEFAULT);
     EXPECT_TRUE(window->AttachedMenu()->IsSubMenuEnabled({2, 3}));
 }
 
@@ -532,8 +537,7 @@ TEST_F(MainWindowTest, MenuSelectionsRunCommandsWithoutQtsOwnCheckToggle) {
     QApplication::clipboard()->clear();
     window->OnCommand(IDM_RGB8);
     window->MovieMenu()->Item(IDM_PALCLIPBOARD)->trigger();
-    EXPECT_FALSE(Checked(IDM_PALCLIPBOARD));
-    EXPECT_TRUE(Checked(IDM_PALDEFAULT));
+    EXPECT_EQ(Palette(), IDM_PALDEFAULT);
     window->MovieMenu()->Item(IDM_CLOSE)->trigger();
     EXPECT_EQ(window->AttachedMenu(), window->NoMovieMenu());
 }
@@ -586,10 +590,9 @@ TEST_F(MainWindowTest, TavroMovieEnablesItsItemsAndABitmapBecomesItsBackground) 
     EXPECT_EQ(window->windowTitle(), "sprite.avi");
     EXPECT_FALSE(window->AttachedMenu()->IsSubMenuEnabled({2, 0}));
     EXPECT_FALSE(window->AttachedMenu()->IsSubMenuEnabled({2, 1}));
-    EXPECT_TRUE(Checked(IDM_NATIVE));
+    EXPECT_EQ(Size(), IDM_NATIVE);
     Key(Qt::Key_2, Qt::ControlModifier);
-    EXPECT_TRUE(Checked(IDM_NATIVE));
-    EXPECT_FALSE(Checked(IDM_PIXELDOUBLE));
+    EXPECT_EQ(Size(), IDM_NATIVE);
     EXPECT_TRUE(messages.empty());
     // The next movie unlocks them.
     Open("sprite.avi");
