@@ -98,6 +98,10 @@ TEST_F(DisplayFormatTest, StretchedWhenTheCodecCannotDouble) {
 TEST_F(DisplayFormatTest, Refusals) {
     EXPECT_EQ(movie.SetDisplayFormat(1.0f, 8, 0, 0, 0), -1);
     Open(kFake);
+    EXPECT_EQ(movie.SetBackgroundImage(WriteGreyBitmap(640, 480, 50, "bg").c_str()), -5)
+        << "only the Tavro codec takes a background";
+    EXPECT_EQ(movie.backgroundImage, nullptr);
+    EXPECT_EQ(movie.decoder->background, nullptr);
     EXPECT_EQ(movie.SetDisplayFormat(1.0f, 15, 0, 0, 0), -5);
     movie.playing = 1;
     EXPECT_EQ(movie.SetDisplayFormat(1.0f, 16, 0, 0, 0), -4);
@@ -119,13 +123,6 @@ TEST_F(DisplayFormatTest, Refusals) {
     std::vector<BYTE> raw(8);
     reinterpret_cast<LOGPALETTE*>(raw.data())->palNumEntries = 1;
     EXPECT_EQ(movie.SetDisplayPalette(reinterpret_cast<LOGPALETTE*>(raw.data())), -5);
-}
-
-TEST_F(DisplayFormatTest, OnlyTheTavroCodecTakesABackground) {
-    Open(kFake, 320, 240);
-    EXPECT_EQ(movie.SetBackgroundImage(WriteGreyBitmap(640, 480, 50, "bg").c_str()), -5);
-    EXPECT_EQ(movie.backgroundImage, nullptr);
-    EXPECT_EQ(movie.decoder->background, nullptr);
 }
 
 TEST_F(DisplayFormatTest, ThePictureIsCentredAndCompositedOverTheBackground) {

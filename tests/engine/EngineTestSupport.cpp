@@ -270,20 +270,11 @@ void FakeWindow::Dispatch(WORD id) {
     }
 }
 
-int FakeWindow::Pump() {
-    int ran = 0;
-    for (;;) {
-        WORD id;
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            if (posted.empty())
-                return ran;
-            id = posted.front();
-            posted.pop_front();
-        }
-        Dispatch(id);
-        ++ran;
-    }
+void FakeWindow::Pump() {
+    // Commands posted while one runs are taken in the next round, in order.
+    for (std::vector<WORD> ids = TakePosted(); !ids.empty(); ids = TakePosted())
+        for (WORD id : ids)
+            Dispatch(id);
 }
 
 std::vector<WORD> FakeWindow::TakePosted() {

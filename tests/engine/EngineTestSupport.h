@@ -84,8 +84,8 @@ public:
     void ReleaseDC(HDC dc) override;
     [[noreturn]] void FatalError(INT status) override;
 
-    // Runs every queued command; returns how many ran.
-    int Pump();
+    // Runs every queued command, and those they post.
+    void Pump();
     std::vector<WORD> TakePosted();
     void Dispatch(WORD id);
 

@@ -103,12 +103,15 @@ TEST_F(PlayerTest, OpeningAndClosing) {
     EXPECT_EQ(playbackThreadHandle, nullptr);
 }
 
-TEST_F(PlayerTest, TheEndStopsOrLoops) {
-    Open(MovieSpec{.frames = 10});
-    SeekToFrame(&window, 9);
+TEST_F(PlayerTest, PlaysToTheEndOnTheSystemClockThenStopsOrLoops) {
+    Open(MovieSpec{.rate = 60, .frames = 12, .keyEvery = 1});
     StartPlayback(&window);
     ASSERT_TRUE(WaitForPosted());
     EXPECT_EQ(playerPlaying, 0) << "the thread clears the flag itself";
+    const auto decodes = FakeCodec::Get().Decodes();
+    ASSERT_FALSE(decodes.empty());
+    EXPECT_EQ(decodes.back().first, 11) << "the last frame is drawn before the end is seen";
+    EXPECT_EQ(SurfaceGrey(*window.surface, 0, 0), 11);
     // A repaint before the posted Stop arrives must not take over the playing
     // context (TearDown checks that every context came back).
     HDC paint = window.GetDC();
@@ -118,6 +121,7 @@ TEST_F(PlayerTest, TheEndStopsOrLoops) {
     window.Dispatch(IDM_STOP);
     EXPECT_EQ(theMovie->playing, 0);
     EXPECT_EQ(theMovie->drawDC, nullptr);
+    EXPECT_EQ(theMovie->skippedFrames, 0) << "the Stop command zeroes the count";
 
     loopPlayback = 1;
     StartPlayback(&window);
@@ -130,18 +134,6 @@ TEST_F(PlayerTest, TheEndStopsOrLoops) {
     EXPECT_EQ(playerPlaying, 1);
     loopPlayback = 0;
     StopPlayback(&window);
-}
-
-TEST_F(PlayerTest, PlaysToTheEndOnTheSystemClock) {
-    Open(MovieSpec{.rate = 60, .frames = 12, .keyEvery = 1});
-    StartPlayback(&window);
-    ASSERT_TRUE(WaitForPosted());
-    const auto decodes = FakeCodec::Get().Decodes();
-    ASSERT_FALSE(decodes.empty());
-    EXPECT_EQ(decodes.back().first, 11) << "the last frame is drawn before the end is seen";
-    EXPECT_EQ(SurfaceGrey(*window.surface, 0, 0), 11);
-    EXPECT_EQ(window.Pump(), 1);
-    EXPECT_EQ(theMovie->skippedFrames, 0) << "the Stop command zeroes the count";
 }
 
 TEST_F(PlayerTest, PauseResumeSeekAndStep) {
