@@ -44,7 +44,8 @@ std::size_t Stride(int w, int bits) {
     return ((static_cast<std::size_t>(w) * bits + 31) / 32) * 4;
 }
 
-// One codec instance and one output frame of the given format.
+// One codec instance and one output frame of the given format. Without the
+// library the instance is null and every message answers ICERR_BADHANDLE.
 class Session {
 public:
     Session(int w, int h, int bits, int scale = 1)
@@ -233,7 +234,6 @@ TEST(Qx47Driver, BrightnessRaisesTheMeanAndSaturationRemovesColour) {
     const int w = 96, h = 64;
     auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 1, EncoderSettings{});
     Session s(w, h, 32);
-    ASSERT_NE(s.hic(), nullptr);
     ASSERT_EQ(s.Begin(), ICERR_OK);
     ASSERT_EQ(s.Decode(frames[0]), ICERR_OK);
     const double plain = s.MeanLuma();
@@ -319,7 +319,6 @@ TEST(Qx47Driver, AccessKeyOpensTheKeyedMovieOnly) {
     std::vector<std::vector<std::uint8_t>> sources;
     auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 6, es, &sources);
     Session s(w, h, 24);
-    ASSERT_NE(s.hic(), nullptr);
     ASSERT_EQ(s.Begin(), ICERR_OK);
     auto expectGrey = [&]() {
         const std::uint8_t* first = s.At(0, 0);
@@ -362,7 +361,6 @@ TEST(Qx47Driver, DoublingModesGiveTheDocumentedPixels) {
     auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 2, es);
     for (int bits : {8, 16, 24, 32}) {
         Session native(w, h, bits), doubled(w, h, bits, 2);
-        ASSERT_NE(doubled.hic(), nullptr);
         ASSERT_EQ(native.Begin(), ICERR_OK);
         ASSERT_EQ(doubled.Begin(), ICERR_OK);
         for (const Frame& f : frames) {
@@ -451,7 +449,6 @@ TEST(Qx47Driver, HurryUpKeepsTheReferenceAndNullFramesRepeat) {
     es.refinement = false;
     auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 8, es);
     Session all(w, h, 24), hurried(w, h, 24);
-    ASSERT_NE(all.hic(), nullptr);
     ASSERT_EQ(all.Begin(), ICERR_OK);
     ASSERT_EQ(hurried.Begin(), ICERR_OK);
     std::vector<std::uint8_t> empty;
@@ -476,7 +473,6 @@ TEST(Qx47Driver, UpdatingOnlyChangedAreasEqualsFullOutput) {
     auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 14, es);
     for (int bits : {8, 24, 32}) {
         Session kept(w, h, bits), fresh(w, h, bits);
-        ASSERT_NE(kept.hic(), nullptr);
         ASSERT_EQ(kept.Begin(), ICERR_OK);
         std::vector<std::uint8_t> empty;
         for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -501,7 +497,6 @@ TEST(Qx47Driver, OddSizesAndTopDownOutput) {
     std::vector<std::vector<std::uint8_t>> sources;
     auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 3, EncoderSettings{}, &sources);
     Session up(w, h, 24), down(w, h, 24);
-    ASSERT_NE(up.hic(), nullptr);
     down.out().biHeight = -h;
     ASSERT_EQ(up.Begin(), ICERR_OK);
     ASSERT_EQ(down.Begin(), ICERR_OK);
@@ -522,7 +517,6 @@ TEST(Qx47Driver, HostileFramesGiveErrorsAndKeyFramesRecover) {
     es.keyInterval = 3;
     auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 4, es);
     Session s(w, h, 24);
-    ASSERT_NE(s.hic(), nullptr);
     ASSERT_EQ(s.Begin(), ICERR_OK);
     EXPECT_EQ(s.Decode(frames[1]), ICERR_GOTOKEYFRAME) << "delta before any key frame";
 
