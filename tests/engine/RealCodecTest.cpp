@@ -91,11 +91,6 @@ TEST_F(RealCodecTest, UncompressedFramesAtEachDepth) {
             EXPECT_EQ(grey, 120) << bits;
         EXPECT_EQ(SurfaceGrey(*window.surface, 32, 24), 0) << "nothing outside the picture";
     }
-    // Doubled: the driver cannot scale, so the native picture is stretched.
-    ASSERT_EQ(theMovie->SetDisplayFormat(2.0f, 24, 0, 0, 0), 0);
-    SeekToFrame(&window, 3);
-    Paint();
-    EXPECT_EQ(SurfaceGrey(*window.surface, 63, 47), 60);
 }
 
 TEST_F(RealCodecTest, SeekingGivesThePictureThatSteppingGives) {
