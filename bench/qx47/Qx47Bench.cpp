@@ -119,6 +119,52 @@ Encoded EncodeWithin(const Frames& src, std::size_t limit, bool refinement) {
     return best;
 }
 
+// The chosen streams are kept in the work directory (the quality search
+// encodes the scene several times), so that decoder work can be re-measured
+// quickly. Only decoder changes may reuse them: delete them after changing
+// the encoder.
+bool LoadEncoded(const std::string& path, Encoded& e) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    std::uint32_t head[2];
+    bool ok = std::fread(head, sizeof(head), 1, f) == 1;
+    e.quality = static_cast<int>(head[0]);
+    for (std::uint32_t i = 0; ok && i < head[1]; ++i) {
+        std::uint32_t n = 0;
+        ok = std::fread(&n, sizeof(n), 1, f) == 1;
+        std::vector<std::uint8_t> frame(n);
+        ok = ok && std::fread(frame.data(), 1, n, f) == n;
+        e.bytes += n;
+        e.frames.push_back(std::move(frame));
+    }
+    std::fclose(f);
+    return ok;
+}
+
+void SaveEncoded(const std::string& path, const Encoded& e) {
+    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+        const std::uint32_t head[2] = {static_cast<std::uint32_t>(e.quality),
+                                       static_cast<std::uint32_t>(e.frames.size())};
+        std::fwrite(head, sizeof(head), 1, f);
+        for (const auto& frame : e.frames) {
+            const std::uint32_t n = static_cast<std::uint32_t>(frame.size());
+            std::fwrite(&n, sizeof(n), 1, f);
+            std::fwrite(frame.data(), 1, n, f);
+        }
+        std::fclose(f);
+    }
+}
+
+Encoded EncodeWithinCached(const std::string& path, const Frames& src, std::size_t limit, bool refinement) {
+    Encoded e;
+    if (LoadEncoded(path, e) && e.frames.size() == src.size())
+        return e;
+    e = EncodeWithin(src, limit, refinement);
+    SaveEncoded(path, e);
+    return e;
+}
+
 struct DecodeRun {
     Frames pictures;
     double cpuSeconds = 0;
@@ -188,6 +234,16 @@ double BestCpu(const Encoded& e) {
     for (int i = 0; i < 3; ++i)
         best = std::min(best, DecodeAll(e, 0, false).cpuSeconds);
     return best;
+}
+
+// FNV-1a over every decoded picture: equal hashes before and after a decoder
+// change show that it left the pixels alone.
+std::uint64_t Hash(const Frames& pictures) {
+    std::uint64_t h = 1469598103934665603ull;
+    for (const auto& f : pictures)
+        for (std::uint8_t b : f)
+            h = (h ^ b) * 1099511628211ull;
+    return h;
 }
 
 double FfmpegCpu(const std::string& log) {
@@ -260,23 +316,26 @@ void Scene(const std::string& name, const std::string& work, int frames) {
     for (int i = 0; i < 3; ++i)
         cpCpu = std::min(cpCpu, FfmpegCpu(Run(cmd)));
 
-    Encoded one = EncodeWithin(src, cpBytes, false);
+    const std::string tag = work + "/" + name + "-" + std::to_string(frames) + "-" + std::to_string(cpBytes);
+    Encoded one = EncodeWithinCached(tag + "-one.qx47s", src, cpBytes, false);
     DecodeRun oneRun = DecodeAll(one, 0, true);
     const double onePsnr = Psnr(src, oneRun.pictures);
+    const std::uint64_t oneHash = Hash(oneRun.pictures);
     oneRun.pictures.clear();
     const double oneCpu = BestCpu(one);
-    Encoded two = EncodeWithin(src, cpBytes, true);
+    Encoded two = EncodeWithinCached(tag + "-two.qx47s", src, cpBytes, true);
     DecodeRun twoRun = DecodeAll(two, 0, true);
     const double twoPsnr = Psnr(src, twoRun.pictures);
+    const std::uint64_t twoHash = Hash(twoRun.pictures);
     twoRun.pictures.clear();
     const double twoCpu = BestCpu(two);
 
     std::printf("%-34s %10s %9s %12s\n", "", "bytes", "PSNR dB", "decode fps");
     std::printf("%-34s %10zu %9.2f %12.0f\n", "ffmpeg cinepak (-threads 1)", cpBytes, cpPsnr, frames / cpCpu);
-    std::printf("%-34s %10zu %9.2f %12.0f   (quality %d)\n", "qx47, one layer", one.bytes, onePsnr,
-                frames / oneCpu, one.quality);
-    std::printf("%-34s %10zu %9.2f %12.0f   (quality %d)\n", "qx47, base + refinement", two.bytes, twoPsnr,
-                frames / twoCpu, two.quality);
+    std::printf("%-34s %10zu %9.2f %12.0f   (quality %d, pixels %016llx)\n", "qx47, one layer", one.bytes,
+                onePsnr, frames / oneCpu, one.quality, static_cast<unsigned long long>(oneHash));
+    std::printf("%-34s %10zu %9.2f %12.0f   (quality %d, pixels %016llx)\n", "qx47, base + refinement",
+                two.bytes, twoPsnr, frames / twoCpu, two.quality, static_cast<unsigned long long>(twoHash));
 
     // Time budget: half-way between the base-only and the full decode time.
     DecodeRun full = DecodeAll(two, 0, false);
