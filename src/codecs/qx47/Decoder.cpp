@@ -160,6 +160,30 @@ bool DecodeResidualMacroblock(BitReader& br, const std::uint16_t* steps, std::ui
     return true;
 }
 
+// Copies macroblocks [first, last) in raster order, a band of whole rows at a
+// time: runs of skipped macroblocks are mostly long.
+void CopyMacroblocks(const Picture& from, Picture& to, int mbCols, int first, int last) {
+    while (first < last) {
+        const int mby = first / mbCols, mbx = first % mbCols;
+        const int end = std::min(last, (mby + 1) * mbCols);
+        const int count = end - first;
+        for (int p = 0; p < 3; ++p) {
+            const int size = p == 0 ? 16 : 8;
+            const int stride = from.Stride(p);
+            const std::size_t off = static_cast<std::size_t>(mby * size) * stride + mbx * size;
+            const std::uint8_t* s = from.Plane(p) + off;
+            std::uint8_t* d = to.Plane(p) + off;
+            if (count == mbCols) {
+                std::memcpy(d, s, static_cast<std::size_t>(size) * stride);
+                continue;
+            }
+            for (int r = 0; r < size; ++r)
+                std::memcpy(d + r * stride, s + r * stride, static_cast<std::size_t>(count) * size);
+        }
+        first = end;
+    }
+}
+
 } // namespace
 
 bool Decoder::Configure(int width, int height) {
@@ -293,19 +317,33 @@ bool Decoder::DecodeMask(const std::uint8_t* data, std::size_t size) {
 }
 
 bool Decoder::DecodeBaseLayer(const std::uint8_t* data, std::size_t size, bool keyFrame) {
+    Picture& next = ref_;
+    const Picture& prev = prev_;
+    const int total = mbCols_ * mbRows_;
+    // A delta frame swaps the two pictures, so the old reference becomes the
+    // motion source without a copy; only the macroblocks this frame skips are
+    // copied back (coded ones are overwritten whole). `filled` is how far
+    // that has got. Every exit, a failed one too, finishes the copy so that the
+    // reference never shows an older frame's pixels.
+    int filled = total;
+    if (keyFrame) {
+        next.Fill(128);
+    } else {
+        std::swap(ref_, prev_);
+        filled = 0;
+    }
+    coded_.clear();
+    const bool ok = DecodeMacroblocks(data, size, keyFrame, filled);
+    if (filled < total)
+        CopyMacroblocks(prev, next, mbCols_, filled, total);
+    return ok;
+}
+
+bool Decoder::DecodeMacroblocks(const std::uint8_t* data, std::size_t size, bool keyFrame, int& filled) {
     QuantSteps q;
     ComputeQuantSteps(header_.baseQuant, q);
     Picture& next = ref_;
     const Picture& prev = prev_;
-    if (keyFrame) {
-        next.Fill(128);
-    } else {
-        // One bulk copy costs less than copying every skipped macroblock.
-        std::memcpy(prev_.y.data(), ref_.y.data(), ref_.y.size());
-        std::memcpy(prev_.cb.data(), ref_.cb.data(), ref_.cb.size());
-        std::memcpy(prev_.cr.data(), ref_.cr.data(), ref_.cr.size());
-    }
-    coded_.clear();
 
     BitReader br(data, size);
     BlockCoefs b;
@@ -318,7 +356,11 @@ bool Decoder::DecodeBaseLayer(const std::uint8_t* data, std::size_t size, bool k
         std::uint32_t run = br.GetUe();
         if (br.Overrun() || run > static_cast<std::uint32_t>(total - idx))
             return false;
-        idx += static_cast<int>(run); // skipped: the reference already holds them
+        idx += static_cast<int>(run);
+        if (filled < idx) { // the skipped run
+            CopyMacroblocks(prev, next, mbCols_, filled, idx);
+            filled = idx;
+        }
         if (idx == total)
             break;
         const int mbx = idx % mbCols_, mby = idx / mbCols_;
@@ -352,6 +394,7 @@ bool Decoder::DecodeBaseLayer(const std::uint8_t* data, std::size_t size, bool k
             return false;
         coded_.push_back(idx);
         ++idx;
+        filled = std::max(filled, idx);
     }
     return !br.Overrun();
 }

@@ -69,10 +69,14 @@ private:
     bool DecodeMask(const std::uint8_t* data, std::size_t size);
     void MarkAllChanged();
     bool DecodeBaseLayer(const std::uint8_t* data, std::size_t size, bool keyFrame);
+    // The macroblock loop of DecodeBaseLayer; `filled` is how many leading
+    // macroblocks of the reference are complete.
+    bool DecodeMacroblocks(const std::uint8_t* data, std::size_t size, bool keyFrame, int& filled);
 
     int width_ = 0, height_ = 0, mbCols_ = 0, mbRows_ = 0;
     Picture ref_;  // decoded in place, macroblock by macroblock
     Picture prev_; // the reference as the frame before left it: what motion predicts from
+                   // (swapped with ref_ at each delta frame)
     Picture display_;
     bool displayIsRef_ = true; // no refinement in the last frame: show the reference itself
     bool hasReference_ = false;

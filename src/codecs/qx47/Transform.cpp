@@ -47,7 +47,47 @@ int InterWeight(int u, int v) {
 // The integer inverse: rows first (skipping empty ones), then columns over the
 // non-empty rows only. The intermediate keeps 3 fractional bits; with
 // coefficients within kMaxCoefficient every sum fits 32 bits.
-inline void Inverse(const std::int32_t coef[64], std::uint8_t rowMask, std::int32_t out[64]) {
+//
+// When only coefficient row 0 is set (flat and purely horizontal blocks, the
+// most common kind after empty ones) the column pass multiplies every row by
+// the same constant, so the eight output rows are equal: then only out[0..7]
+// is computed and the function returns true. That is the same arithmetic,
+// so the pixels do not change.
+// s[x] = sum over u <= last of c[u] x kCos.fixed[u][x]. Eight sums side by
+// side, so that they vectorise; zero terms add nothing and are skipped.
+[[gnu::always_inline]] inline void RowSums(const std::int32_t* c, int last, std::int32_t s[8]) {
+    for (int x = 0; x < 8; ++x)
+        s[x] = 0;
+    for (int u = 0; u <= last; ++u) {
+        const std::int32_t cu = c[u];
+        if (cu == 0)
+            continue;
+        for (int x = 0; x < 8; ++x)
+            s[x] += cu * kCos.fixed[u][x];
+    }
+}
+
+[[gnu::always_inline]] inline bool Inverse(const std::int32_t coef[64], std::uint8_t rowMask,
+                                           std::int32_t out[64]) {
+    if (rowMask == 1) {
+        const std::int32_t* c = coef;
+        int last = 7;
+        while (last > 0 && c[last] == 0)
+            --last;
+        const std::int32_t k = kCos.fixed[0][0]; // the same for every y
+        if (last == 0) {
+            const std::int32_t t = (c[0] * kCos.fixed[0][0] + 256) >> 9;
+            const std::int32_t v = ((1 << 14) + k * t) >> 15;
+            for (int x = 0; x < 8; ++x)
+                out[x] = v;
+            return true;
+        }
+        std::int32_t s[8];
+        RowSums(c, last, s);
+        for (int x = 0; x < 8; ++x)
+            out[x] = ((1 << 14) + k * ((s[x] + 256) >> 9)) >> 15;
+        return true;
+    }
     std::int32_t tmp[8][8];
     int rows[8];
     int nrows = 0;
@@ -58,12 +98,10 @@ inline void Inverse(const std::int32_t coef[64], std::uint8_t rowMask, std::int3
         int last = 7;
         while (last > 0 && c[last] == 0)
             --last;
-        for (int x = 0; x < 8; ++x) {
-            std::int32_t s = 0;
-            for (int u = 0; u <= last; ++u)
-                s += c[u] * kCos.fixed[u][x];
-            tmp[nrows][x] = (s + 256) >> 9;
-        }
+        std::int32_t s[8];
+        RowSums(c, last, s);
+        for (int x = 0; x < 8; ++x)
+            tmp[nrows][x] = (s[x] + 256) >> 9;
         rows[nrows++] = v;
     }
     for (int i = 0; i < 64; ++i)
@@ -78,6 +116,7 @@ inline void Inverse(const std::int32_t coef[64], std::uint8_t rowMask, std::int3
     }
     for (int i = 0; i < 64; ++i)
         out[i] >>= 15;
+    return false;
 }
 
 inline std::uint8_t Clamp255(std::int32_t v) {
@@ -120,21 +159,34 @@ void ForwardDct(const float in[64], float out[64]) {
     }
 }
 
-void InversePut(const std::int32_t coef[64], std::uint8_t rowMask, std::uint8_t* dst, int stride) {
+// Built twice, for AVX2 (eight 32-bit products at once) and for any x86-64,
+// and chosen at load time; integer arithmetic, so both give the same pixels.
+#define QX47_TRANSFORM_CLONES __attribute__((target_clones("avx2", "default")))
+
+QX47_TRANSFORM_CLONES void InversePut(const std::int32_t coef[64], std::uint8_t rowMask, std::uint8_t* dst,
+                                      int stride) {
     if (rowMask == 0) {
         for (int y = 0; y < 8; ++y)
             std::memset(dst + y * stride, 128, 8);
         return;
     }
     std::int32_t out[64];
-    Inverse(coef, rowMask, out);
+    if (Inverse(coef, rowMask, out)) {
+        std::uint8_t row[8];
+        for (int x = 0; x < 8; ++x)
+            row[x] = Clamp255(128 + out[x]);
+        for (int y = 0; y < 8; ++y)
+            std::memcpy(dst + y * stride, row, 8);
+        return;
+    }
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x)
             dst[y * stride + x] = Clamp255(128 + out[y * 8 + x]);
 }
 
-void InverseAdd(const std::int32_t coef[64], std::uint8_t rowMask, const std::uint8_t* pred, int predStride,
-                std::uint8_t* dst, int stride) {
+QX47_TRANSFORM_CLONES void InverseAdd(const std::int32_t coef[64], std::uint8_t rowMask,
+                                      const std::uint8_t* pred, int predStride, std::uint8_t* dst,
+                                      int stride) {
     if (rowMask == 0) {
         if (pred != dst)
             for (int y = 0; y < 8; ++y)
@@ -142,7 +194,12 @@ void InverseAdd(const std::int32_t coef[64], std::uint8_t rowMask, const std::ui
         return;
     }
     std::int32_t out[64];
-    Inverse(coef, rowMask, out);
+    if (Inverse(coef, rowMask, out)) {
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x)
+                dst[y * stride + x] = Clamp255(pred[y * predStride + x] + out[x]);
+        return;
+    }
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x)
             dst[y * stride + x] = Clamp255(pred[y * predStride + x] + out[y * 8 + x]);
