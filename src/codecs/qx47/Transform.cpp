@@ -30,7 +30,13 @@ struct CosTable {
         for (int k = 0; k < 8; ++k)
             for (int n = 0; n < 8; ++n)
                 fixed[k][n] = static_cast<std::int32_t>(std::lround(4096.0 * real[k][n]));
+        for (int k = 0; k < 8; ++k)
+            for (int n = 0; n < 8; ++n)
+                symmetric = symmetric && fixed[k][7 - n] == ((k & 1) ? -fixed[k][n] : fixed[k][n]);
     }
+    // fixed[k][7 - n] = (-1)^k fixed[k][n], as the cosines are; checked rather
+    // than assumed, since the inverse's folded column pass relies on it exactly.
+    bool symmetric = true;
 };
 CosTable kCos; // not const: filled at start-up by its constructor
 
@@ -103,6 +109,32 @@ int InterWeight(int u, int v) {
         for (int x = 0; x < 8; ++x)
             tmp[nrows][x] = (s[x] + 256) >> 9;
         rows[nrows++] = v;
+    }
+    if (kCos.symmetric) {
+        // Output rows y and 7 - y share the products: even rows v add the same
+        // to both, odd ones add to one and subtract from the other. Half the
+        // multiplications, the same sums.
+        std::int32_t even[4][8], odd[4][8];
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 8; ++x) {
+                even[y][x] = 1 << 14;
+                odd[y][x] = 0;
+            }
+        for (int r = 0; r < nrows; ++r) {
+            const int v = rows[r];
+            std::int32_t(*acc)[8] = (v & 1) ? odd : even;
+            for (int y = 0; y < 4; ++y) {
+                const std::int32_t t = kCos.fixed[v][y];
+                for (int x = 0; x < 8; ++x)
+                    acc[y][x] += t * tmp[r][x];
+            }
+        }
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 8; ++x) {
+                out[y * 8 + x] = (even[y][x] + odd[y][x]) >> 15;
+                out[(7 - y) * 8 + x] = (even[y][x] - odd[y][x]) >> 15;
+            }
+        return false;
     }
     for (int i = 0; i < 64; ++i)
         out[i] = 1 << 14;
