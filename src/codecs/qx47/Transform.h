@@ -28,7 +28,9 @@ struct QuantSteps {
     std::uint16_t inter[128]; // residual blocks (inter and refinement)
 };
 // The steps of block k (0..3 luma, 4 and 5 chroma) of a macroblock.
-inline const std::uint16_t* BlockSteps(const std::uint16_t* steps, int k) { return k >= 4 ? steps + 64 : steps; }
+inline const std::uint16_t* BlockSteps(const std::uint16_t* steps, int k) {
+    return k >= 4 ? steps + 64 : steps;
+}
 constexpr int kIntraDcStep = 8;
 void ComputeQuantSteps(int q, QuantSteps& steps);
 
