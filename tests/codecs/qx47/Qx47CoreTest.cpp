@@ -2,7 +2,10 @@
 // and what the encoder promises about quality.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <vector>
 
 #include "SyntheticScene.h"
@@ -12,6 +15,7 @@
 #include "codecs/qx47/Decoder.h"
 #include "codecs/qx47/Encoder.h"
 #include "codecs/qx47/FrameFormat.h"
+#include "codecs/qx47/Transform.h"
 
 namespace qx47 {
 namespace {
@@ -84,6 +88,63 @@ double Psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>&
 // The promise of the encoder's documentation: quality 75 keeps a natural
 // picture above 32 dB, with or without the refinement layer, and a key frame
 // every 10 frames does not drift the deltas in between.
+// The inverse transform takes shortcuts by block shape (DC only, first row
+// only, empty rows skipped, a vectorised row pass chosen at load). Every
+// shortcut must give exactly what the general path gives, and both must stay
+// within rounding of the true orthonormal inverse.
+TEST(Qx47Transform, ShortcutsMatchTheGeneralPathAndTheExactInverse) {
+    std::mt19937 rng(47);
+    std::uniform_int_distribution<int> value(-400, 400);
+    std::uniform_int_distribution<int> pixel(0, 255);
+    const double pi = std::acos(-1.0);
+    int worst = 0;
+    for (int shape = 0; shape < 4; ++shape) {
+        for (int round = 0; round < 200; ++round) {
+            std::int32_t coef[64] = {};
+            if (shape == 0) // DC only
+                coef[0] = value(rng);
+            else if (shape == 1) // first coefficient row only
+                for (int u = 0; u < 8; ++u)
+                    coef[u] = value(rng);
+            else if (shape == 2) // a few scattered coefficients
+                for (int k = 0; k < 3; ++k)
+                    coef[rng() % 64] = value(rng);
+            else
+                for (auto& c : coef)
+                    c = value(rng) / 4;
+            std::uint8_t mask = 0;
+            for (int i = 0; i < 64; ++i)
+                if (coef[i])
+                    mask |= static_cast<std::uint8_t>(1u << (i / 8));
+            std::uint8_t pred[64];
+            for (auto& p : pred)
+                p = static_cast<std::uint8_t>(pixel(rng));
+            std::uint8_t fast[64], general[64], put[64];
+            InverseAdd(coef, mask, pred, 8, fast, 8);
+            InverseAdd(coef, 0xff, pred, 8, general, 8);
+            ASSERT_EQ(0, std::memcmp(fast, general, 64)) << "shape " << shape << " round " << round;
+            InversePut(coef, mask, put, 8);
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x) {
+                    double sum = 0;
+                    for (int v = 0; v < 8; ++v)
+                        for (int u = 0; u < 8; ++u) {
+                            const double cu = u ? 1.0 : std::sqrt(0.5);
+                            const double cv = v ? 1.0 : std::sqrt(0.5);
+                            sum += cu * cv / 4 * coef[v * 8 + u] * std::cos((2 * x + 1) * u * pi / 16) *
+                                   std::cos((2 * y + 1) * v * pi / 16);
+                        }
+                    const auto clamp = [](double d) {
+                        return std::clamp(static_cast<int>(std::lround(d)), 0, 255);
+                    };
+                    worst = std::max(worst, std::abs(fast[y * 8 + x] - clamp(pred[y * 8 + x] + sum)));
+                    worst = std::max(worst, std::abs(put[y * 8 + x] - clamp(128 + sum)));
+                }
+        }
+    }
+    EXPECT_LE(worst, 1) << "the integer inverse strays from the exact one";
+}
+
 TEST(Qx47Quality, RoundTripKeepsThePromisedQuality) {
     const int w = 160, h = 128;
     SyntheticScene scene(SyntheticScene::Kind::Landscape, w, h);
