@@ -73,7 +73,8 @@ inline HPALETTE MakePalette(const std::vector<PALETTEENTRY>& entries) {
     auto* log = reinterpret_cast<LOGPALETTE*>(storage.data());
     log->palVersion = 0x300;
     log->palNumEntries = static_cast<WORD>(entries.size());
-    std::memcpy(log->palPalEntry, entries.data(), entries.size() * sizeof(PALETTEENTRY));
+    if (!entries.empty())
+        std::memcpy(log->palPalEntry, entries.data(), entries.size() * sizeof(PALETTEENTRY));
     return CreatePalette(log);
 }
 
