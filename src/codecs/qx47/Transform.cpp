@@ -193,7 +193,13 @@ void ForwardDct(const float in[64], float out[64]) {
 
 // Built twice, for AVX2 (eight 32-bit products at once) and for any x86-64,
 // and chosen at load time; integer arithmetic, so both give the same pixels.
+// The load-time choice runs before ThreadSanitizer's runtime is ready and
+// crashes it, so that build keeps the one plain version.
+#if defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
 #define QX47_TRANSFORM_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QX47_TRANSFORM_CLONES
+#endif
 
 QX47_TRANSFORM_CLONES void InversePut(const std::int32_t coef[64], std::uint8_t rowMask, std::uint8_t* dst,
                                       int stride) {
