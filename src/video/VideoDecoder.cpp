@@ -329,9 +329,11 @@ LONG VideoDecoder::DrawFrame(const void* frameData, DWORD frameBytes, DWORD flag
     // Destination rows count from the bottom of the bottom-up output frame.
     VideoRect dst = d;
     dst.y = viewRect.height - (windowRect.height / d.height) * d.height - d.y;
-    inputFormat->header.biSizeImage = frameBytes;
-    ICDECOMPRESSEX rec =
-        MakeRecord(flags, &inputFormat->header, const_cast<void*>(frameData), &out, buffer, dst, sourceRect);
+    // The frame's byte count travels in a copy of the input header: the drag
+    // may show the shared header to the codec from the window thread meanwhile.
+    BITMAPINFOHEADER src = inputFormat->header;
+    src.biSizeImage = frameBytes;
+    ICDECOMPRESSEX rec = MakeRecord(flags, &src, const_cast<void*>(frameData), &out, buffer, dst, sourceRect);
     if (LRESULT r = Send(codec, ICM_DECOMPRESSEX, &rec, sizeof rec); r != ICERR_OK)
         return static_cast<LONG>(r);
 
@@ -374,9 +376,10 @@ LONG VideoDecoder::DecodeWithoutDraw(const void* frameData, DWORD frameBytes, DW
     // The whole source to the top-left corner, kept inside the output frame.
     const VideoRect whole{0, 0, std::min(sourceRect.width, out.biWidth),
                           std::min(sourceRect.height, Height(out))};
-    inputFormat->header.biSizeImage = frameBytes;
-    ICDECOMPRESSEX rec = MakeRecord(flags, &inputFormat->header, const_cast<void*>(frameData), &out, hidden,
-                                    whole, VideoRect{0, 0, sourceRect.width, sourceRect.height});
+    BITMAPINFOHEADER src = inputFormat->header;
+    src.biSizeImage = frameBytes;
+    ICDECOMPRESSEX rec = MakeRecord(flags, &src, const_cast<void*>(frameData), &out, hidden, whole,
+                                    VideoRect{0, 0, sourceRect.width, sourceRect.height});
     return static_cast<LONG>(Send(codec, ICM_DECOMPRESSEX, &rec, sizeof rec));
 }
 
