@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qx47 {
 
 const std::uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
@@ -13,13 +17,10 @@ const std::uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25
 
 namespace {
 
-// kCos[k][n] = round(4096 * c(k) * cos((2n + 1) k pi / 16)), the basis of the
-// orthonormal 8-point DCT at 12 fractional bits.
+// kCos[k][n] = c(k) cos((2n + 1) k pi / 16), the basis of the orthonormal
+// 8-point DCT; only the encoder's forward transform uses it.
 struct CosTable {
-    std::int32_t fixed[8][8];
     double real[8][8];
-    // Two passes on purpose: GCC 12 at -O2 miscompiled the fused loop
-    // (the table came out all zero).
     CosTable() {
         for (int k = 0; k < 8; ++k)
             for (int n = 0; n < 8; ++n) {
@@ -27,18 +28,9 @@ struct CosTable {
                 real[k][n] =
                     c * std::cos(static_cast<double>((2 * n + 1) * k) * (3.14159265358979323846 / 16.0));
             }
-        for (int k = 0; k < 8; ++k)
-            for (int n = 0; n < 8; ++n)
-                fixed[k][n] = static_cast<std::int32_t>(std::lround(4096.0 * real[k][n]));
-        for (int k = 0; k < 8; ++k)
-            for (int n = 0; n < 8; ++n)
-                symmetric = symmetric && fixed[k][7 - n] == ((k & 1) ? -fixed[k][n] : fixed[k][n]);
     }
-    // fixed[k][7 - n] = (-1)^k fixed[k][n], as the cosines are; checked rather
-    // than assumed, since the inverse's folded column pass relies on it exactly.
-    bool symmetric = true;
 };
-CosTable kCos; // not const: filled at start-up by its constructor
+const CosTable kCos;
 
 // A very light frequency weighting: steeper matrices look softer and cost
 // more mean-square error per bit saved, which the sharp edges of synthetic
@@ -50,109 +42,213 @@ int InterWeight(int u, int v) {
     return 16 + (u + v) / 4;
 }
 
-// The integer inverse: rows first (skipping empty ones), then columns over the
-// non-empty rows only. The intermediate keeps 3 fractional bits; with
-// coefficients within kMaxCoefficient every sum fits 32 bits.
-//
-// When only coefficient row 0 is set (flat and purely horizontal blocks, the
-// most common kind after empty ones) the column pass multiplies every row by
-// the same constant, so the eight output rows are equal: then only out[0..7]
-// is computed and the function returns true. That is the same arithmetic,
-// so the pixels do not change.
-// s[x] = sum over u <= last of c[u] x kCos.fixed[u][x]. Eight sums side by
-// side, so that they vectorise; zero terms add nothing and are skipped.
-[[gnu::always_inline]] inline void RowSums(const std::int32_t* c, int last, std::int32_t s[8]) {
-    for (int x = 0; x < 8; ++x)
-        s[x] = 0;
-    for (int u = 0; u <= last; ++u) {
-        const std::int32_t cu = c[u];
-        if (cu == 0)
-            continue;
-        for (int x = 0; x < 8; ++x)
-            s[x] += cu * kCos.fixed[u][x];
+// The inverse is the Loeffler-Ligtenberg-Moschytz factorisation of the 8-point
+// DCT with 13-bit constants: 12 multiplications a pass instead of 64, and
+// every product a pair of 16-bit values summed into 32 bits, which is what
+// SSE2's multiply-add does for eight columns at once. The first pass (down
+// the columns) keeps 2 more fractional bits and saturates to 16 bits; the
+// second removes them and the factor 8 of the two unnormalised passes.
+constexpr int kConstBits = 13;
+constexpr int kPass1Shift = kConstBits - 2;
+constexpr int kPass2Shift = kConstBits + 2 + 3;
+
+constexpr std::int32_t Fix(double x) {
+    return static_cast<std::int32_t>(x * (1 << kConstBits) + 0.5);
+}
+constexpr std::int32_t F0298 = Fix(0.298631336), F0390 = Fix(0.390180644), F0541 = Fix(0.541196100),
+                       F0765 = Fix(0.765366865), F0899 = Fix(0.899976223), F1175 = Fix(1.175875602),
+                       F1501 = Fix(1.501321110), F1847 = Fix(1.847759065), F1961 = Fix(1.961570560),
+                       F2053 = Fix(2.053119869), F2562 = Fix(2.562915447), F3072 = Fix(3.072711026);
+
+// The factors regrouped so that each product term is a*k0 + b*k1 of two
+// inputs: the odd part's shared product z5 = (z3 + z4) F1175 is spread over
+// z3 and z4 (exact in integers).
+struct KernelPairs {
+    std::int16_t k[10][2];
+};
+constexpr KernelPairs kPairs = {{
+    {8192, 8192},            // 0: (x0, x4) -> (x0 + x4) << 13
+    {8192, -8192},           // 1: (x0, x4) -> (x0 - x4) << 13
+    {F0541 + F0765, F0541},  // 2: (x2, x6) -> even tmp3
+    {F0541, F0541 - F1847},  // 3: (x2, x6) -> even tmp2
+    {F1175 - F1961, F1175},  // 4: (x7 + x3, x5 + x1) -> z3 + z5
+    {F1175, F1175 - F0390},  // 5: (x7 + x3, x5 + x1) -> z4 + z5
+    {F0298 - F0899, -F0899}, // 6: (x7, x1) -> odd tmp0 without z3
+    {-F0899, F1501 - F0899}, // 7: (x7, x1) -> odd tmp3 without z4
+    {F2053 - F2562, -F2562}, // 8: (x5, x3) -> odd tmp1 without z4
+    {-F2562, F3072 - F2562}, // 9: (x5, x3) -> odd tmp2 without z3
+}};
+
+inline std::int16_t Saturate16(std::int32_t v) {
+    return static_cast<std::int16_t>(std::clamp<std::int32_t>(v, -32768, 32767));
+}
+// The vector code's wrapping 32-bit arithmetic; only hostile coefficients
+// ever wrap, but both versions must then still agree.
+inline std::int32_t Wrap32(std::int64_t v) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
+}
+
+// One pass of the portable version: x[k][lane], k the input index, lanes
+// independent; the results replace the inputs. Bit for bit what the vector
+// pass computes.
+template <int Shift> void ScalarPass(std::int16_t x[8][8]) {
+    auto madd = [](std::int32_t a, std::int32_t b, int pair) -> std::int64_t {
+        return static_cast<std::int64_t>(a) * kPairs.k[pair][0] +
+               static_cast<std::int64_t>(b) * kPairs.k[pair][1];
+    };
+    for (int l = 0; l < 8; ++l) {
+        const std::int32_t x0 = x[0][l], x1 = x[1][l], x2 = x[2][l], x3 = x[3][l], x4 = x[4][l], x5 = x[5][l],
+                           x6 = x[6][l], x7 = x[7][l];
+        const std::int64_t e0 = madd(x0, x4, 0), e1 = madd(x0, x4, 1);
+        const std::int64_t t3 = madd(x2, x6, 2), t2 = madd(x2, x6, 3);
+        const std::int64_t t10 = e0 + t3, t13 = e0 - t3, t11 = e1 + t2, t12 = e1 - t2;
+        const std::int16_t z3s = static_cast<std::int16_t>(x7 + x3), z4s = static_cast<std::int16_t>(x5 + x1);
+        const std::int64_t z3 = madd(z3s, z4s, 4), z4 = madd(z3s, z4s, 5);
+        const std::int64_t o0 = madd(x7, x1, 6) + z3, o3 = madd(x7, x1, 7) + z4;
+        const std::int64_t o1 = madd(x5, x3, 8) + z4, o2 = madd(x5, x3, 9) + z3;
+        const std::int64_t out[8] = {t10 + o3, t11 + o2, t12 + o1, t13 + o0,
+                                     t13 - o0, t12 - o1, t11 - o2, t10 - o3};
+        for (int k = 0; k < 8; ++k)
+            x[k][l] = Saturate16(Wrap32(out[k] + (1 << (Shift - 1))) >> Shift);
     }
 }
 
-[[gnu::always_inline]] inline bool Inverse(const std::int32_t coef[64], std::uint8_t rowMask,
-                                           std::int32_t out[64]) {
-    if (rowMask == 1) {
-        const std::int32_t* c = coef;
-        int last = 7;
-        while (last > 0 && c[last] == 0)
-            --last;
-        const std::int32_t k = kCos.fixed[0][0]; // the same for every y
-        if (last == 0) {
-            const std::int32_t t = (c[0] * kCos.fixed[0][0] + 256) >> 9;
-            const std::int32_t v = ((1 << 14) + k * t) >> 15;
-            for (int x = 0; x < 8; ++x)
-                out[x] = v;
-            return true;
+// Rows y of the result, lanes x, clamped base + residual: `pred` null means
+// a base of 128.
+void ScalarInverse(const std::int32_t coef[64], const std::uint8_t* pred, int predStride, std::uint8_t* dst,
+                   int stride) {
+    std::int16_t a[8][8], b[8][8];
+    for (int v = 0; v < 8; ++v)
+        for (int u = 0; u < 8; ++u)
+            a[v][u] = Saturate16(coef[v * 8 + u]);
+    ScalarPass<kPass1Shift>(a); // a[y][u]
+    for (int y = 0; y < 8; ++y)
+        for (int u = 0; u < 8; ++u)
+            b[u][y] = a[y][u];
+    ScalarPass<kPass2Shift>(b); // b[x][y]
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            const int base = pred ? pred[y * predStride + x] : 128;
+            dst[y * stride + x] = static_cast<std::uint8_t>(std::clamp(base + b[x][y], 0, 255));
         }
-        std::int32_t s[8];
-        RowSums(c, last, s);
-        for (int x = 0; x < 8; ++x)
-            out[x] = ((1 << 14) + k * ((s[x] + 256) >> 9)) >> 15;
-        return true;
+}
+
+#if defined(__SSE2__)
+inline __m128i Pair(int k) {
+    const std::uint32_t lo = static_cast<std::uint16_t>(kPairs.k[k][0]);
+    const std::uint32_t hi = static_cast<std::uint16_t>(kPairs.k[k][1]);
+    return _mm_set1_epi32(static_cast<int>(lo | (hi << 16)));
+}
+
+struct Wide {
+    __m128i lo, hi; // lanes 0..3 and 4..7, 32 bits each
+};
+inline Wide Madd(__m128i a, __m128i b, __m128i k) {
+    return {_mm_madd_epi16(_mm_unpacklo_epi16(a, b), k), _mm_madd_epi16(_mm_unpackhi_epi16(a, b), k)};
+}
+inline Wide operator+(Wide a, Wide b) {
+    return {_mm_add_epi32(a.lo, b.lo), _mm_add_epi32(a.hi, b.hi)};
+}
+inline Wide operator-(Wide a, Wide b) {
+    return {_mm_sub_epi32(a.lo, b.lo), _mm_sub_epi32(a.hi, b.hi)};
+}
+template <int Shift> inline __m128i Descale(Wide v) {
+    const __m128i round = _mm_set1_epi32(1 << (Shift - 1));
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(v.lo, round), Shift),
+                           _mm_srai_epi32(_mm_add_epi32(v.hi, round), Shift));
+}
+
+template <int Shift> inline void VectorPass(__m128i x[8]) {
+    const Wide e0 = Madd(x[0], x[4], Pair(0)), e1 = Madd(x[0], x[4], Pair(1));
+    const Wide t3 = Madd(x[2], x[6], Pair(2)), t2 = Madd(x[2], x[6], Pair(3));
+    const Wide t10 = e0 + t3, t13 = e0 - t3, t11 = e1 + t2, t12 = e1 - t2;
+    const __m128i z3s = _mm_add_epi16(x[7], x[3]), z4s = _mm_add_epi16(x[5], x[1]);
+    const Wide z3 = Madd(z3s, z4s, Pair(4)), z4 = Madd(z3s, z4s, Pair(5));
+    const Wide o0 = Madd(x[7], x[1], Pair(6)) + z3, o3 = Madd(x[7], x[1], Pair(7)) + z4;
+    const Wide o1 = Madd(x[5], x[3], Pair(8)) + z4, o2 = Madd(x[5], x[3], Pair(9)) + z3;
+    x[0] = Descale<Shift>(t10 + o3);
+    x[7] = Descale<Shift>(t10 - o3);
+    x[1] = Descale<Shift>(t11 + o2);
+    x[6] = Descale<Shift>(t11 - o2);
+    x[2] = Descale<Shift>(t12 + o1);
+    x[5] = Descale<Shift>(t12 - o1);
+    x[3] = Descale<Shift>(t13 + o0);
+    x[4] = Descale<Shift>(t13 - o0);
+}
+
+inline void Transpose(__m128i r[8]) {
+    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    r[0] = _mm_unpacklo_epi64(b0, b4);
+    r[1] = _mm_unpackhi_epi64(b0, b4);
+    r[2] = _mm_unpacklo_epi64(b1, b5);
+    r[3] = _mm_unpackhi_epi64(b1, b5);
+    r[4] = _mm_unpacklo_epi64(b2, b6);
+    r[5] = _mm_unpackhi_epi64(b2, b6);
+    r[6] = _mm_unpacklo_epi64(b3, b7);
+    r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+void VectorInverse(const std::int32_t coef[64], const std::uint8_t* pred, int predStride, std::uint8_t* dst,
+                   int stride) {
+    __m128i x[8];
+    for (int v = 0; v < 8; ++v)
+        x[v] = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + v * 8)),
+                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + v * 8 + 4)));
+    VectorPass<kPass1Shift>(x);
+    Transpose(x);
+    VectorPass<kPass2Shift>(x);
+    Transpose(x);
+    const __m128i zero = _mm_setzero_si128(), mid = _mm_set1_epi16(128);
+    for (int y = 0; y < 8; ++y) {
+        __m128i base = mid;
+        if (pred)
+            base = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pred + y * predStride)),
+                                     zero);
+        const __m128i sum = _mm_add_epi16(base, x[y]);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * stride), _mm_packus_epi16(sum, sum));
     }
-    std::int32_t tmp[8][8];
-    int rows[8];
-    int nrows = 0;
-    for (int v = 0; v < 8; ++v) {
-        if (!(rowMask & (1u << v)))
-            continue;
-        const std::int32_t* c = coef + v * 8;
-        int last = 7;
-        while (last > 0 && c[last] == 0)
-            --last;
-        std::int32_t s[8];
-        RowSums(c, last, s);
-        for (int x = 0; x < 8; ++x)
-            tmp[nrows][x] = (s[x] + 256) >> 9;
-        rows[nrows++] = v;
-    }
-    if (kCos.symmetric) {
-        // Output rows y and 7 - y share the products: even rows v add the same
-        // to both, odd ones add to one and subtract from the other. Half the
-        // multiplications, the same sums.
-        std::int32_t even[4][8], odd[4][8];
-        for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < 8; ++x) {
-                even[y][x] = 1 << 14;
-                odd[y][x] = 0;
-            }
-        for (int r = 0; r < nrows; ++r) {
-            const int v = rows[r];
-            std::int32_t(*acc)[8] = (v & 1) ? odd : even;
-            for (int y = 0; y < 4; ++y) {
-                const std::int32_t t = kCos.fixed[v][y];
-                for (int x = 0; x < 8; ++x)
-                    acc[y][x] += t * tmp[r][x];
-            }
-        }
-        for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < 8; ++x) {
-                out[y * 8 + x] = (even[y][x] + odd[y][x]) >> 15;
-                out[(7 - y) * 8 + x] = (even[y][x] - odd[y][x]) >> 15;
-            }
+}
+#endif
+
+// The value every pixel of a block with only a DC coefficient gets: the two
+// passes above with all other inputs zero.
+inline std::int32_t DcOnly(std::int32_t dc) {
+    const std::int32_t w = Saturate16(4 * static_cast<std::int32_t>(Saturate16(dc)));
+    return (w + 16) >> 5;
+}
+
+inline bool IsDcOnly(const std::int32_t coef[64], std::uint8_t rowMask) {
+    if (rowMask != 1)
         return false;
-    }
-    for (int i = 0; i < 64; ++i)
-        out[i] = 1 << 14;
-    for (int r = 0; r < nrows; ++r) {
-        const int v = rows[r];
-        for (int y = 0; y < 8; ++y) {
-            const std::int32_t t = kCos.fixed[v][y];
-            for (int x = 0; x < 8; ++x)
-                out[y * 8 + x] += t * tmp[r][x];
-        }
-    }
-    for (int i = 0; i < 64; ++i)
-        out[i] >>= 15;
-    return false;
+    for (int u = 1; u < 8; ++u)
+        if (coef[u] != 0)
+            return false;
+    return true;
 }
 
-inline std::uint8_t Clamp255(std::int32_t v) {
-    return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+void Inverse(const std::int32_t coef[64], std::uint8_t rowMask, const std::uint8_t* pred, int predStride,
+             std::uint8_t* dst, int stride) {
+    if (IsDcOnly(coef, rowMask)) {
+        const std::int32_t d = DcOnly(coef[0]);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) {
+                const int base = pred ? pred[y * predStride + x] : 128;
+                dst[y * stride + x] = static_cast<std::uint8_t>(std::clamp(base + d, 0, 255));
+            }
+        return;
+    }
+#if defined(__SSE2__)
+    VectorInverse(coef, pred, predStride, dst, stride);
+#else
+    ScalarInverse(coef, pred, predStride, dst, stride);
+#endif
 }
 
 } // namespace
@@ -191,56 +287,29 @@ void ForwardDct(const float in[64], float out[64]) {
     }
 }
 
-// Built twice, for AVX2 (eight 32-bit products at once) and for any x86-64,
-// and chosen at load time; integer arithmetic, so both give the same pixels.
-// The load-time choice runs before ThreadSanitizer's runtime is ready and
-// crashes it, so that build keeps the one plain version.
-#if defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
-#define QX47_TRANSFORM_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QX47_TRANSFORM_CLONES
-#endif
-
-QX47_TRANSFORM_CLONES void InversePut(const std::int32_t coef[64], std::uint8_t rowMask, std::uint8_t* dst,
-                                      int stride) {
+void InversePut(const std::int32_t coef[64], std::uint8_t rowMask, std::uint8_t* dst, int stride) {
     if (rowMask == 0) {
         for (int y = 0; y < 8; ++y)
             std::memset(dst + y * stride, 128, 8);
         return;
     }
-    std::int32_t out[64];
-    if (Inverse(coef, rowMask, out)) {
-        std::uint8_t row[8];
-        for (int x = 0; x < 8; ++x)
-            row[x] = Clamp255(128 + out[x]);
-        for (int y = 0; y < 8; ++y)
-            std::memcpy(dst + y * stride, row, 8);
-        return;
-    }
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x)
-            dst[y * stride + x] = Clamp255(128 + out[y * 8 + x]);
+    Inverse(coef, rowMask, nullptr, 0, dst, stride);
 }
 
-QX47_TRANSFORM_CLONES void InverseAdd(const std::int32_t coef[64], std::uint8_t rowMask,
-                                      const std::uint8_t* pred, int predStride, std::uint8_t* dst,
-                                      int stride) {
+void InverseAdd(const std::int32_t coef[64], std::uint8_t rowMask, const std::uint8_t* pred, int predStride,
+                std::uint8_t* dst, int stride) {
     if (rowMask == 0) {
         if (pred != dst)
             for (int y = 0; y < 8; ++y)
                 std::memcpy(dst + y * stride, pred + y * predStride, 8);
         return;
     }
-    std::int32_t out[64];
-    if (Inverse(coef, rowMask, out)) {
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x)
-                dst[y * stride + x] = Clamp255(pred[y * predStride + x] + out[x]);
-        return;
-    }
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x)
-            dst[y * stride + x] = Clamp255(pred[y * predStride + x] + out[y * 8 + x]);
+    Inverse(coef, rowMask, pred, predStride, dst, stride);
+}
+
+void InverseReference(const std::int32_t coef[64], const std::uint8_t* pred, int predStride,
+                      std::uint8_t* dst, int stride) {
+    ScalarInverse(coef, pred, predStride, dst, stride);
 }
 
 } // namespace qx47

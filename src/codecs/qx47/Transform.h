@@ -4,7 +4,7 @@
 // reference picture with the very functions the decoder uses, so the two
 // never drift apart. Coefficients are kept in natural (row-major) order;
 // `rowMask` bit v is set when coefficient row v holds a non-zero value, which
-// lets the inverse skip empty rows (most rows of most blocks).
+// lets the inverse pass over empty blocks and treat DC-only ones cheaply.
 #pragma once
 
 #include <cstdint>
@@ -42,5 +42,10 @@ void InversePut(const std::int32_t coef[64], std::uint8_t rowMask, std::uint8_t*
 // dst = clamp(pred + IDCT(coef)); dst and pred may be the same block.
 void InverseAdd(const std::int32_t coef[64], std::uint8_t rowMask, const std::uint8_t* pred, int predStride,
                 std::uint8_t* dst, int stride);
+// The portable version of the same arithmetic, without shortcuts (pred null:
+// a base of 128). The vector version must match it bit for bit, for any
+// coefficients, so that pictures never depend on the machine.
+void InverseReference(const std::int32_t coef[64], const std::uint8_t* pred, int predStride,
+                      std::uint8_t* dst, int stride);
 
 } // namespace qx47
