@@ -56,12 +56,10 @@ protected:
         spec.width = 64;
         spec.height = 48;
         spec.frames = 200;
-        spec.keys.assign(200, false);
-        for (int f = 0; f < 200; f += 15)
-            spec.keys[static_cast<size_t>(f)] = true;
+        spec.keyEvery = 15;
         ASSERT_EQ(cadmo::test::WriteTestAvi(dir->File("movie.avi"), spec), 0);
         spec.frames = 20;
-        spec.keys.clear();
+        spec.keyEvery = 1;
         spec.audio = false;
         spec.sampleRate = 11025;
         ASSERT_EQ(cadmo::test::WriteTestAvi(dir->File("other clip.avi"), spec), 0);
@@ -282,18 +280,9 @@ TEST_F(MainWindowTest, OpenDialogDropAndTheBadInputs) {
 
 TEST_F(MainWindowTest, AnAviWithoutVideoIsReported) {
     const std::string path = dir->File("sound only.avi");
-    {
-        AviWriter writer;
-        ASSERT_EQ(writer.Create(path), 0);
-        WAVEFORMATEX wave{WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8, 0};
-        AviAudioStreamDesc audio;
-        audio.format.assign(reinterpret_cast<BYTE*>(&wave), reinterpret_cast<BYTE*>(&wave) + 16);
-        int stream = -1;
-        ASSERT_EQ(writer.AddAudioStream(audio, &stream), 0);
-        std::vector<BYTE> samples(8000, 128);
-        ASSERT_EQ(writer.WriteAudio(stream, samples.data(), static_cast<DWORD>(samples.size())), 0);
-        ASSERT_EQ(writer.Close(), 0);
-    }
+    cadmo::test::TestAviSpec spec;
+    spec.video = false;
+    ASSERT_EQ(cadmo::test::WriteTestAvi(path, spec), 0);
     window->OpenMovieFile(QString::fromStdString(path), nullptr);
     Settle();
     ASSERT_EQ(messages.size(), 1u);

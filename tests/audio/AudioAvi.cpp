@@ -1,32 +1,12 @@
 #include "AudioAvi.h"
 
-#include <cstdio>
+#include "support/TestAvi.h"
+
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace cadmo::test {
 
-namespace {
-
 constexpr DWORD kVideoRate = 30;
-
-// Rewrites one DWORD of the audio stream header in the finished file.
-bool PatchAudioHeader(const std::string& path, std::size_t fieldOffset, DWORD value) {
-    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    for (std::size_t i = 0; i + 12 < bytes.size(); ++i) {
-        if (std::memcmp(&bytes[i], "strh", 4) == 0 && std::memcmp(&bytes[i + 8], "auds", 4) == 0) {
-            f.clear();
-            f.seekp(static_cast<std::streamoff>(i + 8 + fieldOffset));
-            f.write(reinterpret_cast<const char*>(&value), 4);
-            return static_cast<bool>(f);
-        }
-    }
-    return false;
-}
-
-} // namespace
 
 HRESULT WriteAudioAvi(const std::string& path, const AudioAviSpec& spec) {
     AviWriter writer;
@@ -104,9 +84,10 @@ HRESULT WriteAudioAvi(const std::string& path, const AudioAviSpec& spec) {
         return hr;
 
     if (spec.zeroSuggestedBufferSize &&
-        !PatchAudioHeader(path, offsetof(AVIStreamHeader, dwSuggestedBufferSize), 0))
+        !PatchStreamHeader(path, streamtypeAUDIO, offsetof(AVIStreamHeader, dwSuggestedBufferSize), 0))
         return AVIERR_FILEWRITE;
-    if (spec.zeroSampleSize && !PatchAudioHeader(path, offsetof(AVIStreamHeader, dwSampleSize), 0))
+    if (spec.zeroSampleSize &&
+        !PatchStreamHeader(path, streamtypeAUDIO, offsetof(AVIStreamHeader, dwSampleSize), 0))
         return AVIERR_FILEWRITE;
     return AVIERR_OK;
 }

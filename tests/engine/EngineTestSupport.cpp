@@ -3,12 +3,12 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
 #include <gtest/gtest.h>
 
 #include "engine/Player.h"
-#include "platform/avi/AviWriter.h"
+#include "support/TempDir.h"
+#include "support/TestAvi.h"
 
 namespace enginetest {
 
@@ -285,52 +285,32 @@ std::vector<WORD> FakeWindow::TakePosted() {
 }
 
 std::string WriteMovie(const MovieSpec& spec, const std::string& name) {
+    static const cadmo::test::TempDir dir;
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("cadmo-engine-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string path =
-        (dir /
-         ((info ? std::string(info->test_suite_name()) + "." + info->name() + "." : std::string()) + name))
-            .string();
+    const std::string path = dir.File(
+        (info ? std::string(info->test_suite_name()) + "." + info->name() + "." : std::string()) + name);
 
-    AviWriter writer;
-    EXPECT_EQ(writer.Create(path), AVIERR_OK);
-    int video = -1;
-    int audio = -1;
-    if (spec.video) {
-        AviVideoStreamDesc v;
-        v.handler = spec.handler;
-        const BITMAPINFOHEADER h = Header(spec.width, spec.height, spec.bits, spec.compression, spec.clrUsed);
-        v.format.resize(sizeof h + spec.colorTable * sizeof(RGBQUAD));
-        std::memcpy(v.format.data(), &h, sizeof h);
-        v.rate = spec.rate;
-        v.scale = spec.scale;
-        v.start = spec.start;
-        EXPECT_EQ(writer.AddVideoStream(v, &video), AVIERR_OK);
-    }
-    const DWORD sampleRate = 8000;
-    if (spec.audio) {
-        AviAudioStreamDesc a;
-        const WAVEFORMATEX w{WAVE_FORMAT_PCM, 1, sampleRate, sampleRate, 1, 8, 0};
-        a.format.resize(sizeof w);
-        std::memcpy(a.format.data(), &w, sizeof w);
-        EXPECT_EQ(writer.AddAudioStream(a, &audio), AVIERR_OK);
-    }
-    const double framesPerSecond = static_cast<double>(spec.rate) / (spec.scale ? spec.scale : 1);
-    const std::vector<BYTE> silence(static_cast<std::size_t>(sampleRate / framesPerSecond) + 1, 0x80);
-    for (int i = 0; i < spec.frames; ++i) {
-        if (video >= 0) {
-            const LONG data[2] = {static_cast<LONG>(spec.start) + i, 0x4b415046};
-            const bool key = spec.keyEvery <= 1 || i % spec.keyEvery == 0;
-            EXPECT_EQ(writer.WriteVideoFrame(video, data, sizeof data, key), AVIERR_OK);
-        }
-        if (audio >= 0) {
-            EXPECT_EQ(writer.WriteAudio(audio, silence.data(), static_cast<DWORD>(silence.size())),
-                      AVIERR_OK);
-        }
-    }
-    EXPECT_EQ(writer.Close(), AVIERR_OK);
+    cadmo::test::TestAviSpec avi;
+    avi.width = spec.width;
+    avi.height = spec.height;
+    avi.bitCount = spec.bits;
+    avi.compression = spec.compression;
+    avi.handler = spec.handler;
+    avi.rate = spec.rate;
+    avi.scale = spec.scale;
+    avi.start = spec.start;
+    avi.frames = spec.frames;
+    avi.keyEvery = spec.keyEvery;
+    avi.colors.resize(static_cast<std::size_t>(spec.colorTable));
+    avi.clrUsed = spec.clrUsed;
+    avi.video = spec.video;
+    avi.audio = spec.audio;
+    avi.frameData = [&spec](int i) {
+        const LONG data[2] = {static_cast<LONG>(spec.start) + i, 0x4b415046};
+        return std::vector<BYTE>(reinterpret_cast<const BYTE*>(data),
+                                 reinterpret_cast<const BYTE*>(data + 2));
+    };
+    EXPECT_EQ(cadmo::test::WriteTestAvi(path, avi), AVIERR_OK);
     return path;
 }
 

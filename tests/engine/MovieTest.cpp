@@ -1,10 +1,10 @@
 // Opening movies, positioning and the size rule of frame buffers.
 
-#include <fstream>
-#include <iterator>
+#include <cstddef>
 
 #include "EngineTestSupport.h"
 #include "engine/Movie.h"
+#include "support/TestAvi.h"
 #include "video/VideoDecoder.h"
 
 using namespace enginetest;
@@ -85,17 +85,8 @@ TEST_F(MovieTest, RefusedStreams) {
 
     // A stored scale of 0 (the writer will not make one; patch the header).
     const std::string noRate = WriteMovie(MovieSpec{}, "norate.avi");
-    {
-        std::fstream f(noRate, std::ios::in | std::ios::out | std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-        std::size_t strh = bytes.find("strh");
-        while (strh != std::string::npos && bytes.compare(strh + 8, 4, "vids") != 0)
-            strh = bytes.find("strh", strh + 4);
-        ASSERT_NE(strh, std::string::npos);
-        f.seekp(static_cast<std::streamoff>(strh + 8 + 20));
-        const DWORD zero = 0;
-        f.write(reinterpret_cast<const char*>(&zero), 4);
-    }
+    ASSERT_TRUE(
+        cadmo::test::PatchStreamHeader(noRate, streamtypeVIDEO, offsetof(AVIStreamHeader, dwScale), 0));
     ASSERT_EQ(movie.OpenFile(noRate.c_str()), 0);
     EXPECT_EQ(movie.OpenStreams(&window), -1) << "a stream without a frame rate cannot be timed";
     EXPECT_EQ(movie.decoder, nullptr);

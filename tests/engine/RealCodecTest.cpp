@@ -10,7 +10,7 @@
 #include "EngineTestSupport.h"
 #include "codecs/builtin/BuiltinCodecs.h"
 #include "engine/Player.h"
-#include "platform/avi/AviWriter.h"
+#include "support/TestAvi.h"
 #include "video/VideoDecoder.h"
 
 using namespace enginetest;
@@ -63,22 +63,12 @@ protected:
 
 TEST_F(RealCodecTest, UncompressedFramesAtEachDepth) {
     const std::string path = WriteMovie(MovieSpec{}, "unused") + ".dib.avi";
-    {
-        AviWriter w;
-        ASSERT_EQ(w.Create(path), AVIERR_OK);
-        AviVideoStreamDesc v;
-        v.handler = mmioFOURCC('D', 'I', 'B', ' ');
-        const BITMAPINFOHEADER h = Header(32, 24, 24);
-        v.format.assign(reinterpret_cast<const BYTE*>(&h), reinterpret_cast<const BYTE*>(&h) + sizeof h);
-        int stream = -1;
-        ASSERT_EQ(w.AddVideoStream(v, &stream), AVIERR_OK);
-        for (int i = 0; i < 10; ++i) {
-            const std::vector<BYTE> frame(32 * 24 * 3, static_cast<BYTE>(i * 20));
-            ASSERT_EQ(w.WriteVideoFrame(stream, frame.data(), static_cast<DWORD>(frame.size()), true),
-                      AVIERR_OK);
-        }
-        ASSERT_EQ(w.Close(), AVIERR_OK);
-    }
+    cadmo::test::TestAviSpec spec;
+    spec.height = 24;
+    spec.handler = mmioFOURCC('D', 'I', 'B', ' ');
+    spec.audio = false;
+    spec.frameData = [](int i) { return std::vector<BYTE>(32 * 24 * 3, static_cast<BYTE>(i * 20)); };
+    ASSERT_EQ(cadmo::test::WriteTestAvi(path, spec), AVIERR_OK);
     ASSERT_EQ(OpenMovie(&window, path.c_str()), 1);
     for (int bits : {24, 32, 16}) {
         ASSERT_EQ(theMovie->SetDisplayFormat(1.0f, bits, 0, 0, 0), 0) << bits;

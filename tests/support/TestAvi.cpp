@@ -1,5 +1,9 @@
 #include "support/TestAvi.h"
 
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
 namespace cadmo::test {
 
 std::vector<BYTE> TestFrameBytes(int frame, DWORD size) {
@@ -24,6 +28,7 @@ BITMAPINFOHEADER TestBitmapHeader(const TestAviSpec& spec) {
     bi.biPlanes = 1;
     bi.biBitCount = spec.bitCount;
     bi.biCompression = spec.compression;
+    bi.biClrUsed = spec.clrUsed;
     bi.biSizeImage = static_cast<DWORD>((spec.width * spec.bitCount + 31) / 32 * 4 * spec.height);
     return bi;
 }
@@ -50,13 +55,15 @@ HRESULT WriteTestAvi(const std::string& path, const TestAviSpec& spec) {
     v.handler = spec.handler;
     const BITMAPINFOHEADER bi = TestBitmapHeader(spec);
     v.format.assign(reinterpret_cast<const BYTE*>(&bi), reinterpret_cast<const BYTE*>(&bi + 1));
+    const auto* colors = reinterpret_cast<const BYTE*>(spec.colors.data());
+    v.format.insert(v.format.end(), colors, colors + spec.colors.size() * sizeof(RGBQUAD));
     v.rate = spec.rate;
     v.scale = spec.scale;
     v.start = spec.start;
     v.initialFrames = spec.initialFrames;
     v.suggestedBufferSize = spec.suggestedBufferSize;
     int video = -1, audio = -1;
-    if ((hr = w.AddVideoStream(v, &video)) != AVIERR_OK)
+    if (spec.video && (hr = w.AddVideoStream(v, &video)) != AVIERR_OK)
         return hr;
     if (spec.audio) {
         WAVEFORMATEX wf{};
@@ -74,8 +81,10 @@ HRESULT WriteTestAvi(const std::string& path, const TestAviSpec& spec) {
             return hr;
     }
     for (int f = 0; f < spec.frames && hr == AVIERR_OK; ++f) {
-        const std::vector<BYTE> frame = TestFrameBytes(f, TestFrameSize(spec, f));
-        const bool key = spec.keys.empty() || spec.keys[static_cast<std::size_t>(f)];
+        const std::vector<BYTE> frame =
+            spec.frameData ? spec.frameData(f) : TestFrameBytes(f, TestFrameSize(spec, f));
+        const bool key = spec.keys.empty() ? spec.keyEvery <= 1 || f % spec.keyEvery == 0
+                                           : spec.keys[static_cast<std::size_t>(f)];
         const std::uint64_t from = TestAudioBytesBefore(spec, f);
         const std::size_t soundSize = spec.audio ? TestAudioBytesBefore(spec, f + 1) - from : 0;
         const std::vector<BYTE> sound = TestAudioBytes(from, soundSize);
@@ -84,12 +93,26 @@ HRESULT WriteTestAvi(const std::string& path, const TestAviSpec& spec) {
         };
         if (spec.audioFirst)
             hr = writeSound();
-        if (hr == AVIERR_OK)
+        if (hr == AVIERR_OK && spec.video)
             hr = w.WriteVideoFrame(video, frame.data(), static_cast<DWORD>(frame.size()), key);
         if (hr == AVIERR_OK && !spec.audioFirst)
             hr = writeSound();
     }
     return hr == AVIERR_OK ? w.Close() : hr;
+}
+
+bool PatchStreamHeader(const std::string& path, FOURCC type, std::size_t fieldOffset, DWORD value) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    for (std::size_t i = 0; i + 12 < bytes.size(); ++i) {
+        if (std::memcmp(&bytes[i], "strh", 4) == 0 && std::memcmp(&bytes[i + 8], &type, 4) == 0) {
+            f.clear();
+            f.seekp(static_cast<std::streamoff>(i + 8 + fieldOffset));
+            f.write(reinterpret_cast<const char*>(&value), 4);
+            return static_cast<bool>(f);
+        }
+    }
+    return false;
 }
 
 } // namespace cadmo::test

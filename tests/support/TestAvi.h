@@ -7,6 +7,7 @@
 
 #include "platform/avi/AviWriter.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,8 +26,14 @@ struct TestAviSpec {
     DWORD initialFrames = 0;
     DWORD suggestedBufferSize = 0;
     int frames = 10;
-    std::vector<bool> keys;        // per frame; empty: every frame is a key frame
+    bool video = true;             // false: the audio stream alone, chunked as if the frames were there
+    std::vector<bool> keys;        // per frame; empty: see keyEvery
+    int keyEvery = 1;              // without keys: frames 0, n, 2n, ... are key frames
     std::vector<DWORD> frameSizes; // per frame; empty: width x height x bitCount / 8 (rows padded to 4 bytes)
+    // The content of frame f instead of the test pattern (frameSizes then unused).
+    std::function<std::vector<BYTE>(int)> frameData;
+    std::vector<RGBQUAD> colors; // a colour table stored after the bitmap header
+    DWORD clrUsed = 0;           // what the header claims, whatever is stored
     // Audio (PCM): one chunk per video frame holding that frame's duration.
     bool audio = true;
     DWORD sampleRate = 22050;
@@ -49,5 +56,9 @@ HRESULT WriteTestAvi(const std::string& path, const TestAviSpec& spec);
 
 // The plain 40-byte bitmap header the player accepts, as the stream stores it.
 BITMAPINFOHEADER TestBitmapHeader(const TestAviSpec& spec);
+
+// Rewrites one DWORD of the first stream header of `type` in a finished file,
+// for values our writer refuses to store; false when there is none.
+bool PatchStreamHeader(const std::string& path, FOURCC type, std::size_t fieldOffset, DWORD value);
 
 } // namespace cadmo::test

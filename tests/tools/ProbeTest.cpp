@@ -28,9 +28,7 @@ TestAviSpec Spec() {
     spec.frames = 100;
     spec.width = 40;
     spec.height = 30;
-    spec.keys.assign(100, false);
-    for (int i = 0; i < 100; i += 25)
-        spec.keys[static_cast<std::size_t>(i)] = true;
+    spec.keyEvery = 25;
     return spec;
 }
 

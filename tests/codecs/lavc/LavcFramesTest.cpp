@@ -3,9 +3,9 @@
 #include "CodecTestUtil.h"
 
 #include "codecs/builtin/BuiltinCodecs.h"
-#include "platform/avi/AviWriter.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
+#include "support/TestAvi.h"
 
 #include <gtest/gtest.h>
 
@@ -298,32 +298,26 @@ TEST(LavcPalette, RunLengthFramesUseTheStreamPalette) {
     RegisterBuiltinCodecs();
     TempDir dir;
     const LONG w = 32, h = 16;
-    std::vector<BYTE> format(40 + 256 * 4, 0);
-    auto* bih = reinterpret_cast<BITMAPINFOHEADER*>(format.data());
-    *bih = BITMAPINFOHEADER{40, w, h, 1, 8, BI_RLE8, 0, 0, 0, 256, 0};
-    auto* table = reinterpret_cast<RGBQUAD*>(format.data() + 40);
+    TestAviSpec spec;
+    spec.bitCount = 8;
+    spec.compression = BI_RLE8;
+    spec.handler = mmioFOURCC('m', 'r', 'l', 'e');
+    spec.frames = 3;
+    spec.audio = false;
+    spec.clrUsed = 256;
     for (int i = 0; i < 256; ++i)
-        table[i] = RGBQUAD{BYTE(i * 3), BYTE(255 - i), BYTE(i), 0};
+        spec.colors.push_back(RGBQUAD{BYTE(i * 3), BYTE(255 - i), BYTE(i), 0});
     auto index = [](int x, int y, int f) { return BYTE((x * 7 + y * 3 + f * 11) & 255); };
-
-    AviWriter writer;
-    ASSERT_EQ(writer.Create(dir.File("rle.avi")), AVIERR_OK);
-    AviVideoStreamDesc desc;
-    desc.handler = mmioFOURCC('m', 'r', 'l', 'e');
-    desc.format = format;
-    int stream = 0;
-    ASSERT_EQ(writer.AddVideoStream(desc, &stream), AVIERR_OK);
-    for (int f = 0; f < 3; ++f) {
+    spec.frameData = [&](int f) {
         std::vector<BYTE> rle;
         for (int row = 0; row < h; ++row) { // bottom row first
             for (int x = 0; x < w; ++x)
                 rle.insert(rle.end(), {1, index(x, h - 1 - row, f)});
             rle.insert(rle.end(), {0, BYTE(row == h - 1 ? 1 : 0)});
         }
-        ASSERT_EQ(writer.WriteVideoFrame(stream, rle.data(), static_cast<DWORD>(rle.size()), true),
-                  AVIERR_OK);
-    }
-    ASSERT_EQ(writer.Close(), AVIERR_OK);
+        return rle;
+    };
+    ASSERT_EQ(WriteTestAvi(dir.File("rle.avi"), spec), AVIERR_OK);
 
     AviVideo video;
     ASSERT_TRUE(ReadAviVideo(dir.File("rle.avi"), video));
@@ -340,7 +334,7 @@ TEST(LavcPalette, RunLengthFramesUseTheStreamPalette) {
         std::vector<BYTE> want;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
-                const RGBQUAD& q = table[index(x, y, f)];
+                const RGBQUAD& q = spec.colors[index(x, y, f)];
                 want.insert(want.end(), {q.rgbBlue, q.rgbGreen, q.rgbRed});
             }
         EXPECT_EQ(TopDownRows(out), want) << "frame " << f;

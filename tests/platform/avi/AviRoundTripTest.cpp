@@ -28,14 +28,6 @@ std::vector<BYTE> ReadFrame(PAVISTREAM s, LONG frame) {
     return buffer;
 }
 
-// Key frames at every n-th frame of `frames`.
-std::vector<bool> KeysEvery(int n, int frames) {
-    std::vector<bool> keys(static_cast<std::size_t>(frames));
-    for (int i = 0; i < frames; i += n)
-        keys[static_cast<std::size_t>(i)] = true;
-    return keys;
-}
-
 } // namespace
 
 using AviRoundTrip = AviTest;
@@ -100,7 +92,7 @@ TEST_F(AviRoundTrip, FindSampleAndTimeAtBothEnds) {
     TestAviSpec spec = SizedSpec(32, 16, 100);
     spec.rate = 15;
     spec.start = 5;
-    spec.keys = KeysEvery(10, 100);
+    spec.keyEvery = 10;
     OpenedAvi o(Write(spec));
     ASSERT_TRUE(o.video);
 
@@ -191,7 +183,7 @@ TEST_F(AviRoundTrip, ReadsEverySampleAndHonoursBufferSizes) {
 // idx1 offsets may also count from the start of the file instead of 'movi'.
 TEST_F(AviRoundTrip, OpenDmlAndFileRelativeIdx1ReadBack) {
     TestAviSpec spec = SizedSpec(64, 64, 300);
-    spec.keys = KeysEvery(7, 300);
+    spec.keyEvery = 7;
     spec.audioFirst = true;
     spec.options.riffLimit = 1 << 20; // 12 KB frames: four RIFF lists or more
     OpenedAvi o(Write(spec, "odml.avi"));
