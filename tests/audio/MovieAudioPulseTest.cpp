@@ -4,7 +4,7 @@
 #include "engine/Movie.h"
 
 #include "AudioAvi.h"
-#include "PulseServer.h"
+#include "PulseTest.h"
 #include "Tones.h"
 #include "support/TempDir.h"
 
@@ -19,7 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 using cadmo::test::Tone;
 
-constexpr unsigned kRate = 44100;
+constexpr unsigned kRate = cadmo::test::kPulseRate;
 constexpr LONG kBlock = 4096; // suggested buffer size 1024 x sample size 4
 
 // 1.95 s of tones, a whole number of blocks, each tone a different length.
@@ -30,15 +30,12 @@ double Ms(double samples) {
     return samples * 1000.0 / kRate;
 }
 
-class MovieAudioPulseTest : public ::testing::Test {
+class MovieAudioPulseTest : public cadmo::test::PulseTest {
 protected:
     void SetUp() override {
-        if (!server.Start(kRate)) {
-            if (server.Error().find("not installed") != std::string::npos)
-                GTEST_SKIP() << server.Error();
-            FAIL() << server.Error();
-        }
-        WaveSetBackend(WaveBackend::Pulse);
+        PulseTest::SetUp();
+        if (!Ready())
+            return;
         cadmo::test::AudioAviSpec spec;
         spec.rate = kRate;
         spec.suggestedBufferSize = 1024;
@@ -53,10 +50,8 @@ protected:
         ASSERT_TRUE(server.StartRecording(raw, kRate));
     }
     void TearDown() override {
-        movie.playing = 0;
-        movie.paused = 0;
-        movie.StopAudio();
-        WaveSetBackend(WaveBackend::Auto);
+        Stop();
+        PulseTest::TearDown();
     }
     LONG Play(LONG sample) {
         movie.playing = 1;
@@ -96,7 +91,6 @@ protected:
         return order;
     }
 
-    cadmo::test::PulseServer server;
     cadmo::test::TempDir dir;
     Movie movie;
     std::string raw;

@@ -5,7 +5,7 @@
 
 #include "AudioAvi.h"
 #include "EngineTestSupport.h"
-#include "PulseServer.h"
+#include "PulseTest.h"
 #include "Tones.h"
 #include "codecs/builtin/BuiltinCodecs.h"
 #include "support/TempDir.h"
@@ -21,19 +21,14 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr unsigned kRate = 44100;
-
-class PlayerPulseTest : public ::testing::Test {
+class PlayerPulseTest : public cadmo::test::PulseTest {
 protected:
     void SetUp() override {
-        if (!server.Start(kRate)) {
-            if (server.Error().find("not installed") != std::string::npos)
-                GTEST_SKIP() << server.Error();
-            FAIL() << server.Error();
-        }
+        PulseTest::SetUp();
+        if (!Ready())
+            return;
         // A listener keeps the null sink at a sound card's pace.
         ASSERT_TRUE(server.StartRecording(server.Dir() + "/listener.raw", kRate));
-        WaveSetBackend(WaveBackend::Pulse);
         RegisterBuiltinCodecs();
         cadmo::test::AudioAviSpec spec;
         spec.rate = kRate;
@@ -48,7 +43,7 @@ protected:
     void TearDown() override {
         CloseMovie(&window);
         DestroyPlayer(&window);
-        WaveSetBackend(WaveBackend::Auto);
+        PulseTest::TearDown();
     }
     // Runs the posted commands until the playback thread posts Stop;
     // returns the time from now until then.
@@ -66,7 +61,6 @@ protected:
         return Clock::now() - start;
     }
 
-    cadmo::test::PulseServer server;
     cadmo::test::TempDir dir;
     enginetest::FakeWindow window{24, 64, 64};
     std::string path;
