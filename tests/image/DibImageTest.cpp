@@ -1,5 +1,6 @@
 #include "image/DibImage.h"
 
+#include "../platform/gdi/GdiTestSupport.h"
 #include "ScratchFile.h"
 #include "platform/gdi/Gdi.h"
 
@@ -182,15 +183,6 @@ TEST(DibImageLoad, ColourCountsBeyondTheTableAreCapped) {
     }
 }
 
-HPALETTE makePalette(const std::vector<PALETTEENTRY>& entries) {
-    std::vector<BYTE> storage(4 + 4 * entries.size());
-    auto* log = reinterpret_cast<LOGPALETTE*>(storage.data());
-    log->palVersion = 0x300;
-    log->palNumEntries = static_cast<WORD>(entries.size());
-    std::memcpy(storage.data() + 4, entries.data(), 4 * entries.size());
-    return CreatePalette(log);
-}
-
 TEST(DibImage, MatchPaletteRemapsEveryByteAndTakesThePaletteColours) {
     BmpFile bmp(2, 1, 2);
     bmp.colors[0] = RGBQUAD{0, 0, 250, 0};     // nearly red
@@ -203,7 +195,7 @@ TEST(DibImage, MatchPaletteRemapsEveryByteAndTakesThePaletteColours) {
     std::vector<PALETTEENTRY> entries(256, PALETTEENTRY{255, 255, 255, 0});
     entries[0] = PALETTEENTRY{255, 0, 0, 0};
     entries[7] = PALETTEENTRY{0, 0, 0, 0};
-    HPALETTE pal = makePalette(entries);
+    HPALETTE pal = MakePalette(entries);
     ASSERT_TRUE(image.MatchPalette(pal));
     EXPECT_EQ(image.Bits()[0], 0);
     EXPECT_EQ(image.Bits()[1], 1) << "white maps to the first white entry";

@@ -18,9 +18,6 @@ TEST(MmTimer, ClockAdvancesWithSleepAndPeriodsBalance) {
     EXPECT_GE(static_cast<DWORD>(timeGetTime() - before), 20u);
 
     TIMECAPS caps{};
-    EXPECT_EQ(timeGetDevCaps(&caps, sizeof caps), TIMERR_NOERROR);
-    EXPECT_EQ(caps.wPeriodMin, 1u);
-    EXPECT_GE(caps.wPeriodMax, caps.wPeriodMin);
     EXPECT_EQ(timeGetDevCaps(&caps, 4), TIMERR_STRUCT);
     EXPECT_EQ(timeGetDevCaps(nullptr, sizeof caps), TIMERR_STRUCT);
 
