@@ -1,6 +1,7 @@
 // The real program on a real X server: cadmo opens the demo movie, plays it
 // for two seconds and stops; screenshots of the screen show the moving
 // picture, then a still one, with the status bar below it.
+#include "support/ChildProcess.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 
@@ -10,79 +11,23 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
 #include <map>
 #include <memory>
 #include <optional>
 #include <regex>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+using cadmo::test::ChildProcess;
 using cadmo::test::RunCommand;
 using cadmo::test::ShellQuote;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A child process started with fork and exec, ended with SIGTERM when the
-// object goes away unless it has exited already.
-class Child {
-public:
-    Child(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
-        pid = fork();
-        if (pid == 0) {
-            for (const auto& [name, value] : env)
-                setenv(name.c_str(), value.c_str(), 1);
-            const int devnull = open("/dev/null", O_RDWR);
-            dup2(devnull, 0);
-            std::vector<char*> args;
-            for (const std::string& a : argv)
-                args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            execvp(args[0], args.data());
-            _exit(127);
-        }
-    }
-    ~Child() {
-        if (pid > 0 && !exited) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-    // The exit code once the child ends within `timeoutMs`; -1 when killed
-    // by a signal; nothing on timeout.
-    std::optional<int> Wait(int timeoutMs) {
-        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (Clock::now() < end) {
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                exited = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return std::nullopt;
-    }
-    bool Running() {
-        if (pid <= 0 || exited)
-            return false;
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            exited = true;
-        return !exited;
-    }
-
-private:
-    pid_t pid = -1;
-    bool exited = false;
-};
 
 struct Rect {
     int x = 0, y = 0, width = 0, height = 0;
@@ -172,16 +117,15 @@ TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
     // A private X server on a display nobody else uses. Display numbers are
     // tried from a high, per-process start so that other servers started at
     // the same moment (other tests, other programs) are not met.
-    std::unique_ptr<Child> xserver;
+    std::unique_ptr<ChildProcess> xserver;
     std::string display;
     for (int attempt = 0; attempt < 10 && display.empty(); ++attempt) {
         const int number = 100 + (static_cast<int>(getpid()) * 7 + attempt * 13) % 800;
         if (Exists("/tmp/.X" + std::to_string(number) + "-lock"))
             continue;
         const std::string name = ":" + std::to_string(number);
-        xserver = std::make_unique<Child>(
-            std::vector<std::string>{"Xvfb", name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-            std::map<std::string, std::string>{});
+        xserver = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"Xvfb", name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
         const auto ready = Clock::now() + std::chrono::seconds(15);
         while (Clock::now() < ready && xserver->Running()) {
             if (RunCommand("xdpyinfo -display " + name + " >/dev/null 2>&1").exitCode == 0) {
@@ -196,8 +140,8 @@ TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
     ASSERT_FALSE(display.empty()) << "Xvfb did not start";
 
     cadmo::test::TempDir dir;
-    Child player({bin + "cadmo", "--audio=null", "--play=2000", "--quit-after=10000", demo},
-                 {{"DISPLAY", display}, {"QT_QPA_PLATFORM", "xcb"}, {"XDG_RUNTIME_DIR", dir.Path()}});
+    ChildProcess player({bin + "cadmo", "--audio=null", "--play=2000", "--quit-after=10000", demo},
+                        {{"DISPLAY", display}, {"QT_QPA_PLATFORM", "xcb"}, {"XDG_RUNTIME_DIR", dir.Path()}});
 
     std::optional<Rect> window;
     // Generous: the machine may be busy with other builds and tests.

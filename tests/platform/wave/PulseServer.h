@@ -3,8 +3,10 @@
 // rest of the test process. Stopped (or killed) by the test.
 #pragma once
 
+#include "support/ChildProcess.h"
+
+#include <memory>
 #include <string>
-#include <sys/types.h>
 
 namespace cadmo::test {
 
@@ -35,8 +37,8 @@ public:
 private:
     std::string dir_;
     std::string error_;
-    pid_t server_ = -1;
-    pid_t recorder_ = -1;
+    std::unique_ptr<ChildProcess> server_;
+    std::unique_ptr<ChildProcess> recorder_;
 };
 
 } // namespace cadmo::test

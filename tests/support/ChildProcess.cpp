@@ -1,0 +1,69 @@
+#include "support/ChildProcess.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace cadmo::test {
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv,
+                           const std::map<std::string, std::string>& env, const std::string& outPath,
+                           const std::string& errPath) {
+    // The child must not inherit unwritten output and write it a second time.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    pid_ = fork();
+    if (pid_ != 0)
+        return;
+    // Its own process group, so that nothing it starts outlives it.
+    setpgid(0, 0);
+    for (const auto& [name, value] : env)
+        setenv(name.c_str(), value.c_str(), 1);
+    dup2(open("/dev/null", O_RDONLY), 0);
+    if (!outPath.empty())
+        dup2(open(outPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), 1);
+    if (!errPath.empty())
+        dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), 2);
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
+ChildProcess::~ChildProcess() {
+    Stop(SIGTERM);
+}
+
+bool ChildProcess::Running() {
+    int status = 0;
+    if (pid_ > 0 && !status_ && waitpid(pid_, &status, WNOHANG) == pid_)
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return pid_ > 0 && !status_;
+}
+
+std::optional<int> ChildProcess::Wait(int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Running() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return status_;
+}
+
+void ChildProcess::Stop(int signal) {
+    if (!Running())
+        return;
+    kill(pid_, signal);
+    if (!Wait(3000)) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        status_ = -1;
+    }
+}
+
+} // namespace cadmo::test
