@@ -19,6 +19,7 @@
 #include "platform/mm/Mm.h"
 #include "platform/wave/WaveOut.h"
 
+#include "BenchWindow.h"
 #include "PulseServer.h"
 
 #include <algorithm>
@@ -40,48 +41,6 @@ constexpr LONG kWidth = 640;
 constexpr LONG kHeight = 480;
 constexpr DWORD kFps = 30;
 constexpr DWORD kRate = 44100;
-
-// The shell, reduced to what the engine needs: a surface to draw on and a
-// queue of the commands the playback thread posts.
-class BenchWindow : public OwnerWindow {
-public:
-    BenchWindow()
-        : surface_(std::make_shared<WindowSurface>(kWidth, kHeight, 24)),
-          hwnd_(reinterpret_cast<HWND>(this)) {
-        RegisterWindowSurface(hwnd_, surface_);
-    }
-    ~BenchWindow() override { RegisterWindowSurface(hwnd_, nullptr); }
-    void PostCommand(WORD id) override {
-        std::lock_guard lock(mutex_);
-        posted_.push_back(id);
-    }
-    void SendCommand(WORD id) override {
-        if (id == IDM_CLOSE)
-            CloseMovie(this);
-    }
-    void PostFitWindow() override {}
-    INT ShowMessageBox(const char* text, const char* title, UINT) override {
-        std::fprintf(stderr, "%s: %s\n", title, text);
-        return 1;
-    }
-    HDC GetDC() override { return ::GetDC(hwnd_); }
-    void ReleaseDC(HDC dc) override { ::ReleaseDC(hwnd_, dc); }
-    [[noreturn]] void FatalError(INT status) override {
-        std::fprintf(stderr, "Error: Not enough memory\n");
-        std::exit(status);
-    }
-    // True once the playback thread has posted Stop.
-    bool StopPosted() {
-        std::lock_guard lock(mutex_);
-        return std::find(posted_.begin(), posted_.end(), IDM_STOP) != posted_.end();
-    }
-
-private:
-    std::shared_ptr<WindowSurface> surface_;
-    HWND hwnd_;
-    std::mutex mutex_;
-    std::deque<WORD> posted_;
-};
 
 // The engine's clock, read where the scheduler reads it. A change of the
 // decoded frame between two readings means a frame was drawn in between; the

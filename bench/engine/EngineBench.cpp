@@ -23,8 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "BenchWindow.h"
 #include "codecs/builtin/BuiltinCodecs.h"
-#include "engine/OwnerWindow.h"
 #include "engine/Player.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/mm/Mm.h"
@@ -33,41 +33,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class BenchWindow : public OwnerWindow {
-public:
-    BenchWindow() : surface(std::make_shared<WindowSurface>(640, 480, 24)) {
-        RegisterWindowSurface(Handle(), surface);
-    }
-    ~BenchWindow() override { RegisterWindowSurface(Handle(), nullptr); }
-    HWND Handle() { return reinterpret_cast<HWND>(this); }
-
-    void PostCommand(WORD id) override {
-        std::lock_guard<std::mutex> guard(lock);
-        posted.push_back(id);
-    }
-    void SendCommand(WORD id) override {
-        if (id == IDM_CLOSE)
-            CloseMovie(this);
-    }
-    void PostFitWindow() override {}
-    INT ShowMessageBox(const char* text, const char* title, UINT) override {
-        std::fprintf(stderr, "%s: %s\n", title, text);
-        return 1;
-    }
-    HDC GetDC() override { return ::GetDC(Handle()); }
-    void ReleaseDC(HDC dc) override { ::ReleaseDC(Handle(), dc); }
-    [[noreturn]] void FatalError(INT status) override { std::exit(status); }
-
-    bool StopPosted() {
-        std::lock_guard<std::mutex> guard(lock);
-        return std::find(posted.begin(), posted.end(), IDM_STOP) != posted.end();
-    }
-
-    std::shared_ptr<WindowSurface> surface;
-    std::mutex lock;
-    std::deque<WORD> posted;
-};
 
 double CpuSeconds() {
     rusage u{};
@@ -115,10 +80,7 @@ void PlayAndMeasure(BenchWindow& window, const std::string& path, const char* la
             drawnMs[f] = std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
     });
 
-    {
-        std::lock_guard<std::mutex> guard(window.lock);
-        window.posted.clear();
-    }
+    window.ClearPosted();
     const double cpu0 = CpuSeconds();
     const auto wall0 = Clock::now();
     const DWORD before = timeGetTime();
