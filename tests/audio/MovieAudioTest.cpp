@@ -181,23 +181,23 @@ TEST_F(MovieAudioTest, StoredFormatsOfEveryLengthPlay) {
 }
 
 TEST_F(MovieAudioTest, EachRemainingWholeBlockPlaysOnceAndTheFinalPartialOneStaysSilent) {
-    Load(Stereo22k(10));
-    ASSERT_EQ(Play(8 * 32768 + 1000), 0); // near the end
-    EXPECT_EQ(movie.ringQueued, 2);
-    Advance(10000);
-    EXPECT_EQ(movie.ringQueued, 0);
-    EXPECT_EQ(DeviceSamples(), 2u * 32768u);
-    EXPECT_EQ(movie.nextAudioBlock, 10);
-    Stop();
-
-    AudioAviSpec spec = Stereo22k(3);
-    spec.samples += 16384;
-    Load(spec);
-    ASSERT_EQ(Play(0), 0);
-    EXPECT_EQ(movie.ringQueued, 3);
-    Advance(10000);
-    EXPECT_EQ(movie.ringQueued, 0);
-    EXPECT_EQ(DeviceSamples(), 3u * 32768u);
+    AudioAviSpec partial = Stereo22k(3);
+    partial.samples += 16384;
+    // From near the end of ten blocks; from the start of three and a half.
+    const struct {
+        AudioAviSpec spec;
+        LONG from;
+        LONG blocks;
+    } cases[] = {{Stereo22k(10), 8 * 32768 + 1000, 2}, {partial, 0, 3}};
+    for (const auto& c : cases) {
+        Load(c.spec);
+        ASSERT_EQ(Play(c.from), 0);
+        EXPECT_EQ(movie.ringQueued, c.blocks);
+        Advance(10000);
+        EXPECT_EQ(movie.ringQueued, 0);
+        EXPECT_EQ(DeviceSamples(), static_cast<DWORD>(c.blocks) * 32768u);
+        Stop();
+    }
 }
 
 TEST_F(MovieAudioTest, ClockStartsAtTheBlockAndReadsTheSameInBytesOrSamples) {

@@ -26,6 +26,11 @@ protected:
         movie.decoder->GetOutputFormat(&h);
         return h;
     }
+    // Width, height, depth and size of the output frame.
+    std::array<LONG, 4> OutSize() {
+        const BITMAPINFOHEADER h = Out();
+        return {h.biWidth, h.biHeight, h.biBitCount, static_cast<LONG>(h.biSizeImage)};
+    }
     std::array<LONG, 4> DecodeRect() {
         RECT r{};
         movie.decoder->GetDecodeRect(&r);
@@ -58,11 +63,7 @@ TEST_F(DisplayFormatTest, DoubledByTheCodec) {
     movie.decodedFrame = 3;
     FakeCodec::Get().ClearCalls();
     ASSERT_EQ(movie.SetDisplayFormat(2.0f, 16, 1, 0, 0), 0);
-    const BITMAPINFOHEADER out = Out();
-    EXPECT_EQ(out.biWidth, 320);
-    EXPECT_EQ(out.biHeight, 240);
-    EXPECT_EQ(out.biBitCount, 16);
-    EXPECT_EQ(out.biSizeImage, 153600u);
+    EXPECT_EQ(OutSize(), (Rect{320, 240, 16, 153600}));
     EXPECT_GE(movie.decoder->pixelBufferSize, 153600u);
     EXPECT_EQ(DecodeRect(), (Rect{0, 0, 320, 240}));
     EXPECT_EQ(ViewRect(), (Rect{0, 0, 320, 240}));
@@ -80,11 +81,7 @@ TEST_F(DisplayFormatTest, StretchedWhenTheCodecCannotDouble) {
     FakeCodec::Get().maxOutputWidth = 160;
     FakeCodec::Get().ClearCalls();
     ASSERT_EQ(movie.SetDisplayFormat(2.0f, 16, 1, 0, 0), 0);
-    const BITMAPINFOHEADER out = Out();
-    EXPECT_EQ(out.biWidth, 160);
-    EXPECT_EQ(out.biHeight, 120);
-    EXPECT_EQ(out.biBitCount, 16);
-    EXPECT_EQ(out.biSizeImage, 38400u);
+    EXPECT_EQ(OutSize(), (Rect{160, 120, 16, 38400}));
     EXPECT_EQ(DecodeRect(), (Rect{0, 0, 160, 120}));
     EXPECT_EQ(ViewRect(), (Rect{0, 0, 320, 240}));
     EXPECT_TRUE(FakeCodec::Get().Calls(ICM_SETSTATE).empty()) << "no doubling mode is sent";
@@ -109,8 +106,7 @@ TEST_F(DisplayFormatTest, Refusals) {
     // Doubling refused by a codec other than the Tavro one: -5, but the new
     // format stays in force.
     EXPECT_EQ(movie.SetDisplayFormat(2.0f, 24, 2, 0, 0), -5);
-    EXPECT_EQ(Out().biWidth, 320);
-    EXPECT_EQ(Out().biBitCount, 24);
+    EXPECT_EQ(OutSize(), (Rect{320, 240, 24, 230400}));
     // Nothing decodes to this size, natively or not: unchanged.
     FakeCodec::Get().maxOutputWidth = 100;
     EXPECT_EQ(movie.SetDisplayFormat(1.0f, 8, 0, 0, 0), -5);
@@ -154,8 +150,8 @@ TEST_F(DisplayFormatTest, ThePictureIsCentredAndCompositedOverTheBackground) {
 
     HDC dc = window.GetDC();
     ASSERT_EQ(movie.BeginDrawing(dc, 7), 0);
-    EXPECT_EQ(Out().biWidth, 640) << "the output takes the background's format";
-    EXPECT_EQ(Out().biHeight, 480);
+    EXPECT_EQ(OutSize()[0], 640) << "the output takes the background's format";
+    EXPECT_EQ(OutSize()[1], 480);
     ASSERT_EQ(movie.ShowFrame(), 0);
     const auto draw = FakeCodec::Get().Calls(ICM_DECOMPRESSEX).back();
     EXPECT_EQ(draw.rec.xDst, 160);
