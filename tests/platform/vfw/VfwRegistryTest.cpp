@@ -218,18 +218,4 @@ TEST(VfwRegistry, ManyThreadsOpenUseAndCloseAtOnce) {
     EXPECT_EQ(failures, 0);
 }
 
-TEST(VfwRegistry, InfoEnumeratesByIndexAndByHandler) {
-    Installed a(kA, ProcA), b(kB, ProcB);
-    ICINFO info{};
-    bool sawA = false, sawB = false;
-    for (DWORD i = 0; ICInfo(ICTYPE_VIDEO, i, &info); ++i) {
-        sawA |= info.fccHandler == kA;
-        sawB |= info.fccHandler == kB;
-    }
-    EXPECT_TRUE(sawA && sawB);
-    ASSERT_TRUE(ICInfo(ICTYPE_VIDEO, mmioFOURCC('b', 'b', 'b', 'b'), &info));
-    EXPECT_EQ(info.fccHandler, kB);
-    EXPECT_FALSE(ICInfo(ICTYPE_VIDEO, mmioFOURCC('n', 'o', 'n', 'e'), &info));
-}
-
 } // namespace
