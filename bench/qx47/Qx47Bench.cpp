@@ -2,6 +2,7 @@
 // size, PSNR (over B, G, R), decode speed to 24 bits, and the time budget.
 //
 //   qx47bench [--seconds S] [--scene testsrc2|landscape|both] [--work DIR]
+//   qx47bench --decode WORK/STREAM.qx47s   (decode speed of a saved stream only)
 //
 // qx47 is shown three ways: the best quality within Cinepak's size, the
 // smallest stream that reaches Cinepak's PSNR (the one whose speed to compare),
@@ -409,7 +410,7 @@ void Scene(const std::string& name, const std::string& work, int frames) {
 
 int main(int argc, char** argv) {
     double seconds = 10;
-    std::string scene = "both", work = "/tmp/qx47bench";
+    std::string scene = "both", work = "/tmp/qx47bench", decodeOnly;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--seconds"))
             seconds = std::atof(argv[i + 1]);
@@ -417,6 +418,21 @@ int main(int argc, char** argv) {
             scene = argv[i + 1];
         else if (!std::strcmp(argv[i], "--work"))
             work = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--decode"))
+            decodeOnly = argv[i + 1];
+    }
+    if (!decodeOnly.empty()) {
+        // Decoder work: time a stream an earlier run saved, alone, so that a
+        // profiler sees nothing else.
+        Encoded e;
+        if (!LoadEncoded(decodeOnly, e) || e.frames.empty()) {
+            std::fprintf(stderr, "qx47bench: %s is not a saved stream\n", decodeOnly.c_str());
+            return 1;
+        }
+        const double cpu = BestCpu(e);
+        std::printf("%s: %zu frames, %zu bytes, %.0f fps\n", decodeOnly.c_str(), e.frames.size(), e.bytes,
+                    static_cast<double>(e.frames.size()) / cpu);
+        return 0;
     }
     mkdir(work.c_str(), 0755);
     const int frames = static_cast<int>(std::lround(seconds * kFps));

@@ -38,6 +38,59 @@ std::array<RGBQUAD, 256> MakeDefaultColors() {
     return c;
 }
 
+// The nearest-colour table of `colors` and the dither amplitude it calls
+// for: 32768 searches over the distinct colours, a few milliseconds.
+void Build(const std::array<RGBQUAD, 256>& colors, std::vector<BYTE>& table, int& amplitude) {
+    table.resize(kTableSize);
+    // Distinct colours only: a palette often repeats entries, and the search
+    // below is the whole cost of a rebuild.
+    int order[256];
+    int distinct = 0;
+    for (int i = 0; i < 256; ++i) {
+        bool seen = false;
+        for (int j = 0; j < distinct && !seen; ++j)
+            seen = std::memcmp(&colors[order[j]], &colors[i], 3) == 0;
+        if (!seen)
+            order[distinct++] = i;
+    }
+    double distanceSum = 0;
+    for (int cell = 0; cell < kTableSize; ++cell) {
+        int red = ((cell >> 10) << 3) + 4;
+        int green = (((cell >> 5) & 31) << 3) + 4;
+        int blue = ((cell & 31) << 3) + 4;
+        int best = order[0];
+        int bestDistance = 0x7fffffff;
+        for (int k = 0; k < distinct; ++k) {
+            const RGBQUAD& q = colors[order[k]];
+            int dr = red - q.rgbRed;
+            int dg = green - q.rgbGreen;
+            int db = blue - q.rgbBlue;
+            int d = dr * dr + dg * dg + db * db;
+            if (d < bestDistance) {
+                bestDistance = d;
+                best = order[k];
+            }
+        }
+        table[cell] = static_cast<BYTE>(best);
+        distanceSum += std::sqrt(static_cast<double>(bestDistance));
+    }
+    // The mean distance to the nearest colour is about half the spacing of
+    // the palette; a dither spread of one spacing hides the steps without
+    // adding noise beyond them. Capped so that a sparse palette (a few
+    // greys, say) does not turn every colour into noise.
+    double spacing = 2.0 * distanceSum / kTableSize;
+    const int rounded = static_cast<int>(spacing + 0.5);
+    amplitude = rounded > 64 ? 64 : rounded;
+}
+
+// Every codec instance starts with the default palette; its table is built
+// once per process and copied (32 KB) rather than searched again on each open.
+struct BuiltPalette {
+    std::vector<BYTE> table;
+    int amplitude = 0;
+};
+const BuiltPalette& DefaultBuilt();
+
 } // namespace
 
 DitherPalette::DitherPalette() {
@@ -90,45 +143,24 @@ BYTE DitherPalette::Nearest(int red, int green, int blue) const {
     return static_cast<BYTE>(best);
 }
 
+namespace {
+
+const BuiltPalette& DefaultBuilt() {
+    static const BuiltPalette built = [] {
+        BuiltPalette b;
+        Build(DitherPalette::DefaultColors(), b.table, b.amplitude);
+        return b;
+    }();
+    return built;
+}
+
+} // namespace
+
 void DitherPalette::Rebuild() {
-    table_.resize(kTableSize);
-    // Distinct colours only: a palette often repeats entries, and the search
-    // below is the whole cost of a rebuild.
-    int order[256];
-    int distinct = 0;
-    for (int i = 0; i < 256; ++i) {
-        bool seen = false;
-        for (int j = 0; j < distinct && !seen; ++j)
-            seen = std::memcmp(&colors_[order[j]], &colors_[i], 3) == 0;
-        if (!seen)
-            order[distinct++] = i;
+    if (isDefault_) {
+        table_ = DefaultBuilt().table;
+        ditherAmplitude_ = DefaultBuilt().amplitude;
+        return;
     }
-    double distanceSum = 0;
-    for (int cell = 0; cell < kTableSize; ++cell) {
-        int red = ((cell >> 10) << 3) + 4;
-        int green = (((cell >> 5) & 31) << 3) + 4;
-        int blue = ((cell & 31) << 3) + 4;
-        int best = order[0];
-        int bestDistance = 0x7fffffff;
-        for (int k = 0; k < distinct; ++k) {
-            const RGBQUAD& q = colors_[order[k]];
-            int dr = red - q.rgbRed;
-            int dg = green - q.rgbGreen;
-            int db = blue - q.rgbBlue;
-            int d = dr * dr + dg * dg + db * db;
-            if (d < bestDistance) {
-                bestDistance = d;
-                best = order[k];
-            }
-        }
-        table_[cell] = static_cast<BYTE>(best);
-        distanceSum += std::sqrt(static_cast<double>(bestDistance));
-    }
-    // The mean distance to the nearest colour is about half the spacing of
-    // the palette; a dither spread of one spacing hides the steps without
-    // adding noise beyond them. Capped so that a sparse palette (a few
-    // greys, say) does not turn every colour into noise.
-    double spacing = 2.0 * distanceSum / kTableSize;
-    int amplitude = static_cast<int>(spacing + 0.5);
-    ditherAmplitude_ = amplitude > 64 ? 64 : amplitude;
+    Build(colors_, table_, ditherAmplitude_);
 }
