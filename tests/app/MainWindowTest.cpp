@@ -61,10 +61,8 @@ protected:
         spec.frames = 20;
         spec.keyEvery = 1;
         spec.audio = false;
-        spec.sampleRate = 11025;
         ASSERT_EQ(cadmo::test::WriteTestAvi(dir->File("other clip.avi"), spec), 0);
         std::ofstream(dir->File("notes.avi")) << "this is not a movie";
-        std::ofstream(dir->File("notes.txt")) << "hello";
     }
     static void TearDownTestSuite() {
         delete dir;

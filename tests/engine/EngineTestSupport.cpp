@@ -9,6 +9,7 @@
 #include "engine/Player.h"
 #include "support/TempDir.h"
 #include "support/TestAvi.h"
+#include "support/TestBmp.h"
 
 namespace enginetest {
 
@@ -284,12 +285,15 @@ std::vector<WORD> FakeWindow::TakePosted() {
     return out;
 }
 
-std::string WriteMovie(const MovieSpec& spec, const std::string& name) {
+std::string TestFile(const std::string& name) {
     static const cadmo::test::TempDir dir;
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string path = dir.File(
-        (info ? std::string(info->test_suite_name()) + "." + info->name() + "." : std::string()) + name);
+    return dir.File((info ? std::string(info->test_suite_name()) + "." + info->name() + "." : std::string()) +
+                    name);
+}
 
+std::string WriteMovie(const MovieSpec& spec, const std::string& name) {
+    const std::string path = TestFile(name);
     cadmo::test::TestAviSpec avi;
     avi.width = spec.width;
     avi.height = spec.height;
@@ -315,22 +319,12 @@ std::string WriteMovie(const MovieSpec& spec, const std::string& name) {
 }
 
 std::string WriteGreyBitmap(LONG width, LONG height, BYTE grey, const std::string& name) {
-    const std::string path = WriteMovie(MovieSpec{}, name) + ".bmp";
-    const LONG stride = (width + 3) / 4 * 4;
-    const BITMAPINFOHEADER info = Header(width, height, 8, BI_RGB, 256);
-    RGBQUAD colors[256];
+    cadmo::test::BmpFile bmp(width, height);
     for (int i = 0; i < 256; ++i)
-        colors[i] = RGBQUAD{static_cast<BYTE>(i), static_cast<BYTE>(i), static_cast<BYTE>(i), 0};
-    const DWORD offBits = sizeof(BITMAPFILEHEADER) + sizeof info + sizeof colors;
-    const BITMAPFILEHEADER file{0x4d42, offBits + static_cast<DWORD>(stride * height), 0, 0, offBits};
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    std::fwrite(&file, sizeof file, 1, f);
-    std::fwrite(&info, sizeof info, 1, f);
-    std::fwrite(colors, sizeof colors, 1, f);
-    const std::vector<BYTE> row(static_cast<std::size_t>(stride), grey);
-    for (LONG y = 0; y < height; ++y)
-        std::fwrite(row.data(), row.size(), 1, f);
-    std::fclose(f);
+        bmp.colors[static_cast<std::size_t>(i)] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
+    std::fill(bmp.pixels.begin(), bmp.pixels.end(), grey);
+    const std::string path = TestFile(name + ".bmp");
+    EXPECT_TRUE(bmp.Save(path));
     return path;
 }
 

@@ -144,7 +144,10 @@ inline std::array<LONG, 4> Edges(const RECT& r) {
     return {r.left, r.top, r.right, r.bottom};
 }
 
-// Writes the movie to a fresh file in the test's temporary folder.
+// A path in the tests' temporary folder, named after the running test.
+std::string TestFile(const std::string& name);
+
+// Writes the movie to TestFile(name).
 std::string WriteMovie(const MovieSpec& spec, const std::string& name);
 
 // An 8-bit grey-ramp bitmap file filled with one grey level.

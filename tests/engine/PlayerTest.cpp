@@ -87,7 +87,7 @@ TEST_F(PlayerTest, OpeningAndClosing) {
     EXPECT_EQ(theMovie->aviFile, first) << "an unreadable name leaves the movie open";
     EXPECT_TRUE(window.sent.empty());
 
-    const std::string junk = WriteMovie(MovieSpec{}, "junk.avi") + ".txt";
+    const std::string junk = TestFile("junk.txt");
     std::ofstream(junk) << "not a movie";
     EXPECT_EQ(OpenMovie(&window, junk.c_str()), 0);
     EXPECT_EQ(window.boxes, (std::vector<std::string>{"Error: Cannot open AVI file|Vorple Error|48"}));

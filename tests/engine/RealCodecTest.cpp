@@ -3,17 +3,18 @@
 // the libavcodec driver, where reaching a frame by seeking must give exactly
 // the picture that stepping to it gives.
 
-#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
 #include "EngineTestSupport.h"
 #include "codecs/builtin/BuiltinCodecs.h"
 #include "engine/Player.h"
+#include "support/Process.h"
 #include "support/TestAvi.h"
 #include "video/VideoDecoder.h"
 
 using namespace enginetest;
+using namespace cadmo::test;
 
 namespace {
 
@@ -62,13 +63,13 @@ protected:
 } // namespace
 
 TEST_F(RealCodecTest, UncompressedFramesAtEachDepth) {
-    const std::string path = WriteMovie(MovieSpec{}, "unused") + ".dib.avi";
-    cadmo::test::TestAviSpec spec;
+    const std::string path = TestFile("dib.avi");
+    TestAviSpec spec;
     spec.height = 24;
     spec.handler = mmioFOURCC('D', 'I', 'B', ' ');
     spec.audio = false;
     spec.frameData = [](int i) { return std::vector<BYTE>(32 * 24 * 3, static_cast<BYTE>(i * 20)); };
-    ASSERT_EQ(cadmo::test::WriteTestAvi(path, spec), AVIERR_OK);
+    ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
     ASSERT_EQ(OpenMovie(&window, path.c_str()), 1);
     for (int bits : {24, 32, 16}) {
         ASSERT_EQ(theMovie->SetDisplayFormat(1.0f, bits, 0, 0, 0), 0) << bits;
@@ -84,14 +85,14 @@ TEST_F(RealCodecTest, UncompressedFramesAtEachDepth) {
 }
 
 TEST_F(RealCodecTest, SeekingGivesThePictureThatSteppingGives) {
-    if (std::system("ffmpeg -version > /dev/null 2>&1") != 0)
+    if (!HaveProgram("ffmpeg"))
         GTEST_SKIP() << "the ffmpeg tool is not installed";
-    const std::string path = WriteMovie(MovieSpec{}, "unused") + ".mpeg4.avi";
-    const std::string command =
-        "ffmpeg -loglevel error -y -f lavfi -i testsrc=size=64x48:rate=15 -frames:v 40 "
-        "-c:v mpeg4 -g 12 -bf 0 -q:v 4 '" +
-        path + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string path = TestFile("mpeg4.avi");
+    ASSERT_EQ(RunCommand("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=64x48:rate=15 -frames:v 40 "
+                         "-c:v mpeg4 -g 12 -bf 0 -q:v 4 " +
+                         ShellQuote(path))
+                  .exitCode,
+              0);
     ASSERT_EQ(OpenMovie(&window, path.c_str()), 1);
     ASSERT_EQ(theMovie->SetDisplayFormat(1.0f, 24, 0, 0, 0), 0);
 
@@ -99,20 +100,17 @@ TEST_F(RealCodecTest, SeekingGivesThePictureThatSteppingGives) {
 }
 
 TEST_F(RealCodecTest, TavroMovieThroughItsOwnCodec) {
-    const char* binDir = std::getenv("CADMO_BIN_DIR");
-    const std::filesystem::path bin = binDir ? binDir : "";
-    if (!std::filesystem::exists(bin / "qx47enc") || !std::filesystem::exists(bin / "libcadmo-codec-qx47.so"))
+    const std::string encoder = ShellQuote(BinDir() + "qx47enc");
+    if (BinDir().empty() || !std::filesystem::exists(BinDir() + "qx47enc") ||
+        !std::filesystem::exists(BinDir() + "libcadmo-codec-qx47.so"))
         GTEST_SKIP() << "the Tavro codec and its encoder are not built";
-    const std::string movie = WriteMovie(MovieSpec{}, "unused") + ".qx47.avi";
+    const std::string movie = TestFile("qx47.avi");
     const std::string image = movie + ".bmp";
-    ASSERT_EQ(
-        std::system(("'" + (bin / "qx47enc").string() + "' --quiet --keyint 12 --frames 40 --no-sound " +
-                     "--synthetic sprite '" + movie + "'")
-                        .c_str()),
-        0);
-    ASSERT_EQ(
-        std::system(("'" + (bin / "qx47enc").string() + "' --background 640x480 '" + image + "'").c_str()),
-        0);
+    ASSERT_EQ(RunCommand(encoder + " --quiet --keyint 12 --frames 40 --no-sound --synthetic sprite " +
+                         ShellQuote(movie))
+                  .exitCode,
+              0);
+    ASSERT_EQ(RunCommand(encoder + " --background 640x480 " + ShellQuote(image)).exitCode, 0);
     ASSERT_EQ(OpenMovie(&window, movie.c_str()), 1);
     ASSERT_TRUE(theMovie->decoder->IsTavro());
     ASSERT_TRUE(window.surface->Resize(640, 480, 24));

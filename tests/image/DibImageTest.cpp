@@ -3,6 +3,7 @@
 #include "../platform/gdi/GdiTestSupport.h"
 #include "ScratchFile.h"
 #include "platform/gdi/Gdi.h"
+#include "support/TestBmp.h"
 
 #include <gtest/gtest.h>
 
@@ -21,53 +22,12 @@ struct RecordingSink : MessageSink {
     std::vector<std::string> messages;
 };
 
-// An 8-bit BMP file, described field by field so a test can spoil any one.
-struct BmpFile {
-    BITMAPFILEHEADER file{0x4D42, 0, 0, 0, 0};
-    BITMAPINFOHEADER info{40, 0, 0, 1, 8, BI_RGB, 0, 0, 0, 0, 0};
-    std::vector<RGBQUAD> colors;
-    std::vector<BYTE> pixels; // rows as stored, bottom-up, padded
-    bool fixSizes = true;
-
-    BmpFile(LONG w, LONG h, int colorCount = 256) {
-        info.biWidth = w;
-        info.biHeight = h;
-        colors.resize(static_cast<std::size_t>(colorCount));
-        for (int i = 0; i < colorCount; ++i)
-            colors[static_cast<std::size_t>(i)] =
-                RGBQUAD{static_cast<BYTE>(i), static_cast<BYTE>(255 - i), static_cast<BYTE>(i / 2), 0};
-        if (colorCount != 256)
-            info.biClrUsed = static_cast<DWORD>(colorCount);
-        const LONG stride = (w + 3) / 4 * 4;
-        pixels.assign(static_cast<std::size_t>(stride * (h < 0 ? -h : h)), 0);
-    }
-    std::vector<BYTE> Bytes() {
-        if (fixSizes) {
-            file.bfOffBits = static_cast<DWORD>(14 + info.biSize + 4 * colors.size());
-            file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-        }
-        std::vector<BYTE> out(14 + sizeof info);
-        std::memcpy(out.data(), &file, 14);
-        std::memcpy(out.data() + 14, &info, sizeof info);
-        const auto* c = reinterpret_cast<const BYTE*>(colors.data());
-        out.insert(out.end(), c, c + 4 * colors.size());
-        out.insert(out.end(), pixels.begin(), pixels.end());
-        return out;
-    }
-    std::string Write() { return ScratchFile(Bytes()); }
-    // Declares these header fields instead of the true ones.
-    BmpFile& Sizes(DWORD offBits, DWORD fileSize) {
-        fixSizes = false;
-        file.bfOffBits = offBits;
-        file.bfSize = fileSize;
-        return *this;
-    }
-};
+using cadmo::test::BmpFile;
 
 TEST(DibImageLoad, EightBitFileKeepsIndicesTableAndBottomUpRows) {
     BmpFile bmp(3, 2);
     bmp.pixels = {1, 2, 3, 0xEE, 4, 5, 6, 0xEE}; // bottom row first
-    const std::string f = bmp.Write();
+    const std::string f = ScratchFile(bmp.Bytes());
     DibImage image;
     RecordingSink sink;
     ASSERT_TRUE(image.Load(&sink, f.c_str(), 8));
@@ -89,7 +49,7 @@ TEST(DibImageLoad, ConvertsToTheTargetDepth) {
     bmp.colors[0] = RGBQUAD{0, 0, 0, 0};
     bmp.colors[1] = RGBQUAD{255, 255, 255, 0};
     bmp.pixels = {1, 0, 1, 0};
-    const std::string f = bmp.Write();
+    const std::string f = ScratchFile(bmp.Bytes());
 
     DibImage i16, i24, i32;
     ASSERT_TRUE(i16.Load(nullptr, f.c_str(), 16));
@@ -136,11 +96,11 @@ TEST(DibImageLoad, RefusesFilesItCannotShowWithTheRightMessage) {
         {"huge picture", [](BmpFile& b) { b.info.biWidth = b.info.biHeight = 0x7FFFFFFF; }, nullptr},
     };
     BmpFile good(4, 4);
-    const std::string goodFile = good.Write();
+    const std::string goodFile = ScratchFile(good.Bytes());
     for (const Case& c : cases) {
         BmpFile bmp(4, 4);
         c.spoil(bmp);
-        const std::string f = bmp.Write();
+        const std::string f = ScratchFile(bmp.Bytes());
         DibImage image;
         ASSERT_TRUE(image.Load(nullptr, goodFile.c_str(), 8));
         RecordingSink sink;
@@ -166,7 +126,7 @@ TEST(DibImageLoad, ColourCountsBeyondTheTableAreCapped) {
     BmpFile bmp(4, 1);
     bmp.info.biClrUsed = 300;
     bmp.pixels = {255, 0, 1, 2};
-    const std::string f = bmp.Write();
+    const std::string f = ScratchFile(bmp.Bytes());
     DibImage image;
     ASSERT_TRUE(image.Load(nullptr, f.c_str(), 8));
     EXPECT_EQ(*image.PixelAddress(0, 0), 255);
@@ -174,7 +134,7 @@ TEST(DibImageLoad, ColourCountsBeyondTheTableAreCapped) {
 
     // biClrUsed 16: entries 16..255 stay black.
     BmpFile small(4, 1, 16);
-    const std::string g = small.Write();
+    const std::string g = ScratchFile(small.Bytes());
     ASSERT_TRUE(image.Load(nullptr, g.c_str(), 8));
     EXPECT_EQ(image.Info()->bmiColors[15].rgbBlue, 15);
     for (int i = 16; i < 256; ++i) {
@@ -188,7 +148,7 @@ TEST(DibImage, MatchPaletteRemapsEveryByteAndTakesThePaletteColours) {
     bmp.colors[0] = RGBQUAD{0, 0, 250, 0};     // nearly red
     bmp.colors[1] = RGBQUAD{250, 250, 250, 0}; // nearly white
     bmp.pixels = {0, 1, 2, 1};                 // index 2 is one of the black unloaded entries
-    const std::string f = bmp.Write();
+    const std::string f = ScratchFile(bmp.Bytes());
     DibImage image;
     ASSERT_TRUE(image.Load(nullptr, f.c_str(), 8));
 
