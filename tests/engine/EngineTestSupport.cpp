@@ -82,7 +82,6 @@ void FakeCodec::ClearCalls() {
 LRESULT FakeCodec::Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2) {
     CodecCall call;
     call.msg = msg;
-    call.instance = id;
     call.p1 = p1;
     call.length = p2;
     LRESULT answer = ICERR_OK;
@@ -94,8 +93,6 @@ LRESULT FakeCodec::Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2) {
     case DRV_CLOSE:
         return DRV_OK;
     case DRV_OPEN: {
-        const auto* open = reinterpret_cast<const ICOPEN*>(p2);
-        call.handler = open ? open->fccHandler : 0;
         static std::atomic<DWORD_PTR> next{1};
         answer = static_cast<LRESULT>(next++);
         break;

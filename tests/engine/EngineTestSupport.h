@@ -26,7 +26,6 @@ constexpr FOURCC kFake = mmioFOURCC('f', 'a', 'k', 'e');
 // One message as the fake driver received it.
 struct CodecCall {
     UINT msg = 0;
-    DWORD_PTR instance = 0;
     DWORD flags = 0;
     LONG frame = -1;    // ICM_DECOMPRESSEX: the frame number stored in the data
     DWORD srcBytes = 0; // ICM_DECOMPRESSEX: the source header's biSizeImage
@@ -36,7 +35,6 @@ struct CodecCall {
     std::vector<BYTE> record; // ICM_GETSTATE / ICM_SETSTATE: the record as sent
     LPARAM length = 0;
     LPARAM p1 = 0;
-    DWORD handler = 0; // DRV_OPEN: the handler the instance was opened for
 };
 
 // The fake decompressor, registered for "fake" and "qx47". It accepts sources

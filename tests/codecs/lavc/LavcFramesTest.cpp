@@ -31,7 +31,6 @@ const Sample kSamples[] = {
     {"msvideo1", "-c:v msvideo1"},
     {"mjpeg", "-c:v mjpeg -q:v 4"},
     {"mpeg4", "-c:v mpeg4 -g 6 -q:v 4"},
-    {"xvid_tag", "-c:v mpeg4 -g 6 -vtag xvid"},
     {"huffyuv", "-c:v huffyuv"},
     {"ffvhuff", "-c:v ffvhuff"},
     {"h264", "-c:v libx264 -bf 0 -g 6 -pix_fmt yuv420p"},
