@@ -5,8 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include <emmintrin.h>
-#include <tmmintrin.h>
+#include <immintrin.h>
 
 #include "codecs/qx47/Decoder.h"
 
@@ -68,28 +67,101 @@ inline void Store32(const Bgr16& p, std::uint8_t* out) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48), _mm_unpackhi_epi16(bg1, r1));
 }
 
-// 48 bytes of B, G, R from the four BGRX quads; `last` keeps the final
-// store inside the run.
-__attribute__((target("ssse3"))) inline void Store24(const Bgr16& p, std::uint8_t* out, bool last) {
-    alignas(16) std::uint8_t quad[64];
-    Store32(p, quad);
-    const __m128i shuffle = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-    for (int i = 0; i < 4; ++i) {
-        const __m128i v =
-            _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(quad + 16 * i)), shuffle);
-        if (i < 3 || !last) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12 * i), v);
+// Byte shuffles that interleave sixteen B, G and R values into 48 bytes of
+// B, G, R: output vector o takes, at byte p, pixel (16 o + p) / 3 of channel
+// (16 o + p) % 3; the other channels' shuffles put zeros there.
+struct Interleave24 {
+    alignas(16) std::int8_t mask[3][3][16]; // [output vector][channel][byte]
+    Interleave24() {
+        for (int o = 0; o < 3; ++o)
+            for (int c = 0; c < 3; ++c)
+                for (int p = 0; p < 16; ++p) {
+                    const int j = 16 * o + p;
+                    mask[o][c][p] = static_cast<std::int8_t>(j % 3 == c ? j / 3 : -1);
+                }
+    }
+};
+const Interleave24 kInterleave24;
+
+// Exactly 48 bytes of B, G, R: three full stores, nothing beyond the run.
+__attribute__((target("ssse3"))) inline void Store24(const Bgr16& p, std::uint8_t* out) {
+    const __m128i channel[3] = {p.b, p.g, p.r};
+    for (int o = 0; o < 3; ++o) {
+        __m128i v = _mm_setzero_si128();
+        for (int c = 0; c < 3; ++c)
+            v = _mm_or_si128(v, _mm_shuffle_epi8(channel[c], _mm_load_si128(reinterpret_cast<const __m128i*>(
+                                                                 kInterleave24.mask[o][c]))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * o), v);
+    }
+}
+
+bool HasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+
+__attribute__((target("avx2"))) inline __m256i Scale256(__m256i d, int k) {
+    return _mm256_mullo_epi16(d, _mm256_set1_epi16(static_cast<short>(k)));
+}
+
+// Each chroma term serves two neighbouring pixels.
+__attribute__((target("avx2"))) inline __m256i Channel256(__m256i base0, __m256i base1, __m256i t) {
+    const __m256i lo = _mm256_srai_epi16(_mm256_adds_epi16(base0, _mm256_unpacklo_epi16(t, t)), 6);
+    const __m256i hi = _mm256_srai_epi16(_mm256_adds_epi16(base1, _mm256_unpackhi_epi16(t, t)), 6);
+    return _mm256_packus_epi16(lo, hi);
+}
+
+// Thirty-two pixels from an even x with the arithmetic of Convert16, on
+// 256-bit vectors. Unpacking and packing work within each 128-bit half, so
+// the halves come out as pixels 0..15 and 16..31 in order.
+__attribute__((target("avx2"))) inline void Convert32(const std::uint8_t* y, const std::uint8_t* cb,
+                                                      const std::uint8_t* cr, int kY, int kOffset, int kR,
+                                                      int kGb, int kGr, int kB, Bgr16& first, Bgr16& second) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i yv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y));
+    const __m256i ky = _mm256_set1_epi16(static_cast<short>(kY)),
+                  off = _mm256_set1_epi16(static_cast<short>(kOffset));
+    const __m256i base0 = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(yv, zero), ky), off);
+    const __m256i base1 = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(yv, zero), ky), off);
+    const __m256i c128 = _mm256_set1_epi16(128);
+    const __m256i cbd =
+        _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb))), c128);
+    const __m256i crd =
+        _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr))), c128);
+    const __m256i rt = Scale256(crd, kR);
+    const __m256i gt = _mm256_add_epi16(Scale256(cbd, kGb), Scale256(crd, kGr));
+    const __m256i bt = Scale256(cbd, kB);
+    const __m256i b = Channel256(base0, base1, bt), g = Channel256(base0, base1, gt),
+                  r = Channel256(base0, base1, rt);
+    first = Bgr16{_mm256_castsi256_si128(b), _mm256_castsi256_si128(g), _mm256_castsi256_si128(r)};
+    second =
+        Bgr16{_mm256_extracti128_si256(b, 1), _mm256_extracti128_si256(g, 1), _mm256_extracti128_si256(r, 1)};
+}
+
+__attribute__((target("avx2"))) int Avx2Run(int bpp, const std::uint8_t* yRow, const std::uint8_t* cbRow,
+                                            const std::uint8_t* crRow, int x0, int x1, std::uint8_t* out,
+                                            const int k[6]) {
+    const int bytes = bpp / 8;
+    int x = x0;
+    for (; x + 32 <= x1; x += 32) {
+        Bgr16 first, second;
+        Convert32(yRow + x, cbRow + (x >> 1), crRow + (x >> 1), k[0], k[1], k[2], k[3], k[4], k[5], first,
+                  second);
+        std::uint8_t* o = out + static_cast<std::ptrdiff_t>(x - x0) * bytes;
+        if (bpp == 32) {
+            Store32(first, o);
+            Store32(second, o + 64);
         } else {
-            alignas(16) std::uint8_t tail[16];
-            _mm_store_si128(reinterpret_cast<__m128i*>(tail), v);
-            std::memcpy(out + 12 * i, tail, 12);
+            Store24(first, o);
+            Store24(second, o + 48);
         }
     }
+    return x - x0;
 }
 
 } // namespace
 
-// Native 24- and 32-bit runs, sixteen pixels at a time from an even x;
+// Native 24- and 32-bit runs, 32 or 16 pixels at a time from an even x;
 // returns how many pixels it wrote (the caller finishes the rest).
 int ColorConverter::VectorRun(int bpp, const std::uint8_t* yRow, const std::uint8_t* cbRow,
                               const std::uint8_t* crRow, int x0, int x1, std::uint8_t* out) const {
@@ -97,6 +169,10 @@ int ColorConverter::VectorRun(int bpp, const std::uint8_t* yRow, const std::uint
         return 0;
     int x = x0;
     const int bytes = bpp / 8;
+    if (HasAvx2()) {
+        const int k[6] = {kY_, kOffset_, kR_, kGb_, kGr_, kB_};
+        x += Avx2Run(bpp, yRow, cbRow, crRow, x0, x1, out, k);
+    }
     for (; x + 16 <= x1; x += 16) {
         const Bgr16 p =
             Convert16(yRow + x, cbRow + (x >> 1), crRow + (x >> 1), kY_, kOffset_, kR_, kGb_, kGr_, kB_);
@@ -104,7 +180,7 @@ int ColorConverter::VectorRun(int bpp, const std::uint8_t* yRow, const std::uint
         if (bpp == 32)
             Store32(p, o);
         else
-            Store24(p, o, x + 32 > x1);
+            Store24(p, o);
     }
     return x - x0;
 }

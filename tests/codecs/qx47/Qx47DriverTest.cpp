@@ -355,7 +355,9 @@ TEST(Qx47Driver, AccessKeyOpensTheKeyedMovieOnly) {
 // Pixel doubling repeats every pixel 2 x 2; alternate-line doubling writes
 // the first line of each pair and leaves the second as the buffer held it.
 TEST(Qx47Driver, DoublingModesGiveTheDocumentedPixels) {
-    const int w = 48, h = 32;
+    // 54 pixels a row: native rows take the 32- and 16-pixel vector paths and
+    // the plain one for the last 6; doubled rows take the plain one only.
+    const int w = 54, h = 32;
     EncoderSettings es;
     es.keyInterval = 1; // every frame can be decoded again on its own
     auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 2, es);
