@@ -1,7 +1,7 @@
 // The demo movie generator: the movie it writes has the promised shape, the
 // picture is stored bottom-up (bars at the top of the screen) and moves, and
 // the sound carries its click at each second.
-#include "platform/avi/AviFile.h"
+#include "support/OpenedAvi.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 
@@ -19,11 +19,9 @@ TEST(Demo, GeneratedMovieHasPictureAndSound) {
     const std::string path = dir.File("demo.avi");
     ASSERT_EQ(RunCommand(ShellQuote(BinDir() + "cadmo-demo-gen") + " " + ShellQuote(path)).exitCode, 0);
 
-    PAVIFILE file = nullptr;
-    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
-    PAVISTREAM video = nullptr, audio = nullptr;
-    ASSERT_EQ(AVIFileGetStream(file, &video, streamtypeVIDEO, 0), AVIERR_OK);
-    ASSERT_EQ(AVIFileGetStream(file, &audio, streamtypeAUDIO, 0), AVIERR_OK);
+    OpenedAvi avi(path);
+    ASSERT_TRUE(avi.video && avi.audio);
+    PAVISTREAM video = avi.video, audio = avi.audio;
     AVISTREAMINFOA vi{}, ai{};
     AVIStreamInfoA(video, &vi, sizeof vi);
     AVIStreamInfoA(audio, &ai, sizeof ai);
@@ -56,8 +54,4 @@ TEST(Demo, GeneratedMovieHasPictureAndSound) {
     for (std::size_t i = 4000; i < sound.size(); ++i)
         tone = std::max(tone, std::abs(static_cast<int>(sound[i])));
     EXPECT_LT(tone, 0.31 * 32767);
-
-    AVIStreamRelease(video);
-    AVIStreamRelease(audio);
-    AVIFileRelease(file);
 }

@@ -1,6 +1,6 @@
 // cadmo-probe run as a program on files we write: the text report, the JSON
 // report with the index, and the one-line errors.
-#include "platform/avi/AviFile.h"
+#include "support/OpenedAvi.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 #include "support/TestAvi.h"
@@ -69,11 +69,10 @@ TEST(Probe, JsonWithIndexMatchesTheLibrary) {
     EXPECT_EQ(streams.array[0]["format"]["width"].Int(), 40);
     EXPECT_EQ(streams.array[1]["format"]["channels"].Int(), 2);
 
-    PAVIFILE file = nullptr;
-    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+    OpenedAvi avi(path);
+    ASSERT_TRUE(avi.video && avi.audio);
     for (LONG n = 0; n < 2; ++n) {
-        PAVISTREAM s = nullptr;
-        ASSERT_EQ(AVIFileGetStream(file, &s, 0, n), AVIERR_OK);
+        PAVISTREAM s = n == 0 ? avi.video : avi.audio;
         const JsonValue& index = streams.array[static_cast<std::size_t>(n)]["index"];
         ASSERT_EQ(static_cast<LONG>(index.array.size()), AVIStreamChunkCount(s));
         for (LONG c = 0; c < AVIStreamChunkCount(s); ++c) {
@@ -85,9 +84,7 @@ TEST(Probe, JsonWithIndexMatchesTheLibrary) {
             EXPECT_EQ(e["size"].Int(), static_cast<long long>(ci.dwSize));
             EXPECT_EQ(e["key"].boolean, ci.fKeyFrame != 0);
         }
-        AVIStreamRelease(s);
     }
-    AVIFileRelease(file);
 }
 
 TEST(Probe, UnreadableFilesGiveOneLineAndNonZeroExit) {

@@ -1,6 +1,6 @@
 #include "CodecTestUtil.h"
 
-#include "platform/avi/AviFile.h"
+#include "support/OpenedAvi.h"
 #include "support/Process.h"
 
 #include <cstdlib>
@@ -14,34 +14,27 @@ extern "C" {
 namespace cadmo::test {
 
 bool ReadAviVideo(const std::string& path, AviVideo& out) {
-    AVIFileInit();
-    PAVIFILE file = nullptr;
-    if (AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr) != 0)
+    OpenedAvi avi(path);
+    PAVISTREAM stream = avi.video;
+    if (!stream)
         return false;
-    PAVISTREAM stream = nullptr;
-    bool ok = AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == 0;
-    if (ok) {
-        AVISTREAMINFOA info{};
-        AVIStreamInfoA(stream, &info, sizeof info);
-        out.handler = info.fccHandler;
-        LONG size = 0;
-        AVIStreamReadFormat(stream, 0, nullptr, &size);
-        out.format.assign(static_cast<std::size_t>(size) + 1024, 0);
-        ok = size >= 40 && AVIStreamReadFormat(stream, 0, out.format.data(), &size) == 0;
-        LONG start = AVIStreamStart(stream);
-        LONG length = AVIStreamLength(stream);
-        for (LONG i = start; ok && i < start + length; ++i) {
-            LONG bytes = 0, samples = 0;
-            AVIStreamRead(stream, i, 1, nullptr, 0, &bytes, &samples);
-            std::vector<BYTE> frame(static_cast<std::size_t>(bytes));
-            if (bytes > 0)
-                ok = AVIStreamRead(stream, i, 1, frame.data(), bytes, &bytes, &samples) == 0;
-            out.frames.push_back(std::move(frame));
-            out.keys.push_back(AVIStreamFindSample(stream, i, FIND_PREV | FIND_KEY) == i);
-        }
-        AVIStreamRelease(stream);
+    AVISTREAMINFOA info{};
+    AVIStreamInfoA(stream, &info, sizeof info);
+    out.handler = info.fccHandler;
+    LONG size = 0;
+    AVIStreamReadFormat(stream, 0, nullptr, &size);
+    out.format.assign(static_cast<std::size_t>(size) + 1024, 0);
+    bool ok = size >= 40 && AVIStreamReadFormat(stream, 0, out.format.data(), &size) == 0;
+    const LONG start = AVIStreamStart(stream);
+    for (LONG i = start; ok && i < start + AVIStreamLength(stream); ++i) {
+        LONG bytes = 0, samples = 0;
+        AVIStreamRead(stream, i, 1, nullptr, 0, &bytes, &samples);
+        std::vector<BYTE> frame(static_cast<std::size_t>(bytes));
+        if (bytes > 0)
+            ok = AVIStreamRead(stream, i, 1, frame.data(), bytes, &bytes, &samples) == 0;
+        out.frames.push_back(std::move(frame));
+        out.keys.push_back(AVIStreamFindSample(stream, i, FIND_PREV | FIND_KEY) == i);
     }
-    AVIFileRelease(file);
     return ok;
 }
 

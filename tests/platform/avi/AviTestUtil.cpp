@@ -8,26 +8,6 @@
 
 using namespace cadmo::test;
 
-OpenedAvi::OpenedAvi(const std::string& path) {
-    hr = AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr);
-    if (hr != AVIERR_OK) {
-        EXPECT_EQ(file, nullptr);
-        return;
-    }
-    EXPECT_EQ(AVIFileGetDetails(file, &details), AVIERR_OK);
-    AVIFileGetStream(file, &video, streamtypeVIDEO, 0);
-    AVIFileGetStream(file, &audio, streamtypeAUDIO, 0);
-}
-
-OpenedAvi::~OpenedAvi() {
-    if (video)
-        AVIStreamRelease(video);
-    if (audio)
-        AVIStreamRelease(audio);
-    if (file)
-        AVIFileRelease(file);
-}
-
 bool ReadsBack(const OpenedAvi& avi, const TestAviSpec& spec) {
     bool ok = true;
     std::vector<BYTE> buffer(1 << 20);

@@ -1,8 +1,9 @@
-// Shared by the AVI reader tests: a fixture that writes test files, a file
-// opened with its streams, and the comparison of our reading with ffprobe's.
+// Shared by the AVI reader tests: a fixture that writes test files and the
+// comparison of our reading with ffprobe's.
 #pragma once
 
 #include "platform/avi/AviFile.h"
+#include "support/OpenedAvi.h"
 #include "support/TempDir.h"
 #include "support/TestAvi.h"
 
@@ -30,20 +31,7 @@ protected:
     cadmo::test::TempDir dir;
 };
 
-// A file opened for reading with its first video and audio streams (null when
-// absent) and the reader's details; all released when the object goes away.
-struct OpenedAvi {
-    HRESULT hr = AVIERR_ERROR;
-    PAVIFILE file = nullptr;
-    PAVISTREAM video = nullptr;
-    PAVISTREAM audio = nullptr;
-    AVIFILEDETAILS details{};
-
-    explicit OpenedAvi(const std::string& path);
-    ~OpenedAvi();
-    OpenedAvi(const OpenedAvi&) = delete;
-    OpenedAvi& operator=(const OpenedAvi&) = delete;
-};
+using cadmo::test::OpenedAvi;
 
 // Reads every sample of both streams and checks the content written by
 // WriteTestAvi for `spec`.
