@@ -65,19 +65,13 @@ public:
 
     // The query and the begin carry no buffers; a decode carries both.
     ICDECOMPRESSEX Record(const void* data, DWORD flags, bool decode = false) {
-        return ICDECOMPRESSEX{flags,
-                              &in_,
-                              const_cast<void*>(data),
-                              &out_.header,
-                              decode ? bits_.data() : nullptr,
-                              0,
-                              0,
-                              w_ * scale_,
-                              h_ * scale_,
-                              0,
-                              0,
-                              w_,
-                              h_};
+        ICDECOMPRESSEX ic{flags, &in_, const_cast<void*>(data), &out_.header,
+                          decode ? bits_.data() : nullptr};
+        ic.dxDst = w_ * scale_;
+        ic.dyDst = h_ * scale_;
+        ic.dxSrc = w_;
+        ic.dySrc = h_;
+        return ic;
     }
     LRESULT Begin() {
         ICDECOMPRESSEX ic = Record(nullptr, 0);
