@@ -1,6 +1,11 @@
-// Coefficient decoding: the level context.
+// Coefficient decoding: the level context and the bit reader at the end of a
+// stream.
 #include <gtest/gtest.h>
 
+#include <random>
+#include <vector>
+
+#include "codecs/qx47/BitReader.h"
 #include "codecs/qx47/LevelContext.h"
 
 namespace qx47 {
@@ -17,6 +22,32 @@ TEST(Qx47LevelContext, ParameterEqualsTheDefiningSearchInEveryReachableState) {
                 ++k;
             const LevelContext ctx{sum, count};
             ASSERT_EQ(ctx.K(), k) << "sum " << sum << " count " << count;
+        }
+    }
+}
+
+// Streams of every short length, read in fields of random widths well past
+// the end: the bits are the stream's, then zeros, and the overrun shows from
+// the first bit beyond the end on, never before.
+TEST(Qx47BitStream, ReadsUpToTheLastByteAndZerosAfterIt) {
+    std::mt19937 rng(7);
+    for (std::size_t size = 0; size <= 40; ++size) {
+        for (int round = 0; round < 20; ++round) {
+            std::vector<std::uint8_t> bytes(size);
+            for (auto& b : bytes)
+                b = static_cast<std::uint8_t>(rng());
+            BitReader br(bytes.data(), bytes.size());
+            std::size_t at = 0;
+            while (at < size * 8 + 100) {
+                const int n = 1 + static_cast<int>(rng() % 32);
+                std::uint32_t expected = 0;
+                for (int i = 0; i < n; ++i, ++at) {
+                    const std::uint32_t bit = at < size * 8 ? (bytes[at / 8] >> (7 - at % 8)) & 1 : 0;
+                    expected = (expected << 1) | bit;
+                }
+                ASSERT_EQ(br.GetBits(n), expected) << "size " << size << " bit " << at;
+                ASSERT_EQ(br.Overrun(), at > size * 8) << "size " << size << " bit " << at;
+            }
         }
     }
 }
