@@ -3,7 +3,7 @@
 // server's death is the whole player's test.)
 #include "engine/Movie.h"
 
-#include "AudioAvi.h"
+#include "MovieSound.h"
 #include "PulseTest.h"
 #include "Tones.h"
 #include "support/TempDir.h"
@@ -30,7 +30,7 @@ double Ms(double samples) {
     return samples * 1000.0 / kRate;
 }
 
-class MovieAudioPulseTest : public cadmo::test::PulseTest {
+class MovieAudioPulseTest : public cadmo::test::PulseTest, protected cadmo::test::MovieSound {
 protected:
     void SetUp() override {
         PulseTest::SetUp();
@@ -42,27 +42,13 @@ protected:
         spec.content = cadmo::test::MakeTones(kTones, kRate);
         spec.samples = static_cast<DWORD>(spec.content.size() / 2);
         total = spec.samples;
-        const std::string path = dir.File("tones.avi");
-        ASSERT_EQ(cadmo::test::WriteAudioAvi(path, spec), AVIERR_OK);
-        ASSERT_EQ(movie.OpenFile(path.c_str()), 0);
-        ASSERT_EQ(AVIFileGetStream(movie.aviFile, &movie.audioStream, streamtypeAUDIO, 0), AVIERR_OK);
+        LoadSound(dir.File("tones.avi"), spec);
         raw = server.Dir() + "/heard.raw";
         ASSERT_TRUE(server.StartRecording(raw, kRate));
     }
     void TearDown() override {
         Stop();
         PulseTest::TearDown();
-    }
-    LONG Play(LONG sample) {
-        movie.playing = 1;
-        const LONG status = movie.StartAudio(sample);
-        movie.paused = 0;
-        return status;
-    }
-    void Stop() {
-        movie.playing = 0;
-        movie.paused = 0;
-        movie.StopAudio();
     }
     // Waits until the device's position has stood still for a while: the
     // last block has been heard. (The ring's counters belong to the device's
@@ -92,7 +78,6 @@ protected:
     }
 
     cadmo::test::TempDir dir;
-    Movie movie;
     std::string raw;
     DWORD total = 0;
 };
@@ -100,15 +85,11 @@ protected:
 TEST_F(MovieAudioPulseTest, TheSinkHearsTheFilesSoundAcrossAPause) {
     ASSERT_EQ(Play(0), 0);
     std::this_thread::sleep_for(700ms);
-    movie.playing = 0;
-    movie.paused = 1;
-    movie.PauseAudio();
+    Pause();
     const LONG atPause = movie.AudioClock();
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(movie.AudioClock(), atPause) << "the clock stands while paused";
-    movie.playing = 1;
-    movie.ResumeAudio();
-    movie.paused = 0;
+    Resume();
     WaitForTheEnd();
     EXPECT_NEAR(movie.AudioClock(), Ms(total), 25) << "the clock ends where the sound ends";
     Stop();

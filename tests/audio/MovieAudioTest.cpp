@@ -2,7 +2,7 @@
 // moved by the test so that every refill and position is exact.
 #include "engine/Movie.h"
 
-#include "AudioAvi.h"
+#include "MovieSound.h"
 #include "platform/mm/Mm.h"
 #include "support/TempDir.h"
 
@@ -14,7 +14,7 @@ namespace {
 
 using cadmo::test::AudioAviSpec;
 
-class MovieAudioTest : public ::testing::Test {
+class MovieAudioTest : public ::testing::Test, protected cadmo::test::MovieSound {
 protected:
     void SetUp() override {
         WaveSetBackend(WaveBackend::Null);
@@ -26,35 +26,8 @@ protected:
     }
     // Opens the movie afresh (closing any before) with the current options.
     void Load(const AudioAviSpec& spec) {
-        movie.CloseStreams();
-        movie.ReleaseFile();
         WaveNullSetOptions(options);
-        const std::string path = dir.File("movie.avi");
-        ASSERT_EQ(cadmo::test::WriteAudioAvi(path, spec), AVIERR_OK);
-        ASSERT_EQ(movie.OpenFile(path.c_str()), 0);
-        ASSERT_EQ(AVIFileGetStream(movie.aviFile, &movie.audioStream, streamtypeAUDIO, 0), AVIERR_OK);
-    }
-    // The audio halves of Play, Pause, Resume and Stop, without the video.
-    LONG Play(LONG sample) {
-        movie.playing = 1;
-        const LONG status = movie.StartAudio(sample);
-        movie.paused = 0;
-        return status;
-    }
-    void Pause() {
-        movie.playing = 0;
-        movie.paused = 1;
-        movie.PauseAudio();
-    }
-    void Resume() {
-        movie.playing = 1;
-        movie.ResumeAudio();
-        movie.paused = 0;
-    }
-    void Stop() {
-        movie.playing = 0;
-        movie.paused = 0;
-        movie.StopAudio();
+        LoadSound(dir.File("movie.avi"), spec);
     }
     void ExpectNothingHeld() {
         EXPECT_EQ(movie.waveOut, nullptr);
@@ -83,7 +56,6 @@ protected:
 
     WaveNullOptions options;
     cadmo::test::TempDir dir;
-    Movie movie;
 };
 
 // 22050 Hz, 16-bit stereo, suggested buffer size 8192: blocks of 32768 samples.
