@@ -1,6 +1,7 @@
 #include "codecs/qx47/Decoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "codecs/qx47/BitReader.h"
@@ -11,18 +12,15 @@ namespace qx47 {
 
 namespace {
 
-// One block's dequantised coefficients, and which of them are non-zero so
-// that they can be cleared again cheaply.
+// One block's dequantised coefficients. Only the rows that rowMask names
+// hold non-zero values, so clearing them is enough to clear the block.
 struct BlockCoefs {
     std::int32_t c[64] = {};
     std::uint8_t rowMask = 0;
-    std::uint8_t touched[64];
-    int ntouched = 0;
 
     void Clear() {
-        for (int i = 0; i < ntouched; ++i)
-            c[touched[i]] = 0;
-        ntouched = 0;
+        for (unsigned m = rowMask; m != 0; m &= m - 1)
+            std::memset(c + 8 * std::countr_zero(m), 0, 8 * sizeof(c[0]));
         rowMask = 0;
     }
 };
@@ -34,11 +32,19 @@ struct BlockCoefs {
 constexpr int kPairBits = 12;
 constexpr int kPairTables = 4;
 
-struct PairTable {
-    // bits 0..5 length, 6..11 run, 12..23 magnitude, 24 negative
-    std::uint32_t entry[kPairTables][1 << kPairBits];
+// The level context's sum grows by (magnitude - 1) per level and its
+// threshold for keeping parameter k by this much (see ReadCoefficients).
+constexpr std::uint32_t ThresholdStep(int k) {
+    return k == 0 ? 0 : 1u << k;
+}
 
-    static bool TakeUe(std::uint32_t v, int& used, std::uint32_t& out) {
+struct PairTable {
+    // bits 0..5 length, 8..15 run, 16..23 magnitude - 1 - ThresholdStep(k)
+    // (signed), 24..31 level (signed). A 12-bit code has a run below 32 and a
+    // magnitude of at most 120.
+    std::uint32_t entry[kPairTables][1 << kPairBits] = {};
+
+    static constexpr bool TakeUe(std::uint32_t v, int& used, std::uint32_t& out) {
         int zeros = 0;
         while (used + zeros < kPairBits && !((v >> (kPairBits - 1 - used - zeros)) & 1))
             ++zeros;
@@ -49,69 +55,209 @@ struct PairTable {
         return true;
     }
 
-    PairTable() {
+    constexpr PairTable() {
         for (int k = 0; k < kPairTables; ++k) {
             for (std::uint32_t v = 0; v < (1u << kPairBits); ++v) {
                 int used = 0;
                 std::uint32_t run = 0, code = 0;
-                entry[k][v] = 0;
-                if (!TakeUe(v, used, run) || !TakeUe(v, used, code) || used + k + 1 > kPairBits || run > 63)
+                if (!TakeUe(v, used, run) || !TakeUe(v, used, code) || used + k + 1 > kPairBits)
                     continue;
                 code = (code << k) | ((v >> (kPairBits - used - k)) & ((1u << k) - 1));
                 used += k;
-                const std::uint32_t negative = (v >> (kPairBits - used - 1)) & 1;
+                const bool negative = (v >> (kPairBits - used - 1)) & 1;
                 used += 1;
-                if (code > 4095)
-                    continue;
-                entry[k][v] =
-                    static_cast<std::uint32_t>(used) | (run << 6) | ((code + 1) << 12) | (negative << 24);
+                const int mag = static_cast<int>(code) + 1;
+                if (mag > 127)
+                    continue; // does not fit the level field (no 12-bit code has one)
+                const int delta = static_cast<int>(code) - static_cast<int>(ThresholdStep(k));
+                entry[k][v] = static_cast<std::uint32_t>(used) | (run << 8) |
+                              (static_cast<std::uint32_t>(delta & 0xff) << 16) |
+                              (static_cast<std::uint32_t>((negative ? -mag : mag) & 0xff) << 24);
             }
         }
     }
 };
 
-const PairTable& Pairs() {
-    static const PairTable table;
-    return table;
-}
+// Built by the compiler: no start-up cost and no initialisation guard in
+// the loop below.
+constexpr PairTable kPairs;
 
+// Zigzag position to natural index, and to the bit of its row in rowMask.
+struct ScanTable {
+    std::uint8_t index[64];
+    std::uint8_t rowBit[64];
+    ScanTable() {
+        for (int i = 0; i < 64; ++i) {
+            index[i] = kZigzag[i];
+            rowBit[i] = static_cast<std::uint8_t>(1u << (kZigzag[i] >> 3));
+        }
+    }
+};
+const ScanTable kScan;
+
+// Where the inner loop of ReadCoefficients leaves the block's state.
+struct CoefCursor {
+    int pos;
+    unsigned rowMask;
+    bool ok = true;
+};
+
+// The common case of ReadCoefficients for a Golomb parameter K (a constant,
+// so that its table row and band steps are too): up to `limit` codes from
+// the table, read with unchecked cache refills (the caller made sure that
+// the stream does not end within them), while the level context's parameter
+// stays K. Returns how many coefficients it took; `general` is left true
+// when the next code is not in the table.
+//
+// K changes for a few percent of the coefficients only, so instead of
+// recomputing it the loop tracks whether the context's sum stays within
+// K's band [lo, lo + width), where K() is K: both ends grow by fixed steps
+// per level, as the count does. The caller stops the loop before the count
+// is due for halving.
+template <int K>
+std::uint32_t ReadShortCodes(BitReader& br, std::uint32_t limit, const std::uint16_t* steps, std::int32_t* c,
+                             CoefCursor& cur, LevelContext& lc, bool& general) {
+    const std::uint32_t* const row = kPairs.entry[K];
+    // The band of sums for which K() is K: the offset from its lower end
+    // (unsigned, so that a sum below it wraps to a huge value) and its width.
+    constexpr std::uint32_t kLoStep = ThresholdStep(K);
+    constexpr std::uint32_t kWidthStep = K == 0 ? 2 : kLoStep;
+    const std::uint32_t lo = lc.count * kLoStep;
+    std::uint32_t width = lc.count * kWidthStep;
+    std::uint32_t offset = lc.sum - lo;
+    int pos = cur.pos;
+    unsigned rowMask = cur.rowMask;
+    std::uint32_t left = limit;
+    general = false;
+    // One code; false when the loop must stop.
+    const auto step = [&]() {
+        const std::uint32_t e = row[br.PeekFilled(kPairBits)];
+        if (e == 0) {
+            general = true;
+            return false;
+        }
+        br.SkipFilled(static_cast<int>(e & 63));
+        pos += static_cast<int>((e >> 8) & 0xff);
+        if (pos > 63) {
+            cur.ok = false;
+            return false;
+        }
+        const int z = kScan.index[pos];
+        std::int32_t v = static_cast<std::int8_t>(e >> 24) * steps[z];
+        if (static_cast<std::uint32_t>(v + kMaxCoefficient) > 2 * kMaxCoefficient) [[unlikely]]
+            v = std::clamp(v, -kMaxCoefficient, kMaxCoefficient);
+        c[z] = v;
+        rowMask |= kScan.rowBit[pos];
+        ++pos;
+        offset += static_cast<std::uint32_t>(static_cast<std::int8_t>(e >> 16));
+        width += kWidthStep;
+        return --left != 0 && offset < width;
+    };
+    // A refill leaves room for four short codes.
+    static_assert(4 * kPairBits <= BitReader::kRefillBits);
+    for (;;) {
+        br.RefillUnchecked();
+        if (!step() || !step() || !step() || !step())
+            break;
+    }
+    const std::uint32_t done = limit - left;
+    lc.count += done;
+    lc.sum = offset + lo + kLoStep * done;
+    cur.pos = pos;
+    cur.rowMask = rowMask;
+    return done;
+}
 // `count` (run, level) pairs from zigzag position `pos` on.
+//
+// This is the decoder's hottest loop, and the number of instructions per
+// coefficient limits it more than anything else. The common case goes to
+// ReadShortCodes; everything else (a code the tables do not hold, a large k,
+// the last bytes of the stream) comes here one coefficient at a time, as do
+// the level context's halving and the change of k. The context and the row
+// mask are locals, which the coefficient stores cannot alias, and the
+// overrun test comes once per block.
 bool ReadCoefficients(BitReader& br, int pos, std::uint32_t count, const std::uint16_t* steps, BlockCoefs& b,
                       LevelContext& ctx) {
     if (count > static_cast<std::uint32_t>(64 - pos))
         return false;
-    const PairTable& pairs = Pairs();
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const int k = ctx.K();
-        std::int32_t mag;
-        bool negative;
-        const std::uint32_t e = k < kPairTables ? pairs.entry[k][br.Peek(kPairBits)] : 0;
+    LevelContext lc = ctx;
+    CoefCursor cur{pos, b.rowMask};
+    std::uint32_t left = count;
+    // Short codes that unchecked refills may read from here.
+    std::uint32_t unchecked =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(br.UncheckedBits() / kPairBits, count));
+    while (left > 0) {
+        const int k = lc.K();
+        // Coefficients the inner loop may take: up to the count's halving,
+        // and no further than unchecked refills may go.
+        const std::uint32_t limit = std::min({left, 32 - lc.count, unchecked});
+        bool general = true; // the next coefficient is for the general path
+        if (limit > 0) {
+            std::uint32_t done = 0;
+            switch (k) {
+            case 0:
+                done = ReadShortCodes<0>(br, limit, steps, b.c, cur, lc, general);
+                break;
+            case 1:
+                done = ReadShortCodes<1>(br, limit, steps, b.c, cur, lc, general);
+                break;
+            case 2:
+                done = ReadShortCodes<2>(br, limit, steps, b.c, cur, lc, general);
+                break;
+            case 3:
+                done = ReadShortCodes<3>(br, limit, steps, b.c, cur, lc, general);
+                break;
+            default:
+                break;
+            }
+            if (!cur.ok)
+                break;
+            if (lc.count == 32) {
+                lc.count >>= 1;
+                lc.sum >>= 1;
+            }
+            left -= done;
+            unchecked -= done;
+        }
+        if (!general || left == 0)
+            continue;
+        // One coefficient the general way: a long code, a large k, or the
+        // end of the stream near.
+        br.Refill();
+        const std::uint32_t e = k < kPairTables ? kPairs.entry[k][br.PeekFilled(kPairBits)] : 0;
+        std::int32_t level;
         if (e != 0) {
-            br.Skip(static_cast<int>(e & 63));
-            pos += static_cast<int>((e >> 6) & 63);
-            mag = static_cast<std::int32_t>((e >> 12) & 0xfff);
-            negative = (e >> 24) != 0;
-            if (pos > 63)
-                return false;
+            br.SkipFilled(static_cast<int>(e & 63));
+            cur.pos += static_cast<int>((e >> 8) & 0xff);
+            level = static_cast<std::int8_t>(e >> 24);
         } else {
-            pos += static_cast<int>(std::min<std::uint32_t>(br.GetUe(), 64));
-            if (pos > 63)
-                return false;
+            cur.pos += static_cast<int>(std::min<std::uint32_t>(br.GetUe(), 64));
+            if (cur.pos > 63) {
+                cur.ok = false;
+                break;
+            }
             std::uint32_t code = std::min<std::uint32_t>(br.GetUe(), 4095);
             if (k > 0)
                 code = (code << k) | br.GetBits(k);
-            mag = static_cast<std::int32_t>(std::min<std::uint32_t>(code, 4095)) + 1;
-            negative = br.GetBit();
+            level = static_cast<std::int32_t>(std::min<std::uint32_t>(code, 4095)) + 1;
+            if (br.GetBit())
+                level = -level;
         }
-        ctx.Update(static_cast<std::uint32_t>(mag));
-        int z = kZigzag[pos];
-        std::int32_t v = std::min(mag * steps[z], kMaxCoefficient);
-        b.c[z] = negative ? -v : v;
-        b.rowMask |= static_cast<std::uint8_t>(1u << (z >> 3));
-        b.touched[b.ntouched++] = static_cast<std::uint8_t>(z);
-        ++pos;
+        if (cur.pos > 63) {
+            cur.ok = false;
+            break;
+        }
+        const int z = kScan.index[cur.pos];
+        b.c[z] = std::clamp(level * steps[z], -kMaxCoefficient, kMaxCoefficient);
+        cur.rowMask |= kScan.rowBit[cur.pos];
+        ++cur.pos;
+        lc.Update(static_cast<std::uint32_t>(level < 0 ? -level : level));
+        --left;
+        unchecked = static_cast<std::uint32_t>(std::min<std::uint64_t>(br.UncheckedBits() / kPairBits, left));
     }
-    return !br.Overrun();
+    ctx = lc;
+    b.rowMask = static_cast<std::uint8_t>(cur.rowMask);
+    return cur.ok && !br.Overrun();
 }
 
 bool DecodeIntraMacroblock(BitReader& br, const QuantSteps& q, Picture& dst, int mbx, int mby, int dcPred[3],
@@ -122,10 +268,8 @@ bool DecodeIntraMacroblock(BitReader& br, const QuantSteps& q, Picture& dst, int
         int plane = pl.plane;
         dcPred[plane] = std::clamp(dcPred[plane] + br.GetSe(), -256, 255);
         b.c[0] = dcPred[plane] * kIntraDcStep;
-        if (b.c[0] != 0) {
+        if (b.c[0] != 0)
             b.rowMask |= 1;
-            b.touched[b.ntouched++] = 0;
-        }
         if (!ReadCoefficients(br, 1, br.GetUe(), BlockSteps(q.intra, k), b, ctx))
             return false;
         int stride = dst.Stride(plane);

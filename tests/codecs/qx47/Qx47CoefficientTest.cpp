@@ -1,12 +1,17 @@
-// Coefficient decoding: the level context and the bit reader at the end of a
-// stream.
+// Coefficient decoding: the level context, the bit reader at the end of a
+// stream, and whole blocks of coefficients as the format describes them.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <vector>
 
 #include "codecs/qx47/BitReader.h"
+#include "codecs/qx47/BitWriter.h"
+#include "codecs/qx47/Decoder.h"
+#include "codecs/qx47/FrameFormat.h"
 #include "codecs/qx47/LevelContext.h"
+#include "codecs/qx47/Transform.h"
 
 namespace qx47 {
 namespace {
@@ -49,6 +54,88 @@ TEST(Qx47BitStream, ReadsUpToTheLastByteAndZerosAfterIt) {
                 ASSERT_EQ(br.Overrun(), at > size * 8) << "size " << size << " bit " << at;
             }
         }
+    }
+}
+
+// A key frame of random blocks written with the format's codes by hand:
+// short and long codes, runs up to position 63, levels large enough to lift
+// the Golomb parameter well past the look-up tables and to reach the clamp.
+// The decoded picture must be the inverse transform of exactly the levels
+// written, for frames long enough for the decoder's fast path and for its
+// last bytes, which it reads with care.
+TEST(Qx47Coefficients, BlocksDecodeToTheLevelsWritten) {
+    std::mt19937 rng(47);
+    const int q = 8;
+    QuantSteps steps;
+    ComputeQuantSteps(q, steps);
+    for (int size : {16, 64, 128}) {
+        const int mbs = (size / 16) * (size / 16);
+        BitWriter bw;
+        Picture expected;
+        expected.Allocate(size / 16, size / 16);
+        for (int mb = 0; mb < mbs; ++mb) {
+            bw.PutUe(0); // no macroblock skipped
+            LevelContext ctx;
+            for (int k = 0; k < 6; ++k) {
+                bw.PutSe(0); // DC 0: samples 128 + the AC part
+                std::int16_t level[64] = {};
+                int count = 0;
+                for (int pos = 1 + static_cast<int>(rng() % 4); pos < 64;
+                     pos += 1 + static_cast<int>(rng() % 6)) {
+                    const std::uint32_t r = rng() % 100;
+                    const int mag = r < 70 ? 1 + rng() % 3 : (r < 95 ? 4 + rng() % 60 : 100 + rng() % 3000);
+                    level[pos] = static_cast<std::int16_t>((rng() & 1) ? -mag : mag);
+                    ++count;
+                }
+                bw.PutUe(static_cast<std::uint32_t>(count));
+                std::int32_t c[64] = {};
+                std::uint8_t rowMask = 0;
+                const std::uint16_t* s = BlockSteps(steps.intra, k);
+                for (int pos = 1, last = 0; pos < 64; ++pos) {
+                    if (level[pos] == 0)
+                        continue;
+                    const std::uint32_t mag = static_cast<std::uint32_t>(std::abs(level[pos]));
+                    const int kk = ctx.K();
+                    bw.PutUe(static_cast<std::uint32_t>(pos - last - 1));
+                    bw.PutUe((mag - 1) >> kk);
+                    bw.PutBits(mag - 1, kk);
+                    bw.PutBits(level[pos] < 0 ? 1 : 0, 1);
+                    ctx.Update(mag);
+                    last = pos;
+                    const int z = kZigzag[pos];
+                    const std::int32_t v =
+                        std::min<std::int32_t>(static_cast<std::int32_t>(mag) * s[z], kMaxCoefficient);
+                    c[z] = level[pos] < 0 ? -v : v;
+                    rowMask |= static_cast<std::uint8_t>(1u << (z >> 3));
+                }
+                const BlockPlace pl = PlaceOf(k, mb % (size / 16), mb / (size / 16));
+                const int stride = expected.Stride(pl.plane);
+                InversePut(c, rowMask,
+                           expected.Plane(pl.plane) + static_cast<std::size_t>(pl.y) * stride + pl.x, stride);
+            }
+        }
+        bw.PutUe(0); // the end
+        const std::vector<std::uint8_t> base = bw.Finish();
+        FrameHeader h;
+        h.flags = kFlagKeyFrame;
+        h.baseQuant = q;
+        h.width = h.height = static_cast<std::uint16_t>(size);
+        h.baseBytes = static_cast<std::uint32_t>(base.size());
+        std::vector<std::uint8_t> frame(kFrameHeaderSize + base.size());
+        WriteFrameHeader(h, frame.data());
+        std::memcpy(frame.data() + kFrameHeaderSize, base.data(), base.size());
+
+        Decoder dec;
+        ASSERT_TRUE(dec.Configure(size, size));
+        ASSERT_EQ(dec.DecodeBase(frame.data(), frame.size(), false, 0), Decoder::Status::Ok) << size;
+        EXPECT_EQ(dec.Display().y, expected.y) << size;
+        EXPECT_EQ(dec.Display().cb, expected.cb) << size;
+        EXPECT_EQ(dec.Display().cr, expected.cr) << size;
+        // One byte short, the last code runs off the end.
+        h.baseBytes -= 1;
+        WriteFrameHeader(h, frame.data());
+        EXPECT_EQ(dec.DecodeBase(frame.data(), frame.size() - 1, false, 0), Decoder::Status::BadFrame)
+            << size;
     }
 }
 
