@@ -36,12 +36,13 @@ protected:
         PulseTest::SetUp();
         if (!Ready())
             return;
-        cadmo::test::AudioAviSpec spec;
-        spec.rate = kRate;
-        spec.suggestedBufferSize = 1024;
-        spec.content = cadmo::test::MakeTones(kTones, kRate);
-        spec.samples = static_cast<DWORD>(spec.content.size() / 2);
-        total = spec.samples;
+        cadmo::test::TestAviSpec spec;
+        spec.video = false;
+        spec.frames = 0;
+        spec.sampleRate = kRate;
+        spec.audioSuggestedBufferSize = 1024;
+        spec.audioContent = cadmo::test::MakeTones(kTones, kRate);
+        spec.audioSamples = total = static_cast<DWORD>(spec.audioContent.size() / 2);
         LoadSound(dir.File("tones.avi"), spec);
         raw = server.Dir() + "/heard.raw";
         ASSERT_TRUE(server.StartRecording(raw, kRate));

@@ -12,7 +12,7 @@
 
 namespace {
 
-using cadmo::test::AudioAviSpec;
+using cadmo::test::TestAviSpec;
 
 class MovieAudioTest : public ::testing::Test, protected cadmo::test::MovieSound {
 protected:
@@ -25,7 +25,7 @@ protected:
         WaveNullSetOptions(WaveNullOptions{});
     }
     // Opens the movie afresh (closing any before) with the current options.
-    void Load(const AudioAviSpec& spec) {
+    void Load(const TestAviSpec& spec) {
         WaveNullSetOptions(options);
         LoadSound(dir.File("movie.avi"), spec);
     }
@@ -59,10 +59,13 @@ protected:
 };
 
 // 22050 Hz, 16-bit stereo, suggested buffer size 8192: blocks of 32768 samples.
-AudioAviSpec Stereo22k(DWORD blocks, DWORD initialFrames = 0) {
-    AudioAviSpec spec;
-    spec.samples = blocks * 32768;
-    spec.initialFrames = initialFrames;
+TestAviSpec Stereo22k(DWORD blocks, DWORD initialFrames = 0) {
+    TestAviSpec spec;
+    spec.video = false;
+    spec.frames = 0;
+    spec.audioSuggestedBufferSize = 8192;
+    spec.audioSamples = blocks * 32768;
+    spec.audioInitialFrames = initialFrames;
     return spec;
 }
 
@@ -96,27 +99,27 @@ TEST_F(MovieAudioTest, BlocksComeFromTheSuggestedBufferAndThePrefillFromInitialF
 }
 
 TEST_F(MovieAudioTest, UnplayableStreamsAndFailingDevicesLeaveNothingOpen) {
-    AudioAviSpec adpcm = Stereo22k(2);
+    TestAviSpec adpcm = Stereo22k(2);
     adpcm.formatTag = WAVE_FORMAT_ADPCM;
-    adpcm.bits = 4;
+    adpcm.bitsPerSample = 4;
     adpcm.blockAlign = 2048;
-    adpcm.samples = 64;
+    adpcm.audioSamples = 64;
     adpcm.extraFormatBytes = 32;
     // The library answers a suggested size of 0 with the largest chunk, so
     // only a stream without chunks still has none.
-    AudioAviSpec noSuggested = Stereo22k(0);
-    noSuggested.zeroSuggestedBufferSize = true;
-    AudioAviSpec noSampleSize = Stereo22k(2);
-    noSampleSize.zeroSampleSize = true;
-    AudioAviSpec hugeBlocks = Stereo22k(2);
-    hugeBlocks.suggestedBufferSize = 0x40000000;
+    TestAviSpec noSuggested = Stereo22k(0);
+    noSuggested.audioHeaderPatches = {{offsetof(AVIStreamHeader, dwSuggestedBufferSize), 0}};
+    TestAviSpec noSampleSize = Stereo22k(2);
+    noSampleSize.audioHeaderPatches = {{offsetof(AVIStreamHeader, dwSampleSize), 0}};
+    TestAviSpec hugeBlocks = Stereo22k(2);
+    hugeBlocks.audioSuggestedBufferSize = 0x40000000;
     WaveNullOptions busy = options;
     busy.failOpen = true;
     WaveNullOptions noMemory = options;
     noMemory.failPrepareAfter = 5;
     const struct {
         const char* what;
-        AudioAviSpec spec;
+        TestAviSpec spec;
         WaveNullOptions device;
         LONG status;
     } cases[] = {{"ADPCM", adpcm, options, -12},
@@ -135,15 +138,15 @@ TEST_F(MovieAudioTest, UnplayableStreamsAndFailingDevicesLeaveNothingOpen) {
 }
 
 TEST_F(MovieAudioTest, StoredFormatsOfEveryLengthPlay) {
-    AudioAviSpec longer = Stereo22k(8);
+    TestAviSpec longer = Stereo22k(8);
     longer.extraFormatBytes = 22; // stored with extra bytes beyond the record
-    AudioAviSpec shorter = Stereo22k(8);
+    TestAviSpec shorter = Stereo22k(8);
     shorter.shortPcmFormat = true;
-    AudioAviSpec mono8 = Stereo22k(8);
+    TestAviSpec mono8 = Stereo22k(8);
     mono8.channels = 1;
-    mono8.bits = 8;
-    mono8.samples = 8 * 8192;
-    for (const AudioAviSpec* spec : {&longer, &shorter, &mono8}) {
+    mono8.bitsPerSample = 8;
+    mono8.audioSamples = 8 * 8192;
+    for (const TestAviSpec* spec : {&longer, &shorter, &mono8}) {
         Load(*spec);
         ASSERT_EQ(Play(0), 0);
         Advance(200);
@@ -153,11 +156,11 @@ TEST_F(MovieAudioTest, StoredFormatsOfEveryLengthPlay) {
 }
 
 TEST_F(MovieAudioTest, EachRemainingWholeBlockPlaysOnceAndTheFinalPartialOneStaysSilent) {
-    AudioAviSpec partial = Stereo22k(3);
-    partial.samples += 16384;
+    TestAviSpec partial = Stereo22k(3);
+    partial.audioSamples += 16384;
     // From near the end of ten blocks; from the start of three and a half.
     const struct {
-        AudioAviSpec spec;
+        TestAviSpec spec;
         LONG from;
         LONG blocks;
     } cases[] = {{Stereo22k(10), 8 * 32768 + 1000, 2}, {partial, 0, 3}};
@@ -224,8 +227,8 @@ TEST_F(MovieAudioTest, RepeatedPositionsAreCarriedOnByTheSystemClockButNeverAhea
 
     // Nothing to hear (the play starts in the final partial block): the
     // clock runs on at once, so the video is not held.
-    AudioAviSpec spec = Stereo22k(2);
-    spec.samples += 1000;
+    TestAviSpec spec = Stereo22k(2);
+    spec.audioSamples += 1000;
     Load(spec);
     ASSERT_EQ(Play(2 * 32768 + 10), 0);
     EXPECT_EQ(movie.ringQueued, 0);
@@ -250,12 +253,12 @@ TEST_F(MovieAudioTest, AStaleRepetitionDoesNotCarryIntoTheNextPlayOrResume) {
 }
 
 TEST_F(MovieAudioTest, ClockKeepsRisingPastNinetyEightSecondsAt44100) {
-    AudioAviSpec spec;
-    spec.rate = 44100;
+    TestAviSpec spec = Stereo22k(0);
+    spec.sampleRate = 44100;
     spec.channels = 1;
-    spec.bits = 8;
-    spec.suggestedBufferSize = 44100; // one-second blocks
-    spec.samples = 44100 * 120;
+    spec.bitsPerSample = 8;
+    spec.audioSuggestedBufferSize = 44100; // one-second blocks
+    spec.audioSamples = 44100 * 120;
     Load(spec);
     ASSERT_EQ(Play(0), 0);
     for (int second = 1; second <= 110; ++second) {

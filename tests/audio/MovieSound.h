@@ -2,8 +2,8 @@
 // and the audio halves of the player's Play, Pause, Resume and Stop.
 #pragma once
 
-#include "AudioAvi.h"
 #include "engine/Movie.h"
+#include "support/TestAvi.h"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +14,10 @@ namespace cadmo::test {
 class MovieSound {
 protected:
     // Writes the file and opens its audio stream, closing any movie before.
-    void LoadSound(const std::string& path, const AudioAviSpec& spec) {
+    void LoadSound(const std::string& path, const TestAviSpec& spec) {
         movie.CloseStreams();
         movie.ReleaseFile();
-        ASSERT_EQ(WriteAudioAvi(path, spec), AVIERR_OK);
+        ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
         ASSERT_EQ(movie.OpenFile(path.c_str()), 0);
         ASSERT_EQ(AVIFileGetStream(movie.aviFile, &movie.audioStream, streamtypeAUDIO, 0), AVIERR_OK);
     }

@@ -3,12 +3,12 @@
 // player goes on working without sound.
 #include "engine/Player.h"
 
-#include "AudioAvi.h"
 #include "EngineTestSupport.h"
 #include "PulseTest.h"
 #include "Tones.h"
 #include "codecs/builtin/BuiltinCodecs.h"
 #include "support/TempDir.h"
+#include "support/TestAvi.h"
 
 #include <gtest/gtest.h>
 
@@ -30,14 +30,15 @@ protected:
         // A listener keeps the null sink at a sound card's pace.
         ASSERT_TRUE(server.StartRecording(server.Dir() + "/listener.raw", kRate));
         RegisterBuiltinCodecs();
-        cadmo::test::AudioAviSpec spec;
-        spec.rate = kRate;
-        spec.suggestedBufferSize = 2048;
-        spec.content = cadmo::test::MakeTones({{1000, 3 * static_cast<int>(kRate)}}, kRate);
-        spec.samples = static_cast<DWORD>(spec.content.size() / 2);
-        spec.videoFrames = 90; // 3 s at 30 fps
+        cadmo::test::TestAviSpec spec;
+        spec.handler = mmioFOURCC('D', 'I', 'B', ' ');
+        spec.rate = 30;
+        spec.frames = 90; // 3 s
+        spec.sampleRate = kRate;
+        spec.audioSuggestedBufferSize = 2048;
+        spec.audioContent = cadmo::test::MakeTones({{1000, 3 * static_cast<int>(kRate)}}, kRate);
         path = dir.File("movie.avi");
-        ASSERT_EQ(cadmo::test::WriteAudioAvi(path, spec), AVIERR_OK);
+        ASSERT_EQ(cadmo::test::WriteTestAvi(path, spec), AVIERR_OK);
         CreatePlayer(&window);
     }
     void TearDown() override {

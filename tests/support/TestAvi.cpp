@@ -1,5 +1,6 @@
 #include "support/TestAvi.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -39,11 +40,14 @@ DWORD TestFrameSize(const TestAviSpec& spec, int frame) {
     return TestBitmapHeader(spec).biSizeImage;
 }
 
+static WORD BlockAlign(const TestAviSpec& spec) {
+    return spec.blockAlign ? spec.blockAlign : static_cast<WORD>(spec.channels * spec.bitsPerSample / 8);
+}
+
 std::uint64_t TestAudioBytesBefore(const TestAviSpec& spec, int frame) {
-    const std::uint64_t block = spec.channels * (spec.bitsPerSample / 8u);
     const std::uint64_t samples =
         static_cast<std::uint64_t>(frame) * spec.sampleRate * spec.scale / spec.rate;
-    return samples * block;
+    return samples * BlockAlign(spec);
 }
 
 HRESULT WriteTestAvi(const std::string& path, const TestAviSpec& spec) {
@@ -65,40 +69,64 @@ HRESULT WriteTestAvi(const std::string& path, const TestAviSpec& spec) {
     int video = -1, audio = -1;
     if (spec.video && (hr = w.AddVideoStream(v, &video)) != AVIERR_OK)
         return hr;
+    const WORD align = BlockAlign(spec);
     if (spec.audio) {
-        WAVEFORMATEX wf{};
-        wf.wFormatTag = WAVE_FORMAT_PCM;
-        wf.nChannels = spec.channels;
-        wf.nSamplesPerSec = spec.sampleRate;
-        wf.wBitsPerSample = spec.bitsPerSample;
-        wf.nBlockAlign = static_cast<WORD>(spec.channels * spec.bitsPerSample / 8);
-        wf.nAvgBytesPerSec = wf.nBlockAlign * spec.sampleRate;
+        const WAVEFORMATEX wf{spec.formatTag,
+                              spec.channels,
+                              spec.sampleRate,
+                              spec.sampleRate * align,
+                              align,
+                              spec.bitsPerSample,
+                              static_cast<WORD>(spec.extraFormatBytes)};
         AviAudioStreamDesc a;
-        a.format.assign(reinterpret_cast<const BYTE*>(&wf), reinterpret_cast<const BYTE*>(&wf + 1));
+        const auto* p = reinterpret_cast<const BYTE*>(&wf);
+        a.format.assign(p, p + (spec.shortPcmFormat ? sizeof(PCMWAVEFORMAT) : sizeof wf));
+        a.format.insert(a.format.end(), static_cast<std::size_t>(spec.extraFormatBytes), BYTE{0xA5});
         a.start = spec.audioStart;
         a.initialFrames = spec.audioInitialFrames;
+        a.suggestedBufferSize = spec.audioSuggestedBufferSize;
         if ((hr = w.AddAudioStream(a, &audio)) != AVIERR_OK)
             return hr;
     }
+    const std::uint64_t soundBytes = !spec.audio         ? 0
+                                     : spec.audioSamples ? std::uint64_t{spec.audioSamples} * align
+                                                         : TestAudioBytesBefore(spec, spec.frames);
+    std::uint64_t written = 0;
+    // Writes the sound up to byte `until` (at most its end) as one chunk.
+    const auto writeSound = [&](std::uint64_t until) -> HRESULT {
+        until = std::min(until, soundBytes);
+        if (until <= written)
+            return AVIERR_OK;
+        std::vector<BYTE> b = TestAudioBytes(written, until - written);
+        if (!spec.audioContent.empty()) {
+            const auto* c = reinterpret_cast<const BYTE*>(spec.audioContent.data());
+            for (std::uint64_t i = written; i < until; ++i)
+                b[i - written] = i < spec.audioContent.size() * 2 ? c[i] : 0;
+        }
+        written = until;
+        return w.WriteAudio(audio, b.data(), static_cast<DWORD>(b.size()));
+    };
     for (int f = 0; f < spec.frames && hr == AVIERR_OK; ++f) {
         const std::vector<BYTE> frame =
             spec.frameData ? spec.frameData(f) : TestFrameBytes(f, TestFrameSize(spec, f));
         const bool key = spec.keys.empty() ? spec.keyEvery <= 1 || f % spec.keyEvery == 0
                                            : spec.keys[static_cast<std::size_t>(f)];
-        const std::uint64_t from = TestAudioBytesBefore(spec, f);
-        const std::size_t soundSize = spec.audio ? TestAudioBytesBefore(spec, f + 1) - from : 0;
-        const std::vector<BYTE> sound = TestAudioBytes(from, soundSize);
-        const auto writeSound = [&] {
-            return spec.audio ? w.WriteAudio(audio, sound.data(), static_cast<DWORD>(soundSize)) : AVIERR_OK;
-        };
+        const std::uint64_t until = TestAudioBytesBefore(spec, f + 1);
         if (spec.audioFirst)
-            hr = writeSound();
+            hr = writeSound(until);
         if (hr == AVIERR_OK && spec.video)
             hr = w.WriteVideoFrame(video, frame.data(), static_cast<DWORD>(frame.size()), key);
         if (hr == AVIERR_OK && !spec.audioFirst)
-            hr = writeSound();
+            hr = writeSound(until);
     }
-    return hr == AVIERR_OK ? w.Close() : hr;
+    while (hr == AVIERR_OK && written < soundBytes)
+        hr = writeSound(written + 16384ull * align);
+    if (hr == AVIERR_OK)
+        hr = w.Close();
+    for (const auto& [field, value] : spec.audioHeaderPatches)
+        if (hr == AVIERR_OK && !PatchStreamHeader(path, streamtypeAUDIO, field, value))
+            hr = AVIERR_FILEWRITE;
+    return hr;
 }
 
 bool PatchStreamHeader(const std::string& path, FOURCC type, std::size_t fieldOffset, DWORD value) {

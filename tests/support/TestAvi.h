@@ -7,8 +7,10 @@
 
 #include "platform/avi/AviWriter.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cadmo::test {
@@ -34,14 +36,25 @@ struct TestAviSpec {
     std::function<std::vector<BYTE>(int)> frameData;
     std::vector<RGBQUAD> colors; // a colour table stored after the bitmap header
     DWORD clrUsed = 0;           // what the header claims, whatever is stored
-    // Audio (PCM): one chunk per video frame holding that frame's duration.
+    // Audio: one chunk per video frame holding that frame's duration, and
+    // whatever is left of audioSamples in chunks of 16384 blocks.
     bool audio = true;
     DWORD sampleRate = 22050;
     WORD channels = 2;
     WORD bitsPerSample = 16;
+    WORD formatTag = WAVE_FORMAT_PCM;
+    WORD blockAlign = 0;                    // 0: channels x bitsPerSample / 8
+    int extraFormatBytes = 0;               // stored format longer than WAVEFORMATEX, cbSize saying so
+    bool shortPcmFormat = false;            // the 16-byte record without cbSize
+    DWORD audioSamples = 0;                 // the stream's length in blocks; 0: the frames' duration
+    std::vector<std::int16_t> audioContent; // interleaved samples instead of the test pattern
     DWORD audioStart = 0;
     DWORD audioInitialFrames = 0;
+    DWORD audioSuggestedBufferSize = 0;
     bool audioFirst = false; // audio chunk before the video chunk of each frame
+    // Fields of the audio stream header rewritten in the finished file, for
+    // values the writer refuses to store: (offset in AVIStreamHeader, value).
+    std::vector<std::pair<std::size_t, DWORD>> audioHeaderPatches;
     AviWriterOptions options;
 };
 
