@@ -112,8 +112,7 @@ struct CoefCursor {
 // K changes for a few percent of the coefficients only, so instead of
 // recomputing it the loop tracks whether the context's sum stays within
 // K's band [lo, lo + width), where K() is K: both ends grow by fixed steps
-// per level, as the count does. The caller stops the loop before the count
-// is due for halving.
+// per level, as the count does, and halve with it.
 template <int K>
 std::uint32_t ReadShortCodes(BitReader& br, std::uint32_t limit, const std::uint16_t* steps, std::int32_t* c,
                              CoefCursor& cur, LevelContext& lc, bool& general) {
@@ -151,6 +150,13 @@ std::uint32_t ReadShortCodes(BitReader& br, std::uint32_t limit, const std::uint
         ++pos;
         offset += static_cast<std::uint32_t>(static_cast<std::int8_t>(e >> 16));
         width += kWidthStep;
+        if (width == 32 * kWidthStep) {
+            // The count's halving: it halves the band's ends too, and so
+            // keeps K (the ends are even). The offset halves as the sum
+            // does, rounding down also below the band.
+            offset = static_cast<std::uint32_t>(static_cast<std::int32_t>(offset) >> 1);
+            width >>= 1;
+        }
         return --left != 0 && offset < width;
     };
     // A refill leaves room for four short codes.
@@ -161,8 +167,8 @@ std::uint32_t ReadShortCodes(BitReader& br, std::uint32_t limit, const std::uint
             break;
     }
     const std::uint32_t done = limit - left;
-    lc.count += done;
-    lc.sum = offset + lo + kLoStep * done;
+    lc.count = width / kWidthStep;
+    lc.sum = offset + lc.count * kLoStep;
     cur.pos = pos;
     cur.rowMask = rowMask;
     return done;
@@ -172,10 +178,10 @@ std::uint32_t ReadShortCodes(BitReader& br, std::uint32_t limit, const std::uint
 // This is the decoder's hottest loop, and the number of instructions per
 // coefficient limits it more than anything else. The common case goes to
 // ReadShortCodes; everything else (a code the tables do not hold, a large k,
-// the last bytes of the stream) comes here one coefficient at a time, as do
-// the level context's halving and the change of k. The context and the row
-// mask are locals, which the coefficient stores cannot alias, and the
-// overrun test comes once per block.
+// the last bytes of the stream) comes here one coefficient at a time, and
+// so does a change of k, after which ReadShortCodes starts again. The
+// context and the row mask are locals, which the coefficient stores cannot
+// alias, and the overrun test comes once per block.
 bool ReadCoefficients(BitReader& br, int pos, std::uint32_t count, const std::uint16_t* steps, BlockCoefs& b,
                       LevelContext& ctx) {
     if (count > static_cast<std::uint32_t>(64 - pos))
@@ -188,9 +194,9 @@ bool ReadCoefficients(BitReader& br, int pos, std::uint32_t count, const std::ui
         static_cast<std::uint32_t>(std::min<std::uint64_t>(br.UncheckedBits() / kPairBits, count));
     while (left > 0) {
         const int k = lc.K();
-        // Coefficients the inner loop may take: up to the count's halving,
-        // and no further than unchecked refills may go.
-        const std::uint32_t limit = std::min({left, 32 - lc.count, unchecked});
+        // Coefficients the inner loop may take: no further than unchecked
+        // refills may go.
+        const std::uint32_t limit = std::min(left, unchecked);
         bool general = true; // the next coefficient is for the general path
         if (limit > 0) {
             std::uint32_t done = 0;
@@ -212,10 +218,6 @@ bool ReadCoefficients(BitReader& br, int pos, std::uint32_t count, const std::ui
             }
             if (!cur.ok)
                 break;
-            if (lc.count == 32) {
-                lc.count >>= 1;
-                lc.sum >>= 1;
-            }
             left -= done;
             unchecked -= done;
         }

@@ -80,7 +80,16 @@ TEST(Qx47Coefficients, BlocksDecodeToTheLevelsWritten) {
                 bw.PutSe(0); // DC 0: samples 128 + the AC part
                 std::int16_t level[64] = {};
                 int count = 0;
-                for (int pos = 1 + static_cast<int>(rng() % 4); pos < 64;
+                const bool scripted = mb == 0 && k == 0;
+                if (scripted) {
+                    // The context's count reaches 32 on a level that takes
+                    // its sum below the band of k 1: 29 levels of 3 and one
+                    // of 5 (sum 62, count 31), then a 1.
+                    for (int pos = 1; pos <= 40; ++pos, ++count)
+                        level[pos] =
+                            static_cast<std::int16_t>(pos < 30 ? 3 : (pos == 30 ? 5 : (pos == 31 ? 1 : -2)));
+                }
+                for (int pos = 1 + static_cast<int>(rng() % 4); !scripted && pos < 64;
                      pos += 1 + static_cast<int>(rng() % 6)) {
                     const std::uint32_t r = rng() % 100;
                     const int mag = r < 70 ? 1 + rng() % 3 : (r < 95 ? 4 + rng() % 60 : 100 + rng() % 3000);
