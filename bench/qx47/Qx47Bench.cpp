@@ -289,7 +289,8 @@ double FfmpegCpu(const std::string& log) {
 void Scene(const std::string& name, const std::string& work, int frames) {
     std::printf("\n== %s, %dx%d, %d fps, %d frames ==\n", name.c_str(), kW, kH, kFps, frames);
     std::fflush(stdout);
-    const std::string raw = work + "/" + name + ".bgr", cp = work + "/" + name + "-cinepak.avi";
+    const std::string raw = work + "/" + name + ".bgr",
+                      cp = work + "/" + name + "-" + std::to_string(frames) + "-cinepak.avi";
     Frames src;
     if (name == "testsrc2") {
         char cmd[512];
