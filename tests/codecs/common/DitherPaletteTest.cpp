@@ -2,34 +2,29 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <random>
 
 namespace {
 
-double Distance(const RGBQUAD& q, int r, int g, int b) {
-    return std::sqrt(double((q.rgbRed - r) * (q.rgbRed - r) + (q.rgbGreen - g) * (q.rgbGreen - g) +
-                            (q.rgbBlue - b) * (q.rgbBlue - b)));
-}
-
-// The table answers from the centre of a 8 x 8 x 8 cell, so its colour may
-// be farther than the exact nearest by at most the distance from the cell
-// centre to a corner and back: 2 * sqrt(3) * 4.
-TEST(DitherPalette, TableLookupIsCloseToExactSearch) {
-    std::mt19937 random(7);
-    DitherPalette palettes[2];
-    RGBQUAD odd[256];
-    for (int i = 0; i < 256; ++i)
+// Each table cell holds exactly the colour an exhaustive search finds for
+// the cell's centre (lowest index on a tie), whatever the palette: the
+// default one, random colours, and a few colours repeated many times.
+TEST(DitherPalette, TableHoldsTheExactNearestColourOfEveryCellCentre) {
+    std::mt19937 random(11);
+    RGBQUAD odd[256], few[256];
+    for (int i = 0; i < 256; ++i) {
         odd[i] = RGBQUAD{BYTE(random()), BYTE(random()), BYTE(random()), 0};
-    palettes[1].SetColors(odd, 256);
-    for (const DitherPalette& p : palettes) {
-        for (int n = 0; n < 20000; ++n) {
-            int r = random() & 255, g = random() & 255, b = random() & 255;
-            double exact = Distance(p.Colors()[p.Nearest(r, g, b)], r, g, b);
-            double table = Distance(p.Colors()[p.Lookup(r, g, b)], r, g, b);
-            ASSERT_LE(table, exact + 2 * std::sqrt(3.0) * 4 + 1e-9) << r << "," << g << "," << b;
-        }
+        few[i] = RGBQUAD{BYTE(40 * (i % 3)), BYTE(200 - 60 * (i % 4)), BYTE(i % 2 ? 255 : 0), 0};
     }
+    DitherPalette palettes[3];
+    palettes[1].SetColors(odd, 256);
+    palettes[2].SetColors(few, 256);
+    for (const DitherPalette& p : palettes)
+        for (int cell = 0; cell < 32 * 32 * 32; ++cell) {
+            const int r = ((cell >> 10) << 3) + 4, g = (((cell >> 5) & 31) << 3) + 4,
+                      b = ((cell & 31) << 3) + 4;
+            ASSERT_EQ(p.Lookup(r, g, b), p.Nearest(r, g, b)) << r << "," << g << "," << b;
+        }
 }
 
 TEST(DitherPalette, SetColorsReplacesOnlyTheGivenEntriesAndResetRestores) {
