@@ -8,7 +8,7 @@
 // Lookup goes through a 32768-entry table indexed by the colour's top five
 // bits per channel, each entry holding the nearest palette colour (squared
 // RGB distance) to the centre of that cell; Nearest() searches exactly. The
-// table is built when the colours are set (a few milliseconds), never per
+// table is built when the colours are set (about a millisecond), never per
 // frame; the default palette's once per process. Not thread-safe: each codec
 // instance owns its palette.
 #pragma once
