@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include <immintrin.h>
 
@@ -345,6 +346,8 @@ void ColorConverter::Convert(const Decoder& dec, int x, int y, int w, int h, boo
     const int s = t.scale;
     const bool masked = dec.Transparent();
     const std::uint8_t* key = dec.KeyColor();
+    int spanRow = -1;
+    std::vector<std::pair<int, int>>& spans = spans_;
     for (int py = y; py < y + h; ++py) {
         const int oy = py * s;
         std::uint8_t* row = t.topRow + oy * t.rowStep;
@@ -389,21 +392,28 @@ void ColorConverter::Convert(const Decoder& dec, int x, int y, int w, int h, boo
             span(x, x + w);
             continue;
         }
-        // Runs of changed macroblocks along this row.
-        const std::uint32_t* row16 =
-            changedAt + static_cast<std::size_t>(py >> 4) * dec.MacroblockColumnCount();
-        const int mbEnd = (x + w + 15) >> 4;
-        for (int mb = x >> 4; mb < mbEnd;) {
-            if (row16[mb] <= since) {
-                ++mb;
-                continue;
+        // Runs of changed macroblocks along this row, found once for the
+        // sixteen rows of a macroblock row.
+        if ((py >> 4) != spanRow) {
+            spanRow = py >> 4;
+            spans.clear();
+            const std::uint32_t* row16 =
+                changedAt + static_cast<std::size_t>(spanRow) * dec.MacroblockColumnCount();
+            const int mbEnd = (x + w + 15) >> 4;
+            for (int mb = x >> 4; mb < mbEnd;) {
+                if (row16[mb] <= since) {
+                    ++mb;
+                    continue;
+                }
+                int last = mb;
+                while (last + 1 < mbEnd && row16[last + 1] > since)
+                    ++last;
+                spans.push_back({std::max(x, mb * 16), std::min(x + w, (last + 1) * 16)});
+                mb = last + 1;
             }
-            int last = mb;
-            while (last + 1 < mbEnd && row16[last + 1] > since)
-                ++last;
-            span(std::max(x, mb * 16), std::min(x + w, (last + 1) * 16));
-            mb = last + 1;
         }
+        for (const auto& [x0, x1] : spans)
+            span(x0, x1);
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "codecs/common/DitherPalette.h"
@@ -70,6 +71,8 @@ private:
     std::uint8_t clip_[1024]; // clip_[v + 384] = clamp(v, 0, 255)
     DitherPalette palette_;
     int ditherRow_[4][4]; // offsets for the current palette's dither amplitude
+    std::vector<std::pair<int, int>>
+        spans_; // Convert's changed runs of one macroblock row, kept for its capacity
 };
 
 } // namespace qx47

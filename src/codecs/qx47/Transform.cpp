@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -237,11 +238,23 @@ void Inverse(const std::int32_t coef[64], std::uint8_t rowMask, const std::uint8
              std::uint8_t* dst, int stride) {
     if (IsDcOnly(coef, rowMask)) {
         const std::int32_t d = DcOnly(coef[0]);
+#if defined(__SSE2__)
+        // clamp(base + d, 0, 255) as one saturating byte add or subtract.
+        const __m128i amount = _mm_set1_epi8(static_cast<char>(std::min(std::abs(d), 255)));
+        const __m128i mid = _mm_set1_epi8(static_cast<char>(128));
+        for (int y = 0; y < 8; ++y) {
+            const __m128i base =
+                pred ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pred + y * predStride)) : mid;
+            const __m128i v = d >= 0 ? _mm_adds_epu8(base, amount) : _mm_subs_epu8(base, amount);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * stride), v);
+        }
+#else
         for (int y = 0; y < 8; ++y)
             for (int x = 0; x < 8; ++x) {
                 const int base = pred ? pred[y * predStride + x] : 128;
                 dst[y * stride + x] = static_cast<std::uint8_t>(std::clamp(base + d, 0, 255));
             }
+#endif
         return;
     }
 #if defined(__SSE2__)
