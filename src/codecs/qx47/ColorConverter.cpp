@@ -117,7 +117,8 @@ __attribute__((target("avx2"))) inline __m256i Channel256(__m256i base0, __m256i
 // the halves come out as pixels 0..15 and 16..31 in order.
 __attribute__((target("avx2"))) inline void Convert32(const std::uint8_t* y, const std::uint8_t* cb,
                                                       const std::uint8_t* cr, int kY, int kOffset, int kR,
-                                                      int kGb, int kGr, int kB, Bgr16& first, Bgr16& second) {
+                                                      int kGb, int kGr, int kB, __m256i& b, __m256i& g,
+                                                      __m256i& r) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i yv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y));
     const __m256i ky = _mm256_set1_epi16(static_cast<short>(kY)),
@@ -132,11 +133,43 @@ __attribute__((target("avx2"))) inline void Convert32(const std::uint8_t* y, con
     const __m256i rt = Scale256(crd, kR);
     const __m256i gt = _mm256_add_epi16(Scale256(cbd, kGb), Scale256(crd, kGr));
     const __m256i bt = Scale256(cbd, kB);
-    const __m256i b = Channel256(base0, base1, bt), g = Channel256(base0, base1, gt),
-                  r = Channel256(base0, base1, rt);
-    first = Bgr16{_mm256_castsi256_si128(b), _mm256_castsi256_si128(g), _mm256_castsi256_si128(r)};
-    second =
-        Bgr16{_mm256_extracti128_si256(b, 1), _mm256_extracti128_si256(g, 1), _mm256_extracti128_si256(r, 1)};
+    b = Channel256(base0, base1, bt);
+    g = Channel256(base0, base1, gt);
+    r = Channel256(base0, base1, rt);
+}
+
+// The 256-bit form of Store24's shuffles: output vector o's two halves are
+// 16-byte pieces 2 o and 2 o + 1 of the 96 bytes; pieces 0..2 come from pixels
+// 0..15 and 3..5 from pixels 16..31, which the caller moves into the matching
+// half of the source first.
+struct Interleave24x2 {
+    alignas(32) std::int8_t mask[3][3][32]; // [output vector][channel][byte]
+    Interleave24x2() {
+        for (int o = 0; o < 3; ++o)
+            for (int c = 0; c < 3; ++c)
+                for (int half = 0; half < 2; ++half)
+                    std::memcpy(mask[o][c] + 16 * half, kInterleave24.mask[(2 * o + half) % 3][c], 16);
+    }
+};
+const Interleave24x2 kInterleave24x2;
+
+// Exactly 96 bytes of B, G, R for thirty-two pixels.
+__attribute__((target("avx2"))) inline void Store24x2(__m256i b, __m256i g, __m256i r, std::uint8_t* out) {
+    const __m256i channel[3] = {b, g, r};
+    for (int o = 0; o < 3; ++o) {
+        __m256i v = _mm256_setzero_si256();
+        for (int c = 0; c < 3; ++c) {
+            // Output 0 takes pixels 0..15 in both halves, output 1 the two
+            // halves as they are, output 2 pixels 16..31 in both.
+            const __m256i source = o == 0   ? _mm256_permute4x64_epi64(channel[c], 0x44)
+                                   : o == 1 ? channel[c]
+                                            : _mm256_permute4x64_epi64(channel[c], 0xEE);
+            v = _mm256_or_si256(
+                v, _mm256_shuffle_epi8(source, _mm256_load_si256(reinterpret_cast<const __m256i*>(
+                                                   kInterleave24x2.mask[o][c]))));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32 * o), v);
+    }
 }
 
 __attribute__((target("avx2"))) int Avx2Run(int bpp, const std::uint8_t* yRow, const std::uint8_t* cbRow,
@@ -145,16 +178,17 @@ __attribute__((target("avx2"))) int Avx2Run(int bpp, const std::uint8_t* yRow, c
     const int bytes = bpp / 8;
     int x = x0;
     for (; x + 32 <= x1; x += 32) {
-        Bgr16 first, second;
-        Convert32(yRow + x, cbRow + (x >> 1), crRow + (x >> 1), k[0], k[1], k[2], k[3], k[4], k[5], first,
-                  second);
+        __m256i b, g, r;
+        Convert32(yRow + x, cbRow + (x >> 1), crRow + (x >> 1), k[0], k[1], k[2], k[3], k[4], k[5], b, g, r);
         std::uint8_t* o = out + static_cast<std::ptrdiff_t>(x - x0) * bytes;
         if (bpp == 32) {
-            Store32(first, o);
-            Store32(second, o + 64);
+            Store32(Bgr16{_mm256_castsi256_si128(b), _mm256_castsi256_si128(g), _mm256_castsi256_si128(r)},
+                    o);
+            Store32(Bgr16{_mm256_extracti128_si256(b, 1), _mm256_extracti128_si256(g, 1),
+                          _mm256_extracti128_si256(r, 1)},
+                    o + 64);
         } else {
-            Store24(first, o);
-            Store24(second, o + 48);
+            Store24x2(b, g, r, o);
         }
     }
     return x - x0;
