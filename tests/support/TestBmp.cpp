@@ -23,12 +23,16 @@ std::vector<BYTE> BmpFile::Bytes() {
         file.bfOffBits = static_cast<DWORD>(14 + info.biSize + 4 * colors.size());
         file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
     }
-    std::vector<BYTE> out(14 + sizeof info);
+    // Sized once and filled by offset: GCC 12 mistakes inserts after the
+    // 54-byte header for writes past it (-Warray-bounds).
+    const std::size_t header = 14 + sizeof info, table = 4 * colors.size();
+    std::vector<BYTE> out(header + table + pixels.size());
     std::memcpy(out.data(), &file, 14);
     std::memcpy(out.data() + 14, &info, sizeof info);
-    const auto* c = reinterpret_cast<const BYTE*>(colors.data());
-    out.insert(out.end(), c, c + 4 * colors.size());
-    out.insert(out.end(), pixels.begin(), pixels.end());
+    if (table > 0)
+        std::memcpy(out.data() + header, colors.data(), table);
+    if (!pixels.empty())
+        std::memcpy(out.data() + header + table, pixels.data(), pixels.size());
     return out;
 }
 
