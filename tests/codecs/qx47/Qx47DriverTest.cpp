@@ -65,8 +65,12 @@ public:
 
     // The query and the begin carry no buffers; a decode carries both.
     ICDECOMPRESSEX Record(const void* data, DWORD flags, bool decode = false) {
-        ICDECOMPRESSEX ic{flags, &in_, const_cast<void*>(data), &out_.header,
-                          decode ? bits_.data() : nullptr};
+        ICDECOMPRESSEX ic{};
+        ic.dwFlags = flags;
+        ic.lpbiSrc = &in_;
+        ic.lpSrc = const_cast<void*>(data);
+        ic.lpbiDst = &out_.header;
+        ic.lpDst = decode ? bits_.data() : nullptr;
         ic.dxDst = w_ * scale_;
         ic.dyDst = h_ * scale_;
         ic.dxSrc = w_;
