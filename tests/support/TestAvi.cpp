@@ -1,6 +1,7 @@
 #include "support/TestAvi.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -30,7 +31,9 @@ BITMAPINFOHEADER TestBitmapHeader(const TestAviSpec& spec) {
     bi.biBitCount = spec.bitCount;
     bi.biCompression = spec.compression;
     bi.biClrUsed = spec.clrUsed;
-    bi.biSizeImage = static_cast<DWORD>((spec.width * spec.bitCount + 31) / 32 * 4 * spec.height);
+    // 64-bit: the refused-size tests ask for pictures whose size passes 2^31.
+    bi.biSizeImage = static_cast<DWORD>((std::int64_t{spec.width} * spec.bitCount + 31) / 32 * 4 *
+                                        std::int64_t{spec.height});
     return bi;
 }
 
