@@ -135,6 +135,17 @@ bool WriteMovie(const std::string& path, int seconds) {
     const int frames = seconds * static_cast<int>(kFps);
     std::uint64_t samplesWritten = 0;
     double phase = 0;
+    // `count` stereo samples of a 440 Hz tone, continuing the phase.
+    auto writeTone = [&](DWORD count) {
+        std::vector<std::int16_t> pcm;
+        for (DWORD i = 0; i < count; ++i) {
+            const auto s = static_cast<std::int16_t>(8000 * std::sin(phase));
+            phase += 2 * M_PI * 440 / kRate;
+            pcm.push_back(s);
+            pcm.push_back(s);
+        }
+        return writer.WriteAudio(as, pcm.data(), static_cast<DWORD>(pcm.size() * 2)) == AVIERR_OK;
+    };
     for (int f = 0; f < frames; ++f) {
         // A moving bar, so that every frame differs.
         std::memset(frame.data(), 0x30, frame.size());
@@ -144,32 +155,18 @@ bool WriteMovie(const std::string& path, int seconds) {
         if (writer.WriteVideoFrame(vs, frame.data(), static_cast<DWORD>(frame.size()), true) != AVIERR_OK)
             return false;
         const std::uint64_t until = (static_cast<std::uint64_t>(f) + 1) * kRate / kFps;
-        std::vector<std::int16_t> pcm;
-        for (; samplesWritten < until; ++samplesWritten) {
-            const auto s = static_cast<std::int16_t>(8000 * std::sin(phase));
-            phase += 2 * M_PI * 440 / kRate;
-            pcm.push_back(s);
-            pcm.push_back(s);
-        }
-        if (writer.WriteAudio(as, pcm.data(), static_cast<DWORD>(pcm.size() * 2)) != AVIERR_OK)
+        if (!writeTone(static_cast<DWORD>(until - samplesWritten)))
             return false;
+        samplesWritten = until;
     }
     // One more second of sound than picture, so that the audio clock runs to
     // the last frame: the tail shorter than one audio block is never played,
     // and after the sound the clock is carried on by the system clock. Written
     // in chunks of a frame's length, so that the largest chunk, which sets the
     // block size, stays that of a frame.
-    for (DWORD f = 0; f < kFps; ++f) {
-        std::vector<std::int16_t> pcm;
-        for (DWORD i = 0; i < kRate / kFps; ++i) {
-            const auto s = static_cast<std::int16_t>(8000 * std::sin(phase));
-            phase += 2 * M_PI * 440 / kRate;
-            pcm.push_back(s);
-            pcm.push_back(s);
-        }
-        if (writer.WriteAudio(as, pcm.data(), static_cast<DWORD>(pcm.size() * 2)) != AVIERR_OK)
+    for (DWORD f = 0; f < kFps; ++f)
+        if (!writeTone(kRate / kFps))
             return false;
-    }
     return writer.Close() == AVIERR_OK;
 }
 
