@@ -115,7 +115,8 @@ void Build(const std::array<RGBQUAD, 256>& colors, std::vector<BYTE>& table, int
 }
 
 // Every codec instance starts with the default palette; its table is built
-// once per process and copied (32 KB) rather than searched again on each open.
+// once per loaded library and copied (32 KB) rather than searched again on
+// each open.
 struct BuiltPalette {
     std::vector<BYTE> table;
     int amplitude = 0;

@@ -9,8 +9,8 @@
 // bits per channel, each entry holding the nearest palette colour (squared
 // RGB distance) to the centre of that cell; Nearest() searches exactly. The
 // table is built when the colours are set (about a millisecond), never per
-// frame; the default palette's once per process. Not thread-safe: each codec
-// instance owns its palette.
+// frame; the default palette's once for as long as the library holding this
+// code stays loaded. Not thread-safe: each codec instance owns its palette.
 #pragma once
 
 #include "platform/win32/Types.h"
