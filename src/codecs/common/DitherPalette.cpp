@@ -121,7 +121,15 @@ struct BuiltPalette {
     std::vector<BYTE> table;
     int amplitude = 0;
 };
-const BuiltPalette& DefaultBuilt();
+
+const BuiltPalette& DefaultBuilt() {
+    static const BuiltPalette built = [] {
+        BuiltPalette b;
+        Build(DitherPalette::DefaultColors(), b.table, b.amplitude);
+        return b;
+    }();
+    return built;
+}
 
 } // namespace
 
@@ -174,19 +182,6 @@ BYTE DitherPalette::Nearest(int red, int green, int blue) const {
     }
     return static_cast<BYTE>(best);
 }
-
-namespace {
-
-const BuiltPalette& DefaultBuilt() {
-    static const BuiltPalette built = [] {
-        BuiltPalette b;
-        Build(DitherPalette::DefaultColors(), b.table, b.amplitude);
-        return b;
-    }();
-    return built;
-}
-
-} // namespace
 
 void DitherPalette::Rebuild() {
     if (isDefault_) {
