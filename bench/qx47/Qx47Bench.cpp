@@ -240,26 +240,31 @@ DecodeRun DecodeAll(const Encoded& e, LONG budgetMs, bool keep) {
     return run;
 }
 
-// The smallest stream (lowest quality, no higher than `ceiling`) whose
-// pictures reach `psnr`: the fairest stream to time against the peer, since
-// it is no larger and no worse, and fewer bits decode faster. `found` is
-// false when even `ceiling` falls short.
 double PsnrOf(const Frames& src, const Encoded& e) {
     return Psnr(src, DecodeAll(e, 0, true).pictures);
 }
 
-Encoded EncodeMatching(const Frames& src, int ceiling, double psnr, bool& found) {
-    int lo = 1, hi = ceiling;
-    Encoded best = Encode(src, ceiling, false);
-    found = PsnrOf(src, best) >= psnr;
+// The smallest stream (lowest quality, no higher than the `ceiling` stream's,
+// whose PSNR is `ceilingPsnr`) whose pictures reach `target`: the fairest
+// stream to time against the peer, since it is no larger and no worse, and
+// fewer bits decode faster. Its PSNR goes to `psnr`; `found` is false when
+// even the ceiling falls short.
+Encoded EncodeMatching(const Frames& src, const Encoded& ceiling, double ceilingPsnr, double target,
+                       double& psnr, bool& found) {
+    found = ceilingPsnr >= target;
+    psnr = ceilingPsnr;
+    Encoded best = ceiling;
     if (!found)
         return best;
+    int lo = 1, hi = ceiling.quality;
     while (lo < hi) {
         const int mid = (lo + hi) / 2;
         Encoded e = Encode(src, mid, false);
-        if (PsnrOf(src, e) >= psnr) {
+        const double p = PsnrOf(src, e);
+        if (p >= target) {
             hi = mid;
             best = std::move(e);
+            psnr = p;
         } else {
             lo = mid + 1;
         }
@@ -415,17 +420,17 @@ void Scene(const std::string& name, const std::string& work, int frames) {
     oneRun.pictures.clear();
     const double oneCpu = BestCpu(one);
     Encoded match;
+    double matchPsnr = 0, matchCpu = 0;
     bool matched = LoadEncoded(tag + "-match.qx47s", match) && match.frames.size() == src.size();
-    if (!matched) {
-        match = EncodeMatching(src, one.quality, cpPsnr, matched);
+    if (matched) {
+        matchPsnr = PsnrOf(src, match);
+    } else {
+        match = EncodeMatching(src, one, onePsnr, cpPsnr, matchPsnr, matched);
         if (matched)
             SaveEncoded(tag + "-match.qx47s", match);
     }
-    double matchPsnr = 0, matchCpu = 0;
-    if (matched) {
-        matchPsnr = PsnrOf(src, match);
+    if (matched)
         matchCpu = BestCpu(match);
-    }
     Encoded two = EncodeWithinCached(tag + "-two.qx47s", src, cpBytes, true);
     DecodeRun twoRun = DecodeAll(two, 0, true);
     const double twoPsnr = Psnr(src, twoRun.pictures);
