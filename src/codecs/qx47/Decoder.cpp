@@ -283,18 +283,6 @@ bool DecodeIntraMacroblock(BitReader& br, const QuantSteps& q, Picture& dst, int
     return true;
 }
 
-// A Size x Size square at (x, y) of `to` from (x + dx, y + dy) of `from`.
-template <int Size>
-void CopyRows(const std::uint8_t* from, std::uint8_t* to, int stride, int x, int y, int dx, int dy) {
-    const std::uint8_t* s = from + static_cast<std::ptrdiff_t>(y + dy) * stride + x + dx;
-    std::uint8_t* d = to + static_cast<std::ptrdiff_t>(y) * stride + x;
-    if (s == d)
-        return;
-    for (int r = 0; r < Size; ++r)
-        std::memcpy(d + static_cast<std::ptrdiff_t>(r) * stride, s + static_cast<std::ptrdiff_t>(r) * stride,
-                    Size);
-}
-
 // Residual blocks named by `cbp` added to `pred` (a block-aligned picture and
 // offset per plane); the rest copied.
 bool DecodeResidualMacroblock(BitReader& br, const std::uint16_t* steps, std::uint32_t cbp,
@@ -303,9 +291,7 @@ bool DecodeResidualMacroblock(BitReader& br, const std::uint16_t* steps, std::ui
     if (cbp == 0) {
         // Prediction only (a moved or refined-away macroblock, common in pans):
         // whole rows rather than six 8 x 8 blocks.
-        CopyRows<16>(pred.y.data(), dst.y.data(), dst.lumaWidth, mbx * 16, mby * 16, dx, dy);
-        CopyRows<8>(pred.cb.data(), dst.cb.data(), dst.chromaWidth, mbx * 8, mby * 8, dx >> 1, dy >> 1);
-        CopyRows<8>(pred.cr.data(), dst.cr.data(), dst.chromaWidth, mbx * 8, mby * 8, dx >> 1, dy >> 1);
+        CopyMacroblock(pred, dst, mbx, mby, dx, dy);
         return true;
     }
     LevelContext ctx;

@@ -2,6 +2,7 @@
 // padded to whole 16x16 macroblocks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -47,16 +48,25 @@ inline BlockPlace PlaceOf(int b, int mbx, int mby) {
 }
 
 // Copies one macroblock (all three planes) from one picture to another.
-inline void CopyMacroblock(const Picture& from, Picture& to, int mbx, int mby) {
-    for (int p = 0; p < 3; ++p) {
-        int size = p == 0 ? 16 : 8;
-        int stride = from.Stride(p);
-        std::size_t off = static_cast<std::size_t>(mby * size) * stride + mbx * size;
-        const std::uint8_t* s = from.Plane(p) + off;
-        std::uint8_t* d = to.Plane(p) + off;
-        for (int r = 0; r < size; ++r)
-            std::memcpy(d + r * stride, s + r * stride, size);
-    }
+// A Size x Size square at (x, y) of `to` from (x + dx, y + dy) of `from`;
+// fixed sizes, so that each row is one or two moves.
+template <int Size>
+void CopySquare(const std::uint8_t* from, std::uint8_t* to, int stride, int x, int y, int dx, int dy) {
+    const std::uint8_t* s = from + static_cast<std::ptrdiff_t>(y + dy) * stride + x + dx;
+    std::uint8_t* d = to + static_cast<std::ptrdiff_t>(y) * stride + x;
+    if (s == d)
+        return;
+    for (int r = 0; r < Size; ++r)
+        std::memcpy(d + static_cast<std::ptrdiff_t>(r) * stride, s + static_cast<std::ptrdiff_t>(r) * stride,
+                    Size);
+}
+
+// Macroblock (mbx, mby) of `to` from `from`, moved by the luma vector
+// (dx, dy) (chroma by half of it, rounded down).
+inline void CopyMacroblock(const Picture& from, Picture& to, int mbx, int mby, int dx = 0, int dy = 0) {
+    CopySquare<16>(from.y.data(), to.y.data(), to.lumaWidth, mbx * 16, mby * 16, dx, dy);
+    CopySquare<8>(from.cb.data(), to.cb.data(), to.chromaWidth, mbx * 8, mby * 8, dx >> 1, dy >> 1);
+    CopySquare<8>(from.cr.data(), to.cr.data(), to.chromaWidth, mbx * 8, mby * 8, dx >> 1, dy >> 1);
 }
 
 } // namespace qx47
