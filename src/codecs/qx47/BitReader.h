@@ -62,6 +62,9 @@ public:
     // PeekFilled and SkipFilled leave the refill to the caller: together they
     // may take at most kRefillBits bits after a Refill().
     std::uint32_t PeekFilled(int count) const { return static_cast<std::uint32_t>(cache_ >> (64 - count)); }
+    // The whole cache, next bit leftmost: up to kRefillBits bits after a
+    // Refill() for a caller that takes several fields at once.
+    std::uint64_t PeekCache() const { return cache_; }
     void SkipFilled(int count) {
         cache_ <<= count;
         bits_ -= static_cast<std::uint64_t>(count);

@@ -264,20 +264,50 @@ bool ReadCoefficients(BitReader& br, int pos, std::uint32_t count, const std::ui
     return cur.ok && !br.Overrun();
 }
 
+// A sample-coded block: each row's indices are one read of at most 56 bits.
+bool DecodeSampleBlock(BitReader& br, std::uint8_t* dst, int stride) {
+    const int base = static_cast<int>(br.GetBits(8));
+    const int n = static_cast<int>(br.GetBits(3));
+    if (n == 0) {
+        for (int r = 0; r < 8; ++r)
+            std::memset(dst + r * stride, base, 8);
+        return !br.Overrun();
+    }
+    const int step = static_cast<int>(br.GetBits(8)) + 1;
+    const std::uint64_t mask = (std::uint64_t{1} << n) - 1;
+    for (int r = 0; r < 8; ++r, dst += stride) {
+        br.Refill();
+        const std::uint64_t w = br.PeekCache();
+        for (int c = 0; c < 8; ++c) {
+            const int k = static_cast<int>((w >> (64 - n * (c + 1))) & mask);
+            dst[c] = static_cast<std::uint8_t>(std::min(base + k * step, 255));
+        }
+        br.SkipFilled(8 * n);
+    }
+    return !br.Overrun();
+}
+
 bool DecodeIntraMacroblock(BitReader& br, const QuantSteps& q, Picture& dst, int mbx, int mby, int dcPred[3],
                            BlockCoefs& b) {
+    const std::uint32_t samples = br.GetBit() ? br.GetBits(6) : 0;
     LevelContext ctx;
     for (int k = 0; k < 6; ++k) {
         BlockPlace pl = PlaceOf(k, mbx, mby);
         int plane = pl.plane;
+        int stride = dst.Stride(plane);
+        std::uint8_t* out = dst.Plane(plane) + static_cast<std::size_t>(pl.y) * stride + pl.x;
+        if (samples & (1u << k)) {
+            if (!DecodeSampleBlock(br, out, stride))
+                return false;
+            continue;
+        }
         dcPred[plane] = std::clamp(dcPred[plane] + br.GetSe(), -256, 255);
         b.c[0] = dcPred[plane] * kIntraDcStep;
         if (b.c[0] != 0)
             b.rowMask |= 1;
         if (!ReadCoefficients(br, 1, br.GetUe(), BlockSteps(q.intra, k), b, ctx))
             return false;
-        int stride = dst.Stride(plane);
-        InversePut(b.c, b.rowMask, dst.Plane(plane) + static_cast<std::size_t>(pl.y) * stride + pl.x, stride);
+        InversePut(b.c, b.rowMask, out, stride);
         b.Clear();
     }
     return true;

@@ -65,6 +65,11 @@ inline int MacroblockRows(int height) {
     return (height + 15) / 16;
 }
 
+// Sample-coded blocks of intra macroblocks: an 8-bit base, a 3-bit index
+// width n, and when n > 0 the step minus one (8 bits) and 64 n-bit indices
+// in raster order; sample = min(base + index x step, 255).
+constexpr int kSampleMaxWidth = 7;
+
 // Mask section: two bits per macroblock (raster order), then 32 bytes (one bit
 // per pixel, rows top-down, most significant bit first) for every mixed one.
 enum MacroblockCover : std::uint8_t { kCoverOpaque = 0, kCoverTransparent = 1, kCoverMixed = 2 };

@@ -59,10 +59,11 @@ TEST(Qx47BitStream, ReadsUpToTheLastByteAndZerosAfterIt) {
 
 // A key frame of random blocks written with the format's codes by hand:
 // short and long codes, runs up to position 63, levels large enough to lift
-// the Golomb parameter well past the look-up tables and to reach the clamp.
+// the Golomb parameter well past the look-up tables and to reach the clamp,
+// and sample-coded blocks of every index width, with steps that overflow.
 // The decoded picture must be the inverse transform of exactly the levels
-// written, for frames long enough for the decoder's fast path and for its
-// last bytes, which it reads with care.
+// written, and the samples, for frames long enough for the decoder's fast
+// path and for its last bytes, which it reads with care.
 TEST(Qx47Coefficients, BlocksDecodeToTheLevelsWritten) {
     std::mt19937 rng(47);
     const int q = 8;
@@ -75,8 +76,30 @@ TEST(Qx47Coefficients, BlocksDecodeToTheLevelsWritten) {
         expected.Allocate(size / 16, size / 16);
         for (int mb = 0; mb < mbs; ++mb) {
             bw.PutUe(0); // no macroblock skipped
+            const std::uint32_t samples = mb % 3 == 1 ? 1 + rng() % 63 : 0;
+            bw.PutBits(samples ? 1 : 0, 1);
+            if (samples)
+                bw.PutBits(samples, 6);
             LevelContext ctx;
             for (int k = 0; k < 6; ++k) {
+                const BlockPlace pl = PlaceOf(k, mb % (size / 16), mb / (size / 16));
+                const int stride = expected.Stride(pl.plane);
+                std::uint8_t* out = expected.Plane(pl.plane) + static_cast<std::size_t>(pl.y) * stride + pl.x;
+                if (samples & (1u << k)) {
+                    const int base = static_cast<int>(rng() % 256), width = static_cast<int>(rng() % 8),
+                              step = 1 + static_cast<int>(rng() % 256);
+                    bw.PutBits(static_cast<std::uint32_t>(base), 8);
+                    bw.PutBits(static_cast<std::uint32_t>(width), 3);
+                    if (width > 0)
+                        bw.PutBits(static_cast<std::uint32_t>(step - 1), 8);
+                    for (int i = 0; i < 64; ++i) {
+                        const int index = width ? static_cast<int>(rng() % (1u << width)) : 0;
+                        bw.PutBits(static_cast<std::uint32_t>(index), width);
+                        out[(i / 8) * stride + i % 8] =
+                            static_cast<std::uint8_t>(std::min(base + index * step, 255));
+                    }
+                    continue;
+                }
                 bw.PutSe(0); // DC 0: samples 128 + the AC part
                 std::int16_t level[64] = {};
                 int count = 0;
@@ -117,10 +140,7 @@ TEST(Qx47Coefficients, BlocksDecodeToTheLevelsWritten) {
                     c[z] = level[pos] < 0 ? -v : v;
                     rowMask |= static_cast<std::uint8_t>(1u << (z >> 3));
                 }
-                const BlockPlace pl = PlaceOf(k, mb % (size / 16), mb / (size / 16));
-                const int stride = expected.Stride(pl.plane);
-                InversePut(c, rowMask,
-                           expected.Plane(pl.plane) + static_cast<std::size_t>(pl.y) * stride + pl.x, stride);
+                InversePut(c, rowMask, out, stride);
             }
         }
         bw.PutUe(0); // the end
