@@ -3,6 +3,7 @@
 //
 //   qx47bench [--seconds S] [--scene testsrc2|landscape|both] [--work DIR]
 //   qx47bench --decode WORK/STREAM.qx47s   (decode speed of a saved stream only)
+//   qx47bench --scene S --quality Q        (one stream at quality Q, kept in WORK)
 //
 // qx47 is shown three ways: the best quality within Cinepak's size, the
 // smallest stream that reaches Cinepak's PSNR (the one whose speed to compare),
@@ -349,7 +350,7 @@ void LargeBudget(int frames) {
     std::fflush(stdout);
 }
 
-void Scene(const std::string& name, const std::string& work, int frames) {
+void Scene(const std::string& name, const std::string& work, int frames, int quality) {
     std::printf("\n== %s, %dx%d, %d fps, %d frames ==\n", name.c_str(), kW, kH, kFps, frames);
     std::fflush(stdout);
     const std::string raw = work + "/" + name + ".bgr",
@@ -376,6 +377,16 @@ void Scene(const std::string& name, const std::string& work, int frames) {
         for (const auto& fr : src)
             std::fwrite(fr.data(), 1, fr.size(), f);
         std::fclose(f);
+    }
+    if (quality > 0) {
+        // One stream at a given quality, without the peer: for tuning.
+        Encoded e = Encode(src, quality, false);
+        const double psnr = PsnrOf(src, e);
+        std::printf("qx47, one layer, quality %d: %zu bytes, %.2f dB, %.0f fps\n", quality, e.bytes, psnr,
+                    static_cast<double>(e.frames.size()) / BestCpu(e));
+        SaveEncoded(
+            work + "/" + name + "-" + std::to_string(frames) + "-q" + std::to_string(quality) + ".qx47s", e);
+        return;
     }
     char cmd[1024];
     struct stat st;
@@ -461,6 +472,7 @@ void Scene(const std::string& name, const std::string& work, int frames) {
 int main(int argc, char** argv) {
     double seconds = 10;
     std::string scene = "both", work = "/tmp/qx47bench", decodeOnly;
+    int quality = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--seconds"))
             seconds = std::atof(argv[i + 1]);
@@ -468,6 +480,8 @@ int main(int argc, char** argv) {
             scene = argv[i + 1];
         else if (!std::strcmp(argv[i], "--work"))
             work = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--quality"))
+            quality = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--decode"))
             decodeOnly = argv[i + 1];
     }
@@ -487,9 +501,11 @@ int main(int argc, char** argv) {
     mkdir(work.c_str(), 0755);
     const int frames = static_cast<int>(std::lround(seconds * kFps));
     if (scene == "testsrc2" || scene == "both")
-        Scene("testsrc2", work, frames);
+        Scene("testsrc2", work, frames, quality);
     if (scene == "landscape" || scene == "both")
-        Scene("landscape", work, frames);
+        Scene("landscape", work, frames, quality);
+    if (quality > 0)
+        return 0;
     LargeBudget(std::min(frames, 30));
     return 0;
 }
