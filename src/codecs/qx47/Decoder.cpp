@@ -382,6 +382,8 @@ bool Decoder::Configure(int width, int height) {
     display_.Allocate(mbCols_, mbRows_);
     displayIsRef_ = true;
     hasReference_ = false;
+    stale_.assign(static_cast<std::size_t>(mbCols_) * mbRows_, 1);
+    allStale_ = true;
     cover_.assign(static_cast<std::size_t>(mbCols_) * mbRows_, kCoverOpaque);
     changedAt_.assign(cover_.size(), 0);
     serial_ = 0;
@@ -500,26 +502,51 @@ bool Decoder::DecodeMask(const std::uint8_t* data, std::size_t size) {
     return !br.Overrun();
 }
 
+void Decoder::CopySkipped(int first, int last) {
+    if (allStale_) {
+        CopyMacroblocks(prev_, ref_, mbCols_, first, last);
+        return;
+    }
+    while (first < last) {
+        while (first < last && !stale_[first])
+            ++first;
+        int end = first;
+        while (end < last && stale_[end])
+            ++end;
+        if (first < end)
+            CopyMacroblocks(prev_, ref_, mbCols_, first, end);
+        first = end;
+    }
+}
+
 bool Decoder::DecodeBaseLayer(const std::uint8_t* data, std::size_t size, bool keyFrame) {
-    Picture& next = ref_;
-    const Picture& prev = prev_;
     const int total = mbCols_ * mbRows_;
     // A delta frame swaps the two pictures, so the old reference becomes the
     // motion source without a copy; only the macroblocks this frame skips are
-    // copied back (coded ones are overwritten whole). `filled` is how far
+    // copied back (coded ones are overwritten whole), and of those only the
+    // ones the last frame changed (stale_). `filled` is how far
     // that has got. Every exit, a failed one too, finishes the copy so that the
     // reference never shows an older frame's pixels.
     int filled = total;
     if (keyFrame) {
-        next.Fill(128);
+        ref_.Fill(128);
     } else {
         std::swap(ref_, prev_);
         filled = 0;
+        if (!allStale_) {
+            std::fill(stale_.begin(), stale_.end(), 0);
+            for (int mb : coded_)
+                stale_[mb] = 1;
+        }
     }
     coded_.clear();
     const bool ok = DecodeMacroblocks(data, size, keyFrame, filled);
     if (filled < total)
-        CopyMacroblocks(prev, next, mbCols_, filled, total);
+        CopySkipped(filled, total);
+    // After a key frame the other picture is older than the last frame
+    // everywhere; after a failed one it no longer matters (the next frame
+    // that decodes is a key frame), but nothing is assumed of it.
+    allStale_ = keyFrame || !ok;
     return ok;
 }
 
@@ -542,7 +569,7 @@ bool Decoder::DecodeMacroblocks(const std::uint8_t* data, std::size_t size, bool
             return false;
         idx += static_cast<int>(run);
         if (filled < idx) { // the skipped run
-            CopyMacroblocks(prev, next, mbCols_, filled, idx);
+            CopySkipped(filled, idx);
             filled = idx;
         }
         if (idx == total)

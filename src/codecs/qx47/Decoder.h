@@ -72,6 +72,9 @@ private:
     // The macroblock loop of DecodeBaseLayer; `filled` is how many leading
     // macroblocks of the reference are complete.
     bool DecodeMacroblocks(const std::uint8_t* data, std::size_t size, bool keyFrame, int& filled);
+    // Copies the skipped macroblocks [first, last) from prev_ to ref_, those
+    // that differ only.
+    void CopySkipped(int first, int last);
 
     int width_ = 0, height_ = 0, mbCols_ = 0, mbRows_ = 0;
     Picture ref_;  // decoded in place, macroblock by macroblock
@@ -83,6 +86,12 @@ private:
     FrameHeader header_;
     std::vector<std::uint8_t> scratch_; // descrambled payload of a keyed frame
     std::vector<int> coded_;            // macroblocks the base layer coded this frame
+    // Per macroblock, 1 when ref_ and prev_ may differ there; with
+    // allStale_, all of them. Only the last frame's coded macroblocks do
+    // after a delta frame, so a skipped macroblock is otherwise already in
+    // place in the picture the swap brings back.
+    std::vector<std::uint8_t> stale_;
+    bool allStale_ = true;
     const std::uint8_t* refineData_ = nullptr;
     std::size_t refineSize_ = 0;
     bool transparent_ = false;

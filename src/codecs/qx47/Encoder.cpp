@@ -226,7 +226,12 @@ constexpr float kSampleLambda = 0.115f;
 // a tenth more bits at equal quality for about a half more decoding speed.
 constexpr float kTransformBitWeight = 5.0f;
 
-std::size_t EncodeIntra(BitWriter& bw, const QuantSteps& q, const Picture& src, Picture& dst, int mbx,
+struct IntraCoding {
+    std::size_t sampleBits = 0; // of the blocks sent as samples
+    int sampleBlocks = 0;
+};
+
+IntraCoding EncodeIntra(BitWriter& bw, const QuantSteps& q, const Picture& src, Picture& dst, int mbx,
                         int mby, MacroblockState& st) {
     float in[64];
     // Decide block by block, with the predictors the decoder will have.
@@ -266,7 +271,7 @@ std::size_t EncodeIntra(BitWriter& bw, const QuantSteps& q, const Picture& src, 
         bw.PutBits(samples, 6);
     LevelContext ctx;
     SampleBlock sb;
-    std::size_t sampleBits = 0;
+    IntraCoding coding;
     for (int k = 0; k < 6; ++k) {
         BlockPlace pl = PlaceOf(k, mbx, mby);
         const std::uint16_t* steps = BlockSteps(q.intra, k);
@@ -275,13 +280,14 @@ std::size_t EncodeIntra(BitWriter& bw, const QuantSteps& q, const Picture& src, 
         if (samples & (1u << k)) {
             QuantiseSamples(src, pl.plane, pl.x, pl.y, steps[kSampleStepFrequency], sb);
             WriteSamples(bw, sb, out, stride);
-            sampleBits += sb.Bits();
+            coding.sampleBits += sb.Bits();
+            ++coding.sampleBlocks;
             continue;
         }
         LoadBlock(src, pl.plane, pl.x, pl.y, in, 128.0f);
         EncodeIntraBlock(bw, steps, in, st.dcPred[pl.plane], ctx, out, stride);
     }
-    return sampleBits;
+    return coding;
 }
 
 // Quantises the residual of a macroblock against `pred` moved by (dx, dy).
@@ -476,6 +482,7 @@ std::vector<std::uint8_t> Encoder::EncodeFrame(const std::uint8_t* bgr, std::ptr
 
     const Picture& prev = ref_[cur_];
     Picture& next = ref_[cur_ ^ 1];
+    sampleBlocks_ = 0;
     const float lambda =
         kSampleLambda * static_cast<float>(q.inter[kSampleStepFrequency] * q.inter[kSampleStepFrequency]);
     if (key)
@@ -500,7 +507,7 @@ std::vector<std::uint8_t> Encoder::EncodeFrame(const std::uint8_t* bgr, std::ptr
             bw.PutUe(static_cast<std::uint32_t>(run));
             run = 0;
             st.Enter(mby);
-            EncodeIntra(bw, q, source_, next, mbx, mby, st);
+            sampleBlocks_ += EncodeIntra(bw, q, source_, next, mbx, mby, st).sampleBlocks;
             mvx_[idx] = mvy_[idx] = 0;
             coded.push_back(idx);
             continue;
@@ -556,7 +563,7 @@ std::vector<std::uint8_t> Encoder::EncodeFrame(const std::uint8_t* bgr, std::ptr
         std::uint32_t cbp = cbp0;
         if (bestX != 0 || bestY != 0) // else `levels` still hold the unmoved residual
             cbp = QuantiseResidual(q.inter, source_, prev, mbx, mby, bestX, bestY, levels);
-        auto codeInter = [&](BitWriter& w, MacroblockState& s) -> std::size_t {
+        auto codeInter = [&](BitWriter& w, MacroblockState& s) -> IntraCoding {
             if (bestX == 0 && bestY == 0) {
                 w.PutUe(0);
                 s.mvx = s.mvy = 0;
@@ -568,9 +575,9 @@ std::vector<std::uint8_t> Encoder::EncodeFrame(const std::uint8_t* bgr, std::ptr
                 s.mvy = bestY;
             }
             WriteResidual(w, q.inter, cbp, levels, prev, bestX, bestY, next, mbx, mby);
-            return 0;
+            return {};
         };
-        auto codeIntra = [&](BitWriter& w, MacroblockState& s) -> std::size_t {
+        auto codeIntra = [&](BitWriter& w, MacroblockState& s) -> IntraCoding {
             w.PutUe(2);
             return EncodeIntra(w, q, source_, next, mbx, mby, s);
         };
@@ -581,14 +588,14 @@ std::vector<std::uint8_t> Encoder::EncodeFrame(const std::uint8_t* bgr, std::ptr
         auto cost = [&](auto code) {
             BitWriter w;
             MacroblockState s = st;
-            const std::size_t sampleBits = code(w, s);
+            const std::size_t sampleBits = code(w, s).sampleBits;
             return static_cast<float>(MacroblockError(source_, next, mbx, mby)) +
                    lambda * (static_cast<float>(sampleBits) +
                              kTransformBitWeight * static_cast<float>(w.BitCount() - sampleBits));
         };
         const bool intra = cost(codeIntra) < cost(codeInter);
         if (intra) {
-            codeIntra(bw, st);
+            sampleBlocks_ += codeIntra(bw, st).sampleBlocks;
             mvx_[idx] = mvy_[idx] = 0;
         } else {
             codeInter(bw, st);

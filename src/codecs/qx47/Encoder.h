@@ -39,6 +39,10 @@ public:
     std::vector<std::uint8_t> EncodeFrame(const std::uint8_t* bgr, std::ptrdiff_t stride,
                                           bool forceKey = false);
     bool LastWasKey() const { return lastKey_; }
+    // The picture a decoder holds after the last frame's base layer.
+    const Picture& Reconstruction() const { return ref_[cur_]; }
+    // How many blocks of the last frame were sent as samples.
+    int SampleBlocks() const { return sampleBlocks_; }
 
     static int BaseQuantFor(int quality, bool refinement);
     static int RefineQuantFor(int quality);
@@ -57,6 +61,7 @@ private:
     std::vector<std::int16_t> mvx_, mvy_;
     std::uint32_t frameNumber_ = 0;
     bool lastKey_ = false;
+    int sampleBlocks_ = 0;
 };
 
 } // namespace qx47
