@@ -494,8 +494,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         const double cpu = BestCpu(e);
-        std::printf("%s: %zu frames, %zu bytes, %.0f fps\n", decodeOnly.c_str(), e.frames.size(), e.bytes,
-                    static_cast<double>(e.frames.size()) / cpu);
+        std::printf("%s: %zu frames, %zu bytes, %.0f fps, pixels %016llx\n", decodeOnly.c_str(),
+                    e.frames.size(), e.bytes, static_cast<double>(e.frames.size()) / cpu,
+                    static_cast<unsigned long long>(Hash(DecodeAll(e, 0, true).pictures)));
         return 0;
     }
     mkdir(work.c_str(), 0755);
