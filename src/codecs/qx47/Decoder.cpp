@@ -6,6 +6,7 @@
 
 #include "codecs/qx47/BitReader.h"
 #include "codecs/qx47/LevelContext.h"
+#include "codecs/qx47/SampleRow.h"
 #include "codecs/qx47/Transform.h"
 
 namespace qx47 {
@@ -266,22 +267,21 @@ bool ReadCoefficients(BitReader& br, int pos, std::uint32_t count, const std::ui
 
 // A sample-coded block: each row's indices are one read of at most 56 bits.
 bool DecodeSampleBlock(BitReader& br, std::uint8_t* dst, int stride) {
-    const int base = static_cast<int>(br.GetBits(8));
-    const int n = static_cast<int>(br.GetBits(3));
+    const std::uint32_t head = br.GetBits(11);
+    const int base = static_cast<int>(head >> 3), n = static_cast<int>(head & 7);
     if (n == 0) {
         for (int r = 0; r < 8; ++r)
             std::memset(dst + r * stride, base, 8);
         return !br.Overrun();
     }
     const int step = static_cast<int>(br.GetBits(8)) + 1;
-    const std::uint64_t mask = (std::uint64_t{1} << n) - 1;
+    const bool bmi2 = HasBmi2();
     for (int r = 0; r < 8; ++r, dst += stride) {
         br.Refill();
-        const std::uint64_t w = br.PeekCache();
-        for (int c = 0; c < 8; ++c) {
-            const int k = static_cast<int>((w >> (64 - n * (c + 1))) & mask);
-            dst[c] = static_cast<std::uint8_t>(std::min(base + k * step, 255));
-        }
+        if (bmi2)
+            SampleRowBmi2(br.PeekCache(), n, base, step, dst);
+        else
+            SampleRowPlain(br.PeekCache(), n, base, step, dst);
         br.SkipFilled(8 * n);
     }
     return !br.Overrun();
