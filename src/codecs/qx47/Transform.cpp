@@ -135,10 +135,13 @@ void ScalarInverse(const std::int32_t coef[64], const std::uint8_t* pred, int pr
 }
 
 #if defined(__SSE2__)
-inline __m128i Pair(int k) {
-    const std::uint32_t lo = static_cast<std::uint16_t>(kPairs.k[k][0]);
-    const std::uint32_t hi = static_cast<std::uint16_t>(kPairs.k[k][1]);
+inline __m128i Pair(int k0, int k1) {
+    const std::uint32_t lo = static_cast<std::uint16_t>(k0);
+    const std::uint32_t hi = static_cast<std::uint16_t>(k1);
     return _mm_set1_epi32(static_cast<int>(lo | (hi << 16)));
+}
+inline __m128i Pair(int k) {
+    return Pair(kPairs.k[k][0], kPairs.k[k][1]);
 }
 
 struct Wide {
@@ -177,6 +180,42 @@ template <int Shift> inline void VectorPass(__m128i x[8]) {
     x[4] = Descale<Shift>(t13 - o0);
 }
 
+// VectorPass for inputs 4..7 all zero. With x5 and x7 gone, z3 and z4 are
+// plain multiples of x3 and x1, so each odd output is one multiply-add of
+// (x3, x1), and each even one of (x0, x2), with the factors summed ahead.
+// Sums in 32-bit integers wrap alike in any order, so the outputs are those
+// of VectorPass bit for bit.
+constexpr int kOddX3[4] = {kPairs.k[4][0], kPairs.k[5][0] + kPairs.k[8][1], kPairs.k[4][0] + kPairs.k[9][1],
+                           kPairs.k[5][0]};
+constexpr int kOddX1[4] = {kPairs.k[4][1] + kPairs.k[6][1], kPairs.k[5][1], kPairs.k[4][1],
+                           kPairs.k[5][1] + kPairs.k[7][1]};
+static_assert(kOddX1[0] >= -32768 && kOddX1[3] <= 32767 && kOddX3[1] >= -32768 && kOddX3[2] >= -32768,
+              "summed factors must stay 16-bit for the multiply-add");
+
+template <int Shift> inline void VectorPass4(__m128i x[8]) {
+    const __m128i even0 = _mm_unpacklo_epi16(x[0], x[2]), even1 = _mm_unpackhi_epi16(x[0], x[2]);
+    const __m128i odd0 = _mm_unpacklo_epi16(x[3], x[1]), odd1 = _mm_unpackhi_epi16(x[3], x[1]);
+    auto even = [&](int k0, int k1) -> Wide {
+        const __m128i k = Pair(k0, k1);
+        return {_mm_madd_epi16(even0, k), _mm_madd_epi16(even1, k)};
+    };
+    auto odd = [&](int i) -> Wide {
+        const __m128i k = Pair(kOddX3[i], kOddX1[i]);
+        return {_mm_madd_epi16(odd0, k), _mm_madd_epi16(odd1, k)};
+    };
+    const Wide t10 = even(8192, kPairs.k[2][0]), t13 = even(8192, -kPairs.k[2][0]);
+    const Wide t11 = even(8192, kPairs.k[3][0]), t12 = even(8192, -kPairs.k[3][0]);
+    const Wide o0 = odd(0), o1 = odd(1), o2 = odd(2), o3 = odd(3);
+    x[0] = Descale<Shift>(t10 + o3);
+    x[7] = Descale<Shift>(t10 - o3);
+    x[1] = Descale<Shift>(t11 + o2);
+    x[6] = Descale<Shift>(t11 - o2);
+    x[2] = Descale<Shift>(t12 + o1);
+    x[5] = Descale<Shift>(t12 - o1);
+    x[3] = Descale<Shift>(t13 + o0);
+    x[4] = Descale<Shift>(t13 - o0);
+}
+
 inline void Transpose(__m128i r[8]) {
     const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
     const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
@@ -196,25 +235,71 @@ inline void Transpose(__m128i r[8]) {
     r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-void VectorInverse(const std::int32_t coef[64], const std::uint8_t* pred, int predStride, std::uint8_t* dst,
-                   int stride) {
-    __m128i x[8];
-    for (int v = 0; v < 8; ++v)
-        x[v] = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + v * 8)),
-                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + v * 8 + 4)));
-    VectorPass<kPass1Shift>(x);
-    Transpose(x);
-    VectorPass<kPass2Shift>(x);
-    Transpose(x);
+inline void AddAndStore(const __m128i residual[8], const std::uint8_t* pred, int predStride,
+                        std::uint8_t* dst, int stride) {
     const __m128i zero = _mm_setzero_si128(), mid = _mm_set1_epi16(128);
     for (int y = 0; y < 8; ++y) {
         __m128i base = mid;
         if (pred)
             base = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pred + y * predStride)),
                                      zero);
-        const __m128i sum = _mm_add_epi16(base, x[y]);
+        const __m128i sum = _mm_add_epi16(base, residual[y]);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * stride), _mm_packus_epi16(sum, sum));
     }
+}
+
+// Whether coefficient columns 4..7 are all zero, from the rows as 16-bit
+// vectors (saturating to 16 bits keeps zeros and non-zeros apart).
+inline bool RightHalfEmpty(const __m128i x[8]) {
+    __m128i any = x[0];
+    for (int v = 1; v < 8; ++v)
+        any = _mm_or_si128(any, x[v]);
+    return _mm_cvtsi128_si64(_mm_unpackhi_epi64(any, any)) == 0;
+}
+
+// Most coded blocks hold only low frequencies: coefficient rows 4..7 zero,
+// columns 4..7 zero, or both, and then the passes leave out those inputs.
+// With only row 0, every row of the first pass's output is the same (4 x
+// the coefficient, saturated), so the second pass runs on that one row in
+// one lane and its result is added to all eight rows.
+void VectorInverse(const std::int32_t coef[64], std::uint8_t rowMask, const std::uint8_t* pred,
+                   int predStride, std::uint8_t* dst, int stride) {
+    __m128i x[8];
+    for (int v = 0; v < 8; ++v)
+        x[v] = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + v * 8)),
+                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + v * 8 + 4)));
+    const bool narrow = RightHalfEmpty(x);
+    if (rowMask == 1) {
+        const __m128i twice = _mm_adds_epi16(x[0], x[0]);
+        const __m128i row = _mm_adds_epi16(twice, twice);
+        __m128i lane[8] = {row,
+                           _mm_srli_si128(row, 2),
+                           _mm_srli_si128(row, 4),
+                           _mm_srli_si128(row, 6),
+                           _mm_srli_si128(row, 8),
+                           _mm_srli_si128(row, 10),
+                           _mm_srli_si128(row, 12),
+                           _mm_srli_si128(row, 14)};
+        narrow ? VectorPass4<kPass2Shift>(lane) : VectorPass<kPass2Shift>(lane);
+        // Lane 0 of each output, gathered into one row.
+        const __m128i r01 = _mm_unpacklo_epi16(lane[0], lane[1]), r23 = _mm_unpacklo_epi16(lane[2], lane[3]);
+        const __m128i r45 = _mm_unpacklo_epi16(lane[4], lane[5]), r67 = _mm_unpacklo_epi16(lane[6], lane[7]);
+        const __m128i out = _mm_unpacklo_epi64(_mm_unpacklo_epi32(r01, r23), _mm_unpacklo_epi32(r45, r67));
+        const __m128i rows[8] = {out, out, out, out, out, out, out, out};
+        AddAndStore(rows, pred, predStride, dst, stride);
+        return;
+    }
+    if (rowMask & 0xF0)
+        VectorPass<kPass1Shift>(x);
+    else
+        VectorPass4<kPass1Shift>(x);
+    Transpose(x);
+    if (narrow)
+        VectorPass4<kPass2Shift>(x);
+    else
+        VectorPass<kPass2Shift>(x);
+    Transpose(x);
+    AddAndStore(x, pred, predStride, dst, stride);
 }
 #endif
 
@@ -258,7 +343,7 @@ void Inverse(const std::int32_t coef[64], std::uint8_t rowMask, const std::uint8
         return;
     }
 #if defined(__SSE2__)
-    VectorInverse(coef, pred, predStride, dst, stride);
+    VectorInverse(coef, rowMask, pred, predStride, dst, stride);
 #else
     ScalarInverse(coef, pred, predStride, dst, stride);
 #endif
