@@ -105,21 +105,16 @@ __attribute__((target("avx2"))) inline __m256i Scale256(__m256i d, int k) {
     return _mm256_mullo_epi16(d, _mm256_set1_epi16(static_cast<short>(k)));
 }
 
-// The chroma half of Convert16 for thirty-two pixels from an even x, on
-// 256-bit vectors: each term twice, once per neighbouring pixel, in the order
-// of the luma bytes that unpacking a 256-bit vector gives (within each
-// 128-bit half). Two luma rows share it.
+// The chroma half of Convert16 on 256-bit vectors, from sixteen Cb and Cr
+// samples less 128 each (Luma32's pixels 0..31), or from eight samples in
+// both halves (Luma32's pixels 0..15 of two rows): each term twice, once per
+// neighbouring pixel, in the order of the luma bytes that unpacking a 256-bit
+// vector gives (within each 128-bit half). Two luma rows share it.
 struct Chroma32 {
     __m256i lo[3], hi[3]; // [B, G, R] for unpacked luma halves 0 and 1
 };
 
-__attribute__((target("avx2"))) inline Chroma32 ChromaTerms32(const std::uint8_t* cb, const std::uint8_t* cr,
-                                                              const int k[6]) {
-    const __m256i c128 = _mm256_set1_epi16(128);
-    const __m256i cbd =
-        _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb))), c128);
-    const __m256i crd =
-        _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr))), c128);
+__attribute__((target("avx2"))) inline Chroma32 ChromaTerms(__m256i cbd, __m256i crd, const int k[6]) {
     const __m256i t[3] = {Scale256(cbd, k[5]), _mm256_add_epi16(Scale256(cbd, k[3]), Scale256(crd, k[4])),
                           Scale256(crd, k[2])};
     Chroma32 c;
@@ -130,12 +125,33 @@ __attribute__((target("avx2"))) inline Chroma32 ChromaTerms32(const std::uint8_t
     return c;
 }
 
-// Thirty-two pixels of one row with the arithmetic of Convert16: B, G, R
-// vectors whose 128-bit halves hold pixels 0..15 and 16..31.
-__attribute__((target("avx2"))) inline void Luma32(const std::uint8_t* y, const Chroma32& c, const int k[6],
+__attribute__((target("avx2"))) inline Chroma32 ChromaTerms32(const std::uint8_t* cb, const std::uint8_t* cr,
+                                                              const int k[6]) {
+    const __m256i c128 = _mm256_set1_epi16(128);
+    return ChromaTerms(
+        _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb))), c128),
+        _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr))), c128),
+        k);
+}
+
+// Eight samples less 128 in both halves.
+__attribute__((target("avx2"))) inline __m256i Chroma8(const std::uint8_t* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    const __m256i d = _mm256_broadcastsi128_si256(_mm_cvtsi64_si128(static_cast<long long>(v)));
+    return _mm256_sub_epi16(_mm256_unpacklo_epi8(d, _mm256_setzero_si256()), _mm256_set1_epi16(128));
+}
+
+__attribute__((target("avx2"))) inline Chroma32 ChromaTerms16(const std::uint8_t* cb, const std::uint8_t* cr,
+                                                              const int k[6]) {
+    return ChromaTerms(Chroma8(cb), Chroma8(cr), k);
+}
+
+// Thirty-two pixels with the arithmetic of Convert16, from luma bytes `yv`:
+// B, G, R vectors whose 128-bit halves hold those of the luma's halves.
+__attribute__((target("avx2"))) inline void Luma32(__m256i yv, const Chroma32& c, const int k[6],
                                                    __m256i bgr[3]) {
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i yv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y));
     const __m256i ky = _mm256_set1_epi16(static_cast<short>(k[0])),
                   off = _mm256_set1_epi16(static_cast<short>(k[1]));
     const __m256i base0 = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(yv, zero), ky), off);
@@ -169,54 +185,50 @@ struct Interleave24Rotated {
 };
 const Interleave24Rotated kInterleave24Rotated;
 
-// Exactly 96 bytes of B, G, R for thirty-two pixels.
-__attribute__((target("avx2"))) inline void Store24x2(const __m256i bgr[3], std::uint8_t* out) {
+// Exactly 48 bytes of B, G, R for the sixteen pixels of each 128-bit half,
+// those of the lower half at `lo`, of the upper one at `hi`.
+__attribute__((target("avx2"))) inline void Store24x2(const __m256i bgr[3], std::uint8_t* lo,
+                                                      std::uint8_t* hi) {
     __m256i rotated[3];
     for (int c = 0; c < 3; ++c)
         rotated[c] = _mm256_shuffle_epi8(
             bgr[c], _mm256_load_si256(reinterpret_cast<const __m256i*>(kInterleave24Rotated.rotate[c])));
-    // Output vector o of pixels 0..15 in the lower half, of pixels 16..31 in
-    // the upper one; stored as halves, which beats joining the halves first.
+    // Stored as halves, which beats joining the halves first.
     for (int o = 0; o < 3; ++o) {
         __m256i v = _mm256_setzero_si256();
         for (int c = 0; c < 3; ++c)
             v = _mm256_or_si256(
                 v, _mm256_and_si256(rotated[c], _mm256_load_si256(reinterpret_cast<const __m256i*>(
                                                     kInterleave24Rotated.keep[o][c]))));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * o), _mm256_castsi256_si128(v));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48 + 16 * o), _mm256_extracti128_si256(v, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lo + 16 * o), _mm256_castsi256_si128(v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(hi + 16 * o), _mm256_extracti128_si256(v, 1));
     }
 }
 
-__attribute__((target("avx2"))) inline void Store32x2(const __m256i bgr[3], std::uint8_t* out) {
+__attribute__((target("avx2"))) inline void Store32x2(const __m256i bgr[3], std::uint8_t* lo,
+                                                      std::uint8_t* hi) {
     Store32(
         Bgr16{_mm256_castsi256_si128(bgr[0]), _mm256_castsi256_si128(bgr[1]), _mm256_castsi256_si128(bgr[2])},
-        out);
+        lo);
     Store32(Bgr16{_mm256_extracti128_si256(bgr[0], 1), _mm256_extracti128_si256(bgr[1], 1),
                   _mm256_extracti128_si256(bgr[2], 1)},
-            out + 64);
+            hi);
 }
 
 template <int Bpp>
-__attribute__((target("avx2"))) inline void Store32Pixels(const __m256i bgr[3], std::uint8_t* out) {
+__attribute__((target("avx2"))) inline void StoreHalves(const __m256i bgr[3], std::uint8_t* lo,
+                                                        std::uint8_t* hi) {
     if constexpr (Bpp == 32)
-        Store32x2(bgr, out);
+        Store32x2(bgr, lo, hi);
     else
-        Store24x2(bgr, out);
-}
-
-template <int Bpp>
-__attribute__((target("ssse3"))) inline void Store16Pixels(const Bgr16& p, std::uint8_t* out) {
-    if constexpr (Bpp == 32)
-        Store32(p, out);
-    else
-        Store24(p, out);
+        Store24x2(bgr, lo, hi);
 }
 
 // One row (`y1Row` null) or two rows that share a chroma row, from an even
 // x0: 32 pixels at a time, the last piece of a run of 32 or more as the 32
 // pixels that end it (rewriting a few with the same values), else 16 at a
-// time. Returns how many pixels of each row it wrote.
+// time, the two rows' 16 in one vector. Returns how many pixels of each row
+// it wrote.
 template <int Bpp>
 __attribute__((target("avx2"))) int Avx2Rows(const std::uint8_t* y0Row, const std::uint8_t* y1Row,
                                              const std::uint8_t* cbRow, const std::uint8_t* crRow, int x0,
@@ -234,22 +246,30 @@ __attribute__((target("avx2"))) int Avx2Rows(const std::uint8_t* y0Row, const st
         const Chroma32 c = ChromaTerms32(cbRow + (x >> 1), crRow + (x >> 1), k);
         const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(x - x0) * bytes;
         __m256i bgr[3];
-        Luma32(y0Row + x, c, k, bgr);
-        Store32Pixels<Bpp>(bgr, out0 + at);
+        Luma32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y0Row + x)), c, k, bgr);
+        StoreHalves<Bpp>(bgr, out0 + at, out0 + at + 16 * bytes);
         if (y1Row) {
-            Luma32(y1Row + x, c, k, bgr);
-            Store32Pixels<Bpp>(bgr, out1 + at);
+            Luma32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y1Row + x)), c, k, bgr);
+            StoreHalves<Bpp>(bgr, out1 + at, out1 + at + 16 * bytes);
         }
     }
-    for (; x + 16 <= x1; x += 16) {
+    for (; y1Row && x + 16 <= x1; x += 16) {
         const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(x - x0) * bytes;
-        Store16Pixels<Bpp>(
-            Convert16(y0Row + x, cbRow + (x >> 1), crRow + (x >> 1), k[0], k[1], k[2], k[3], k[4], k[5]),
-            out0 + at);
-        if (y1Row)
-            Store16Pixels<Bpp>(
-                Convert16(y1Row + x, cbRow + (x >> 1), crRow + (x >> 1), k[0], k[1], k[2], k[3], k[4], k[5]),
-                out1 + at);
+        const __m256i yv = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y0Row + x))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(y1Row + x)), 1);
+        __m256i bgr[3];
+        Luma32(yv, ChromaTerms16(cbRow + (x >> 1), crRow + (x >> 1), k), k, bgr);
+        StoreHalves<Bpp>(bgr, out0 + at, out1 + at);
+    }
+    for (; x + 16 <= x1; x += 16) {
+        const Bgr16 p =
+            Convert16(y0Row + x, cbRow + (x >> 1), crRow + (x >> 1), k[0], k[1], k[2], k[3], k[4], k[5]);
+        std::uint8_t* o = out0 + static_cast<std::ptrdiff_t>(x - x0) * bytes;
+        if constexpr (Bpp == 32)
+            Store32(p, o);
+        else
+            Store24(p, o);
     }
     return x - x0;
 }
