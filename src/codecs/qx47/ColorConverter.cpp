@@ -105,24 +105,21 @@ __attribute__((target("avx2"))) inline __m256i Scale256(__m256i d, int k) {
     return _mm256_mullo_epi16(d, _mm256_set1_epi16(static_cast<short>(k)));
 }
 
-// The chroma half of Convert16 on 256-bit vectors, from sixteen Cb and Cr
-// samples less 128 each (Luma32's pixels 0..31), or from eight samples in
-// both halves (Luma32's pixels 0..15 of two rows): each term twice, once per
-// neighbouring pixel, in the order of the luma bytes that unpacking a 256-bit
-// vector gives (within each 128-bit half). Two luma rows share it.
+// The 256-bit vector path keeps each 128-bit half's sixteen pixels as the
+// eight even ones, then the eight odd ones: a pair of pixels then shares the
+// same chroma lane, which saves repeating each chroma term, and the stores
+// put the pixels back in order as part of their own shuffles.
+
+// The chroma terms of Convert16, [B, G, R], from Cb and Cr samples less 128,
+// one per 16-bit lane: sixteen samples for 32 pixels of a row, or eight in
+// both halves for 16 pixels of two rows. Two luma rows share them.
 struct Chroma32 {
-    __m256i lo[3], hi[3]; // [B, G, R] for unpacked luma halves 0 and 1
+    __m256i t[3];
 };
 
 __attribute__((target("avx2"))) inline Chroma32 ChromaTerms(__m256i cbd, __m256i crd, const int k[6]) {
-    const __m256i t[3] = {Scale256(cbd, k[5]), _mm256_add_epi16(Scale256(cbd, k[3]), Scale256(crd, k[4])),
-                          Scale256(crd, k[2])};
-    Chroma32 c;
-    for (int i = 0; i < 3; ++i) {
-        c.lo[i] = _mm256_unpacklo_epi16(t[i], t[i]);
-        c.hi[i] = _mm256_unpackhi_epi16(t[i], t[i]);
-    }
-    return c;
+    return Chroma32{{Scale256(cbd, k[5]), _mm256_add_epi16(Scale256(cbd, k[3]), Scale256(crd, k[4])),
+                     Scale256(crd, k[2])}};
 }
 
 __attribute__((target("avx2"))) inline Chroma32 ChromaTerms32(const std::uint8_t* cb, const std::uint8_t* cr,
@@ -148,18 +145,18 @@ __attribute__((target("avx2"))) inline Chroma32 ChromaTerms16(const std::uint8_t
 }
 
 // Thirty-two pixels with the arithmetic of Convert16, from luma bytes `yv`:
-// B, G, R vectors whose 128-bit halves hold those of the luma's halves.
+// B, G, R vectors of bytes, each 128-bit half even pixels then odd ones.
 __attribute__((target("avx2"))) inline void Luma32(__m256i yv, const Chroma32& c, const int k[6],
                                                    __m256i bgr[3]) {
-    const __m256i zero = _mm256_setzero_si256();
     const __m256i ky = _mm256_set1_epi16(static_cast<short>(k[0])),
                   off = _mm256_set1_epi16(static_cast<short>(k[1]));
-    const __m256i base0 = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(yv, zero), ky), off);
-    const __m256i base1 = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(yv, zero), ky), off);
+    const __m256i even =
+        _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(yv, _mm256_set1_epi16(0xFF)), ky), off);
+    const __m256i odd = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(yv, 8), ky), off);
     for (int i = 0; i < 3; ++i) {
-        const __m256i lo = _mm256_srai_epi16(_mm256_adds_epi16(base0, c.lo[i]), 6);
-        const __m256i hi = _mm256_srai_epi16(_mm256_adds_epi16(base1, c.hi[i]), 6);
-        bgr[i] = _mm256_packus_epi16(lo, hi);
+        const __m256i e = _mm256_srai_epi16(_mm256_adds_epi16(even, c.t[i]), 6);
+        const __m256i o = _mm256_srai_epi16(_mm256_adds_epi16(odd, c.t[i]), 6);
+        bgr[i] = _mm256_packus_epi16(e, o);
     }
 }
 
@@ -175,8 +172,8 @@ struct Interleave24Rotated {
         for (int p = 0; p < 32; ++p) {
             const int q = p % 16;
             for (int o = 0; o < 3; ++o) {
-                const int j = 16 * o + q;
-                rotate[j % 3][p] = static_cast<std::int8_t>(j / 3);
+                const int j = 16 * o + q, pixel = j / 3;
+                rotate[j % 3][p] = static_cast<std::int8_t>((pixel & 1) * 8 + pixel / 2);
                 for (int c = 0; c < 3; ++c)
                     keep[o][c][p] = static_cast<std::int8_t>(j % 3 == c ? -1 : 0);
             }
@@ -205,14 +202,21 @@ __attribute__((target("avx2"))) inline void Store24x2(const __m256i bgr[3], std:
     }
 }
 
+// The same for 64 bytes of B, G, R, 0: the even and the odd pixels become
+// four-byte pixels apart, then pairs of them are interleaved.
 __attribute__((target("avx2"))) inline void Store32x2(const __m256i bgr[3], std::uint8_t* lo,
                                                       std::uint8_t* hi) {
-    Store32(
-        Bgr16{_mm256_castsi256_si128(bgr[0]), _mm256_castsi256_si128(bgr[1]), _mm256_castsi256_si128(bgr[2])},
-        lo);
-    Store32(Bgr16{_mm256_extracti128_si256(bgr[0], 1), _mm256_extracti128_si256(bgr[1], 1),
-                  _mm256_extracti128_si256(bgr[2], 1)},
-            hi);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i bg0 = _mm256_unpacklo_epi8(bgr[0], bgr[1]), bg1 = _mm256_unpackhi_epi8(bgr[0], bgr[1]);
+    const __m256i r0 = _mm256_unpacklo_epi8(bgr[2], zero), r1 = _mm256_unpackhi_epi8(bgr[2], zero);
+    const __m256i even0 = _mm256_unpacklo_epi16(bg0, r0), even1 = _mm256_unpackhi_epi16(bg0, r0);
+    const __m256i odd0 = _mm256_unpacklo_epi16(bg1, r1), odd1 = _mm256_unpackhi_epi16(bg1, r1);
+    const __m256i v[4] = {_mm256_unpacklo_epi32(even0, odd0), _mm256_unpackhi_epi32(even0, odd0),
+                          _mm256_unpacklo_epi32(even1, odd1), _mm256_unpackhi_epi32(even1, odd1)};
+    for (int i = 0; i < 4; ++i) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lo + 16 * i), _mm256_castsi256_si128(v[i]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(hi + 16 * i), _mm256_extracti128_si256(v[i], 1));
+    }
 }
 
 template <int Bpp>
