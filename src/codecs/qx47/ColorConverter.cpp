@@ -105,117 +105,205 @@ __attribute__((target("avx2"))) inline __m256i Scale256(__m256i d, int k) {
     return _mm256_mullo_epi16(d, _mm256_set1_epi16(static_cast<short>(k)));
 }
 
-// Each chroma term serves two neighbouring pixels.
-__attribute__((target("avx2"))) inline __m256i Channel256(__m256i base0, __m256i base1, __m256i t) {
-    const __m256i lo = _mm256_srai_epi16(_mm256_adds_epi16(base0, _mm256_unpacklo_epi16(t, t)), 6);
-    const __m256i hi = _mm256_srai_epi16(_mm256_adds_epi16(base1, _mm256_unpackhi_epi16(t, t)), 6);
-    return _mm256_packus_epi16(lo, hi);
+// The 256-bit vector path keeps each 128-bit half's sixteen pixels as the
+// eight even ones, then the eight odd ones: a pair of pixels then shares the
+// same chroma lane, which saves repeating each chroma term, and the stores
+// put the pixels back in order as part of their own shuffles.
+
+// The chroma terms of Convert16, [B, G, R], from Cb and Cr samples less 128,
+// one per 16-bit lane: sixteen samples for 32 pixels of a row, or eight in
+// both halves for 16 pixels of two rows. Two luma rows share them.
+struct Chroma32 {
+    __m256i t[3];
+};
+
+__attribute__((target("avx2"))) inline Chroma32 ChromaTerms(__m256i cbd, __m256i crd, const int k[6]) {
+    return Chroma32{{Scale256(cbd, k[5]), _mm256_add_epi16(Scale256(cbd, k[3]), Scale256(crd, k[4])),
+                     Scale256(crd, k[2])}};
 }
 
-// Thirty-two pixels from an even x with the arithmetic of Convert16, on
-// 256-bit vectors. Unpacking and packing work within each 128-bit half, so
-// the halves come out as pixels 0..15 and 16..31 in order.
-__attribute__((target("avx2"))) inline void Convert32(const std::uint8_t* y, const std::uint8_t* cb,
-                                                      const std::uint8_t* cr, int kY, int kOffset, int kR,
-                                                      int kGb, int kGr, int kB, __m256i& b, __m256i& g,
-                                                      __m256i& r) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i yv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y));
-    const __m256i ky = _mm256_set1_epi16(static_cast<short>(kY)),
-                  off = _mm256_set1_epi16(static_cast<short>(kOffset));
-    const __m256i base0 = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(yv, zero), ky), off);
-    const __m256i base1 = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(yv, zero), ky), off);
+__attribute__((target("avx2"))) inline Chroma32 ChromaTerms32(const std::uint8_t* cb, const std::uint8_t* cr,
+                                                              const int k[6]) {
     const __m256i c128 = _mm256_set1_epi16(128);
-    const __m256i cbd =
-        _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb))), c128);
-    const __m256i crd =
-        _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr))), c128);
-    const __m256i rt = Scale256(crd, kR);
-    const __m256i gt = _mm256_add_epi16(Scale256(cbd, kGb), Scale256(crd, kGr));
-    const __m256i bt = Scale256(cbd, kB);
-    b = Channel256(base0, base1, bt);
-    g = Channel256(base0, base1, gt);
-    r = Channel256(base0, base1, rt);
+    return ChromaTerms(
+        _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb))), c128),
+        _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr))), c128),
+        k);
 }
 
-// The 256-bit form of Store24's shuffles: output vector o's two halves are
-// 16-byte pieces 2 o and 2 o + 1 of the 96 bytes; pieces 0..2 come from pixels
-// 0..15 and 3..5 from pixels 16..31, which the caller moves into the matching
-// half of the source first.
-struct Interleave24x2 {
-    alignas(32) std::int8_t mask[3][3][32]; // [output vector][channel][byte]
-    Interleave24x2() {
-        for (int o = 0; o < 3; ++o)
-            for (int c = 0; c < 3; ++c)
-                for (int half = 0; half < 2; ++half)
-                    std::memcpy(mask[o][c] + 16 * half, kInterleave24.mask[(2 * o + half) % 3][c], 16);
+// Eight samples less 128 in both halves.
+__attribute__((target("avx2"))) inline __m256i Chroma8(const std::uint8_t* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    const __m256i d = _mm256_broadcastsi128_si256(_mm_cvtsi64_si128(static_cast<long long>(v)));
+    return _mm256_sub_epi16(_mm256_unpacklo_epi8(d, _mm256_setzero_si256()), _mm256_set1_epi16(128));
+}
+
+__attribute__((target("avx2"))) inline Chroma32 ChromaTerms16(const std::uint8_t* cb, const std::uint8_t* cr,
+                                                              const int k[6]) {
+    return ChromaTerms(Chroma8(cb), Chroma8(cr), k);
+}
+
+// Thirty-two pixels with the arithmetic of Convert16, from luma bytes `yv`:
+// B, G, R vectors of bytes, each 128-bit half even pixels then odd ones.
+__attribute__((target("avx2"))) inline void Luma32(__m256i yv, const Chroma32& c, const int k[6],
+                                                   __m256i bgr[3]) {
+    const __m256i ky = _mm256_set1_epi16(static_cast<short>(k[0])),
+                  off = _mm256_set1_epi16(static_cast<short>(k[1]));
+    const __m256i even =
+        _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(yv, _mm256_set1_epi16(0xFF)), ky), off);
+    const __m256i odd = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(yv, 8), ky), off);
+    for (int i = 0; i < 3; ++i) {
+        const __m256i e = _mm256_srai_epi16(_mm256_adds_epi16(even, c.t[i]), 6);
+        const __m256i o = _mm256_srai_epi16(_mm256_adds_epi16(odd, c.t[i]), 6);
+        bgr[i] = _mm256_packus_epi16(e, o);
+    }
+}
+
+// Sixteen B, G, R values become 48 bytes with one byte shuffle per channel
+// and masked merges: rotating channel c puts at byte p the value that output
+// vector o needs there, for the one o whose byte 16 o + p belongs to c; the
+// masks then pick each output byte from its channel. Both 128-bit halves of a
+// vector use the same tables.
+struct Interleave24Rotated {
+    alignas(32) std::int8_t rotate[3][32];  // [channel][byte]
+    alignas(32) std::int8_t keep[3][3][32]; // [output vector][channel][byte]: all ones where taken
+    Interleave24Rotated() {
+        for (int p = 0; p < 32; ++p) {
+            const int q = p % 16;
+            for (int o = 0; o < 3; ++o) {
+                const int j = 16 * o + q, pixel = j / 3;
+                rotate[j % 3][p] = static_cast<std::int8_t>((pixel & 1) * 8 + pixel / 2);
+                for (int c = 0; c < 3; ++c)
+                    keep[o][c][p] = static_cast<std::int8_t>(j % 3 == c ? -1 : 0);
+            }
+        }
     }
 };
-const Interleave24x2 kInterleave24x2;
+const Interleave24Rotated kInterleave24Rotated;
 
-// Exactly 96 bytes of B, G, R for thirty-two pixels.
-__attribute__((target("avx2"))) inline void Store24x2(__m256i b, __m256i g, __m256i r, std::uint8_t* out) {
-    const __m256i channel[3] = {b, g, r};
+// Exactly 48 bytes of B, G, R for the sixteen pixels of each 128-bit half,
+// those of the lower half at `lo`, of the upper one at `hi`.
+__attribute__((target("avx2"))) inline void Store24x2(const __m256i bgr[3], std::uint8_t* lo,
+                                                      std::uint8_t* hi) {
+    __m256i rotated[3];
+    for (int c = 0; c < 3; ++c)
+        rotated[c] = _mm256_shuffle_epi8(
+            bgr[c], _mm256_load_si256(reinterpret_cast<const __m256i*>(kInterleave24Rotated.rotate[c])));
+    // Stored as halves, which beats joining the halves first.
     for (int o = 0; o < 3; ++o) {
         __m256i v = _mm256_setzero_si256();
-        for (int c = 0; c < 3; ++c) {
-            // Output 0 takes pixels 0..15 in both halves, output 1 the two
-            // halves as they are, output 2 pixels 16..31 in both.
-            const __m256i source = o == 0   ? _mm256_permute4x64_epi64(channel[c], 0x44)
-                                   : o == 1 ? channel[c]
-                                            : _mm256_permute4x64_epi64(channel[c], 0xEE);
+        for (int c = 0; c < 3; ++c)
             v = _mm256_or_si256(
-                v, _mm256_shuffle_epi8(source, _mm256_load_si256(reinterpret_cast<const __m256i*>(
-                                                   kInterleave24x2.mask[o][c]))));
-        }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32 * o), v);
+                v, _mm256_and_si256(rotated[c], _mm256_load_si256(reinterpret_cast<const __m256i*>(
+                                                    kInterleave24Rotated.keep[o][c]))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lo + 16 * o), _mm256_castsi256_si128(v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(hi + 16 * o), _mm256_extracti128_si256(v, 1));
     }
 }
 
-__attribute__((target("avx2"))) int Avx2Run(int bpp, const std::uint8_t* yRow, const std::uint8_t* cbRow,
-                                            const std::uint8_t* crRow, int x0, int x1, std::uint8_t* out,
-                                            const int k[6]) {
-    const int bytes = bpp / 8;
+// The same for 64 bytes of B, G, R, 0: the even and the odd pixels become
+// four-byte pixels apart, then pairs of them are interleaved.
+__attribute__((target("avx2"))) inline void Store32x2(const __m256i bgr[3], std::uint8_t* lo,
+                                                      std::uint8_t* hi) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i bg0 = _mm256_unpacklo_epi8(bgr[0], bgr[1]), bg1 = _mm256_unpackhi_epi8(bgr[0], bgr[1]);
+    const __m256i r0 = _mm256_unpacklo_epi8(bgr[2], zero), r1 = _mm256_unpackhi_epi8(bgr[2], zero);
+    const __m256i even0 = _mm256_unpacklo_epi16(bg0, r0), even1 = _mm256_unpackhi_epi16(bg0, r0);
+    const __m256i odd0 = _mm256_unpacklo_epi16(bg1, r1), odd1 = _mm256_unpackhi_epi16(bg1, r1);
+    const __m256i v[4] = {_mm256_unpacklo_epi32(even0, odd0), _mm256_unpackhi_epi32(even0, odd0),
+                          _mm256_unpacklo_epi32(even1, odd1), _mm256_unpackhi_epi32(even1, odd1)};
+    for (int i = 0; i < 4; ++i) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lo + 16 * i), _mm256_castsi256_si128(v[i]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(hi + 16 * i), _mm256_extracti128_si256(v[i], 1));
+    }
+}
+
+template <int Bpp>
+__attribute__((target("avx2"))) inline void StoreHalves(const __m256i bgr[3], std::uint8_t* lo,
+                                                        std::uint8_t* hi) {
+    if constexpr (Bpp == 32)
+        Store32x2(bgr, lo, hi);
+    else
+        Store24x2(bgr, lo, hi);
+}
+
+// One row (`y1Row` null) or two rows that share a chroma row, from an even
+// x0: 32 pixels at a time, the last piece of a run of 32 or more as the 32
+// pixels that end it (rewriting a few with the same values), else 16 at a
+// time, the two rows' 16 in one vector. Returns how many pixels of each row
+// it wrote.
+template <int Bpp>
+__attribute__((target("avx2"))) int Avx2Rows(const std::uint8_t* y0Row, const std::uint8_t* y1Row,
+                                             const std::uint8_t* cbRow, const std::uint8_t* crRow, int x0,
+                                             int x1, std::uint8_t* out0, std::uint8_t* out1, const int k[6]) {
+    constexpr int bytes = Bpp / 8;
     int x = x0;
-    for (; x + 32 <= x1; x += 32) {
-        __m256i b, g, r;
-        Convert32(yRow + x, cbRow + (x >> 1), crRow + (x >> 1), k[0], k[1], k[2], k[3], k[4], k[5], b, g, r);
-        std::uint8_t* o = out + static_cast<std::ptrdiff_t>(x - x0) * bytes;
-        if (bpp == 32) {
-            Store32(Bgr16{_mm256_castsi256_si128(b), _mm256_castsi256_si128(g), _mm256_castsi256_si128(r)},
-                    o);
-            Store32(Bgr16{_mm256_extracti128_si256(b, 1), _mm256_extracti128_si256(g, 1),
-                          _mm256_extracti128_si256(r, 1)},
-                    o + 64);
-        } else {
-            Store24x2(b, g, r, o);
+    for (int end = x1 - 32;; x += 32) {
+        if (x > end) {
+            // The last piece overlaps the one before it, when that keeps
+            // the chroma of its pixel pairs aligned.
+            if (x == x1 || x == x0 || (end & 1))
+                break;
+            x = end;
         }
+        const Chroma32 c = ChromaTerms32(cbRow + (x >> 1), crRow + (x >> 1), k);
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(x - x0) * bytes;
+        __m256i bgr[3];
+        Luma32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y0Row + x)), c, k, bgr);
+        StoreHalves<Bpp>(bgr, out0 + at, out0 + at + 16 * bytes);
+        if (y1Row) {
+            Luma32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y1Row + x)), c, k, bgr);
+            StoreHalves<Bpp>(bgr, out1 + at, out1 + at + 16 * bytes);
+        }
+    }
+    for (; y1Row && x + 16 <= x1; x += 16) {
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(x - x0) * bytes;
+        const __m256i yv = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y0Row + x))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(y1Row + x)), 1);
+        __m256i bgr[3];
+        Luma32(yv, ChromaTerms16(cbRow + (x >> 1), crRow + (x >> 1), k), k, bgr);
+        StoreHalves<Bpp>(bgr, out0 + at, out1 + at);
+    }
+    for (; x + 16 <= x1; x += 16) {
+        const Bgr16 p =
+            Convert16(y0Row + x, cbRow + (x >> 1), crRow + (x >> 1), k[0], k[1], k[2], k[3], k[4], k[5]);
+        std::uint8_t* o = out0 + static_cast<std::ptrdiff_t>(x - x0) * bytes;
+        if constexpr (Bpp == 32)
+            Store32(p, o);
+        else
+            Store24(p, o);
     }
     return x - x0;
 }
 
 } // namespace
 
-// Native 24- and 32-bit runs, 32 or 16 pixels at a time from an even x;
-// returns how many pixels it wrote (the caller finishes the rest).
-int ColorConverter::VectorRun(int bpp, const std::uint8_t* yRow, const std::uint8_t* cbRow,
-                              const std::uint8_t* crRow, int x0, int x1, std::uint8_t* out) const {
+// Native 24- and 32-bit runs, 32 or 16 pixels at a time from an even x, of
+// one row or (`y1Row` not null) of two rows that share a chroma row; returns
+// how many pixels of each row it wrote (the caller finishes the rest).
+int ColorConverter::VectorRun(int bpp, const std::uint8_t* y0Row, const std::uint8_t* y1Row,
+                              const std::uint8_t* cbRow, const std::uint8_t* crRow, int x0, int x1,
+                              std::uint8_t* out0, std::uint8_t* out1) const {
     if ((x0 & 1) || x1 - x0 < 16 || (bpp == 24 && !HasSsse3()))
         return 0;
+    const int k[6] = {kY_, kOffset_, kR_, kGb_, kGr_, kB_};
+    if (HasAvx2())
+        return bpp == 32 ? Avx2Rows<32>(y0Row, y1Row, cbRow, crRow, x0, x1, out0, out1, k)
+                         : Avx2Rows<24>(y0Row, y1Row, cbRow, crRow, x0, x1, out0, out1, k);
     int x = x0;
     const int bytes = bpp / 8;
-    if (HasAvx2()) {
-        const int k[6] = {kY_, kOffset_, kR_, kGb_, kGr_, kB_};
-        x += Avx2Run(bpp, yRow, cbRow, crRow, x0, x1, out, k);
-    }
     for (; x + 16 <= x1; x += 16) {
-        const Bgr16 p =
-            Convert16(yRow + x, cbRow + (x >> 1), crRow + (x >> 1), kY_, kOffset_, kR_, kGb_, kGr_, kB_);
-        std::uint8_t* o = out + static_cast<std::ptrdiff_t>(x - x0) * bytes;
-        if (bpp == 32)
-            Store32(p, o);
-        else
-            Store24(p, o);
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(x - x0) * bytes;
+        for (int row = 0; row < (y1Row ? 2 : 1); ++row) {
+            const Bgr16 p = Convert16((row ? y1Row : y0Row) + x, cbRow + (x >> 1), crRow + (x >> 1), kY_,
+                                      kOffset_, kR_, kGb_, kGr_, kB_);
+            if (bpp == 32)
+                Store32(p, (row ? out1 : out0) + at);
+            else
+                Store24(p, (row ? out1 : out0) + at);
+        }
     }
     return x - x0;
 }
@@ -281,7 +369,7 @@ void ColorConverter::Run(const std::uint8_t* yRow, const std::uint8_t* cbRow, co
     const std::uint8_t* clip = clip_ + 384;
     int x = x0;
     if constexpr (Scale == 1 && (Bpp == 32 || Bpp == 24)) {
-        const int n = VectorRun(Bpp, yRow, cbRow, crRow, x0, x1, out);
+        const int n = VectorRun(Bpp, yRow, nullptr, cbRow, crRow, x0, x1, out, nullptr);
         x += n;
         out += n * (Bpp / 8);
     }
@@ -382,12 +470,27 @@ void ColorConverter::Convert(const Decoder& dec, int x, int y, int w, int h, boo
     const std::uint8_t* key = dec.KeyColor();
     int spanRow = -1;
     std::vector<std::pair<int, int>>& spans = spans_;
+    // Native 24- and 32-bit output goes two rows at a time where they share
+    // a chroma row, which then is read and weighted once for both.
+    const bool pairs = s == 1 && !masked && (bpp == 24 || bpp == 32);
     for (int py = y; py < y + h; ++py) {
         const int oy = py * s;
         std::uint8_t* row = t.topRow + oy * t.rowStep;
         const std::uint8_t* yRow = pic.y.data() + static_cast<std::size_t>(py) * pic.lumaWidth;
         const std::uint8_t* cbRow = pic.cb.data() + static_cast<std::size_t>(py >> 1) * pic.chromaWidth;
         const std::uint8_t* crRow = pic.cr.data() + static_cast<std::size_t>(py >> 1) * pic.chromaWidth;
+        const bool pair = pairs && !(py & 1) && py + 1 < y + h;
+        auto emitPair = [&](int x0, int x1) {
+            const std::uint8_t* yBelow = yRow + pic.lumaWidth;
+            std::uint8_t* out = row + static_cast<std::ptrdiff_t>(x0) * bytes;
+            std::uint8_t* below = out + t.rowStep;
+            const int n = VectorRun(bpp, yRow, yBelow, cbRow, crRow, x0, x1, out, below);
+            if (x0 + n < x1) {
+                const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(n) * bytes;
+                WriteRun(bpp, 1, yRow, cbRow, crRow, x0 + n, x1, out + at, 0, 0);
+                WriteRun(bpp, 1, yBelow, cbRow, crRow, x0 + n, x1, below + at, 0, 0);
+            }
+        };
         auto emit = [&](int x0, int x1, bool opaque) {
             std::uint8_t* out = row + static_cast<std::ptrdiff_t>(x0) * s * bytes;
             const int ox = x0 * s;
@@ -406,6 +509,10 @@ void ColorConverter::Convert(const Decoder& dec, int x, int y, int w, int h, boo
             }
         };
         auto span = [&](int sx0, int sx1) {
+            if (pair) {
+                emitPair(sx0, sx1);
+                return;
+            }
             if (!masked) {
                 emit(sx0, sx1, true);
                 return;
@@ -424,6 +531,7 @@ void ColorConverter::Convert(const Decoder& dec, int x, int y, int w, int h, boo
         };
         if (changedAt == nullptr) {
             span(x, x + w);
+            py += pair;
             continue;
         }
         // Runs of changed macroblocks along this row, found once for the
@@ -448,6 +556,7 @@ void ColorConverter::Convert(const Decoder& dec, int x, int y, int w, int h, boo
         }
         for (const auto& [x0, x1] : spans)
             span(x0, x1);
+        py += pair;
     }
 }
 

@@ -62,8 +62,8 @@ private:
                  int outX, int outY) const;
     void UpdateDither();
 
-    int VectorRun(int bpp, const std::uint8_t* yRow, const std::uint8_t* cbRow, const std::uint8_t* crRow,
-                  int x0, int x1, std::uint8_t* out) const;
+    int VectorRun(int bpp, const std::uint8_t* y0Row, const std::uint8_t* y1Row, const std::uint8_t* cbRow,
+                  const std::uint8_t* crRow, int x0, int x1, std::uint8_t* out0, std::uint8_t* out1) const;
 
     int kY_ = 64, kOffset_ = 32, kR_ = 0, kGb_ = 0, kGr_ = 0, kB_ = 0;
     int yTab_[256];

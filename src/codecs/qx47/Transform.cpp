@@ -6,7 +6,7 @@
 #include <cstring>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace qx47 {
@@ -135,10 +135,13 @@ void ScalarInverse(const std::int32_t coef[64], const std::uint8_t* pred, int pr
 }
 
 #if defined(__SSE2__)
-inline __m128i Pair(int k) {
-    const std::uint32_t lo = static_cast<std::uint16_t>(kPairs.k[k][0]);
-    const std::uint32_t hi = static_cast<std::uint16_t>(kPairs.k[k][1]);
+inline __m128i Pair(int k0, int k1) {
+    const std::uint32_t lo = static_cast<std::uint16_t>(k0);
+    const std::uint32_t hi = static_cast<std::uint16_t>(k1);
     return _mm_set1_epi32(static_cast<int>(lo | (hi << 16)));
+}
+inline __m128i Pair(int k) {
+    return Pair(kPairs.k[k][0], kPairs.k[k][1]);
 }
 
 struct Wide {
@@ -177,6 +180,48 @@ template <int Shift> inline void VectorPass(__m128i x[8]) {
     x[4] = Descale<Shift>(t13 - o0);
 }
 
+// VectorPass for inputs 4..7 all zero. With x5 and x7 gone, z3 and z4 are
+// plain multiples of x3 and x1, so each odd output is one multiply-add of
+// (x3, x1), and each even one of (x0, x2), with the factors summed ahead.
+// Sums in 32-bit integers wrap alike in any order, so the outputs are those
+// of VectorPass bit for bit.
+constexpr int kEvenX2[4] = {kPairs.k[2][0], kPairs.k[3][0], -kPairs.k[3][0], -kPairs.k[2][0]}; // t10..t13
+constexpr int kOddX3[4] = {kPairs.k[4][0], kPairs.k[5][0] + kPairs.k[8][1], kPairs.k[4][0] + kPairs.k[9][1],
+                           kPairs.k[5][0]}; // o0..o3
+constexpr int kOddX1[4] = {kPairs.k[4][1] + kPairs.k[6][1], kPairs.k[5][1], kPairs.k[4][1],
+                           kPairs.k[5][1] + kPairs.k[7][1]};
+constexpr bool FitsPairs() {
+    for (int i = 0; i < 4; ++i)
+        for (int v : {kEvenX2[i], kOddX3[i], kOddX1[i]})
+            if (v < -32768 || v > 32767)
+                return false;
+    return true;
+}
+static_assert(FitsPairs(), "summed factors must stay 16-bit for the multiply-add");
+
+template <int Shift> inline void VectorPass4(__m128i x[8]) {
+    const __m128i even0 = _mm_unpacklo_epi16(x[0], x[2]), even1 = _mm_unpackhi_epi16(x[0], x[2]);
+    const __m128i odd0 = _mm_unpacklo_epi16(x[3], x[1]), odd1 = _mm_unpackhi_epi16(x[3], x[1]);
+    auto even = [&](int i) -> Wide {
+        const __m128i k = Pair(8192, kEvenX2[i]);
+        return {_mm_madd_epi16(even0, k), _mm_madd_epi16(even1, k)};
+    };
+    auto odd = [&](int i) -> Wide {
+        const __m128i k = Pair(kOddX3[i], kOddX1[i]);
+        return {_mm_madd_epi16(odd0, k), _mm_madd_epi16(odd1, k)};
+    };
+    const Wide t10 = even(0), t11 = even(1), t12 = even(2), t13 = even(3);
+    const Wide o0 = odd(0), o1 = odd(1), o2 = odd(2), o3 = odd(3);
+    x[0] = Descale<Shift>(t10 + o3);
+    x[7] = Descale<Shift>(t10 - o3);
+    x[1] = Descale<Shift>(t11 + o2);
+    x[6] = Descale<Shift>(t11 - o2);
+    x[2] = Descale<Shift>(t12 + o1);
+    x[5] = Descale<Shift>(t12 - o1);
+    x[3] = Descale<Shift>(t13 + o0);
+    x[4] = Descale<Shift>(t13 - o0);
+}
+
 inline void Transpose(__m128i r[8]) {
     const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
     const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
@@ -196,25 +241,181 @@ inline void Transpose(__m128i r[8]) {
     r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-void VectorInverse(const std::int32_t coef[64], const std::uint8_t* pred, int predStride, std::uint8_t* dst,
-                   int stride) {
-    __m128i x[8];
-    for (int v = 0; v < 8; ++v)
-        x[v] = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + v * 8)),
-                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + v * 8 + 4)));
-    VectorPass<kPass1Shift>(x);
-    Transpose(x);
-    VectorPass<kPass2Shift>(x);
-    Transpose(x);
+inline void AddAndStore(const __m128i residual[8], const std::uint8_t* pred, int predStride,
+                        std::uint8_t* dst, int stride) {
     const __m128i zero = _mm_setzero_si128(), mid = _mm_set1_epi16(128);
     for (int y = 0; y < 8; ++y) {
         __m128i base = mid;
         if (pred)
             base = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pred + y * predStride)),
                                      zero);
-        const __m128i sum = _mm_add_epi16(base, x[y]);
+        const __m128i sum = _mm_add_epi16(base, residual[y]);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * stride), _mm_packus_epi16(sum, sum));
     }
+}
+
+// Whether coefficient columns 4..7 are all zero, from the rows as 16-bit
+// vectors (saturating to 16 bits keeps zeros and non-zeros apart).
+inline bool RightHalfEmpty(const __m128i x[8]) {
+    __m128i any = x[0];
+    for (int v = 1; v < 8; ++v)
+        any = _mm_or_si128(any, x[v]);
+    return _mm_cvtsi128_si64(_mm_unpackhi_epi64(any, any)) == 0;
+}
+
+// The same passes on 256-bit vectors. A row of eight 16-bit values lives in
+// the low 64 bits of each 128-bit half, lanes 0..3 in the lower half and
+// 4..7 in the upper; the high 64 bits of each half are ignored. Interleaving
+// two such rows gives the pairs of all eight lanes, so one multiply-add makes
+// what takes two with 128-bit vectors, and packing the 32-bit sums to 16 bits
+// puts a row back in that form.
+bool HasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+
+__attribute__((target("avx2"))) inline __m256i Madd256(__m256i a, __m256i b, int k0, int k1) {
+    const std::uint32_t pair =
+        static_cast<std::uint16_t>(k0) | (static_cast<std::uint32_t>(static_cast<std::uint16_t>(k1)) << 16);
+    return _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), _mm256_set1_epi32(static_cast<int>(pair)));
+}
+
+template <int Shift> __attribute__((target("avx2"))) inline __m256i Descale256(__m256i v) {
+    const __m256i r = _mm256_srai_epi32(_mm256_add_epi32(v, _mm256_set1_epi32(1 << (Shift - 1))), Shift);
+    return _mm256_packs_epi32(r, r);
+}
+
+template <int Shift>
+__attribute__((target("avx2"))) inline void Butterfly256(__m256i x[8], __m256i t10, __m256i t11, __m256i t12,
+                                                         __m256i t13, __m256i o0, __m256i o1, __m256i o2,
+                                                         __m256i o3) {
+    x[0] = Descale256<Shift>(_mm256_add_epi32(t10, o3));
+    x[7] = Descale256<Shift>(_mm256_sub_epi32(t10, o3));
+    x[1] = Descale256<Shift>(_mm256_add_epi32(t11, o2));
+    x[6] = Descale256<Shift>(_mm256_sub_epi32(t11, o2));
+    x[2] = Descale256<Shift>(_mm256_add_epi32(t12, o1));
+    x[5] = Descale256<Shift>(_mm256_sub_epi32(t12, o1));
+    x[3] = Descale256<Shift>(_mm256_add_epi32(t13, o0));
+    x[4] = Descale256<Shift>(_mm256_sub_epi32(t13, o0));
+}
+
+template <int Shift> __attribute__((target("avx2"))) inline void Pass256(__m256i x[8]) {
+    const auto& k = kPairs.k;
+    const __m256i e0 = Madd256(x[0], x[4], k[0][0], k[0][1]), e1 = Madd256(x[0], x[4], k[1][0], k[1][1]);
+    const __m256i t3 = Madd256(x[2], x[6], k[2][0], k[2][1]), t2 = Madd256(x[2], x[6], k[3][0], k[3][1]);
+    const __m256i z3s = _mm256_add_epi16(x[7], x[3]), z4s = _mm256_add_epi16(x[5], x[1]);
+    const __m256i z3 = Madd256(z3s, z4s, k[4][0], k[4][1]), z4 = Madd256(z3s, z4s, k[5][0], k[5][1]);
+    const __m256i o0 = _mm256_add_epi32(Madd256(x[7], x[1], k[6][0], k[6][1]), z3);
+    const __m256i o3 = _mm256_add_epi32(Madd256(x[7], x[1], k[7][0], k[7][1]), z4);
+    const __m256i o1 = _mm256_add_epi32(Madd256(x[5], x[3], k[8][0], k[8][1]), z4);
+    const __m256i o2 = _mm256_add_epi32(Madd256(x[5], x[3], k[9][0], k[9][1]), z3);
+    Butterfly256<Shift>(x, _mm256_add_epi32(e0, t3), _mm256_add_epi32(e1, t2), _mm256_sub_epi32(e1, t2),
+                        _mm256_sub_epi32(e0, t3), o0, o1, o2, o3);
+}
+
+template <int Shift> __attribute__((target("avx2"))) inline void Pass4_256(__m256i x[8]) {
+    Butterfly256<Shift>(x, Madd256(x[0], x[2], 8192, kEvenX2[0]), Madd256(x[0], x[2], 8192, kEvenX2[1]),
+                        Madd256(x[0], x[2], 8192, kEvenX2[2]), Madd256(x[0], x[2], 8192, kEvenX2[3]),
+                        Madd256(x[3], x[1], kOddX3[0], kOddX1[0]), Madd256(x[3], x[1], kOddX3[1], kOddX1[1]),
+                        Madd256(x[3], x[1], kOddX3[2], kOddX1[2]), Madd256(x[3], x[1], kOddX3[3], kOddX1[3]));
+}
+
+__attribute__((target("avx2"))) inline void Transpose256(__m256i r[8]) {
+    // Rows 0..3 and 4..7 of columns 0, 1 (lower halves) and 4, 5 (upper) in
+    // e and g; of columns 2, 3 and 6, 7 in f and h.
+    const __m256i a0 = _mm256_unpacklo_epi16(r[0], r[1]), a1 = _mm256_unpacklo_epi16(r[2], r[3]);
+    const __m256i a2 = _mm256_unpacklo_epi16(r[4], r[5]), a3 = _mm256_unpacklo_epi16(r[6], r[7]);
+    const __m256i e = _mm256_unpacklo_epi32(a0, a1), f = _mm256_unpackhi_epi32(a0, a1);
+    const __m256i g = _mm256_unpacklo_epi32(a2, a3), h = _mm256_unpackhi_epi32(a2, a3);
+    const __m256i c0 = _mm256_permute2x128_si256(e, g, 0x20), c4 = _mm256_permute2x128_si256(e, g, 0x31);
+    const __m256i c2 = _mm256_permute2x128_si256(f, h, 0x20), c6 = _mm256_permute2x128_si256(f, h, 0x31);
+    r[0] = c0;
+    r[1] = _mm256_unpackhi_epi64(c0, c0);
+    r[2] = c2;
+    r[3] = _mm256_unpackhi_epi64(c2, c2);
+    r[4] = c4;
+    r[5] = _mm256_unpackhi_epi64(c4, c4);
+    r[6] = c6;
+    r[7] = _mm256_unpackhi_epi64(c6, c6);
+}
+
+__attribute__((target("avx2"))) void Avx2Inverse(const std::int32_t coef[64], std::uint8_t rowMask,
+                                                 const std::uint8_t* pred, int predStride, std::uint8_t* dst,
+                                                 int stride) {
+    __m256i x[8];
+    __m256i any = _mm256_setzero_si256();
+    for (int v = 0; v < 8; ++v) {
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(coef + v * 8));
+        x[v] = _mm256_packs_epi32(c, c);
+        any = _mm256_or_si256(any, x[v]);
+    }
+    const bool narrow = _mm_cvtsi128_si64(_mm256_extracti128_si256(any, 1)) == 0;
+    if (rowMask & 0xF0)
+        Pass256<kPass1Shift>(x);
+    else
+        Pass4_256<kPass1Shift>(x);
+    Transpose256(x);
+    if (narrow)
+        Pass4_256<kPass2Shift>(x);
+    else
+        Pass256<kPass2Shift>(x);
+    Transpose256(x);
+    __m128i rows[8];
+    for (int y = 0; y < 8; ++y)
+        rows[y] = _mm256_castsi256_si128(_mm256_permute4x64_epi64(x[y], 0x08));
+    AddAndStore(rows, pred, predStride, dst, stride);
+}
+
+// Most coded blocks hold only low frequencies: coefficient rows 4..7 zero,
+// columns 4..7 zero, or both, and then the passes leave out those inputs.
+// With only row 0, every row of the first pass's output is the same (4 x
+// the coefficient, saturated), so the second pass runs on that one row in
+// one lane and its result is added to all eight rows.
+void VectorInverse(const std::int32_t coef[64], std::uint8_t rowMask, const std::uint8_t* pred,
+                   int predStride, std::uint8_t* dst, int stride) {
+    if (rowMask == 1) {
+        const __m128i first = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coef)),
+                                              _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 4)));
+        const bool narrow = _mm_cvtsi128_si64(_mm_unpackhi_epi64(first, first)) == 0;
+        const __m128i twice = _mm_adds_epi16(first, first);
+        const __m128i row = _mm_adds_epi16(twice, twice);
+        __m128i lane[8] = {row,
+                           _mm_srli_si128(row, 2),
+                           _mm_srli_si128(row, 4),
+                           _mm_srli_si128(row, 6),
+                           _mm_srli_si128(row, 8),
+                           _mm_srli_si128(row, 10),
+                           _mm_srli_si128(row, 12),
+                           _mm_srli_si128(row, 14)};
+        narrow ? VectorPass4<kPass2Shift>(lane) : VectorPass<kPass2Shift>(lane);
+        // Lane 0 of each output, gathered into one row.
+        const __m128i r01 = _mm_unpacklo_epi16(lane[0], lane[1]), r23 = _mm_unpacklo_epi16(lane[2], lane[3]);
+        const __m128i r45 = _mm_unpacklo_epi16(lane[4], lane[5]), r67 = _mm_unpacklo_epi16(lane[6], lane[7]);
+        const __m128i out = _mm_unpacklo_epi64(_mm_unpacklo_epi32(r01, r23), _mm_unpacklo_epi32(r45, r67));
+        const __m128i rows[8] = {out, out, out, out, out, out, out, out};
+        AddAndStore(rows, pred, predStride, dst, stride);
+        return;
+    }
+    if (HasAvx2()) {
+        Avx2Inverse(coef, rowMask, pred, predStride, dst, stride);
+        return;
+    }
+    __m128i x[8];
+    for (int v = 0; v < 8; ++v)
+        x[v] = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + v * 8)),
+                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + v * 8 + 4)));
+    const bool narrow = RightHalfEmpty(x);
+    if (rowMask & 0xF0)
+        VectorPass<kPass1Shift>(x);
+    else
+        VectorPass4<kPass1Shift>(x);
+    Transpose(x);
+    if (narrow)
+        VectorPass4<kPass2Shift>(x);
+    else
+        VectorPass<kPass2Shift>(x);
+    Transpose(x);
+    AddAndStore(x, pred, predStride, dst, stride);
 }
 #endif
 
@@ -258,7 +459,7 @@ void Inverse(const std::int32_t coef[64], std::uint8_t rowMask, const std::uint8
         return;
     }
 #if defined(__SSE2__)
-    VectorInverse(coef, pred, predStride, dst, stride);
+    VectorInverse(coef, rowMask, pred, predStride, dst, stride);
 #else
     ScalarInverse(coef, pred, predStride, dst, stride);
 #endif

@@ -352,10 +352,8 @@ TEST(Qx47Driver, AccessKeyOpensTheKeyedMovieOnly) {
 
 // Pixel doubling repeats every pixel 2 x 2; alternate-line doubling writes
 // the first line of each pair and leaves the second as the buffer held it.
-TEST(Qx47Driver, DoublingModesGiveTheDocumentedPixels) {
-    // 54 pixels a row: native rows take the 32- and 16-pixel vector paths and
-    // the plain one for the last 6; doubled rows take the plain one only.
-    const int w = 54, h = 32;
+void DoublingModes(int w, int h, LONG brightness, LONG saturation, LONG contrast) {
+    SCOPED_TRACE(testing::Message() << w << " x " << h);
     EncoderSettings es;
     es.keyInterval = 1; // every frame can be decoded again on its own
     auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 2, es);
@@ -363,6 +361,8 @@ TEST(Qx47Driver, DoublingModesGiveTheDocumentedPixels) {
         Session native(w, h, bits), doubled(w, h, bits, 2);
         ASSERT_EQ(native.Begin(), ICERR_OK);
         ASSERT_EQ(doubled.Begin(), ICERR_OK);
+        ASSERT_EQ(SetColors(native, brightness, saturation, contrast), ICERR_OK);
+        ASSERT_EQ(SetColors(doubled, brightness, saturation, contrast), ICERR_OK);
         for (const Frame& f : frames) {
             ASSERT_EQ(native.Decode(f), ICERR_OK);
             ASSERT_EQ(doubled.Decode(f), ICERR_OK);
@@ -387,6 +387,23 @@ TEST(Qx47Driver, DoublingModesGiveTheDocumentedPixels) {
                 ASSERT_EQ(std::memcmp(p, native.At(0, y / 2), bytes), 0);
             }
         }
+    }
+}
+
+TEST(Qx47Driver, DoublingModesGiveTheDocumentedPixels) {
+    // Doubled rows take the plain conversion only, native ones the vector
+    // paths, two rows at a time: 54 pixels a row end with 32 pixels that
+    // overlap the first 32, 55 with 16 pixels and 7 plain ones; 33 rows leave
+    // one row alone. The second size turns the colour controls up to their
+    // limits, where sums saturate and clamp.
+    struct Case {
+        int w, h;
+        LONG brightness, saturation, contrast;
+    };
+    for (const Case& c : {Case{54, 32, 0, 0, 0}, Case{55, 33, -60, 255, 255}}) {
+        DoublingModes(c.w, c.h, c.brightness, c.saturation, c.contrast);
+        if (HasFatalFailure())
+            return;
     }
 }
 
