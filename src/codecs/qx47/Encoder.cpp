@@ -219,12 +219,14 @@ int BlockError(const std::uint8_t* a, int aStride, const std::uint8_t* b, int bS
 // uniform quantiser of that step.
 constexpr int kSampleStepFrequency = 3 * 8 + 4;
 constexpr float kSampleLambda = 0.115f;
-// Decoding time enters the choice too: a transform-coded bit takes about
-// eight times as long to decode as a sample-coded one (a few nanoseconds a
-// coefficient, plus the inverse transform, against a fixed-width unpack),
-// so its bits weigh this much more. Measured on testsrc2 this trades about
-// a tenth more bits at equal quality for about a half more decoding speed.
-constexpr float kTransformBitWeight = 5.0f;
+// Decoding time enters the choice too: a transform-coded bit takes several
+// times as long to decode as a sample-coded one (a few nanoseconds a
+// coefficient, plus the inverse transform, against one deposit and a vector
+// multiply per row of eight samples), so its bits weigh more. Three is where
+// the bench found testsrc2's noise decoding half again as fast at equal
+// quality without costing the landscape scene quality at equal size (five
+// did).
+constexpr float kTransformBitWeight = 3.0f;
 
 struct IntraCoding {
     std::size_t sampleBits = 0; // of the blocks sent as samples
