@@ -101,10 +101,6 @@ bool HasAvx2() {
     return has;
 }
 
-__attribute__((target("avx2"))) inline __m256i Scale256(__m256i d, int k) {
-    return _mm256_mullo_epi16(d, _mm256_set1_epi16(static_cast<short>(k)));
-}
-
 // The 256-bit vector path keeps each 128-bit half's sixteen pixels as the
 // eight even ones, then the eight odd ones: a pair of pixels then shares the
 // same chroma lane, which saves repeating each chroma term, and the stores
@@ -117,18 +113,32 @@ struct Chroma32 {
     __m256i t[3];
 };
 
-__attribute__((target("avx2"))) inline Chroma32 ChromaTerms(__m256i cbd, __m256i crd, const int k[6]) {
-    return Chroma32{{Scale256(cbd, k[5]), _mm256_add_epi16(Scale256(cbd, k[3]), Scale256(crd, k[4])),
-                     Scale256(crd, k[2])}};
+// The conversion's factors in every 16-bit lane, made once per run so that
+// they stay in registers.
+struct Factors256 {
+    __m256i y, offset, r, gb, gr, b;
+};
+
+__attribute__((target("avx2"))) inline Factors256 MakeFactors(const int k[6]) {
+    return Factors256{
+        _mm256_set1_epi16(static_cast<short>(k[0])), _mm256_set1_epi16(static_cast<short>(k[1])),
+        _mm256_set1_epi16(static_cast<short>(k[2])), _mm256_set1_epi16(static_cast<short>(k[3])),
+        _mm256_set1_epi16(static_cast<short>(k[4])), _mm256_set1_epi16(static_cast<short>(k[5]))};
+}
+
+__attribute__((target("avx2"))) inline Chroma32 ChromaTerms(__m256i cbd, __m256i crd, const Factors256& f) {
+    return Chroma32{{_mm256_mullo_epi16(cbd, f.b),
+                     _mm256_add_epi16(_mm256_mullo_epi16(cbd, f.gb), _mm256_mullo_epi16(crd, f.gr)),
+                     _mm256_mullo_epi16(crd, f.r)}};
 }
 
 __attribute__((target("avx2"))) inline Chroma32 ChromaTerms32(const std::uint8_t* cb, const std::uint8_t* cr,
-                                                              const int k[6]) {
+                                                              const Factors256& f) {
     const __m256i c128 = _mm256_set1_epi16(128);
     return ChromaTerms(
         _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb))), c128),
         _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr))), c128),
-        k);
+        f);
 }
 
 // Eight samples less 128 in both halves.
@@ -140,19 +150,17 @@ __attribute__((target("avx2"))) inline __m256i Chroma8(const std::uint8_t* p) {
 }
 
 __attribute__((target("avx2"))) inline Chroma32 ChromaTerms16(const std::uint8_t* cb, const std::uint8_t* cr,
-                                                              const int k[6]) {
-    return ChromaTerms(Chroma8(cb), Chroma8(cr), k);
+                                                              const Factors256& f) {
+    return ChromaTerms(Chroma8(cb), Chroma8(cr), f);
 }
 
 // Thirty-two pixels with the arithmetic of Convert16, from luma bytes `yv`:
 // B, G, R vectors of bytes, each 128-bit half even pixels then odd ones.
-__attribute__((target("avx2"))) inline void Luma32(__m256i yv, const Chroma32& c, const int k[6],
+__attribute__((target("avx2"))) inline void Luma32(__m256i yv, const Chroma32& c, const Factors256& f,
                                                    __m256i bgr[3]) {
-    const __m256i ky = _mm256_set1_epi16(static_cast<short>(k[0])),
-                  off = _mm256_set1_epi16(static_cast<short>(k[1]));
     const __m256i even =
-        _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(yv, _mm256_set1_epi16(0xFF)), ky), off);
-    const __m256i odd = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(yv, 8), ky), off);
+        _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(yv, _mm256_set1_epi16(0xFF)), f.y), f.offset);
+    const __m256i odd = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(yv, 8), f.y), f.offset);
     for (int i = 0; i < 3; ++i) {
         const __m256i e = _mm256_srai_epi16(_mm256_adds_epi16(even, c.t[i]), 6);
         const __m256i o = _mm256_srai_epi16(_mm256_adds_epi16(odd, c.t[i]), 6);
@@ -238,6 +246,7 @@ __attribute__((target("avx2"))) int Avx2Rows(const std::uint8_t* y0Row, const st
                                              const std::uint8_t* cbRow, const std::uint8_t* crRow, int x0,
                                              int x1, std::uint8_t* out0, std::uint8_t* out1, const int k[6]) {
     constexpr int bytes = Bpp / 8;
+    const Factors256 f = MakeFactors(k);
     int x = x0;
     for (int end = x1 - 32;; x += 32) {
         if (x > end) {
@@ -247,13 +256,13 @@ __attribute__((target("avx2"))) int Avx2Rows(const std::uint8_t* y0Row, const st
                 break;
             x = end;
         }
-        const Chroma32 c = ChromaTerms32(cbRow + (x >> 1), crRow + (x >> 1), k);
+        const Chroma32 c = ChromaTerms32(cbRow + (x >> 1), crRow + (x >> 1), f);
         const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(x - x0) * bytes;
         __m256i bgr[3];
-        Luma32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y0Row + x)), c, k, bgr);
+        Luma32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y0Row + x)), c, f, bgr);
         StoreHalves<Bpp>(bgr, out0 + at, out0 + at + 16 * bytes);
         if (y1Row) {
-            Luma32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y1Row + x)), c, k, bgr);
+            Luma32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y1Row + x)), c, f, bgr);
             StoreHalves<Bpp>(bgr, out1 + at, out1 + at + 16 * bytes);
         }
     }
@@ -263,7 +272,7 @@ __attribute__((target("avx2"))) int Avx2Rows(const std::uint8_t* y0Row, const st
             _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y0Row + x))),
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(y1Row + x)), 1);
         __m256i bgr[3];
-        Luma32(yv, ChromaTerms16(cbRow + (x >> 1), crRow + (x >> 1), k), k, bgr);
+        Luma32(yv, ChromaTerms16(cbRow + (x >> 1), crRow + (x >> 1), f), f, bgr);
         StoreHalves<Bpp>(bgr, out0 + at, out1 + at);
     }
     for (; x + 16 <= x1; x += 16) {
