@@ -482,6 +482,8 @@ void ColorConverter::Convert(const Decoder& dec, int x, int y, int w, int h, boo
     // Native 24- and 32-bit output goes two rows at a time where they share
     // a chroma row, which then is read and weighted once for both.
     const bool pairs = s == 1 && !masked && (bpp == 24 || bpp == 32);
+    const bool avx2 = pairs && HasAvx2();
+    const int k[6] = {kY_, kOffset_, kR_, kGb_, kGr_, kB_};
     for (int py = y; py < y + h; ++py) {
         const int oy = py * s;
         std::uint8_t* row = t.topRow + oy * t.rowStep;
@@ -493,7 +495,14 @@ void ColorConverter::Convert(const Decoder& dec, int x, int y, int w, int h, boo
             const std::uint8_t* yBelow = yRow + pic.lumaWidth;
             std::uint8_t* out = row + static_cast<std::ptrdiff_t>(x0) * bytes;
             std::uint8_t* below = out + t.rowStep;
-            const int n = VectorRun(bpp, yRow, yBelow, cbRow, crRow, x0, x1, out, below);
+            // With AVX2, straight to the vector loop: this runs for every
+            // changed run of every row pair.
+            int n = 0;
+            if (!avx2)
+                n = VectorRun(bpp, yRow, yBelow, cbRow, crRow, x0, x1, out, below);
+            else if (!(x0 & 1))
+                n = bpp == 24 ? Avx2Rows<24>(yRow, yBelow, cbRow, crRow, x0, x1, out, below, k)
+                              : Avx2Rows<32>(yRow, yBelow, cbRow, crRow, x0, x1, out, below, k);
             if (x0 + n < x1) {
                 const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(n) * bytes;
                 WriteRun(bpp, 1, yRow, cbRow, crRow, x0 + n, x1, out + at, 0, 0);
