@@ -236,6 +236,24 @@ __attribute__((target("avx2"))) inline void StoreHalves(const __m256i bgr[3], st
         Store24x2(bgr, lo, hi);
 }
 
+// Thirty-two pixels from an even x of one row, or of two rows that share a
+// chroma row, to `at` bytes into `out0` and `out1`.
+template <int Bpp>
+__attribute__((target("avx2"))) inline void Piece32(const std::uint8_t* y0Row, const std::uint8_t* y1Row,
+                                                    const std::uint8_t* cbRow, const std::uint8_t* crRow,
+                                                    int x, std::uint8_t* out0, std::uint8_t* out1,
+                                                    std::ptrdiff_t at, const Factors256& f) {
+    constexpr int half = 16 * Bpp / 8;
+    const Chroma32 c = ChromaTerms32(cbRow + (x >> 1), crRow + (x >> 1), f);
+    __m256i bgr[3];
+    Luma32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y0Row + x)), c, f, bgr);
+    StoreHalves<Bpp>(bgr, out0 + at, out0 + at + half);
+    if (y1Row) {
+        Luma32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y1Row + x)), c, f, bgr);
+        StoreHalves<Bpp>(bgr, out1 + at, out1 + at + half);
+    }
+}
+
 // One row (`y1Row` null) or two rows that share a chroma row, from an even
 // x0: 32 pixels at a time, the last piece of a run of 32 or more as the 32
 // pixels that end it (rewriting a few with the same values), else 16 at a
@@ -248,37 +266,27 @@ __attribute__((target("avx2"))) int Avx2Rows(const std::uint8_t* y0Row, const st
     constexpr int bytes = Bpp / 8;
     const Factors256 f = MakeFactors(k);
     int x = x0;
-    for (int end = x1 - 32;; x += 32) {
-        if (x > end) {
-            // The last piece overlaps the one before it, when that keeps
-            // the chroma of its pixel pairs aligned.
-            if (x == x1 || x == x0 || (end & 1))
-                break;
-            x = end;
-        }
-        const Chroma32 c = ChromaTerms32(cbRow + (x >> 1), crRow + (x >> 1), f);
-        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(x - x0) * bytes;
-        __m256i bgr[3];
-        Luma32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y0Row + x)), c, f, bgr);
-        StoreHalves<Bpp>(bgr, out0 + at, out0 + at + 16 * bytes);
-        if (y1Row) {
-            Luma32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y1Row + x)), c, f, bgr);
-            StoreHalves<Bpp>(bgr, out1 + at, out1 + at + 16 * bytes);
-        }
+    auto at = [&](int px) { return static_cast<std::ptrdiff_t>(px - x0) * bytes; };
+    for (; x + 32 <= x1; x += 32)
+        Piece32<Bpp>(y0Row, y1Row, cbRow, crRow, x, out0, out1, at(x), f);
+    // The last piece overlaps the one before it, when that keeps the chroma
+    // of its pixel pairs aligned.
+    if (x < x1 && x > x0 && !((x1 - 32) & 1)) {
+        Piece32<Bpp>(y0Row, y1Row, cbRow, crRow, x1 - 32, out0, out1, at(x1 - 32), f);
+        return x1 - x0;
     }
     for (; y1Row && x + 16 <= x1; x += 16) {
-        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(x - x0) * bytes;
         const __m256i yv = _mm256_inserti128_si256(
             _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y0Row + x))),
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(y1Row + x)), 1);
         __m256i bgr[3];
         Luma32(yv, ChromaTerms16(cbRow + (x >> 1), crRow + (x >> 1), f), f, bgr);
-        StoreHalves<Bpp>(bgr, out0 + at, out1 + at);
+        StoreHalves<Bpp>(bgr, out0 + at(x), out1 + at(x));
     }
     for (; x + 16 <= x1; x += 16) {
         const Bgr16 p =
             Convert16(y0Row + x, cbRow + (x >> 1), crRow + (x >> 1), k[0], k[1], k[2], k[3], k[4], k[5]);
-        std::uint8_t* o = out0 + static_cast<std::ptrdiff_t>(x - x0) * bytes;
+        std::uint8_t* o = out0 + at(x);
         if constexpr (Bpp == 32)
             Store32(p, o);
         else
