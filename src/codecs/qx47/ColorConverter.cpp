@@ -101,10 +101,6 @@ bool HasAvx2() {
     return has;
 }
 
-__attribute__((target("avx2"))) inline __m256i Scale256(__m256i d, int k) {
-    return _mm256_mullo_epi16(d, _mm256_set1_epi16(static_cast<short>(k)));
-}
-
 // The 256-bit vector path keeps each 128-bit half's sixteen pixels as the
 // eight even ones, then the eight odd ones: a pair of pixels then shares the
 // same chroma lane, which saves repeating each chroma term, and the stores
@@ -117,18 +113,32 @@ struct Chroma32 {
     __m256i t[3];
 };
 
-__attribute__((target("avx2"))) inline Chroma32 ChromaTerms(__m256i cbd, __m256i crd, const int k[6]) {
-    return Chroma32{{Scale256(cbd, k[5]), _mm256_add_epi16(Scale256(cbd, k[3]), Scale256(crd, k[4])),
-                     Scale256(crd, k[2])}};
+// The conversion's factors in every 16-bit lane, made once per run so that
+// they stay in registers.
+struct Factors256 {
+    __m256i y, offset, r, gb, gr, b;
+};
+
+__attribute__((target("avx2"))) inline Factors256 MakeFactors(const int k[6]) {
+    return Factors256{
+        _mm256_set1_epi16(static_cast<short>(k[0])), _mm256_set1_epi16(static_cast<short>(k[1])),
+        _mm256_set1_epi16(static_cast<short>(k[2])), _mm256_set1_epi16(static_cast<short>(k[3])),
+        _mm256_set1_epi16(static_cast<short>(k[4])), _mm256_set1_epi16(static_cast<short>(k[5]))};
+}
+
+__attribute__((target("avx2"))) inline Chroma32 ChromaTerms(__m256i cbd, __m256i crd, const Factors256& f) {
+    return Chroma32{{_mm256_mullo_epi16(cbd, f.b),
+                     _mm256_add_epi16(_mm256_mullo_epi16(cbd, f.gb), _mm256_mullo_epi16(crd, f.gr)),
+                     _mm256_mullo_epi16(crd, f.r)}};
 }
 
 __attribute__((target("avx2"))) inline Chroma32 ChromaTerms32(const std::uint8_t* cb, const std::uint8_t* cr,
-                                                              const int k[6]) {
+                                                              const Factors256& f) {
     const __m256i c128 = _mm256_set1_epi16(128);
     return ChromaTerms(
         _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb))), c128),
         _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr))), c128),
-        k);
+        f);
 }
 
 // Eight samples less 128 in both halves.
@@ -140,19 +150,17 @@ __attribute__((target("avx2"))) inline __m256i Chroma8(const std::uint8_t* p) {
 }
 
 __attribute__((target("avx2"))) inline Chroma32 ChromaTerms16(const std::uint8_t* cb, const std::uint8_t* cr,
-                                                              const int k[6]) {
-    return ChromaTerms(Chroma8(cb), Chroma8(cr), k);
+                                                              const Factors256& f) {
+    return ChromaTerms(Chroma8(cb), Chroma8(cr), f);
 }
 
 // Thirty-two pixels with the arithmetic of Convert16, from luma bytes `yv`:
 // B, G, R vectors of bytes, each 128-bit half even pixels then odd ones.
-__attribute__((target("avx2"))) inline void Luma32(__m256i yv, const Chroma32& c, const int k[6],
+__attribute__((target("avx2"))) inline void Luma32(__m256i yv, const Chroma32& c, const Factors256& f,
                                                    __m256i bgr[3]) {
-    const __m256i ky = _mm256_set1_epi16(static_cast<short>(k[0])),
-                  off = _mm256_set1_epi16(static_cast<short>(k[1]));
     const __m256i even =
-        _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(yv, _mm256_set1_epi16(0xFF)), ky), off);
-    const __m256i odd = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(yv, 8), ky), off);
+        _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(yv, _mm256_set1_epi16(0xFF)), f.y), f.offset);
+    const __m256i odd = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(yv, 8), f.y), f.offset);
     for (int i = 0; i < 3; ++i) {
         const __m256i e = _mm256_srai_epi16(_mm256_adds_epi16(even, c.t[i]), 6);
         const __m256i o = _mm256_srai_epi16(_mm256_adds_epi16(odd, c.t[i]), 6);
@@ -228,6 +236,24 @@ __attribute__((target("avx2"))) inline void StoreHalves(const __m256i bgr[3], st
         Store24x2(bgr, lo, hi);
 }
 
+// Thirty-two pixels from an even x of one row, or of two rows that share a
+// chroma row, to `at` bytes into `out0` and `out1`.
+template <int Bpp>
+__attribute__((target("avx2"))) inline void Piece32(const std::uint8_t* y0Row, const std::uint8_t* y1Row,
+                                                    const std::uint8_t* cbRow, const std::uint8_t* crRow,
+                                                    int x, std::uint8_t* out0, std::uint8_t* out1,
+                                                    std::ptrdiff_t at, const Factors256& f) {
+    constexpr int half = 16 * Bpp / 8;
+    const Chroma32 c = ChromaTerms32(cbRow + (x >> 1), crRow + (x >> 1), f);
+    __m256i bgr[3];
+    Luma32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y0Row + x)), c, f, bgr);
+    StoreHalves<Bpp>(bgr, out0 + at, out0 + at + half);
+    if (y1Row) {
+        Luma32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y1Row + x)), c, f, bgr);
+        StoreHalves<Bpp>(bgr, out1 + at, out1 + at + half);
+    }
+}
+
 // One row (`y1Row` null) or two rows that share a chroma row, from an even
 // x0: 32 pixels at a time, the last piece of a run of 32 or more as the 32
 // pixels that end it (rewriting a few with the same values), else 16 at a
@@ -238,38 +264,29 @@ __attribute__((target("avx2"))) int Avx2Rows(const std::uint8_t* y0Row, const st
                                              const std::uint8_t* cbRow, const std::uint8_t* crRow, int x0,
                                              int x1, std::uint8_t* out0, std::uint8_t* out1, const int k[6]) {
     constexpr int bytes = Bpp / 8;
+    const Factors256 f = MakeFactors(k);
     int x = x0;
-    for (int end = x1 - 32;; x += 32) {
-        if (x > end) {
-            // The last piece overlaps the one before it, when that keeps
-            // the chroma of its pixel pairs aligned.
-            if (x == x1 || x == x0 || (end & 1))
-                break;
-            x = end;
-        }
-        const Chroma32 c = ChromaTerms32(cbRow + (x >> 1), crRow + (x >> 1), k);
-        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(x - x0) * bytes;
-        __m256i bgr[3];
-        Luma32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y0Row + x)), c, k, bgr);
-        StoreHalves<Bpp>(bgr, out0 + at, out0 + at + 16 * bytes);
-        if (y1Row) {
-            Luma32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y1Row + x)), c, k, bgr);
-            StoreHalves<Bpp>(bgr, out1 + at, out1 + at + 16 * bytes);
-        }
+    auto at = [&](int px) { return static_cast<std::ptrdiff_t>(px - x0) * bytes; };
+    for (; x + 32 <= x1; x += 32)
+        Piece32<Bpp>(y0Row, y1Row, cbRow, crRow, x, out0, out1, at(x), f);
+    // The last piece overlaps the one before it, when that keeps the chroma
+    // of its pixel pairs aligned.
+    if (x < x1 && x > x0 && !((x1 - 32) & 1)) {
+        Piece32<Bpp>(y0Row, y1Row, cbRow, crRow, x1 - 32, out0, out1, at(x1 - 32), f);
+        return x1 - x0;
     }
     for (; y1Row && x + 16 <= x1; x += 16) {
-        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(x - x0) * bytes;
         const __m256i yv = _mm256_inserti128_si256(
             _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y0Row + x))),
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(y1Row + x)), 1);
         __m256i bgr[3];
-        Luma32(yv, ChromaTerms16(cbRow + (x >> 1), crRow + (x >> 1), k), k, bgr);
-        StoreHalves<Bpp>(bgr, out0 + at, out1 + at);
+        Luma32(yv, ChromaTerms16(cbRow + (x >> 1), crRow + (x >> 1), f), f, bgr);
+        StoreHalves<Bpp>(bgr, out0 + at(x), out1 + at(x));
     }
     for (; x + 16 <= x1; x += 16) {
         const Bgr16 p =
             Convert16(y0Row + x, cbRow + (x >> 1), crRow + (x >> 1), k[0], k[1], k[2], k[3], k[4], k[5]);
-        std::uint8_t* o = out0 + static_cast<std::ptrdiff_t>(x - x0) * bytes;
+        std::uint8_t* o = out0 + at(x);
         if constexpr (Bpp == 32)
             Store32(p, o);
         else
@@ -473,6 +490,8 @@ void ColorConverter::Convert(const Decoder& dec, int x, int y, int w, int h, boo
     // Native 24- and 32-bit output goes two rows at a time where they share
     // a chroma row, which then is read and weighted once for both.
     const bool pairs = s == 1 && !masked && (bpp == 24 || bpp == 32);
+    const bool avx2 = pairs && HasAvx2();
+    const int k[6] = {kY_, kOffset_, kR_, kGb_, kGr_, kB_};
     for (int py = y; py < y + h; ++py) {
         const int oy = py * s;
         std::uint8_t* row = t.topRow + oy * t.rowStep;
@@ -484,7 +503,14 @@ void ColorConverter::Convert(const Decoder& dec, int x, int y, int w, int h, boo
             const std::uint8_t* yBelow = yRow + pic.lumaWidth;
             std::uint8_t* out = row + static_cast<std::ptrdiff_t>(x0) * bytes;
             std::uint8_t* below = out + t.rowStep;
-            const int n = VectorRun(bpp, yRow, yBelow, cbRow, crRow, x0, x1, out, below);
+            // With AVX2, straight to the vector loop: this runs for every
+            // changed run of every row pair.
+            int n = 0;
+            if (!avx2)
+                n = VectorRun(bpp, yRow, yBelow, cbRow, crRow, x0, x1, out, below);
+            else if (!(x0 & 1))
+                n = bpp == 24 ? Avx2Rows<24>(yRow, yBelow, cbRow, crRow, x0, x1, out, below, k)
+                              : Avx2Rows<32>(yRow, yBelow, cbRow, crRow, x0, x1, out, below, k);
             if (x0 + n < x1) {
                 const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(n) * bytes;
                 WriteRun(bpp, 1, yRow, cbRow, crRow, x0 + n, x1, out + at, 0, 0);
