@@ -331,13 +331,15 @@ bool DecodeResidualMacroblock(BitReader& br, const std::uint16_t* steps, std::ui
         int ox = plane == 0 ? dx : (dx >> 1);
         int oy = plane == 0 ? dy : (dy >> 1);
         int stride = dst.Stride(plane);
+        if (!(cbp & (1u << k))) {
+            CopySquare<8>(pred.Plane(plane), dst.Plane(plane), stride, pl.x, pl.y, ox, oy);
+            continue;
+        }
         const std::uint8_t* p =
             pred.Plane(plane) + static_cast<std::size_t>(pl.y + oy) * stride + (pl.x + ox);
         std::uint8_t* d = dst.Plane(plane) + static_cast<std::size_t>(pl.y) * stride + pl.x;
-        if (cbp & (1u << k)) {
-            if (!ReadCoefficients(br, 0, br.GetUe() + 1, BlockSteps(steps, k), b, ctx))
-                return false;
-        }
+        if (!ReadCoefficients(br, 0, br.GetUe() + 1, BlockSteps(steps, k), b, ctx))
+            return false;
         InverseAdd(b.c, b.rowMask, p, stride, d, stride);
         b.Clear();
     }
