@@ -161,6 +161,16 @@ TEST(Qx47Transform, VersionsAgreeAndStayWithinRoundingOfTheExactInverse) {
     EXPECT_LE(worst, 1) << "the integer inverse strays from the exact one";
 }
 
+EncoderSettings Settings(int w, int h, int quality, int keyInterval, bool refinement) {
+    EncoderSettings s;
+    s.width = w;
+    s.height = h;
+    s.quality = quality;
+    s.keyInterval = keyInterval;
+    s.refinement = refinement;
+    return s;
+}
+
 // The promise of the encoder's documentation: quality 75 keeps a natural
 // picture above 32 dB, with or without the refinement layer, and a key frame
 // every 10 frames does not drift the deltas in between.
@@ -168,14 +178,8 @@ TEST(Qx47Quality, RoundTripKeepsThePromisedQuality) {
     const int w = 160, h = 128;
     SyntheticScene scene(SyntheticScene::Kind::Landscape, w, h);
     for (bool refine : {true, false}) {
-        EncoderSettings s;
-        s.width = w;
-        s.height = h;
-        s.quality = 75;
-        s.keyInterval = 10;
-        s.refinement = refine;
         Encoder enc;
-        ASSERT_TRUE(enc.Configure(s));
+        ASSERT_TRUE(enc.Configure(Settings(w, h, 75, 10, refine)));
         Decoder dec;
         ASSERT_TRUE(dec.Configure(w, h));
         ColorConverter cc;
@@ -204,14 +208,8 @@ TEST(Qx47Quality, RoundTripKeepsThePromisedQuality) {
 // noise every frame (intra, sample-coded).
 TEST(Qx47Quality, DecoderHoldsTheEncodersPictureExactly) {
     const int w = 96, h = 80;
-    EncoderSettings s;
-    s.width = w;
-    s.height = h;
-    s.quality = 70;
-    s.keyInterval = 50;
-    s.refinement = false;
     Encoder enc;
-    ASSERT_TRUE(enc.Configure(s));
+    ASSERT_TRUE(enc.Configure(Settings(w, h, 70, 50, false)));
     Decoder dec;
     ASSERT_TRUE(dec.Configure(w, h));
     std::mt19937 rng(3);
