@@ -8,6 +8,7 @@
 
 #include <immintrin.h>
 
+#include "codecs/qx47/CpuFeatures.h"
 #include "codecs/qx47/Decoder.h"
 
 namespace qx47 {
@@ -17,8 +18,7 @@ namespace {
 constexpr int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
 
 bool HasSsse3() {
-    static const bool has = __builtin_cpu_supports("ssse3");
-    return has;
+    return Cpu().ssse3;
 }
 
 // Sixteen pixels from an even x: B, G, R as three vectors of bytes.
@@ -97,8 +97,7 @@ __attribute__((target("ssse3"))) inline void Store24(const Bgr16& p, std::uint8_
 }
 
 bool HasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
+    return Cpu().avx2;
 }
 
 // The 256-bit vector path keeps each 128-bit half's sixteen pixels as the

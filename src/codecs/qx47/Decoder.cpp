@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "codecs/qx47/BitReader.h"
+#include "codecs/qx47/CpuFeatures.h"
 #include "codecs/qx47/LevelContext.h"
 #include "codecs/qx47/SampleRow.h"
 #include "codecs/qx47/Transform.h"
@@ -275,7 +276,7 @@ bool DecodeSampleBlock(BitReader& br, std::uint8_t* dst, int stride) {
         return !br.Overrun();
     }
     const int step = static_cast<int>(br.GetBits(8)) + 1;
-    const bool bmi2 = HasBmi2();
+    const bool bmi2 = Cpu().bmi2;
     for (int r = 0; r < 8; ++r, dst += stride) {
         br.Refill();
         if (bmi2)

@@ -36,9 +36,4 @@ __attribute__((target("bmi2"))) inline void SampleRowBmi2(std::uint64_t bits, in
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
 }
 
-inline bool HasBmi2() {
-    static const bool has = __builtin_cpu_supports("bmi2");
-    return has;
-}
-
 } // namespace qx47

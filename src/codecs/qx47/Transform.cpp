@@ -9,6 +9,8 @@
 #include <immintrin.h>
 #endif
 
+#include "codecs/qx47/CpuFeatures.h"
+
 namespace qx47 {
 
 const std::uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
@@ -270,8 +272,7 @@ inline bool RightHalfEmpty(const __m128i x[8]) {
 // what takes two with 128-bit vectors, and packing the 32-bit sums to 16 bits
 // puts a row back in that form.
 bool HasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
+    return Cpu().avx2;
 }
 
 __attribute__((target("avx2"))) inline __m256i Madd256(__m256i a, __m256i b, int k0, int k1) {

@@ -173,7 +173,7 @@ TEST(Qx47Coefficients, BlocksDecodeToTheLevelsWritten) {
 // bases and steps up to the largest (where most samples clamp at 255), and
 // stream bits beyond the row that must not leak into it.
 TEST(Qx47SampleRows, VectorRowsEqualPlainRows) {
-    if (!HasBmi2())
+    if (!__builtin_cpu_supports("bmi2"))
         GTEST_SKIP() << "no BMI2 on this processor";
     std::mt19937_64 rng(11);
     for (int width = 1; width <= kSampleMaxWidth; ++width)
