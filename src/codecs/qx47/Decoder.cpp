@@ -288,9 +288,11 @@ bool DecodeSampleBlock(BitReader& br, std::uint8_t* dst, int stride) {
     return !br.Overrun();
 }
 
-bool DecodeIntraMacroblock(BitReader& br, const QuantSteps& q, Picture& dst, int mbx, int mby, int dcPred[3],
-                           BlockCoefs& b) {
-    const std::uint32_t samples = br.GetBit() ? br.GetBits(6) : 0;
+// `sampleBlocks`: the stream's version has sample-coded blocks (and the flag
+// that announces them).
+bool DecodeIntraMacroblock(BitReader& br, const QuantSteps& q, bool sampleBlocks, Picture& dst, int mbx,
+                           int mby, int dcPred[3], BlockCoefs& b) {
+    const std::uint32_t samples = sampleBlocks && br.GetBit() ? br.GetBits(6) : 0;
     LevelContext ctx;
     for (int k = 0; k < 6; ++k) {
         BlockPlace pl = PlaceOf(k, mbx, mby);
@@ -585,7 +587,7 @@ bool Decoder::DecodeMacroblocks(const std::uint8_t* data, std::size_t size, bool
         }
         std::uint32_t type = keyFrame ? 2 : br.GetUe();
         if (type == 2) {
-            if (!DecodeIntraMacroblock(br, q, next, mbx, mby, dcPred, b))
+            if (!DecodeIntraMacroblock(br, q, header_.version >= 2, next, mbx, mby, dcPred, b))
                 return false;
         } else if (type <= 1) {
             if (type == 1) {

@@ -64,7 +64,7 @@ bool ReadFrameHeader(const std::uint8_t* data, std::size_t size, FrameHeader& h)
     h.baseBytes = Get32(data + 20);
     h.refineBytes = Get32(data + 24);
     std::memcpy(h.keyColor, data + 28, 3);
-    if (h.version != kBitstreamVersion || (h.flags & ~kKnownFlags) != 0)
+    if (h.version < kOldestBitstreamVersion || h.version > kBitstreamVersion || (h.flags & ~kKnownFlags) != 0)
         return false;
     if (h.width == 0 || h.height == 0 || h.width > kMaxDimension || h.height > kMaxDimension)
         return false;

@@ -1,7 +1,7 @@
 // The frame layout of a qx47 stream (docs/qx47.md describes it in full).
 //
 // Every frame starts with a 32-byte header, little-endian:
-//    0 u8  version (1)          1 u8  flags (kFlag*)
+//    0 u8  version (1 or 2)     1 u8  flags (kFlag*)
 //    2 u8  base quantiser       3 u8  refinement quantiser
 //    4 u16 width                6 u16 height
 //    8 u32 key check (0 unless keyed)
@@ -17,7 +17,10 @@
 
 namespace qx47 {
 
-constexpr std::uint8_t kBitstreamVersion = 1;
+// Version 2 added sample-coded blocks (a flag bit at the start of every intra
+// macroblock); version 1 frames, without them, are still read.
+constexpr std::uint8_t kBitstreamVersion = 2;
+constexpr std::uint8_t kOldestBitstreamVersion = 1;
 constexpr std::size_t kFrameHeaderSize = 32;
 constexpr int kMaxDimension = 4096;
 

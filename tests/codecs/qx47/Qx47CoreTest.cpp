@@ -67,7 +67,9 @@ TEST(Qx47FrameHeader, RefusesInconsistentHeaders) {
         WriteFrameHeader(m, g.data());
         return ReadFrameHeader(g.data(), g.size(), r);
     };
-    EXPECT_FALSE(mutate([](FrameHeader& m) { m.version = 2; }));
+    EXPECT_TRUE(mutate([](FrameHeader& m) { m.version = 1; })); // before sample-coded blocks
+    EXPECT_FALSE(mutate([](FrameHeader& m) { m.version = 3; }));
+    EXPECT_FALSE(mutate([](FrameHeader& m) { m.version = 0; }));
     EXPECT_FALSE(mutate([](FrameHeader& m) { m.flags |= 0x40; }));
     EXPECT_FALSE(mutate([](FrameHeader& m) { m.width = 0; }));
     EXPECT_FALSE(mutate([](FrameHeader& m) { m.flags |= kFlagKeyed; }));     // keyed without a check value
