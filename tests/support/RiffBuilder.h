@@ -24,7 +24,6 @@ public:
     void Bytes(const void* data, std::size_t size);
     void Patch32(std::size_t at, DWORD v);
 
-    std::size_t Size() const { return m_data.size(); }
     std::vector<BYTE>& Data() { return m_data; }
     bool Save(const std::string& path) const;
 

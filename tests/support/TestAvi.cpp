@@ -85,7 +85,6 @@ HRESULT WriteTestAvi(const std::string& path, const TestAviSpec& spec) {
         const auto* p = reinterpret_cast<const BYTE*>(&wf);
         a.format.assign(p, p + (spec.shortPcmFormat ? sizeof(PCMWAVEFORMAT) : sizeof wf));
         a.format.insert(a.format.end(), static_cast<std::size_t>(spec.extraFormatBytes), BYTE{0xA5});
-        a.start = spec.audioStart;
         a.initialFrames = spec.audioInitialFrames;
         a.suggestedBufferSize = spec.audioSuggestedBufferSize;
         if ((hr = w.AddAudioStream(a, &audio)) != AVIERR_OK)

@@ -48,7 +48,6 @@ struct TestAviSpec {
     bool shortPcmFormat = false;            // the 16-byte record without cbSize
     DWORD audioSamples = 0;                 // the stream's length in blocks; 0: the frames' duration
     std::vector<std::int16_t> audioContent; // interleaved samples instead of the test pattern
-    DWORD audioStart = 0;
     DWORD audioInitialFrames = 0;
     DWORD audioSuggestedBufferSize = 0;
     bool audioFirst = false; // audio chunk before the video chunk of each frame
