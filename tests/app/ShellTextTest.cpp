@@ -161,7 +161,7 @@ TEST(CommandLine, OneFileAndTheOptions) {
     EXPECT_EQ(VersionText().rfind("cadmo ", 0), 0u);
 }
 
-TEST(AcceleratorKeys, EveryEntryHasKeysAndTheSpecialOnesMapRight) {
+TEST(AcceleratorKeys, EveryEntryHasDistinctKeys) {
     const auto table = LoadAcceleratorTable();
     ASSERT_EQ(table.size(), 14u);
     std::set<QString> seen;
@@ -172,15 +172,6 @@ TEST(AcceleratorKeys, EveryEntryHasKeysAndTheSpecialOnesMapRight) {
         for (const QKeySequence& k : keys)
             EXPECT_TRUE(seen.insert(k.toString()).second) << "duplicate " << k.toString().toStdString();
     }
-    const auto keysOf = [&](WORD cmd) {
-        QStringList out;
-        for (const ACCEL& a : table)
-            if (a.cmd == cmd)
-                for (const QKeySequence& k : KeySequencesFor(a))
-                    out << k.toString();
-        return out;
-    };
-    EXPECT_EQ(keysOf(IDM_INFO), (QStringList{"Tab", "Ctrl+I"}));
-    EXPECT_EQ(keysOf(IDM_ABOUT), (QStringList{"Alt+/", "Alt+?"}));
-    EXPECT_EQ(keysOf(IDM_BACKTENTH), (QStringList{"Ctrl+Shift+Left"}));
+    // Which key runs which command is followed in the window's own tests,
+    // which press the keys.
 }
