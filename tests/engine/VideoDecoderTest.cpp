@@ -14,11 +14,6 @@ using namespace enginetest;
 
 namespace {
 
-// A source of the fake codec's format.
-BITMAPINFOHEADER Source(LONG w, LONG h, WORD bits, FOURCC compression = kFake) {
-    return Header(w, h, bits, compression);
-}
-
 std::array<LONG, 4> Edges(const VideoRect& r) {
     return {r.x, r.y, r.width, r.height};
 }
@@ -58,7 +53,7 @@ protected:
 
 TEST_F(VideoDecoderTest, OpenSetsUpTheOutputAndRectanglesOrAllocatesNothing) {
     VideoDecoder d;
-    ASSERT_EQ(d.Open(kFake, Source(320, 240, 24)), 0);
+    ASSERT_EQ(d.Open(kFake, Header(320, 240, 24, kFake)), 0);
     BITMAPINFOHEADER out{};
     d.GetOutputFormat(&out);
     EXPECT_EQ(std::tuple(out.biWidth, out.biHeight, out.biBitCount, out.biCompression, out.biSizeImage),
@@ -71,7 +66,7 @@ TEST_F(VideoDecoderTest, OpenSetsUpTheOutputAndRectanglesOrAllocatesNothing) {
     // A 4-bit source is smaller than its 8-bit output: the hidden buffer must
     // still hold a whole output frame.
     VideoDecoder small;
-    ASSERT_EQ(small.Open(kFake, Source(320, 240, 4)), 0);
+    ASSERT_EQ(small.Open(kFake, Header(320, 240, 4, kFake)), 0);
     EXPECT_GE(small.pixelBufferSize, 76800u);
 
     VideoDecoder none;
@@ -110,7 +105,7 @@ TEST_F(VideoDecoderTest, TavroHandlerAndFirstStateExchange) {
 
 TEST_F(VideoDecoderTest, DrawingCycleMessagesAndRecords) {
     VideoDecoder d;
-    ASSERT_EQ(d.Open(kFake, Source(32, 24, 24)), 0);
+    ASSERT_EQ(d.Open(kFake, Header(32, 24, 24, kFake)), 0);
     EXPECT_EQ(d.BeginDraw(nullptr, 15.0f), -1);
     EXPECT_EQ(d.targetDC, nullptr);
     const BYTE frame[8] = {7, 0, 0, 0};
@@ -156,7 +151,7 @@ TEST_F(VideoDecoderTest, PalettesByDisplayAndOutputDepth) {
         FakeWindow w(c.displayBits);
         HDC hdc = w.GetDC();
         VideoDecoder d;
-        ASSERT_EQ(d.Open(kFake, Source(32, 24, 24)), 0);
+        ASSERT_EQ(d.Open(kFake, Header(32, 24, 24, kFake)), 0);
         if (c.outputBits != 8) {
             ASSERT_EQ(d.SetOutputFormat(Header(32, 24, c.outputBits, BI_RGB)), 0);
         }
@@ -180,7 +175,7 @@ TEST_F(VideoDecoderTest, PalettesByDisplayAndOutputDepth) {
 
 TEST_F(VideoDecoderTest, OutputFormatChangesNeverLeaveAShortBuffer) {
     VideoDecoder d;
-    ASSERT_EQ(d.Open(kFake, Source(32, 24, 8)), 0);
+    ASSERT_EQ(d.Open(kFake, Header(32, 24, 8, kFake)), 0);
     const DWORD before = d.pixelBufferSize;
     BITMAPINFOHEADER same = Header(32, 24, 8, BI_RGB);
     same.biSizeImage = before;
@@ -207,7 +202,7 @@ TEST_F(VideoDecoderTest, OutputFormatChangesNeverLeaveAShortBuffer) {
 
 TEST_F(VideoDecoderTest, QueryDecodeChecksTheRectangleFirst) {
     VideoDecoder d;
-    ASSERT_EQ(d.Open(kFake, Source(32, 24, 8)), 0);
+    ASSERT_EQ(d.Open(kFake, Header(32, 24, 8, kFake)), 0);
     FakeCodec::Get().ClearCalls();
     // Rectangles outside the source (the last wraps in 32 bits) reach no codec.
     for (auto [x, y, w, h] :
@@ -221,7 +216,7 @@ TEST_F(VideoDecoderTest, QueryDecodeChecksTheRectangleFirst) {
 
 TEST_F(VideoDecoderTest, PaletteReplacement) {
     VideoDecoder d;
-    ASSERT_EQ(d.Open(kFake, Source(32, 24, 8)), 0);
+    ASSERT_EQ(d.Open(kFake, Header(32, 24, 8, kFake)), 0);
     std::vector<BYTE> raw(4 + 300 * 4);
     auto* pal = reinterpret_cast<LOGPALETTE*>(raw.data());
     pal->palVersion = 0x300;
@@ -255,7 +250,7 @@ TEST_F(VideoDecoderTest, PaletteReplacement) {
 
 TEST_F(VideoDecoderTest, TavroControlsOnlyReachTheTavroCodec) {
     VideoDecoder other;
-    ASSERT_EQ(other.Open(kFake, Source(32, 24, 8)), 0);
+    ASSERT_EQ(other.Open(kFake, Header(32, 24, 8, kFake)), 0);
     FakeCodec::Get().ClearCalls();
     RECT r{1, 2, 3, 4};
     EXPECT_EQ(other.GetUpdatedRect(&r), -1);
