@@ -12,10 +12,6 @@ using namespace cadmo::test;
 
 namespace {
 
-bool HaveFfmpeg() {
-    return HaveProgram("ffmpeg") && HaveProgram("ffprobe");
-}
-
 struct Case {
     const char* name;
     const char* videoArgs;
@@ -24,7 +20,7 @@ struct Case {
 class AviFfmpegFiles : public AviTest, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(AviFfmpegFiles, AgreeWithFfprobe) {
-    if (!HaveFfmpeg())
+    if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe"))
         GTEST_SKIP() << "ffmpeg is not installed";
     const Case& c = GetParam();
     const std::string path = dir.File(std::string(c.name) + ".avi");
@@ -52,7 +48,7 @@ using AviFfmpegWriter = AviTest;
 // again from the frames themselves, and match what ffprobe reports with the
 // index intact.
 TEST_F(AviFfmpegRebuild, KeyFramesAreFoundInTheBitstream) {
-    if (!HaveFfmpeg())
+    if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe"))
         GTEST_SKIP() << "ffmpeg is not installed";
     std::vector<std::pair<std::string, std::string>> codecs = {{"mpeg4", "-c:v mpeg4 -g 12 -bf 0"}};
     if (RunCommand("ffmpeg -hide_banner -encoders").out.find("libx264") != std::string::npos)

@@ -32,10 +32,6 @@ TEST(MmTimer, ClockAdvancesWithSleepAndPeriodsBalance) {
 
 cadmo::test::TempDir dir;
 
-FOURCC fourcc(const char* id) {
-    return mmioFOURCC(id[0], id[1], id[2], id[3]);
-}
-
 std::string Save(const cadmo::test::RiffBuilder& riff) {
     const std::string path = dir.File("test.riff");
     EXPECT_TRUE(riff.Save(path));
@@ -45,9 +41,9 @@ std::string Save(const cadmo::test::RiffBuilder& riff) {
 TEST(MmFile, DescendsIntoFormsAndChunks) {
     // RIFF 'PAL ' { 'junk'(3 bytes + pad) 'data'(8) }
     cadmo::test::RiffBuilder riff;
-    riff.BeginRiff(fourcc("PAL "));
-    riff.Chunk(fourcc("junk"), "\xEE\xEE\xEE", 3);
-    riff.Chunk(fourcc("data"), "ZZZZZZZZ", 8);
+    riff.BeginRiff(mmioFOURCC('P', 'A', 'L', ' '));
+    riff.Chunk(mmioFOURCC('j', 'u', 'n', 'k'), "\xEE\xEE\xEE", 3);
+    riff.Chunk(mmioFOURCC('d', 'a', 't', 'a'), "ZZZZZZZZ", 8);
     riff.End();
     const std::string path = Save(riff);
     HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_READ);
@@ -84,10 +80,10 @@ TEST(MmFile, OversizedChunksReadShortAndSearchesStayInsideTheParent) {
     // The data chunk claims 5000 bytes in a file that holds 16 of them; a
     // 'next' chunk lies beyond the end the form declares.
     cadmo::test::RiffBuilder riff;
-    riff.BeginRiff(fourcc("PAL "));
-    riff.Patch32(riff.Chunk(fourcc("data"), std::vector<BYTE>(16, 1).data(), 16) + 4, 5000);
+    riff.BeginRiff(mmioFOURCC('P', 'A', 'L', ' '));
+    riff.Patch32(riff.Chunk(mmioFOURCC('d', 'a', 't', 'a'), std::vector<BYTE>(16, 1).data(), 16) + 4, 5000);
     riff.End();
-    riff.U32(fourcc("next"));
+    riff.U32(mmioFOURCC('n', 'e', 'x', 't'));
     riff.U32(0);
     const std::string path = Save(riff);
     HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_READ);
