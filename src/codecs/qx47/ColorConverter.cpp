@@ -17,10 +17,6 @@ namespace {
 
 constexpr int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
 
-bool HasSsse3() {
-    return Cpu().ssse3;
-}
-
 // Sixteen pixels from an even x: B, G, R as three vectors of bytes.
 struct Bgr16 {
     __m128i b, g, r;
@@ -94,10 +90,6 @@ __attribute__((target("ssse3"))) inline void Store24(const Bgr16& p, std::uint8_
                                                                  kInterleave24.mask[o][c]))));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * o), v);
     }
-}
-
-bool HasAvx2() {
-    return Cpu().avx2;
 }
 
 // The 256-bit vector path keeps each 128-bit half's sixteen pixels as the
@@ -302,10 +294,10 @@ __attribute__((target("avx2"))) int Avx2Rows(const std::uint8_t* y0Row, const st
 int ColorConverter::VectorRun(int bpp, const std::uint8_t* y0Row, const std::uint8_t* y1Row,
                               const std::uint8_t* cbRow, const std::uint8_t* crRow, int x0, int x1,
                               std::uint8_t* out0, std::uint8_t* out1) const {
-    if ((x0 & 1) || x1 - x0 < 16 || (bpp == 24 && !HasSsse3()))
+    if ((x0 & 1) || x1 - x0 < 16 || (bpp == 24 && !Cpu().ssse3))
         return 0;
     const int k[6] = {kY_, kOffset_, kR_, kGb_, kGr_, kB_};
-    if (HasAvx2())
+    if (Cpu().avx2)
         return bpp == 32 ? Avx2Rows<32>(y0Row, y1Row, cbRow, crRow, x0, x1, out0, out1, k)
                          : Avx2Rows<24>(y0Row, y1Row, cbRow, crRow, x0, x1, out0, out1, k);
     int x = x0;
@@ -489,7 +481,7 @@ void ColorConverter::Convert(const Decoder& dec, int x, int y, int w, int h, boo
     // Native 24- and 32-bit output goes two rows at a time where they share
     // a chroma row, which then is read and weighted once for both.
     const bool pairs = s == 1 && !masked && (bpp == 24 || bpp == 32);
-    const bool avx2 = pairs && HasAvx2();
+    const bool avx2 = pairs && Cpu().avx2;
     const int k[6] = {kY_, kOffset_, kR_, kGb_, kGr_, kB_};
     for (int py = y; py < y + h; ++py) {
         const int oy = py * s;

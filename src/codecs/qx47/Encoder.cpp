@@ -236,14 +236,15 @@ struct IntraCoding {
 IntraCoding EncodeIntra(BitWriter& bw, const QuantSteps& q, const Picture& src, Picture& dst, int mbx,
                         int mby, MacroblockState& st) {
     float in[64];
-    // Decide block by block, with the predictors the decoder will have.
+    // Decide block by block, with the predictors the decoder will have; the
+    // sample codings tried are kept for the blocks that take them.
     std::uint32_t samples = 0;
+    SampleBlock sb[6];
     {
         BitWriter trial;
         LevelContext ctx;
         int dcPred[3] = {st.dcPred[0], st.dcPred[1], st.dcPred[2]};
         std::uint8_t rec[64];
-        SampleBlock sb;
         for (int k = 0; k < 6; ++k) {
             BlockPlace pl = PlaceOf(k, mbx, mby);
             const std::uint16_t* steps = BlockSteps(q.intra, k);
@@ -251,8 +252,8 @@ IntraCoding EncodeIntra(BitWriter& bw, const QuantSteps& q, const Picture& src, 
             const std::uint8_t* s = src.Plane(pl.plane) + static_cast<std::size_t>(pl.y) * stride + pl.x;
             const int step = steps[kSampleStepFrequency];
             const float lambda = kSampleLambda * static_cast<float>(step * step);
-            const float sampleCost =
-                QuantiseSamples(src, pl.plane, pl.x, pl.y, step, sb) + lambda * static_cast<float>(sb.Bits());
+            const float sampleCost = QuantiseSamples(src, pl.plane, pl.x, pl.y, step, sb[k]) +
+                                     lambda * static_cast<float>(sb[k].Bits());
             LevelContext keep = ctx;
             const int keepDc = dcPred[pl.plane];
             const std::size_t before = trial.BitCount();
@@ -272,7 +273,6 @@ IntraCoding EncodeIntra(BitWriter& bw, const QuantSteps& q, const Picture& src, 
     if (samples)
         bw.PutBits(samples, 6);
     LevelContext ctx;
-    SampleBlock sb;
     IntraCoding coding;
     for (int k = 0; k < 6; ++k) {
         BlockPlace pl = PlaceOf(k, mbx, mby);
@@ -280,9 +280,8 @@ IntraCoding EncodeIntra(BitWriter& bw, const QuantSteps& q, const Picture& src, 
         int stride = dst.Stride(pl.plane);
         std::uint8_t* out = dst.Plane(pl.plane) + static_cast<std::size_t>(pl.y) * stride + pl.x;
         if (samples & (1u << k)) {
-            QuantiseSamples(src, pl.plane, pl.x, pl.y, steps[kSampleStepFrequency], sb);
-            WriteSamples(bw, sb, out, stride);
-            coding.sampleBits += sb.Bits();
+            WriteSamples(bw, sb[k], out, stride);
+            coding.sampleBits += sb[k].Bits();
             ++coding.sampleBlocks;
             continue;
         }

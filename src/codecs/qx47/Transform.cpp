@@ -271,10 +271,6 @@ inline bool RightHalfEmpty(const __m128i x[8]) {
 // two such rows gives the pairs of all eight lanes, so one multiply-add makes
 // what takes two with 128-bit vectors, and packing the 32-bit sums to 16 bits
 // puts a row back in that form.
-bool HasAvx2() {
-    return Cpu().avx2;
-}
-
 __attribute__((target("avx2"))) inline __m256i Madd256(__m256i a, __m256i b, int k0, int k1) {
     const std::uint32_t pair =
         static_cast<std::uint16_t>(k0) | (static_cast<std::uint32_t>(static_cast<std::uint16_t>(k1)) << 16);
@@ -397,7 +393,7 @@ void VectorInverse(const std::int32_t coef[64], std::uint8_t rowMask, const std:
         AddAndStore(rows, pred, predStride, dst, stride);
         return;
     }
-    if (HasAvx2()) {
+    if (Cpu().avx2) {
         Avx2Inverse(coef, rowMask, pred, predStride, dst, stride);
         return;
     }
