@@ -295,7 +295,7 @@ bool MainWindow::OnCommand(UINT command) {
     case IDM_SCALABILITY:
     case IDM_COLORCONTROLS:
     case IDM_ACCESSKEY:
-        // The Tavro control dialogs are not part of this window yet.
+        CodecDialogCommand(command);
         return true;
     case IDM_BACKGROUND:
         ChooseBackgroundImage(nullptr);
@@ -341,6 +341,13 @@ QString MainWindow::RunOpenDialog(UINT filterId) {
 
 void MainWindow::CloseCommand() {
     CloseMovie(this);
+    // With the decoder gone, each dialog's Cancel restores nothing; it just
+    // closes.
+    for (CodecDialog* dialog :
+         {static_cast<CodecDialog*>(scalabilityDialog.data()), static_cast<CodecDialog*>(colorDialog.data()),
+          static_cast<CodecDialog*>(accessKeyDialog.data())})
+        if (dialog)
+            dialog->Cancel();
     setWindowTitle(QString::fromLatin1(mainWindowTitle));
     movieInfo = MovieInfo{};
     Attach(noMovieMenu);
@@ -374,6 +381,29 @@ void MainWindow::SeekBarCommand() {
     bar->show();
     bar->raise();
     bar->activateWindow();
+}
+
+void MainWindow::CodecDialogCommand(UINT command) {
+    CodecDialog::Handlers handlers;
+    handlers.repaint = [this] { Repaint(); };
+    CodecDialog* dialog = nullptr;
+    if (command == IDM_SCALABILITY && !scalabilityDialog) {
+        handlers.closed = [this] { scalabilityDialog = nullptr; };
+        dialog = scalabilityDialog = new ScalabilityDialog(this, handlers);
+    } else if (command == IDM_COLORCONTROLS && !colorDialog) {
+        handlers.closed = [this] { colorDialog = nullptr; };
+        dialog = colorDialog = new ColorDialog(this, handlers);
+    } else if (command == IDM_ACCESSKEY && !accessKeyDialog) {
+        handlers.closed = [this] { accessKeyDialog = nullptr; };
+        dialog = accessKeyDialog = new AccessKeyDialog(this, handlers);
+    }
+    if (!dialog)
+        return;
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+    if (command == IDM_ACCESSKEY)
+        Repaint();
 }
 
 void MainWindow::Repaint() {

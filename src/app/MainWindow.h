@@ -10,6 +10,9 @@
 #pragma once
 
 #include "app/SeekBar.h"
+#include "dialogs/AccessKeyDialog.h"
+#include "dialogs/ColorDialog.h"
+#include "dialogs/ScalabilityDialog.h"
 #include "engine/OwnerWindow.h"
 #include "platform/win32/Types.h"
 
@@ -93,6 +96,9 @@ public:
     StatusBar* Status() const { return statusBar; }
     VideoWidget* Video() const { return videoWidget; }
     SeekBar* SeekBarDialog() const { return seekBarDialog; }
+    ScalabilityDialog* ScalabilityDialogHandle() const { return scalabilityDialog; }
+    ColorDialog* ColorDialogHandle() const { return colorDialog; }
+    AccessKeyDialog* AccessKeyDialogHandle() const { return accessKeyDialog; }
     UINT DisplayDepthItem() const { return displayDepthItem; }
     UINT ChosenDepthItem() const { return chosenDepthItem; }
     LONG ShownSkipped() const { return shownSkipped; }
@@ -113,6 +119,8 @@ private:
     void Repaint();
     void CloseCommand();
     void SeekBarCommand();
+    // Opens the Tavro control dialog of `command` unless it is open already.
+    void CodecDialogCommand(UINT command);
     void OpenCommand();
     // Runs the Open dialog with string `filterId`; empty when cancelled.
     QString RunOpenDialog(UINT filterId);
@@ -133,6 +141,10 @@ private:
     VideoWidget* videoWidget = nullptr;
     QTimer* statusTimer = nullptr;
     QPointer<SeekBar> seekBarDialog;
+    // The open Tavro control dialogs; null when closed.
+    QPointer<ScalabilityDialog> scalabilityDialog;
+    QPointer<ColorDialog> colorDialog;
+    QPointer<AccessKeyDialog> accessKeyDialog;
     std::vector<QShortcut*> accelerators;
     UINT displayDepthItem = 0;
     UINT chosenDepthItem = 0;

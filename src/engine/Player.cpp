@@ -231,3 +231,34 @@ void JumpSeconds(OwnerWindow* window, LONG seconds) {
     const LONG frames = static_cast<LONG>(theMovie->frameRate + 0.5f);
     theMovie->Step(ClampToLong(static_cast<long long>(seconds) * frames));
 }
+
+void GetColorControls(LONG* brightness, LONG* saturation, LONG* contrast, BOOL defaults) {
+    if (theMovie && theMovie->decoder)
+        theMovie->decoder->GetColorControls(brightness, saturation, contrast, defaults);
+}
+
+void SetColorControls(LONG brightness, LONG saturation, LONG contrast, BOOL reset) {
+    if (!theMovie || !theMovie->decoder)
+        return;
+    theMovie->decoder->SetColorControls(brightness, saturation, contrast, reset);
+    if (!playerPlaying)
+        theMovie->decodedFrame = -1;
+}
+
+void GetScalability(LONG* ms, BOOL defaults) {
+    if (theMovie && theMovie->decoder)
+        theMovie->decoder->GetScalability(ms, defaults);
+}
+
+void SetScalability(LONG ms, BOOL reset) {
+    if (!theMovie || !theMovie->decoder)
+        return;
+    theMovie->decoder->SetScalability(ms, reset);
+    if (!playerPlaying)
+        theMovie->decodedFrame = -1;
+}
+
+void SetAccessKey(LONG key) {
+    if (theMovie && theMovie->decoder)
+        theMovie->decoder->SetAccessKey(key);
+}

@@ -48,3 +48,16 @@ void SeekToFrame(OwnerWindow* window, LONG frame);
 void StepPlayback(OwnerWindow* window, LONG count);
 void JumpPercent(OwnerWindow* window, LONG percent);
 void JumpSeconds(OwnerWindow* window, LONG seconds);
+
+// The Tavro codec's controls at player level, for the control dialogs. Each
+// does nothing without a movie decoder, and the decoder sends nothing unless
+// its codec is the Tavro codec, so the get operations then leave their
+// outputs as they were. A change of colours or time budget while not playing
+// makes the next paint decode the current frame afresh; while playing, the
+// next frame shows it. The access key changes nothing of the current frame
+// by itself (a paint always decodes the still frame again).
+void GetColorControls(LONG* brightness, LONG* saturation, LONG* contrast, BOOL defaults);
+void SetColorControls(LONG brightness, LONG saturation, LONG contrast, BOOL reset);
+void GetScalability(LONG* ms, BOOL defaults);
+void SetScalability(LONG ms, BOOL reset);
+void SetAccessKey(LONG key);

@@ -71,6 +71,20 @@ constexpr UINT IDC_ABOUTCOPYRIGHT = 403;
 constexpr UINT IDC_ABOUTOSVERSION = 404;
 constexpr UINT IDC_ABOUTTRADEMARKS = 405;
 constexpr UINT IDC_ABOUTRUNNINGON = 406;
+// The Tavro control dialogs; button 3 is Reset in both trackbar dialogs.
+constexpr UINT IDD_COLORCONTROLS = 104;
+constexpr UINT IDD_ACCESSKEY = 107;
+constexpr UINT IDD_SCALABILITY = 110;
+constexpr UINT IDC_RESET = 3;
+constexpr UINT IDC_BRIGHTNESS = 1002;
+constexpr UINT IDC_SATURATION = 1008;
+constexpr UINT IDC_CONTRAST = 1009;
+constexpr UINT IDC_ACCESSKEYEDIT = 1015;
+constexpr UINT IDC_BRIGHTNESSVALUE = 1020;
+constexpr UINT IDC_SATURATIONVALUE = 1021;
+constexpr UINT IDC_CONTRASTVALUE = 1022;
+constexpr UINT IDC_SCALETRACKBAR = 1026;
+constexpr UINT IDC_SCALEVALUE = 1028;
 
 // Strings.
 constexpr UINT IDS_AVIFILTER = 1;
