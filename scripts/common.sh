@@ -11,7 +11,7 @@ CADMO_PACKAGES=(
     qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
     libavcodec-dev libavutil-dev libswscale-dev libpulse-dev
     libgtest-dev libgmock-dev
-    ffmpeg xvfb xauth x11-utils imagemagick pulseaudio pulseaudio-utils
+    ffmpeg xvfb xauth x11-utils xdotool imagemagick pulseaudio pulseaudio-utils
 )
 
 cadmo_install_missing() {

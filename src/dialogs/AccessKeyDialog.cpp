@@ -30,8 +30,6 @@ AccessKeyDialog::AccessKeyDialog(QWidget* owner, Handlers h)
     // not shown again.
     if (storedAccessKey >= 0)
         field->setText(QString::number(static_cast<DWORD>(storedAccessKey)));
-    // The user opens this dialog to type the key.
-    field->setFocus();
 }
 
 void AccessKeyDialog::OnOk() {

@@ -95,6 +95,19 @@ CodecDialog::CodecDialog(QWidget* owner, UINT templateId, Handlers h)
         }
     }
     setFixedSize(units.X(t->width), units.Y(t->height));
+
+    // Tab goes through what the user came to change, then the buttons; the
+    // first of those has the focus when the dialog opens.
+    QList<QWidget*> order;
+    for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (qobject_cast<Trackbar*>(w) || qobject_cast<QLineEdit*>(w))
+            order.push_back(w);
+    for (QWidget* w : findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly))
+        order.push_back(w);
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    if (!order.isEmpty())
+        order.front()->setFocus();
 }
 
 void CodecDialog::Cancel() {
@@ -122,6 +135,11 @@ void CodecDialog::Finish() {
     finished = true;
     if (handlers.closed)
         handlers.closed();
+    // The keyboard goes back to the main window, as when any owned window
+    // closes; without a window manager nobody else would give it back.
+    const bool hadFocus = isActiveWindow();
     hide();
+    if (hadFocus && parentWidget())
+        parentWidget()->activateWindow();
     deleteLater();
 }

@@ -10,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <optional>
@@ -28,6 +31,11 @@ using cadmo::test::ShellQuote;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
 
 struct Rect {
     int x = 0, y = 0, width = 0, height = 0;
@@ -88,9 +96,62 @@ long DifferentPixels(const QImage& a, const QImage& b, const Rect& area) {
     return n;
 }
 
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
+// A private X server on a display nobody else uses; its name, or empty when
+// none started. Display numbers are tried from a high, per-process start so
+// that other servers started at the same moment are not met. -noreset keeps
+// the server from resetting itself when the readiness probe disconnects.
+std::string StartXServer(std::unique_ptr<ChildProcess>& xserver) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const int number = 100 + (static_cast<int>(getpid()) * 7 + attempt * 13) % 800;
+        if (Exists("/tmp/.X" + std::to_string(number) + "-lock"))
+            continue;
+        const std::string name = ":" + std::to_string(number);
+        xserver = std::make_unique<ChildProcess>(std::vector<std::string>{
+            "Xvfb", name, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"});
+        const auto ready = Clock::now() + std::chrono::seconds(30);
+        while (Clock::now() < ready && xserver->Running()) {
+            if (RunCommand("xdpyinfo -display " + name + " >/dev/null 2>&1").exitCode == 0)
+                return name;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        xserver.reset();
+    }
+    return {};
+}
+
+// Waits until a window titled `title` exists (or, with `gone`, no longer
+// does); true when it came to pass within `seconds`.
+bool WaitForWindow(const std::string& display, const std::string& title, bool gone = false,
+                   int seconds = 30) {
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < deadline) {
+        if (FindWindow(display, title).has_value() != gone)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// Keys typed on the X server's keyboard, one after another, as xdotool names
+// them; a pause after each lets menus open.
+void Keys(const std::string& display, std::initializer_list<const char*> keys) {
+    for (const char* key : keys) {
+        EXPECT_EQ(RunCommand("xdotool key --delay 0 " + std::string(key), false).exitCode, 0) << key;
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    }
+}
+
+// How colourful `area` is: the mean spread between the largest and smallest
+// channel of its pixels; a grey picture has none.
+double Colourfulness(const QImage& image, const Rect& area) {
+    double sum = 0;
+    for (int y = area.y; y < area.y + area.height; ++y)
+        for (int x = area.x; x < area.x + area.width; ++x) {
+            const QColor c(image.pixel(x, y));
+            sum += std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()});
+        }
+    const int pixels = area.width * area.height;
+    return pixels > 0 ? sum / pixels : 0;
 }
 
 } // namespace
@@ -106,29 +167,8 @@ TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
     ASSERT_TRUE(Exists(demo)) << demo;
     const std::string title = demo.substr(demo.rfind('/') + 1);
 
-    // A private X server on a display nobody else uses. Display numbers are
-    // tried from a high, per-process start so that other servers started at
-    // the same moment (other tests, other programs) are not met.
     std::unique_ptr<ChildProcess> xserver;
-    std::string display;
-    for (int attempt = 0; attempt < 10 && display.empty(); ++attempt) {
-        const int number = 100 + (static_cast<int>(getpid()) * 7 + attempt * 13) % 800;
-        if (Exists("/tmp/.X" + std::to_string(number) + "-lock"))
-            continue;
-        const std::string name = ":" + std::to_string(number);
-        xserver = std::make_unique<ChildProcess>(
-            std::vector<std::string>{"Xvfb", name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-        const auto ready = Clock::now() + std::chrono::seconds(15);
-        while (Clock::now() < ready && xserver->Running()) {
-            if (RunCommand("xdpyinfo -display " + name + " >/dev/null 2>&1").exitCode == 0) {
-                display = name;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        if (display.empty())
-            xserver.reset();
-    }
+    const std::string display = StartXServer(xserver);
     ASSERT_FALSE(display.empty()) << "Xvfb did not start";
 
     cadmo::test::TempDir dir;
@@ -183,4 +223,47 @@ TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
     // It moved while playing and stands still once stopped.
     EXPECT_GT(DifferentPixels(playing, stopped, picture), 0) << "the picture changed while playing";
     EXPECT_EQ(DifferentPixels(stopped, still, picture), 0) << "stopped after two seconds";
+}
+
+TEST(PlayerE2E, TheAccessKeyIsTypedFromTheKeyboardAndThePictureAppears) {
+    for (const char* tool : {"Xvfb", "import", "xwininfo", "xdpyinfo", "xdotool"})
+        ASSERT_TRUE(cadmo::test::HaveProgram(tool)) << tool << " is needed (scripts/common.sh installs it)";
+    const std::string bin = cadmo::test::BinDir();
+    ASSERT_FALSE(bin.empty()) << "CADMO_BIN_DIR names the programs (CTest sets it)";
+    const std::string movie = bin + "demo/qx47keyed.avi";
+    ASSERT_TRUE(Exists(movie)) << movie;
+    std::unique_ptr<ChildProcess> xserver;
+    const std::string display = StartXServer(xserver);
+    ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+    setenv("DISPLAY", display.c_str(), 1); // for xdotool
+
+    cadmo::test::TempDir dir;
+    ChildProcess player({bin + "cadmo", "--audio=null", "--quit-after=60000", movie},
+                        {{"DISPLAY", display}, {"QT_QPA_PLATFORM", "xcb"}, {"XDG_RUNTIME_DIR", dir.Path()}});
+    ASSERT_TRUE(WaitForWindow(display, "qx47keyed.avi", false, 60)) << "the player window did not appear";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // fitted and painted
+    const auto window = FindWindow(display, "qx47keyed.avi");
+    ASSERT_TRUE(window);
+    const Rect picture{window->x + 4, window->y + 30, window->width - 8, window->height - 70};
+    // There is no window manager: the keyboard goes where it is put.
+    ASSERT_EQ(RunCommand("xdotool search --name qx47keyed.avi windowfocus --sync").exitCode, 0);
+    EXPECT_LT(Colourfulness(Screenshot(display, dir.File("locked.png")), picture), 1.0)
+        << "grey without the key";
+
+    // Options > Tavro R4 > Access Key..., the third item.
+    Keys(display, {"alt+o", "t", "Down", "Down", "Return"});
+    ASSERT_TRUE(WaitForWindow(display, "Access Key Control")) << "the Access Key dialog did not open";
+    EXPECT_EQ(RunCommand("xdotool type --delay 50 4711").exitCode, 0);
+    Keys(display, {"Return"});
+    EXPECT_TRUE(WaitForWindow(display, "Access Key Control", true)) << "Enter pressed Set and closed it";
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_GT(Colourfulness(Screenshot(display, dir.File("unlocked.png")), picture), 10.0) << "the picture";
+
+    // The keyboard is back in the main window: Color Controls, the second item.
+    Keys(display, {"alt+o", "t", "Down", "Return"});
+    EXPECT_TRUE(WaitForWindow(display, "Color Controls")) << "the Color Controls dialog did not open";
+    Keys(display, {"Escape"});
+    EXPECT_TRUE(WaitForWindow(display, "Color Controls", true)) << "Escape closed it";
+    player.Stop(SIGTERM);
+    player.Wait(10000);
 }
