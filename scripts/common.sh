@@ -41,3 +41,27 @@ cadmo_build() {
     fi
     cmake --build "$dir" -j "$(nproc)"
 }
+
+# cadmo_start_xvfb: starts a private X server for the screenshots and sets
+# DISPLAY and CADMO_XVFB_PID. The server picks a free display itself
+# (-displayfd) and does not reset when a client disconnects (-noreset), so the
+# readiness probe cannot pull it down under the program that comes next.
+cadmo_start_xvfb() {
+    local fifo
+    fifo=$(mktemp -u)
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$fifo" 2>/dev/null &
+    CADMO_XVFB_PID=$!
+    local number=
+    read -r -t 60 number <"$fifo" || true
+    rm -f "$fifo"
+    [ -n "$number" ] || { echo "Xvfb did not start" >&2; return 1; }
+    export DISPLAY=:$number
+    local _
+    for _ in $(seq 300); do
+        xdpyinfo >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    echo "Xvfb did not answer on $DISPLAY" >&2
+    return 1
+}
