@@ -182,7 +182,15 @@ LONG VideoDecoder::BeginDraw(HDC dc, float framesPerSecond) {
         // it nothing can be drawn, so the begin fails (the caller ends it).
         if (bytes < 0 || !ResizePixelBuffer(static_cast<DWORD>(bytes)))
             return ICERR_MEMORY;
+        // The frame takes the background's size and depth, but the colour
+        // table stays the output's own (the codec's palette, read back
+        // below), and so does the count of its colours: a bitmap that
+        // declares fewer than 256 would otherwise cut the DIB section's table
+        // short and turn most of the codec's colours black.
+        const DWORD colors = out.biClrUsed, important = out.biClrImportant;
         out = bg;
+        out.biClrUsed = colors;
+        out.biClrImportant = important;
     }
 
     const VideoRect d = DecodeRectSnapshot();

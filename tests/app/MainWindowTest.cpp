@@ -16,6 +16,7 @@
 #include "support/Process.h"
 #include "support/TempDir.h"
 #include "support/TestAvi.h"
+#include "video/VideoDecoder.h"
 
 #include <QAbstractButton>
 #include <QClipboard>
@@ -32,6 +33,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -564,6 +566,49 @@ TEST_F(MainWindowTest, TavroMovieEnablesItsItemsAndABitmapBecomesItsBackground) 
     Open("sprite.avi");
     EXPECT_TRUE(window->AttachedMenu()->IsSubMenuEnabled({2, 0}));
     EXPECT_TRUE(window->AttachedMenu()->IsSubMenuEnabled({2, 1}));
+}
+
+// The demo sprite over the demo background: a press inside the area the last
+// frame covered takes the picture along with the mouse, and a move that would
+// put it past the background's edge is refused. A press beside it drags nothing.
+TEST_F(MainWindowTest, ATavroPictureIsDraggedOverItsBackgroundUpToItsEdge) {
+    const std::string demo = cadmo::test::BinDir() + "demo/";
+    if (cadmo::test::BinDir().empty() || !QFile::exists(QString::fromStdString(demo + "qx47sprite.avi")) ||
+        !QFile::exists(QString::fromStdString(demo + "background.bmp")))
+        GTEST_SKIP() << "the Tavro demo movies are not built";
+    window->OpenMovieFile(QString::fromStdString(demo + "qx47sprite.avi"), nullptr);
+    const QString back = QString::fromStdString(demo + "background.bmp");
+    window->ChooseBackgroundImage(&back);
+    Settle();
+    ASSERT_EQ(theMovie->decoder->viewRect.width, 800);
+    // A rectangle as its edges, moved by (dx, dy).
+    const auto edges = [](const RECT& r, LONG dx = 0, LONG dy = 0) {
+        return std::array<LONG, 4>{r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
+    };
+    RECT covered{}, placed{}, now{};
+    ASSERT_EQ(theMovie->decoder->GetUpdatedRect(&covered), 0);
+    ASSERT_LT(covered.left, covered.right) << "a frame has been drawn";
+    theMovie->decoder->GetDecodeRect(&placed);
+    const auto drag = [&](QPoint from, const std::vector<QPoint>& moves) {
+        QTest::mousePress(window->Video(), Qt::LeftButton, Qt::NoModifier, from);
+        for (QPoint to : moves)
+            QTest::mouseMove(window->Video(), to);
+        QTest::mouseRelease(window->Video(), Qt::LeftButton, Qt::NoModifier, moves.back());
+        Settle();
+        theMovie->decoder->GetDecodeRect(&now);
+    };
+
+    drag(QPoint(covered.left - 2, covered.top - 2), {QPoint(covered.left + 40, covered.top + 30)});
+    EXPECT_EQ(edges(now), edges(placed)) << "pressed beside the picture";
+
+    const QPoint inside((covered.left + covered.right) / 2, (covered.top + covered.bottom) / 2);
+    const QImage shown = window->Video()->SurfaceImage();
+    drag(inside, {inside + QPoint(32, -20), inside + QPoint(32 + 800, -20)});
+    EXPECT_EQ(edges(now), edges(placed, 32, -20)) << "moved with the mouse, then refused past the edge";
+    const QRect ball(inside - QPoint(8, 8), QSize(16, 16)); // the middle of the sprite
+    EXPECT_TRUE(window->Video()->SurfaceImage().copy(ball.translated(32, -20)) == shown.copy(ball))
+        << "the picture is shown at its new place";
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(MainWindowTest, ExitClosesTheMovieAndThePlayer) {

@@ -1,7 +1,8 @@
 // Pictures through the real drivers: uncompressed frames through the DIB
 // driver, and a temporally compressed movie made by the ffmpeg tool through
 // the libavcodec driver, where reaching a frame by seeking must give exactly
-// the picture that stepping to it gives.
+// the picture that stepping to it gives; and Tavro movies through their own
+// codec, alone and over a background.
 
 #include <filesystem>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "engine/Player.h"
 #include "support/Process.h"
 #include "support/TestAvi.h"
+#include "support/TestBmp.h"
 #include "video/VideoDecoder.h"
 
 using namespace enginetest;
@@ -57,6 +59,42 @@ protected:
         }
     }
 
+    // A 320 x 240 opaque Tavro movie of 40 frames, key frames every 12, made
+    // by our encoder; empty when the encoder or the codec is not built.
+    std::string TavroMovie() {
+        const std::string encoder = ShellQuote(BinDir() + "qx47enc");
+        if (BinDir().empty() || !std::filesystem::exists(BinDir() + "qx47enc") ||
+            !std::filesystem::exists(BinDir() + "libcadmo-codec-qx47.so"))
+            return "";
+        const std::string movie = TestFile("qx47.avi");
+        EXPECT_EQ(RunCommand(encoder + " --quiet --keyint 12 --frames 40 --no-sound --synthetic sprite " +
+                             ShellQuote(movie))
+                      .exitCode,
+                  0);
+        return movie;
+    }
+    // Frames 0 .. count-1 drawn in one drawing cycle, as a play draws them;
+    // of each, the 320 x 240 area at (x, y) of the window.
+    std::vector<std::vector<BYTE>> DrawInOneCycle(int count, int x, int y) {
+        std::vector<std::vector<BYTE>> shown;
+        HDC dc = window.GetDC();
+        EXPECT_EQ(theMovie->BeginDrawing(dc, 0), 0);
+        for (int f = 0; f < count; ++f) {
+            theMovie->position = f;
+            EXPECT_EQ(theMovie->ShowFrame(), 0) << "frame " << f;
+            WindowSurface::View v = window.surface->Lock();
+            std::vector<BYTE> area;
+            for (int row = y; row < y + 240; ++row) {
+                const BYTE* b = v.Bits() + static_cast<std::ptrdiff_t>(row) * v.Stride() + x * 3;
+                area.insert(area.end(), b, b + 320 * 3);
+            }
+            shown.push_back(std::move(area));
+        }
+        theMovie->EndDrawing();
+        window.ReleaseDC(dc);
+        return shown;
+    }
+
     FakeWindow window{24, 64, 48};
 };
 
@@ -100,17 +138,13 @@ TEST_F(RealCodecTest, SeekingGivesThePictureThatSteppingGives) {
 }
 
 TEST_F(RealCodecTest, TavroMovieThroughItsOwnCodec) {
-    const std::string encoder = ShellQuote(BinDir() + "qx47enc");
-    if (BinDir().empty() || !std::filesystem::exists(BinDir() + "qx47enc") ||
-        !std::filesystem::exists(BinDir() + "libcadmo-codec-qx47.so"))
+    const std::string movie = TavroMovie();
+    if (movie.empty())
         GTEST_SKIP() << "the Tavro codec and its encoder are not built";
-    const std::string movie = TestFile("qx47.avi");
     const std::string image = movie + ".bmp";
-    ASSERT_EQ(RunCommand(encoder + " --quiet --keyint 12 --frames 40 --no-sound --synthetic sprite " +
-                         ShellQuote(movie))
-                  .exitCode,
-              0);
-    ASSERT_EQ(RunCommand(encoder + " --background 640x480 " + ShellQuote(image)).exitCode, 0);
+    ASSERT_EQ(
+        RunCommand(ShellQuote(BinDir() + "qx47enc") + " --background 640x480 " + ShellQuote(image)).exitCode,
+        0);
     ASSERT_EQ(OpenMovie(&window, movie.c_str()), 1);
     ASSERT_TRUE(theMovie->decoder->IsTavro());
     ASSERT_TRUE(window.surface->Resize(640, 480, 24));
@@ -144,4 +178,35 @@ TEST_F(RealCodecTest, TavroMovieThroughItsOwnCodec) {
     EXPECT_GE(covered.top, 120);
     EXPECT_LE(covered.right, 480);
     EXPECT_LE(covered.bottom, 360);
+}
+
+// An opaque picture over a background: the player puts the background back
+// under the last frame before each decode, yet within one drawing cycle every
+// frame must show just what it shows without a background. A bitmap that
+// declares fewer than 256 colours must not shorten the 8-bit output's colour
+// table: the codec draws with all of its palette.
+TEST_F(RealCodecTest, OpaqueTavroFramesOverABackgroundShowThePictureItself) {
+    const std::string movie = TavroMovie();
+    if (movie.empty())
+        GTEST_SKIP() << "the Tavro codec and its encoder are not built";
+    ASSERT_TRUE(window.surface->Resize(640, 480, 24));
+    const struct {
+        int bits;
+        int colors; // declared by the bitmap file
+    } cases[] = {{24, 256}, {8, 256}, {8, 16}};
+    for (const auto& c : cases) {
+        BmpFile bmp(640, 480, c.colors);
+        for (std::size_t i = 0; i < bmp.pixels.size(); ++i)
+            bmp.pixels[i] = static_cast<BYTE>(i / 7 % c.colors);
+        const std::string image = TestFile("back" + std::to_string(c.colors) + ".bmp");
+        ASSERT_TRUE(bmp.Save(image));
+        ASSERT_EQ(OpenMovie(&window, movie.c_str()), 1);
+        ASSERT_EQ(theMovie->SetDisplayFormat(1.0f, c.bits, 0, 0, 0), 0);
+        const auto plain = DrawInOneCycle(6, 0, 0);
+        ASSERT_EQ(theMovie->SetBackgroundImage(image.c_str()), 0);
+        const auto over = DrawInOneCycle(6, 160, 120);
+        for (std::size_t f = 0; f < plain.size(); ++f)
+            EXPECT_TRUE(over[f] == plain[f]) << c.bits << " bits, " << c.colors << " colours, frame " << f;
+        EXPECT_FALSE(plain[0] == plain[5]) << "the picture moves";
+    }
 }

@@ -42,8 +42,8 @@ struct Placement {
 // Valid for one drawing cycle: ICM_DECOMPRESSEX_BEGIN (a new cycle may bring
 // a new buffer at the same address) forgets it, and so does any change of the
 // settings that shape the output (`generation`). Compositing over a
-// background is never remembered, since the player restores the covered area
-// before each frame.
+// background (transparency word kTransparencyComposite) is never remembered,
+// since the player restores the covered area before each frame.
 struct OutputMemory {
     const void* bits = nullptr;
     LONG frameWidth = 0, frameHeight = 0;
@@ -211,7 +211,11 @@ void Output(Instance& inst, const Placement& p, bool full = false) {
         t.ditherY = p.y;
     }
     const int w = inst.decoder.Width(), hgt = inst.decoder.Height();
-    if (inst.locked || (inst.decoder.Transparent() && inst.transparency == kTransparencyComposite))
+    // While compositing, the player puts its background back under the
+    // reported area before every frame, opaque movies included, so what this
+    // codec wrote there is gone: the buffer is never remembered then.
+    const bool composited = inst.transparency == kTransparencyComposite;
+    if (inst.locked || composited)
         for (OutputMemory& m : inst.outputs)
             if (m.bits == p.bits)
                 m = OutputMemory{};
@@ -220,11 +224,16 @@ void Output(Instance& inst, const Placement& p, bool full = false) {
         WriteBounds(inst, 0, 0, p.width, p.height);
         return;
     }
-    if (inst.decoder.Transparent() && inst.transparency == kTransparencyComposite) {
+    if (composited && inst.decoder.Transparent()) {
         int bx, by, bw, bh;
         inst.decoder.OpaqueBounds(bx, by, bw, bh);
         inst.converter.Convert(inst.decoder, bx, by, bw, bh, true, t);
         WriteBounds(inst, bx * p.scale, by * p.scale, bw * p.scale, bh * p.scale);
+        return;
+    }
+    if (composited) {
+        inst.converter.Convert(inst.decoder, 0, 0, w, hgt, false, t);
+        WriteBounds(inst, 0, 0, p.width, p.height);
         return;
     }
     // When this very buffer last received our picture (same place, format

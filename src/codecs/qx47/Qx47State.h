@@ -25,6 +25,17 @@
 // (word 16, unused in the old 32-bit layout) its high 32 bits. Use
 // SetBoundsAddress() below; a zero address means "report nothing".
 //
+// Compositing. The player that composites the picture over an image of its
+// own sets `transparency` to kTransparencyComposite, and from then on owns the
+// output buffer between frames: before each decode it may put its image back
+// under the rectangle the previous frame reported. So in that mode every
+// frame writes all of its picture inside the rectangle it reports (a
+// transparent movie only its opaque pixels) and never relies on the buffer
+// still holding the previous frame. In the default mode (kTransparencyFill)
+// the buffer is the codec's within a drawing cycle (ICM_DECOMPRESSEX_BEGIN to
+// the next one): a frame may rewrite only what changed since the last frame
+// it wrote to the same buffer, at the same place and format.
+//
 // Threads: a codec instance accepts state messages from one thread while a
 // decode message runs on another; a change takes effect at the next frame.
 #pragma once
@@ -68,7 +79,7 @@ constexpr DWORD kKeyStatusMatched = 1; // keyed, and the given key opened it
 constexpr DWORD kKeyStatusLocked = 2;  // keyed, and no key or a wrong key: grey picture
 
 // transparency values.
-constexpr DWORD kTransparencyComposite = 0; // transparent pixels are left untouched
+constexpr DWORD kTransparencyComposite = 0; // transparent pixels are left untouched; see Compositing
 constexpr DWORD kTransparencyFill = 1;      // transparent pixels get the movie's key colour (default)
 
 struct ShortStateRecord {
