@@ -1,12 +1,10 @@
 // Opens the input as an AVI file and reads every sample of every stream, with
 // the searches and time conversions the player uses. The input goes to an
 // anonymous in-memory file, since the library opens files by path.
+#include "../FuzzFile.h"
 #include "platform/avi/AviFile.h"
 
 #include <cstdint>
-#include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -50,21 +48,9 @@ void ReadStream(PAVISTREAM s) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const int fd = memfd_create("cadmo-fuzz-avi", MFD_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    const std::uint8_t* p = data;
-    std::size_t left = size;
-    while (left > 0) {
-        const ssize_t n = write(fd, p, left);
-        if (n <= 0)
-            break;
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    const FuzzFile input(data, size);
     PAVIFILE file = nullptr;
-    if (AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr) == AVIERR_OK) {
+    if (AVIFileOpenA(&file, input.Path(), OF_SHARE_DENY_WRITE, nullptr) == AVIERR_OK) {
         AVIFILEINFOA fi{};
         AVIFileInfoA(file, &fi, sizeof fi);
         PAVISTREAM s = nullptr;
@@ -74,6 +60,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         AVIFileRelease(file);
     }
-    close(fd);
     return 0;
 }

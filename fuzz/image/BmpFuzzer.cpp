@@ -1,6 +1,6 @@
 // Loads the input as a BMP at every target depth, then remaps, copies and
 // blits what loaded, with rectangles taken from the input's last bytes.
-#include "FuzzFile.h"
+#include "../FuzzFile.h"
 #include "image/DibImage.h"
 #include "platform/gdi/Gdi.h"
 

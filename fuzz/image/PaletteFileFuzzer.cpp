@@ -1,6 +1,6 @@
 // Reads the input as a RIFF palette file into a record with guard bytes on
 // both sides; a write outside the record aborts.
-#include "FuzzFile.h"
+#include "../FuzzFile.h"
 #include "image/PaletteFile.h"
 
 #include <array>

@@ -1,17 +1,22 @@
-// A thousand random transport commands against a playing movie, the way a
-// user hammering the keyboard would issue them on the window thread, while
-// the playback thread draws. Run under the thread sanitizer (label tsan) it
+// A thousand random transport commands against a playing movie with sound,
+// the way a user hammering the keyboard would issue them on the window
+// thread, while the playback thread draws and the sound device's thread
+// refills the ring; among them the Tavro controls, and reopening the movie or
+// a damaged copy of it. Run under the thread sanitizer (label tsan) it
 // catches races and lock-order faults; everywhere it catches deadlocks and
 // crashes. Afterwards the movie must still play.
 
 #include <chrono>
+#include <filesystem>
 #include <random>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "EngineTestSupport.h"
+#include "codecs/qx47/Qx47State.h"
 #include "engine/Player.h"
+#include "platform/wave/WaveOut.h"
 #include "video/VideoDecoder.h"
 
 using namespace enginetest;
@@ -19,20 +24,31 @@ using namespace enginetest;
 TEST(PlayerStressTest, RandomTransportCommandsWhilePlaying) {
     FakeCodec::Install();
     FakeCodec::Get().Reset();
+    // The real-time silent device: its notifications come from a thread of
+    // its own, as a sound card's do.
+    WaveSetBackend(WaveBackend::Null);
     FakeWindow window;
     CreatePlayer(&window);
     MovieSpec spec;
     spec.frames = 900;
     spec.rate = 60;
     spec.keyEvery = 30;
-    ASSERT_EQ(OpenMovie(&window, WriteMovie(spec, "stress.avi").c_str()), 1);
+    spec.audio = true;
+    // The fake codec answers as the Tavro codec, so its controls are sent.
+    spec.compression = spec.handler = qx47::kHandler;
+    const std::string movie = WriteMovie(spec, "stress.avi");
+    // The same movie cut off two thirds of the way: its index is lost.
+    const std::string damaged = movie + ".cut.avi";
+    std::filesystem::copy_file(movie, damaged, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::resize_file(damaged, std::filesystem::file_size(movie) * 2 / 3);
+    ASSERT_EQ(OpenMovie(&window, movie.c_str()), 1);
     loopPlayback = 1;
     StartPlayback(&window);
 
     std::mt19937 rng(12345);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     for (int i = 0; i < 1000; ++i) {
-        switch (pick(12)) {
+        switch (pick(14)) {
         case 0:
         case 1:
             StartPlayback(&window);
@@ -79,6 +95,22 @@ TEST(PlayerStressTest, RandomTransportCommandsWhilePlaying) {
             window.ReleaseDC(dc);
             break;
         }
+        case 11:
+            // The control dialogs act without stopping anything.
+            SetColorControls(pick(511) - 255, pick(511) - 255, pick(511) - 255, pick(8) == 0);
+            SetScalability(pick(501), pick(8) == 0);
+            SetAccessKey(pick(10000));
+            break;
+        case 12:
+            // Another file, now and then the damaged copy, which may open
+            // with a rebuilt index or be refused with a message.
+            if (pick(10) == 0) {
+                if (OpenMovie(&window, (pick(2) ? damaged : movie).c_str()) != 1 || !theMovie->decoder) {
+                    ASSERT_EQ(OpenMovie(&window, movie.c_str()), 1);
+                }
+                StartPlayback(&window);
+            }
+            break;
         default:
             window.Pump();
             break;
@@ -89,6 +121,7 @@ TEST(PlayerStressTest, RandomTransportCommandsWhilePlaying) {
     window.Pump();
 
     // Still plays correctly: from a known frame, frames advance and are drawn.
+    ASSERT_EQ(OpenMovie(&window, movie.c_str()), 1);
     StopPlayback(&window);
     SeekToFrame(&window, 0);
     FakeCodec::Get().ClearCalls();
