@@ -74,7 +74,8 @@ private:
                 JsonValue member;
                 if (!String(key) || !Eat(':') || !Value(member, depth + 1))
                     return false;
-                v.object.emplace_back(std::move(key), std::move(member));
+                v.keys.push_back(std::move(key));
+                v.members.push_back(std::move(member));
             } while (Eat(','));
             return Eat('}');
         }
@@ -121,14 +122,14 @@ private:
 
 const JsonValue& JsonValue::operator[](const std::string& key) const {
     static const JsonValue null;
-    for (const auto& [k, v] : object)
-        if (k == key)
-            return v;
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        if (keys[i] == key)
+            return members[i];
     return null;
 }
 
 bool JsonValue::Has(const std::string& key) const {
-    return std::any_of(object.begin(), object.end(), [&](const auto& kv) { return kv.first == key; });
+    return std::find(keys.begin(), keys.end(), key) != keys.end();
 }
 
 long long JsonValue::Int(long long fallback) const {

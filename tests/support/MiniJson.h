@@ -15,7 +15,10 @@ struct JsonValue {
     double number = 0;
     std::string string;
     std::vector<JsonValue> array;
-    std::vector<std::pair<std::string, JsonValue>> object;
+    // An object's members, names and values at the same index (a vector of
+    // pairs would need JsonValue complete here).
+    std::vector<std::string> keys;
+    std::vector<JsonValue> members;
 
     // Member of an object; a shared null value when absent.
     const JsonValue& operator[](const std::string& key) const;
