@@ -1,0 +1,49 @@
+// The progress of an AVI index rebuild while a file opens: a dialog with a
+// bar and Cancel over the main window. A damaged or index-less file of
+// hundreds of megabytes is scanned chunk by chunk before it can play, which
+// takes seconds; the AVI library reports the scan through its index-progress
+// callback, and this object answers it.
+//
+// One object covers one open: it installs the callback when made and removes
+// it when destroyed. The dialog is made only when the library reports (most
+// files have an index and never do) and is shown only once the scan looks
+// like taking longer than `showAfterMs`.
+//
+// Threads: the callback runs on the thread that opens the file, which must be
+// the GUI thread; it lets the event loop run while the dialog is up, so the
+// dialog is application modal: nothing else in the program can be used until
+// the scan ends.
+#pragma once
+
+#include "platform/win32/Types.h"
+
+#include <QString>
+
+#include <memory>
+
+class QProgressDialog;
+class QWidget;
+
+class IndexProgress {
+public:
+    IndexProgress(QWidget* owner, const QString& fileName, int showAfterMs);
+    ~IndexProgress();
+    IndexProgress(const IndexProgress&) = delete;
+    IndexProgress& operator=(const IndexProgress&) = delete;
+
+    // True when the user pressed Cancel and the open was stopped.
+    bool Cancelled() const { return cancelled; }
+    // True when the dialog was on the screen at some point.
+    bool Shown() const { return shown; }
+
+private:
+    static BOOL Report(void* context, LONG percent);
+    BOOL Update(LONG percent);
+
+    QWidget* owner;
+    QString fileName;
+    int showAfterMs;
+    std::unique_ptr<QProgressDialog> dialog;
+    bool cancelled = false;
+    bool shown = false;
+};
