@@ -2,16 +2,31 @@
 
 #include "platform/avi/AviFile.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QProgressDialog>
 
 IndexProgress::IndexProgress(QWidget* owner_, const QString& fileName_, int showAfterMs_)
     : owner(owner_), fileName(fileName_), showAfterMs(showAfterMs_) {
     AVIFileSetIndexProgress(&IndexProgress::Report, this);
+    if (owner)
+        owner->installEventFilter(this);
 }
 
 IndexProgress::~IndexProgress() {
     AVIFileSetIndexProgress(nullptr, nullptr);
+    if (owner && closeAfter)
+        QMetaObject::invokeMethod(owner, &QWidget::close, Qt::QueuedConnection);
+}
+
+bool IndexProgress::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == owner && event->type() == QEvent::Close && dialog) {
+        cancelled = true;
+        closeAfter = true;
+        event->ignore();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 BOOL IndexProgress::Report(void* context, LONG percent) {

@@ -12,11 +12,16 @@
 // Threads: the callback runs on the thread that opens the file, which must be
 // the GUI thread; it lets the event loop run while the dialog is up, so the
 // dialog is application modal: nothing else in the program can be used until
-// the scan ends.
+// the scan ends. What still gets through is a close of the owner window (a
+// timer, the session ending); closing ends the player, which must not happen
+// under the open in progress, so the close cancels the scan instead and is
+// made again once the open has returned.
 #pragma once
 
 #include "platform/win32/Types.h"
 
+#include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -24,10 +29,10 @@
 class QProgressDialog;
 class QWidget;
 
-class IndexProgress {
+class IndexProgress : public QObject {
 public:
     IndexProgress(QWidget* owner, const QString& fileName, int showAfterMs);
-    ~IndexProgress();
+    ~IndexProgress() override;
     IndexProgress(const IndexProgress&) = delete;
     IndexProgress& operator=(const IndexProgress&) = delete;
 
@@ -36,14 +41,18 @@ public:
     // True when the dialog was on the screen at some point.
     bool Shown() const { return shown; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     static BOOL Report(void* context, LONG percent);
     BOOL Update(LONG percent);
 
-    QWidget* owner;
+    QPointer<QWidget> owner;
     QString fileName;
     int showAfterMs;
     std::unique_ptr<QProgressDialog> dialog;
     bool cancelled = false;
     bool shown = false;
+    bool closeAfter = false;
 };

@@ -715,6 +715,28 @@ TEST_F(MainWindowTest, IndexRebuildShowsProgressAndCancelLeavesNoMovieWithoutABo
     EXPECT_TRUE(window->Status()->SimpleText().isEmpty());
 }
 
+TEST_F(MainWindowTest, ClosingTheWindowDuringAnIndexRebuildCancelsItThenCloses) {
+    // The window's own Exit, as a --quit-after timer gives it, while the
+    // progress dialog runs the event loop under the open.
+    bool exited = false;
+    QTimer exiter;
+    exiter.setInterval(0);
+    QObject::connect(&exiter, &QTimer::timeout, [&] {
+        if (!exited && ShownProgressDialog() != nullptr) {
+            exited = true;
+            window->OnCommand(IDM_EXIT);
+        }
+    });
+    exiter.start();
+    window->OpenMovieFile(QString::fromStdString(IndexlessMovie()), nullptr);
+    exiter.stop();
+    ASSERT_TRUE(exited) << "the progress dialog never showed";
+    EXPECT_TRUE(theMovie && theMovie->aviFile == nullptr) << "the open was not cancelled";
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(WaitFor([&] { return !window->isVisible(); })) << "the window did not close after the open";
+    EXPECT_EQ(theMovie, nullptr);
+}
+
 using MainWindowDeathTest = MainWindowTest;
 
 TEST_F(MainWindowDeathTest, FatalErrorShowsTheMessageAndExitsWith8) {
