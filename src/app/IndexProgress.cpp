@@ -20,6 +20,8 @@ IndexProgress::~IndexProgress() {
 }
 
 bool IndexProgress::eventFilter(QObject* watched, QEvent* event) {
+    // Only once the scan has reported: before that no event is handled
+    // under the open.
     if (watched == owner && event->type() == QEvent::Close && dialog) {
         cancelled = true;
         closeAfter = true;
@@ -52,7 +54,6 @@ BOOL IndexProgress::Update(LONG percent) {
     // A modal progress dialog runs the event loop in setValue once it is
     // shown, which is when a press of Cancel gets through.
     dialog->setValue(static_cast<int>(percent));
-    shown = shown || dialog->isVisible();
     if (dialog->wasCanceled())
         cancelled = true;
     return cancelled ? TRUE : FALSE;

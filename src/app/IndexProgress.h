@@ -36,10 +36,9 @@ public:
     IndexProgress(const IndexProgress&) = delete;
     IndexProgress& operator=(const IndexProgress&) = delete;
 
-    // True when the user pressed Cancel and the open was stopped.
+    // True when the user pressed Cancel (or closed the window) and the open
+    // was stopped.
     bool Cancelled() const { return cancelled; }
-    // True when the dialog was on the screen at some point.
-    bool Shown() const { return shown; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -53,6 +52,5 @@ private:
     int showAfterMs;
     std::unique_ptr<QProgressDialog> dialog;
     bool cancelled = false;
-    bool shown = false;
     bool closeAfter = false;
 };
