@@ -438,8 +438,7 @@ void MainWindow::OpenMovieFile(const QString& path, const QString* title) {
     IndexProgress progress(this, QFileInfo(path).fileName(), hooks.indexProgressDelayMs);
     const bool opened = OpenMovie(this, NativePath(path).c_str()) != 0;
     if (progress.Cancelled())
-        statusBar->SetSimpleText(
-            tr(" Opening %1 was cancelled; no movie is open.").arg(QFileInfo(path).fileName()));
+        statusBar->SetSimpleText(tr(" Open cancelled: %1").arg(QFileInfo(path).fileName()));
     if (!opened)
         return;
 

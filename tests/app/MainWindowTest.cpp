@@ -685,7 +685,7 @@ TEST_F(MainWindowTest, IndexRebuildShowsProgressAndCancelLeavesNoMovieWithoutABo
     EXPECT_TRUE(messages.empty()) << qPrintable(messages.front().text);
     ExpectEmptyWindow();
     EXPECT_TRUE(theMovie && theMovie->aviFile == nullptr);
-    EXPECT_TRUE(window->Status()->SimpleText().contains("no index.avi was cancelled"))
+    EXPECT_TRUE(window->Status()->SimpleText().contains("Open cancelled: no index.avi"))
         << qPrintable(window->Status()->SimpleText());
     // The status timer keeps the notice; the next open takes it away.
     window->UpdateStatusBar();
