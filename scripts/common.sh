@@ -12,6 +12,7 @@ CADMO_PACKAGES=(
     libavcodec-dev libavutil-dev libswscale-dev libpulse-dev
     libgtest-dev libgmock-dev
     ffmpeg xvfb xauth x11-utils xdotool imagemagick pulseaudio pulseaudio-utils
+    librsvg2-bin desktop-file-utils appstream
 )
 
 cadmo_install_missing() {

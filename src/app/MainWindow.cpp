@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/AcceleratorKeys.h"
+#include "app/IndexProgress.h"
 #include "app/MenuTree.h"
 #include "app/PaletteData.h"
 
@@ -431,7 +432,14 @@ void MainWindow::OpenMovieFile(const QString& path, const QString* title) {
     // passed over in silence and the open movie stays.
     if (QFileInfo(path).isDir())
         return;
-    if (!OpenMovie(this, NativePath(path).c_str()))
+    // A long index rebuild shows its progress; Cancel stops the open and
+    // leaves no movie, which the status bar says rather than a box.
+    statusBar->SetSimpleText({});
+    IndexProgress progress(this, QFileInfo(path).fileName(), hooks.indexProgressDelayMs);
+    const bool opened = OpenMovie(this, NativePath(path).c_str()) != 0;
+    if (progress.Cancelled())
+        statusBar->SetSimpleText(tr(" Open cancelled: %1").arg(QFileInfo(path).fileName()));
+    if (!opened)
         return;
 
     const QString shownTitle = title ? *title : QString::fromStdString(TitleFromPath(path.toStdString()));

@@ -43,6 +43,9 @@ struct ShellHooks {
     std::function<void(UINT command)> modalDialog;
     // Instead of ending the process in FatalError.
     std::function<void(INT status)> exitProcess;
+    // How long an index rebuild must look like taking before its progress
+    // dialog shows (milliseconds); tests set 0 to see it at once.
+    int indexProgressDelayMs = 500;
 };
 
 class MainWindow : public QMainWindow, public OwnerWindow {

@@ -11,6 +11,10 @@ StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
         label->setIndent(0);
         label->setMargin(0);
     }
+    simple = new QLabel(this);
+    simple->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    simple->setTextFormat(Qt::PlainText);
+    simple->hide();
     // The bar has the ordinary window colour, not the grey of the video area
     // it sits in.
     QPalette own = QApplication::palette(this);
@@ -42,6 +46,15 @@ QString StatusBar::Text(int part) const {
     return labels[static_cast<size_t>(part)]->text();
 }
 
+void StatusBar::SetSimpleText(const QString& text) {
+    simple->setText(text);
+    PlaceParts();
+}
+
+QString StatusBar::SimpleText() const {
+    return simple->text();
+}
+
 void StatusBar::resizeEvent(QResizeEvent*) {
     PlaceParts();
     if (resized)
@@ -51,6 +64,9 @@ void StatusBar::resizeEvent(QResizeEvent*) {
 void StatusBar::PlaceParts() {
     // Each part starts where the previous one ends; an edge left of its start
     // makes the part empty, as with the control.
+    const bool simpleMode = !simple->text().isEmpty();
+    simple->setGeometry(0, 2, width(), height() - 2);
+    simple->setVisible(simpleMode);
     int left = 0;
     for (size_t i = 0; i < labels.size(); ++i) {
         int right = edges[i] < 0 ? width() : edges[i];
@@ -58,7 +74,7 @@ void StatusBar::PlaceParts() {
             right = width();
         const int w = right > left ? right - left : 0;
         labels[i]->setGeometry(left, 2, w, height() - 2);
-        labels[i]->setVisible(w > 0);
+        labels[i]->setVisible(w > 0 && !simpleMode);
         left = right > left ? right : left;
     }
 }

@@ -29,6 +29,12 @@ public:
     void SetText(int part, const QString& text);
     QString Text(int part) const;
 
+    // Simple mode, as the control has it: one text across the whole bar
+    // instead of the parts, for a notice that must not pop up a box. The
+    // parts keep their texts underneath; an empty text shows them again.
+    void SetSimpleText(const QString& text);
+    QString SimpleText() const;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
@@ -36,6 +42,7 @@ private:
     void PlaceParts();
 
     std::array<QLabel*, partCount> labels{};
+    QLabel* simple = nullptr;
     std::array<int, partCount> edges{-1, -1, -1};
     std::function<void()> resized;
 };

@@ -53,7 +53,13 @@ int main(int argc, char** argv) {
     QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName(QStringLiteral("Cadmo"));
     QApplication::setApplicationVersion(QStringLiteral(CADMO_VERSION));
-    QApplication::setWindowIcon(QIcon(PlayButtonPixmap()));
+    // The installed menu entry and icon carry this name: the desktop matches
+    // the window to its entry by it, and the icon theme holds our icon under
+    // it once installed; a program run from the build tree shows the play
+    // button instead.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.cadmo.Cadmo"));
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("org.cadmo.Cadmo"), QIcon(PlayButtonPixmap())));
 
     MainWindow window;
     window.show();

@@ -77,7 +77,11 @@ INT OpenMovie(OwnerWindow* window, const char* path) {
     if (theMovie->aviFile)
         CloseMovie(window);
 
-    if (theMovie->OpenFile(path) != 0) {
+    if (const HRESULT hr = theMovie->OpenFile(path); hr != 0) {
+        // Cancelled by the user in the index-progress callback: the window
+        // that offered Cancel says so itself; an error box would be wrong.
+        if (hr == AVIERR_USERABORT)
+            return 0;
         window->ShowMessageBox("Error: Cannot open AVI file", "Vorple Error", MB_OK | MB_ICONEXCLAMATION);
         return 0;
     }

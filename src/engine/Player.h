@@ -34,7 +34,7 @@ extern LONG fileSizeKB;
 void CreatePlayer(OwnerWindow* window);
 void DestroyPlayer(OwnerWindow* window);
 // 1 on success, 0 on failure (a message box has been shown unless the file
-// could not be read at all).
+// could not be read at all or the index-progress callback cancelled the open).
 INT OpenMovie(OwnerWindow* window, const char* path);
 void CloseMovie(OwnerWindow* window);
 void PaintMovie(HDC paintDC);

@@ -26,9 +26,12 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSlider>
+#include <QTimer>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -85,6 +88,9 @@ protected:
             return nextDialogAnswer;
         };
         hooks.modalDialog = [this](UINT command) { modalDialogs.push_back(command); };
+        // An index rebuild shows its progress at once, so that the small
+        // index-less movie below (scanned in milliseconds) brings it up.
+        hooks.indexProgressDelayMs = 0;
         window = std::make_unique<MainWindow>(hooks);
         window->show();
         QApplication::setActiveWindow(window.get());
@@ -621,6 +627,114 @@ TEST_F(MainWindowTest, ExitClosesTheMovieAndThePlayer) {
     EXPECT_EQ(theMovie, nullptr);
     EXPECT_EQ(playbackThreadHandle, nullptr);
     EXPECT_EQ(playerPlaying.load(), 0);
+}
+
+// An index-less movie with enough data that the AVI library reports its
+// index rebuild (it stays quiet below 32 MB): 40 uncompressed 640 x 480
+// frames. Written once, on first use.
+std::string IndexlessMovie() {
+    static const std::string path = [] {
+        cadmo::test::TestAviSpec spec;
+        spec.width = 640;
+        spec.height = 480;
+        spec.frames = 40;
+        spec.audio = false;
+        spec.options.writeIdx1 = false;
+        static cadmo::test::TempDir bigDir;
+        const std::string file = bigDir.File("no index.avi");
+        EXPECT_EQ(cadmo::test::WriteTestAvi(file, spec), 0);
+        return file;
+    }();
+    return path;
+}
+
+// The progress dialog of an index rebuild on the screen, or null.
+QProgressDialog* ShownProgressDialog() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QProgressDialog*>(w); dialog && dialog->isVisible())
+            return dialog;
+    return nullptr;
+}
+
+TEST_F(MainWindowTest, IndexRebuildShowsProgressAndCancelLeavesNoMovieWithoutABox) {
+    Open("movie.avi");
+    ASSERT_EQ(window->AttachedMenu(), window->MovieMenu());
+
+    // The dialog runs the event loop while the scan goes on, so a timer gets
+    // through to press Cancel the moment the dialog is up.
+    int percentAtCancel = -1;
+    QTimer presser;
+    presser.setInterval(0);
+    QObject::connect(&presser, &QTimer::timeout, [&] {
+        QProgressDialog* dialog = ShownProgressDialog();
+        if (dialog == nullptr || percentAtCancel >= 0)
+            return;
+        percentAtCancel = dialog->value();
+        auto* cancel = dialog->findChild<QPushButton*>();
+        ASSERT_NE(cancel, nullptr);
+        cancel->click();
+    });
+    presser.start();
+    window->OpenMovieFile(QString::fromStdString(IndexlessMovie()), nullptr);
+    presser.stop();
+    Settle();
+
+    ASSERT_GE(percentAtCancel, 0) << "the progress dialog never showed";
+    EXPECT_LT(percentAtCancel, 100);
+    EXPECT_EQ(ShownProgressDialog(), nullptr);
+    EXPECT_TRUE(messages.empty()) << qPrintable(messages.front().text);
+    ExpectEmptyWindow();
+    EXPECT_TRUE(theMovie && theMovie->aviFile == nullptr);
+    EXPECT_TRUE(window->Status()->SimpleText().contains("Open cancelled: no index.avi"))
+        << qPrintable(window->Status()->SimpleText());
+    // The status timer keeps the notice; the next open takes it away.
+    window->UpdateStatusBar();
+    EXPECT_FALSE(window->Status()->SimpleText().isEmpty());
+    Open("movie.avi");
+    EXPECT_EQ(window->AttachedMenu(), window->MovieMenu());
+    EXPECT_TRUE(window->Status()->SimpleText().isEmpty());
+
+    // Left alone, the same scan runs to its end and the movie opens with
+    // the index it rebuilt; the dialog goes with the open.
+    int lastPercent = -1;
+    QObject::connect(&presser, &QTimer::timeout, [&] {
+        if (QProgressDialog* dialog = ShownProgressDialog())
+            lastPercent = dialog->value();
+    });
+    percentAtCancel = 0; // the pressing slot stays quiet
+    presser.start();
+    window->OpenMovieFile(QString::fromStdString(IndexlessMovie()), nullptr);
+    presser.stop();
+    Settle();
+    EXPECT_GT(lastPercent, 0) << "the progress dialog never showed";
+    EXPECT_EQ(ShownProgressDialog(), nullptr);
+    EXPECT_EQ(window->AttachedMenu(), window->MovieMenu());
+    ASSERT_TRUE(theMovie && theMovie->aviFile);
+    EXPECT_EQ(theMovie->lastFrame - theMovie->firstFrame + 1, 40);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(window->Status()->SimpleText().isEmpty());
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowDuringAnIndexRebuildCancelsItThenCloses) {
+    // The window's own Exit, as a --quit-after timer gives it, while the
+    // progress dialog runs the event loop under the open.
+    bool exited = false;
+    QTimer exiter;
+    exiter.setInterval(0);
+    QObject::connect(&exiter, &QTimer::timeout, [&] {
+        if (!exited && ShownProgressDialog() != nullptr) {
+            exited = true;
+            window->OnCommand(IDM_EXIT);
+        }
+    });
+    exiter.start();
+    window->OpenMovieFile(QString::fromStdString(IndexlessMovie()), nullptr);
+    exiter.stop();
+    ASSERT_TRUE(exited) << "the progress dialog never showed";
+    EXPECT_TRUE(theMovie && theMovie->aviFile == nullptr) << "the open was not cancelled";
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(WaitFor([&] { return !window->isVisible(); })) << "the window did not close after the open";
+    EXPECT_EQ(theMovie, nullptr);
 }
 
 using MainWindowDeathTest = MainWindowTest;

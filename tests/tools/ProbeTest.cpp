@@ -104,3 +104,34 @@ TEST(Probe, UnreadableFilesGiveOneLineAndNonZeroExit) {
     Probe("", &code);
     EXPECT_EQ(code, 2);
 }
+
+// A file without an index is scanned before the report; on a terminal the
+// scan counts up on stderr, and the line is blanked before the report.
+// Anything else reading stderr sees no change. The library reports only scans
+// of 32 MB and more.
+TEST(Probe, IndexRebuildCountsUpOnATerminalOnly) {
+    if (!HaveProgram("script"))
+        GTEST_SKIP() << "script (util-linux) is needed for a terminal";
+    TempDir dir;
+    TestAviSpec spec;
+    spec.width = 640;
+    spec.height = 480;
+    spec.frames = 40;
+    spec.audio = false;
+    spec.options.writeIdx1 = false;
+    const std::string movie = dir.File("no index.avi");
+    ASSERT_EQ(WriteTestAvi(movie, spec), 0);
+    const std::string probe = ShellQuote(BinDir() + "cadmo-probe") + " " + ShellQuote(movie);
+
+    const ProcessResult piped = RunCommand("{ " + probe + " 2>&1 >/dev/null; }");
+    EXPECT_EQ(piped.exitCode, 0);
+    EXPECT_EQ(piped.out, "");
+
+    // Standard error alone on a pseudo-terminal.
+    const ProcessResult tty =
+        RunCommand("script -qec " + ShellQuote(probe + " 2>/dev/tty >/dev/null") + " /dev/null");
+    EXPECT_EQ(tty.exitCode, 0);
+    EXPECT_NE(tty.out.find("Rebuilding the index: 100%"), std::string::npos) << tty.out;
+    // Blanked and back at the start of the line at the end.
+    EXPECT_EQ(tty.out.back(), '\r') << tty.out;
+}

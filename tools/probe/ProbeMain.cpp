@@ -6,6 +6,9 @@
 //   cadmo-probe --json FILE     everything as JSON (with --index: the index too)
 //   cadmo-probe --frames ...    decoding through the codecs: see ProbeFrames.h
 //
+// While a file without a usable index is scanned, the percentage done counts
+// up on stderr when stderr is a terminal.
+//
 // Adding a mode: --frames is the model. Its code lives in ProbeFrames.cpp and
 // is linked in by ProbeFrames.cmake (included by this folder's CMakeLists.txt
 // when present); main hands it the whole command line. Without that module
@@ -15,10 +18,12 @@
 // the cause), 2 wrong usage.
 #include "ProbeFrames.h"
 #include "ProbeReport.h"
+#include "TerminalProgress.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 __attribute__((weak)) int RunFrames(int /*argc*/, char** /*argv*/) {
     std::fprintf(stderr, "cadmo-probe: --frames is not built into this program\n");
@@ -35,6 +40,8 @@ int Usage() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A long index rebuild counts up on a terminal; piped output stays as it was.
+    TerminalProgress progress(stderr, isatty(STDERR_FILENO) == 1);
     if (argc >= 2 && std::strcmp(argv[1], "--frames") == 0)
         return RunFrames(argc, argv);
     bool index = false, json = false;
@@ -60,6 +67,7 @@ int main(int argc, char** argv) {
     ProbeReport report;
     const HRESULT hr = report.Load(path, index);
     if (hr != AVIERR_OK) {
+        progress.Clear();
         std::fprintf(stderr, "cadmo-probe: %s: %s\n", path, ProbeReport::DescribeError(hr).c_str());
         AVIFileExit();
         return 1;

@@ -225,8 +225,16 @@ void ScanLibraries() {
         if (n > 0) {
             std::string path(exe, static_cast<std::size_t>(n));
             std::size_t slash = path.rfind('/');
-            if (slash != std::string::npos)
-                ScanFolder(path.substr(0, slash == 0 ? 1 : slash));
+            if (slash != std::string::npos) {
+                const std::string folder = path.substr(0, slash == 0 ? 1 : slash);
+                ScanFolder(folder);
+#ifdef CADMO_CODEC_SUBDIR
+                // An installed program keeps its drivers in the library
+                // folder, found from the executable so that a moved prefix
+                // (a scratch install, a relocated tree) still works.
+                ScanFolder(folder + "/" CADMO_CODEC_SUBDIR);
+#endif
+            }
         }
         if (const char* env = std::getenv("CADMO_CODEC_PATH")) {
             std::string list = env;

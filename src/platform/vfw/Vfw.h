@@ -26,7 +26,9 @@
 //     the tests;
 //   - shared libraries named "libcadmo-codec-<name>.so" that export the C
 //     symbol "DriverProc" with the signature above. They are looked for in
-//     the folder of the running executable (/proc/self/exe) and then in the
+//     the folder of the running executable (/proc/self/exe), then in the
+//     installed codec folder relative to it (bin/../lib/cadmo, or wherever
+//     the build's install directories put it), and then in the
 //     folder named by the environment variable CADMO_CODEC_PATH (one folder,
 //     or several separated by ':'). The folders are scanned once, the first
 //     time the registry is used. A library's handler FourCC is taken from its
