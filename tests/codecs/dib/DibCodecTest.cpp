@@ -218,33 +218,5 @@ INSTANTIATE_TEST_SUITE_P(Depths, DibPalette,
                                            PaletteInput{"one_bit", 1}),
                          [](const auto& p) { return std::string(p.param.name); });
 
-// A palette change reaches the driver as a new table in the header of the
-// next decode message; 8-bit output follows it, unless a palette was set.
-TEST(DibCodec, ColourTableOfEachMessageIsUsed) {
-    AviVideo v = HandMade(4, 2, 8);
-    v.format.resize(40 + 2 * 4);
-    auto* h = reinterpret_cast<BITMAPINFOHEADER*>(v.format.data());
-    h->biClrUsed = 2;
-    auto* table = reinterpret_cast<RGBQUAD*>(v.format.data() + 40);
-    table[0] = RGBQUAD{1, 2, 3, 0};
-    table[1] = RGBQUAD{4, 5, 6, 0};
-    for (BYTE& b : v.frames[0])
-        b = 1;
-    HIC hic = Locate(v);
-    ASSERT_NE(hic, nullptr);
-    OutputFrame out = MakeOutputFrame(4, 2, 24), out8 = MakeOutputFrame(4, 2, 8);
-    ASSERT_EQ(DecodeFrame(hic, v, 0, out), ICERR_OK);
-    EXPECT_EQ(out.bits[0], 4);
-    table[1] = RGBQUAD{70, 80, 90, 0};
-    ASSERT_EQ(DecodeFrame(hic, v, 0, out), ICERR_OK);
-    EXPECT_EQ(out.bits[2], 90);
-    ASSERT_EQ(DecodeFrame(hic, v, 0, out8), ICERR_OK);
-    ASSERT_EQ(ICSendMessage(hic, ICM_DECOMPRESS_GET_PALETTE, reinterpret_cast<DWORD_PTR>(v.format.data()),
-                            reinterpret_cast<DWORD_PTR>(out8.header.data())),
-              ICERR_OK);
-    EXPECT_EQ(out8.Colors()[out8.bits[0]].rgbRed, 90);
-    ICClose(hic);
-}
-
 } // namespace
 } // namespace cadmo::test
