@@ -35,6 +35,10 @@ void ReadStream(PAVISTREAM s) {
         AVIStreamFindSample(s, pos, FIND_PREV | FIND_KEY);
         AVIStreamFindSample(s, pos, FIND_NEXT | FIND_KEY);
         AVIStreamFindSample(s, pos, FIND_PREV | FIND_ANY | FIND_OFFSET);
+        // The format in effect here, as the player reads it at palette changes.
+        if (AVIStreamFindSample(s, pos, FIND_PREV | FIND_FORMAT) == pos)
+            AVIStreamReadFormat(s, pos, format.data(), &formatSize);
+        AVIStreamFindSample(s, pos, FIND_NEXT | FIND_FORMAT);
         AVIStreamTimeToSample(s, AVIStreamSampleToTime(s, pos));
     }
     AVIStreamFindSample(s, end + 1, FIND_PREV | FIND_KEY | FIND_SIZE);

@@ -37,6 +37,23 @@ int main(int argc, char** argv) {
     absolute.audio = false;
     ok = ok && WriteTestAvi(dir + "/absolute.avi", absolute) == AVIERR_OK;
 
+    // An 8-bit stream with palette changes, good and damaged, read through
+    // idx1 and by a scan.
+    TestAviSpec palette = plain;
+    palette.bitCount = 8;
+    palette.audio = false;
+    palette.colors.assign(16, RGBQUAD{1, 2, 3, 0});
+    palette.clrUsed = 16;
+    palette.paletteChange = [](int f) {
+        if (f == 5)
+            return PaletteChangeRecord(2, 9, {RGBQUAD{4, 5, 6, 0}}); // count past its chunk
+        return f % 2 ? PaletteChangeRecord(BYTE(f), 2, {RGBQUAD{7, 8, 9, 0}, RGBQUAD{1, 1, 1, 0}})
+                     : std::vector<BYTE>{};
+    };
+    ok = ok && WriteTestAvi(dir + "/palette.avi", palette) == AVIERR_OK;
+    palette.options.writeIdx1 = false;
+    ok = ok && WriteTestAvi(dir + "/palette-noindex.avi", palette) == AVIERR_OK;
+
     TestAviSpec odml = plain;
     odml.width = 64;
     odml.height = 40;

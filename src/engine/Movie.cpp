@@ -31,6 +31,16 @@ void FatalFromDecoder(void* context, INT status) {
 
 } // namespace
 
+DWORD PaletteColors(const BITMAPINFOHEADER& format, LONG formatSize) {
+    if (format.biSize != sizeof(BITMAPINFOHEADER) || format.biBitCount == 0 || format.biBitCount > 8)
+        return 0;
+    const DWORD most = 1u << format.biBitCount;
+    const DWORD colors = format.biClrUsed ? format.biClrUsed : most;
+    if (colors > most || formatSize < static_cast<LONG>(sizeof(BITMAPINFOHEADER) + colors * sizeof(RGBQUAD)))
+        return 0;
+    return colors;
+}
+
 Movie::Movie() {
     AVIFileInit();
 }
@@ -137,11 +147,18 @@ LONG Movie::SetupVideo() {
     decodedFrame = static_cast<LONG>(start - 1);
 
     LONG formatSize = 0;
-    if (AVIStreamReadFormat(videoStream, 0, nullptr, &formatSize) != AVIERR_OK ||
-        formatSize != static_cast<LONG>(sizeof(BITMAPINFOHEADER)))
+    if (AVIStreamReadFormat(videoStream, firstFrame, nullptr, &formatSize) != AVIERR_OK ||
+        formatSize < static_cast<LONG>(sizeof(BITMAPINFOHEADER)) ||
+        formatSize > static_cast<LONG>(sizeof(FormatBlock)))
         return -1;
-    BITMAPINFOHEADER format{};
-    if (AVIStreamReadFormat(videoStream, 0, &format, &formatSize) != AVIERR_OK)
+    FormatBlock block{};
+    if (AVIStreamReadFormat(videoStream, firstFrame, &block, &formatSize) != AVIERR_OK)
+        return -1;
+    const BITMAPINFOHEADER& format = block.header;
+    // Beyond the bare header only a colour table is taken, and only one that
+    // the stored format holds whole.
+    const DWORD colors = PaletteColors(format, formatSize);
+    if (formatSize != static_cast<LONG>(sizeof(BITMAPINFOHEADER)) && colors == 0)
         return -1;
     // A frame whose size does not fit the size rule would get a short buffer;
     // refuse it before anything is allocated.
@@ -153,7 +170,7 @@ LONG Movie::SetupVideo() {
     if (!decoder)
         FatalFromDecoder(ownerWindow, FATAL_NOT_ENOUGH_MEMORY);
     decoder->SetFatalErrorHandler(&FatalFromDecoder, ownerWindow);
-    if (decoder->Open(info.fccHandler, format) != 0) {
+    if (decoder->Open(info.fccHandler, format, colors ? block.colors : nullptr, colors) != 0) {
         TeardownVideo();
         return -21;
     }
@@ -163,6 +180,7 @@ LONG Movie::SetupVideo() {
         FatalFromDecoder(ownerWindow, FATAL_NOT_ENOUGH_MEMORY);
     frameBufferSize = bytes;
     skippedFrames = 0;
+    formatFrame = colors != 0 && (info.dwFlags & AVISTREAMINFO_FORMATCHANGES) ? firstFrame : kNoFormatChanges;
     return 0;
 }
 

@@ -35,6 +35,7 @@
 #include "platform/win32/Types.h"
 
 class VideoDecoder;
+struct FormatBlock;
 class DibImage;
 class OwnerWindow;
 class MovieClock;
@@ -140,15 +141,28 @@ public:
     LONG ringWrite = 0;
     LONG ringSubmit = 0;
     LONG ringQueued = 0;
+    // The frame from which the colour table given to the decoder is in effect
+    // (AVIStreamFindSample with FIND_FORMAT), or kNoFormatChanges for a stream
+    // whose palette never changes.
+    static constexpr LONG kNoFormatChanges = -2;
+    LONG formatFrame = kNoFormatChanges;
 
 private:
     DWORD SystemTime() const;
     void EndTimerPeriod();
     // Reads one frame into frameBuffer; its size in bytes, or -1.
     LONG ReadFrame(LONG frame);
+    // Gives the decoder the colour table in effect at `frame` when it is not
+    // the one it has.
+    void ApplyFormatAt(LONG frame);
 
     MovieClock* clock = nullptr;
 };
+
+// The colours of the table that follows a stored video format of formatSize
+// bytes: biClrUsed (0: 2 ^ bit count) when the header is the plain 40 bytes,
+// the bit count is 8 or fewer and the whole table is stored; otherwise 0.
+DWORD PaletteColors(const BITMAPINFOHEADER& format, LONG formatSize);
 
 // The wave device's notification callback (src/audio); instance data is the
 // Movie. Runs on the wave layer's notification thread.

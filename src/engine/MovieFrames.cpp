@@ -104,6 +104,25 @@ LONG Movie::ReadFrame(LONG frame) {
     return bytes;
 }
 
+void Movie::ApplyFormatAt(LONG frame) {
+    if (formatFrame == kNoFormatChanges)
+        return;
+    // Palette changes are few: the table is read again only when the frame
+    // lies under another change than the one applied, which also brings the
+    // earlier palette back after a seek backwards.
+    const LONG from = AVIStreamFindSample(videoStream, frame, FIND_PREV | FIND_FORMAT);
+    if (from < 0 || from == formatFrame)
+        return;
+    FormatBlock block{};
+    LONG size = sizeof block;
+    if (AVIStreamReadFormat(videoStream, frame, &block, &size) != AVIERR_OK)
+        return;
+    const DWORD colors = PaletteColors(block.header, size);
+    if (colors != 0)
+        decoder->SetInputColors(block.colors, colors);
+    formatFrame = from;
+}
+
 LONG Movie::ShowFrame() {
     if (!decoder)
         return -21;
@@ -129,6 +148,7 @@ LONG Movie::ShowFrame() {
     const LONG bytes = ReadFrame(position);
     if (bytes < 0)
         return -24;
+    ApplyFormatAt(position);
     if (decoder->DrawFrame(frameBuffer.get(), static_cast<DWORD>(bytes), 0) != 0)
         return -21;
     decodedFrame = position.load();
@@ -179,6 +199,7 @@ void Movie::CatchUp() {
         const LONG bytes = ReadFrame(i);
         if (bytes < 0)
             break;
+        ApplyFormatAt(i);
         decoder->DecodeWithoutDraw(frameBuffer.get(), static_cast<DWORD>(bytes), flags);
         decodedFrame = i;
     }

@@ -90,7 +90,8 @@ VideoRect VideoDecoder::DecodeRectSnapshot() const {
     return decodeRect;
 }
 
-LONG VideoDecoder::Open(FOURCC streamHandler, const BITMAPINFOHEADER& format) {
+LONG VideoDecoder::Open(FOURCC streamHandler, const BITMAPINFOHEADER& format, const RGBQUAD* colors,
+                        DWORD colorCount) {
     drawing = 0;
     if (codec)
         Close();
@@ -100,25 +101,35 @@ LONG VideoDecoder::Open(FOURCC streamHandler, const BITMAPINFOHEADER& format) {
     if (handler == kUpperHandler)
         handler = qx47::kHandler;
 
-    // The movie accepts only a bare 40-byte header, so there is never a colour
-    // table behind it. A file may still claim one (biClrUsed) or a longer
-    // header (biSize); drivers read that far, so the claims are cleared before
-    // any driver sees the header.
-    BITMAPINFOHEADER in = format;
-    in.biSize = sizeof(BITMAPINFOHEADER);
-    in.biClrUsed = 0;
-    in.biClrImportant = 0;
-    codec = ICLocate(ICTYPE_VIDEO, streamHandler, &in, nullptr, ICMODE_DECOMPRESS);
-    if (!codec)
-        return AVIERR_NOCOMPRESSOR;
-    ICSendMessage(codec, ICM_DECOMPRESS_SET_PALETTE, 0, 0);
-
+    // A format without a colour table reaches the codec as a bare 40-byte
+    // header: a file may still claim a table (biClrUsed) or a longer header
+    // (biSize), and drivers read that far, so the claims are cleared. A
+    // format with a table (the movie checked that it is stored whole) goes
+    // with it, biClrUsed saying how many entries follow, to the locate query
+    // and to every later message: the format blocks have room for 256.
     inputFormat.reset(new (std::nothrow) FormatBlock());
     outputFormat.reset(new (std::nothrow) FormatBlock());
     if (!inputFormat || !outputFormat)
         OutOfMemory();
+    if (colors == nullptr || colorCount > 256)
+        colorCount = 0;
+    BITMAPINFOHEADER in = format;
+    in.biSize = sizeof(BITMAPINFOHEADER);
+    in.biClrUsed = colorCount;
+    in.biClrImportant = 0;
     inputFormat->header = in;
+    if (colorCount)
+        std::memcpy(inputFormat->colors, colors, colorCount * sizeof(RGBQUAD));
+    codec = ICLocate(ICTYPE_VIDEO, streamHandler, &inputFormat->header, nullptr, ICMODE_DECOMPRESS);
+    if (!codec) {
+        inputFormat.reset();
+        outputFormat.reset();
+        return AVIERR_NOCOMPRESSOR;
+    }
+    ICSendMessage(codec, ICM_DECOMPRESS_SET_PALETTE, 0, 0);
+
     outputFormat->header = in;
+    outputFormat->header.biClrUsed = 0;
     outputFormat->header.biBitCount = 8;
     outputFormat->header.biCompression = BI_RGB;
     outputFormat->header.biSizeImage = 0;
@@ -337,11 +348,12 @@ LONG VideoDecoder::DrawFrame(const void* frameData, DWORD frameBytes, DWORD flag
     // Destination rows count from the bottom of the bottom-up output frame.
     VideoRect dst = d;
     dst.y = viewRect.height - (windowRect.height / d.height) * d.height - d.y;
-    // The frame's byte count travels in a copy of the input header: the drag
+    // The frame's byte count travels in a copy of the input format: the drag
     // may show the shared header to the codec from the window thread meanwhile.
-    BITMAPINFOHEADER src = inputFormat->header;
-    src.biSizeImage = frameBytes;
-    ICDECOMPRESSEX rec = MakeRecord(flags, &src, const_cast<void*>(frameData), &out, buffer, dst, sourceRect);
+    FormatBlock src = *inputFormat;
+    src.header.biSizeImage = frameBytes;
+    ICDECOMPRESSEX rec =
+        MakeRecord(flags, &src.header, const_cast<void*>(frameData), &out, buffer, dst, sourceRect);
     if (LRESULT r = Send(codec, ICM_DECOMPRESSEX, &rec, sizeof rec); r != ICERR_OK)
         return static_cast<LONG>(r);
 
@@ -384,11 +396,37 @@ LONG VideoDecoder::DecodeWithoutDraw(const void* frameData, DWORD frameBytes, DW
     // The whole source to the top-left corner, kept inside the output frame.
     const VideoRect whole{0, 0, std::min(sourceRect.width, out.biWidth),
                           std::min(sourceRect.height, Height(out))};
-    BITMAPINFOHEADER src = inputFormat->header;
-    src.biSizeImage = frameBytes;
-    ICDECOMPRESSEX rec = MakeRecord(flags, &src, const_cast<void*>(frameData), &out, hidden, whole,
+    FormatBlock src = *inputFormat;
+    src.header.biSizeImage = frameBytes;
+    ICDECOMPRESSEX rec = MakeRecord(flags, &src.header, const_cast<void*>(frameData), &out, hidden, whole,
                                     VideoRect{0, 0, sourceRect.width, sourceRect.height});
     return static_cast<LONG>(Send(codec, ICM_DECOMPRESSEX, &rec, sizeof rec));
+}
+
+void VideoDecoder::SetInputColors(const RGBQUAD* colors, DWORD count) {
+    if (!inputFormat || count == 0 || count != inputFormat->header.biClrUsed)
+        return;
+    std::memcpy(inputFormat->colors, colors, count * sizeof(RGBQUAD));
+    if (!drawing || !palette)
+        return;
+    // The codec answers the palette of 8-bit output for this input; the
+    // pixels it writes from now on index that palette.
+    Send(codec, ICM_DECOMPRESS_GET_PALETTE, &inputFormat->header,
+         reinterpret_cast<DWORD_PTR>(outputFormat.get()));
+    PALETTEENTRY entries[256];
+    for (int i = 0; i < 256; ++i) {
+        const RGBQUAD& c = outputFormat->colors[i];
+        entries[i] = PALETTEENTRY{c.rgbRed, c.rgbGreen, c.rgbBlue, 0};
+    }
+    SetPaletteEntries(palette, 0, 256, entries);
+    if (dibSection && memoryDC)
+        SetDIBColorTable(memoryDC, 0, 256, outputFormat->colors);
+    if (useDrawDib) {
+        DrawDibSetPalette(drawDib, palette);
+        DrawDibRealize(drawDib, targetDC, FALSE);
+    } else if (targetDC) {
+        RealizePalette(targetDC);
+    }
 }
 
 void VideoDecoder::GetSourceRect(RECT* r) const {

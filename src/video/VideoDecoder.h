@@ -74,7 +74,16 @@ public:
     VideoDecoder& operator=(const VideoDecoder&) = delete;
 
     // 0, or AVIERR_NOCOMPRESSOR when no codec decompresses the stream.
-    LONG Open(FOURCC streamHandler, const BITMAPINFOHEADER& format);
+    // `colors` is the format's colour table of `colorCount` entries (at most
+    // 256), null for a bare header; see Open in the .cpp for what reaches the
+    // codec.
+    LONG Open(FOURCC streamHandler, const BITMAPINFOHEADER& format, const RGBQUAD* colors = nullptr,
+              DWORD colorCount = 0);
+    // A palette change of the movie: the input's colour table from the next
+    // frame on (count as at Open; ignored for a stream opened without a
+    // table). While drawing 8-bit output, the codec's palette is read back
+    // and the drawing surface's colour table follows it.
+    void SetInputColors(const RGBQUAD* colors, DWORD count);
     LONG Close();
     // 0; -1 without codec or device context; else the codec's refusal.
     LONG BeginDraw(HDC dc, float framesPerSecond);

@@ -75,9 +75,6 @@ TEST_F(MovieTest, RefusedStreams) {
     EXPECT_EQ(movie.decoder, nullptr);
     EXPECT_NE(movie.aviFile, nullptr) << "the file stays attached until closed";
 
-    EXPECT_EQ(Open(MovieSpec{.colorTable = 256}), -1) << "a format with a colour table is not a plain header";
-    EXPECT_EQ(movie.decoder, nullptr);
-
     const FOURCC none = mmioFOURCC('n', 'o', 'n', 'e');
     EXPECT_EQ(Open(MovieSpec{.compression = none, .handler = none}), -21) << "no codec decompresses it";
     EXPECT_EQ(movie.decoder, nullptr);
@@ -130,6 +127,45 @@ TEST_F(MovieTest, SeekStepAndKeyFramesClampAndKeepTheirBookkeeping) {
     EXPECT_EQ(movie.Step(1), -1);
     EXPECT_EQ(movie.position, 0);
     movie.playing = 0;
+}
+
+// Beyond the bare header only a whole colour table is taken: the driver
+// sees it and the number of its colours; anything else beyond the 40 bytes
+// is refused.
+TEST_F(MovieTest, FormatsWithAColourTable) {
+    struct Case {
+        WORD bits;
+        int stored;    // entries stored after the header
+        DWORD clrUsed; // claimed
+        LONG result;
+        DWORD seen; // biClrUsed the driver sees
+    };
+    for (const Case& c : {Case{8, 256, 0, 0, 256},
+                          {8, 256, 256, 0, 256},
+                          {4, 16, 0, 0, 16},
+                          {8, 20, 20, 0, 20},
+                          {8, 40, 20, 0, 20},   // more stored than claimed: the claim counts
+                          {8, 16, 256, -1, 0},  // claims more than is stored
+                          {8, 16, 0, -1, 0},    // 0 claims 256
+                          {4, 17, 17, -1, 0},   // more colours than 4 bits index
+                          {8, 257, 257, -1, 0}, // larger than any table
+                          {24, 16, 16, -1, 0},  // no table at 24 bits
+                          {8, 0, 300, 0, 0}}) { // a bare header: the claim is cleared
+        FakeCodec::Get().ClearCalls();
+        const LONG result = Open(MovieSpec{.bits = c.bits, .colorTable = c.stored, .clrUsed = c.clrUsed});
+        EXPECT_EQ(result, c.result) << c.bits << " bits, " << c.stored << " stored, " << c.clrUsed
+                                    << " claimed";
+        if (result != 0) {
+            EXPECT_EQ(movie.decoder, nullptr);
+            continue;
+        }
+        const auto queries = FakeCodec::Get().Calls(ICM_DECOMPRESS_QUERY);
+        ASSERT_FALSE(queries.empty());
+        EXPECT_EQ(queries.back().src.biClrUsed, c.seen) << c.stored << " stored";
+        BITMAPINFOHEADER in{};
+        movie.decoder->GetInputFormat(&in);
+        EXPECT_EQ(in.biClrUsed, c.seen);
+    }
 }
 
 TEST_F(MovieTest, DriversNeverSeeAColourTableTheFileOnlyClaims) {

@@ -53,6 +53,13 @@ std::uint64_t TestAudioBytesBefore(const TestAviSpec& spec, int frame) {
     return samples * BlockAlign(spec);
 }
 
+std::vector<BYTE> PaletteChangeRecord(BYTE first, BYTE count, const std::vector<RGBQUAD>& colors) {
+    std::vector<BYTE> r = {first, count, 0, 0};
+    for (const RGBQUAD& c : colors)
+        r.insert(r.end(), {c.rgbRed, c.rgbGreen, c.rgbBlue, 0});
+    return r;
+}
+
 HRESULT WriteTestAvi(const std::string& path, const TestAviSpec& spec) {
     AviWriter w;
     HRESULT hr = w.Create(path, spec.options);
@@ -116,6 +123,11 @@ HRESULT WriteTestAvi(const std::string& path, const TestAviSpec& spec) {
         const std::uint64_t until = TestAudioBytesBefore(spec, f + 1);
         if (spec.audioFirst)
             hr = writeSound(until);
+        if (hr == AVIERR_OK && spec.video && spec.paletteChange) {
+            const std::vector<BYTE> change = spec.paletteChange(f);
+            if (!change.empty())
+                hr = w.WritePaletteChange(video, change.data(), static_cast<DWORD>(change.size()));
+        }
         if (hr == AVIERR_OK && spec.video)
             hr = w.WriteVideoFrame(video, frame.data(), static_cast<DWORD>(frame.size()), key);
         if (hr == AVIERR_OK && !spec.audioFirst)

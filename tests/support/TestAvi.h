@@ -35,7 +35,10 @@ struct TestAviSpec {
     // The content of frame f instead of the test pattern (frameSizes then unused).
     std::function<std::vector<BYTE>(int)> frameData;
     std::vector<RGBQUAD> colors; // a colour table stored after the bitmap header
-    DWORD clrUsed = 0;           // what the header claims, whatever is stored
+    // The data of a palette change ("##pc") written before frame f; none when
+    // it gives nothing.
+    std::function<std::vector<BYTE>(int)> paletteChange;
+    DWORD clrUsed = 0; // what the header claims, whatever is stored
     // Audio: one chunk per video frame holding that frame's duration, and
     // whatever is left of audioSamples in chunks of 16384 blocks.
     bool audio = true;
@@ -58,6 +61,9 @@ struct TestAviSpec {
 };
 
 std::vector<BYTE> TestFrameBytes(int frame, DWORD size);
+// An AVIPALCHANGE record: first entry, count (0 meaning 256), flags 0, then
+// the entries as red, green, blue, flags.
+std::vector<BYTE> PaletteChangeRecord(BYTE first, BYTE count, const std::vector<RGBQUAD>& colors);
 std::vector<BYTE> TestAudioBytes(std::uint64_t firstByte, std::size_t size);
 DWORD TestFrameSize(const TestAviSpec& spec, int frame);
 // Audio bytes written with frame f (block aligned).

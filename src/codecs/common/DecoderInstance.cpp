@@ -70,6 +70,7 @@ LRESULT DecoderInstance::Message(UINT msg, LPARAM lParam1, LPARAM lParam2) {
             return r;
         if (LRESULT r = BeginIfNeeded(in); r != ICERR_OK)
             return r;
+        FollowInputPalette(in);
         return Decode(in, request);
     }
     case ICM_DECOMPRESSEX_QUERY:
@@ -103,7 +104,8 @@ LRESULT DecoderInstance::Message(UINT msg, LPARAM lParam1, LPARAM lParam2) {
     case ICM_DECOMPRESS_SET_PALETTE:
         return SetPalette(reinterpret_cast<const BITMAPINFOHEADER*>(lParam1));
     case ICM_DECOMPRESS_GET_PALETTE:
-        return GetPalette(reinterpret_cast<BITMAPINFOHEADER*>(lParam2));
+        return GetPalette(reinterpret_cast<const BITMAPINFOHEADER*>(lParam1),
+                          reinterpret_cast<BITMAPINFOHEADER*>(lParam2));
     default:
         return ICERR_UNSUPPORTED;
     }
@@ -136,6 +138,7 @@ LRESULT DecoderInstance::DecompressEx(const ICDECOMPRESSEX* ic, LPARAM cb) {
         return r;
     if (LRESULT r = BeginIfNeeded(in); r != ICERR_OK)
         return r;
+    FollowInputPalette(in);
     return Decode(in, request);
 }
 
@@ -174,8 +177,31 @@ LRESULT DecoderInstance::GetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER*
     return ICERR_OK;
 }
 
+DWORD DecoderInstance::InputColors(const BITMAPINFOHEADER& in, const RGBQUAD** colors) {
+    *colors = nullptr;
+    // Headers longer than this carry codec data, not a header and a table.
+    constexpr DWORD kMaxHeader = 1u << 20;
+    if (in.biBitCount == 0 || in.biBitCount > 8 || in.biClrUsed == 0 ||
+        in.biClrUsed > (1u << in.biBitCount) || in.biSize < sizeof(BITMAPINFOHEADER) ||
+        in.biSize > kMaxHeader)
+        return 0;
+    *colors = reinterpret_cast<const RGBQUAD*>(reinterpret_cast<const BYTE*>(&in) + in.biSize);
+    return in.biClrUsed;
+}
+
+void DecoderInstance::FollowInputPalette(const BITMAPINFOHEADER& in) {
+    if (paletteSet_)
+        return;
+    const RGBQUAD* colors = nullptr;
+    if (const DWORD count = InputColors(in, &colors); count != 0)
+        palette_.SetColors(colors, static_cast<int>(count)); // rebuilds only when they change
+    else if (!palette_.IsDefault())
+        palette_.Reset();
+}
+
 LRESULT DecoderInstance::SetPalette(const BITMAPINFOHEADER* header) {
     if (header == nullptr) {
+        paletteSet_ = false;
         palette_.Reset();
         return ICERR_OK;
     }
@@ -184,12 +210,15 @@ LRESULT DecoderInstance::SetPalette(const BITMAPINFOHEADER* header) {
         count = 256;
     auto* colors = reinterpret_cast<const RGBQUAD*>(reinterpret_cast<const BYTE*>(header) + sizeof *header);
     palette_.SetColors(colors, static_cast<int>(count));
+    paletteSet_ = true;
     return ICERR_OK;
 }
 
-LRESULT DecoderInstance::GetPalette(BITMAPINFOHEADER* out) {
+LRESULT DecoderInstance::GetPalette(const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out) {
     if (out == nullptr)
         return sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD);
+    if (in != nullptr)
+        FollowInputPalette(*in);
     std::memcpy(ColorTable(out), palette_.Colors().data(), 256 * sizeof(RGBQUAD));
     out->biClrUsed = 256;
     return ICERR_OK;

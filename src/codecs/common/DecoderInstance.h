@@ -21,9 +21,18 @@
 // takes biClrUsed colours (256 when 0, at most 256) from the colour table
 // that follows the header's 40 bytes, for 8-bit output from then on; with 0
 // it returns to the default palette. ICM_DECOMPRESS_GET_PALETTE writes all
-// 256 colours of the palette in use after the 40 bytes of the header in
-// lParam2 and sets its biClrUsed to 256; with a null lParam2 it answers the
-// size such a header needs (40 + 1024).
+// 256 colours of the palette in use for the input in lParam1 after the 40
+// bytes of the header in lParam2 and sets its biClrUsed to 256; with a null
+// lParam2 it answers the size such a header needs (40 + 1024).
+//
+// Input with a colour table (InputColors) draws on the movie's own colours:
+// unless a palette was set, the default palette of 8-bit output is the
+// input's colour table (its entries first, the standard palette's after
+// them), and it follows the table that each decode message carries, so a
+// palette change of the movie changes the output palette with it. A
+// palettised picture is written to 8-bit output index for index through the
+// nearest colours of the palette in use (FrameConverter), which is the
+// identity on the movie's own palette.
 #pragma once
 
 #include "codecs/common/DecodeRequest.h"
@@ -97,6 +106,11 @@ protected:
     // Fills the handler, flags, names; the base sets sizes and types.
     virtual void Describe(ICINFO& info) = 0;
 
+    // The colour table that follows a header of 8 bits or fewer: biClrUsed
+    // entries (at most 2 ^ bit count) after biSize bytes, as the caller
+    // guarantees (Vfw.h). 0, with *colors null, when the header names none.
+    static DWORD InputColors(const BITMAPINFOHEADER& in, const RGBQUAD** colors);
+
     DWORD openHandler() const { return openHandler_; }
     DitherPalette& palette() { return palette_; }
     FrameConverter& converter() { return converter_; }
@@ -112,11 +126,14 @@ private:
     LRESULT Query(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out);
     LRESULT GetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out);
     LRESULT SetPalette(const BITMAPINFOHEADER* header);
-    LRESULT GetPalette(BITMAPINFOHEADER* out);
+    LRESULT GetPalette(const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out);
+    // Makes the default palette follow the input's colour table (see above).
+    void FollowInputPalette(const BITMAPINFOHEADER& in);
 
     DWORD openHandler_ = 0;
     bool begun_ = false;
     BITMAPINFOHEADER begunFormat_{};
     DitherPalette palette_;
+    bool paletteSet_ = false; // by ICM_DECOMPRESS_SET_PALETTE with a header
     FrameConverter converter_;
 };

@@ -151,6 +151,19 @@ bool FrameConverter::FitsInFrame(const FrameTarget& target, int width, int heigh
            static_cast<std::int64_t>(target.y) + height <= frameRows;
 }
 
+const std::uint8_t* FrameConverter::IndexMap(const RGBQUAD* colors, const DitherPalette& palette) {
+    const std::size_t bytes = 256 * sizeof(RGBQUAD);
+    if (mapValid_ && std::memcmp(mapSource_.data(), colors, bytes) == 0 &&
+        std::memcmp(mapPalette_.data(), palette.Colors().data(), bytes) == 0)
+        return map_.data();
+    std::memcpy(mapSource_.data(), colors, bytes);
+    mapPalette_ = palette.Colors();
+    for (int i = 0; i < 256; ++i)
+        map_[i] = palette.Nearest(colors[i].rgbRed, colors[i].rgbGreen, colors[i].rgbBlue);
+    mapValid_ = true;
+    return map_.data();
+}
+
 bool FrameConverter::Convert(const PixelPicture& picture, const FrameTarget& target,
                              const DitherPalette* palette) {
     if (picture.data == nullptr || target.bits == nullptr ||
@@ -176,11 +189,20 @@ bool FrameConverter::Convert(const PixelPicture& picture, const FrameTarget& tar
     if (!direct && picture.layout != SourceLayout::Bgr24 && row_.size() < needed)
         row_.resize(needed);
 
+    const std::uint8_t* indexMap = nullptr;
+    if (picture.layout == SourceLayout::Pal8 && target.bitCount == 8)
+        indexMap = IndexMap(picture.colors, *palette);
+
     for (int i = 0; i < picture.height; ++i) {
         const std::uint8_t* src = picture.data + picture.stride * i;
         const int frameRow = bottomUp ? target.y + (picture.height - 1 - i) : target.y + i;
         std::uint8_t* dst = target.bits + rowBytes * static_cast<std::size_t>(frameRow) +
                             static_cast<std::size_t>(target.x) * dstPixelBytes;
+        if (indexMap != nullptr) {
+            for (int k = 0; k < width; ++k)
+                dst[k] = indexMap[src[k]];
+            continue;
+        }
         if (direct) {
             std::memcpy(dst, src, static_cast<std::size_t>(width) * dstPixelBytes);
             if (picture.layout == SourceLayout::Rgb555) // the unused top bit may be set in the source

@@ -3,7 +3,10 @@
 //
 // Output at 24 and 32 bits copies the colours; 16 bits keeps the top five
 // bits of each channel (RGB 5-5-5, no rounding, so it equals the 24-bit
-// picture truncated); 8 bits dithers with a 4 x 4 ordered matrix anchored
+// picture truncated). A palettised picture at 8 bits maps each of its colours
+// to the nearest colour of the output palette, undithered: a palettised movie
+// shown on its own palette keeps its indices. Any other picture at 8 bits
+// dithers with a 4 x 4 ordered matrix anchored
 // at the frame's own pixel grid: to the default palette's colour cube
 // channel by channel, to any other palette through DitherPalette::Lookup.
 // Ordered (not error-diffusing) dither keeps a still area of a moving
@@ -18,6 +21,7 @@
 #include "codecs/common/DitherPalette.h"
 #include "codecs/common/PixelFormat.h"
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -37,5 +41,13 @@ public:
     bool Convert(const PixelPicture& picture, const FrameTarget& target, const DitherPalette* palette);
 
 private:
+    // The output index of each source index, for `colors` on `palette`;
+    // rebuilt only when either set of colours changes.
+    const std::uint8_t* IndexMap(const RGBQUAD* colors, const DitherPalette& palette);
+
     std::vector<std::uint8_t> row_;
+    bool mapValid_ = false;
+    std::array<RGBQUAD, 256> mapSource_{};
+    std::array<RGBQUAD, 256> mapPalette_{};
+    std::array<std::uint8_t, 256> map_{};
 };

@@ -154,6 +154,21 @@ LRESULT LavcCodec::Decode(const BITMAPINFOHEADER& in, const DecodeRequest& reque
     av_packet_unref(packet_);
     packet_->data = input_.data();
     packet_->size = static_cast<int>(request.dataSize);
+    // The table the message carries is the one in effect for this frame: a
+    // palette change of the movie reaches the decoder with the next frame.
+    const RGBQUAD* colors = nullptr;
+    if (const DWORD count = InputColors(in, &colors); count != 0) {
+        std::uint32_t argb[256];
+        for (DWORD i = 0; i < 256; ++i)
+            argb[i] = i < count
+                          ? 0xff000000u | (static_cast<std::uint32_t>(colors[i].rgbRed) << 16) |
+                                (static_cast<std::uint32_t>(colors[i].rgbGreen) << 8) | colors[i].rgbBlue
+                          : 0xff000000u;
+        if (streamPalette_.size() != 256 || std::memcmp(streamPalette_.data(), argb, sizeof argb) != 0) {
+            streamPalette_.assign(argb, argb + 256);
+            paletteSent_ = false;
+        }
+    }
     if (!paletteSent_ && !streamPalette_.empty()) {
         if (std::uint8_t* side = av_packet_new_side_data(packet_, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE))
             std::memcpy(side, streamPalette_.data(), AVPALETTE_SIZE);

@@ -26,7 +26,11 @@
 // Codec data and palette: whatever the stream format carries after the
 // 40-byte header (extradata) and its colour table (palette codecs) are
 // taken from ICM_DECOMPRESS_QUERY, which sees the whole format (Vfw.h), and
-// used by the decoder created at the next begin for the same format.
+// used by the decoder created at the next begin for the same format. A
+// decode message whose header carries a colour table (biClrUsed entries)
+// gives the palette in effect for its frame; when it differs from the one
+// the decoder has, it goes to the decoder with that frame (libavcodec's
+// palette side data), so a palette change of the movie takes effect there.
 //
 // Decoding uses one thread, so frames come out in step with the messages.
 #pragma once

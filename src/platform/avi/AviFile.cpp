@@ -86,6 +86,9 @@ void FillStreamInfo(const AviStreamData& s, AVISTREAMINFOA& info) {
     info.fccType = h.fccType;
     info.fccHandler = h.fccHandler;
     info.dwFlags = h.dwFlags & (AVISTREAMINFO_DISABLED | AVISTREAMINFO_FORMATCHANGES);
+    if (!s.paletteChanges.empty())
+        info.dwFlags |= AVISTREAMINFO_FORMATCHANGES;
+    info.dwFormatChangeCount = static_cast<DWORD>(s.paletteChanges.size());
     info.dwCaps = AVIFILECAPS_CANREAD;
     info.wPriority = h.wPriority;
     info.wLanguage = h.wLanguage;
@@ -297,7 +300,7 @@ HRESULT AVIStreamInfoA(PAVISTREAM pavi, AVISTREAMINFOA* psi, LONG lSize) {
     return AVIERR_OK;
 }
 
-HRESULT AVIStreamReadFormat(PAVISTREAM pavi, LONG /*lPos*/, LPVOID lpFormat, LONG* lpcbFormat) {
+HRESULT AVIStreamReadFormat(PAVISTREAM pavi, LONG lPos, LPVOID lpFormat, LONG* lpcbFormat) {
     const AviStreamData* s = CheckStream(pavi);
     if (!s)
         return AVIERR_BADHANDLE;
@@ -309,7 +312,25 @@ HRESULT AVIStreamReadFormat(PAVISTREAM pavi, LONG /*lPos*/, LPVOID lpFormat, LON
         return AVIERR_OK;
     }
     const LONG room = std::max<LONG>(*lpcbFormat, 0);
-    std::memcpy(lpFormat, s->format.data(), static_cast<std::size_t>(std::min(room, size)));
+    const std::size_t copied = static_cast<std::size_t>(std::min(room, size));
+    auto* out = static_cast<BYTE*>(lpFormat);
+    std::memcpy(out, s->format.data(), copied);
+    // The colour table as the palette changes up to lPos left it (only video
+    // streams with a colour table have any; see AviParser).
+    const std::int64_t rel = Relative(*s, lPos);
+    if (!s->paletteChanges.empty()) {
+        DWORD headerSize;
+        std::memcpy(&headerSize, s->format.data(), sizeof headerSize);
+        for (const AviPaletteChange& c : s->paletteChanges) {
+            if (c.frame > rel)
+                break;
+            for (std::size_t i = 0; i < c.colors.size(); ++i) {
+                const std::size_t at = headerSize + (c.first + i) * sizeof(RGBQUAD);
+                if (at + sizeof(RGBQUAD) <= copied)
+                    std::memcpy(out + at, &c.colors[i], sizeof(RGBQUAD));
+            }
+        }
+    }
     *lpcbFormat = size;
     return room < size ? AVIERR_BUFFERTOOSMALL : AVIERR_OK;
 }
@@ -412,10 +433,21 @@ LONG AVIStreamFindSample(PAVISTREAM pavi, LONG lPos, LONG lFlags) {
     const bool key = (lFlags & FIND_KEY) != 0;
     const bool nonEmpty = (lFlags & FIND_ANY) != 0;
 
-    // Every sample of the stream shares its one format.
+    // The stream's format starts at its first sample and changes at each
+    // palette change.
     std::int64_t found;
     if (lFlags & FIND_FORMAT) {
-        found = next ? (rel <= 0 ? 0 : -1) : (rel >= 0 ? 0 : -1);
+        const auto& changes = s->paletteChanges;
+        if (next) {
+            found = rel <= 0 ? 0 : -1;
+            for (std::size_t i = 0; found < 0 && i < changes.size(); ++i)
+                if (changes[i].frame >= rel)
+                    found = changes[i].frame;
+        } else {
+            found = rel >= 0 ? 0 : -1;
+            for (std::size_t i = 0; rel >= 0 && i < changes.size() && changes[i].frame <= rel; ++i)
+                found = changes[i].frame;
+        }
     } else if (next) {
         if (rel >= samples)
             return -1;

@@ -64,6 +64,25 @@
 //   numbered) and streams whose format is shorter than its own header says
 //   (a video biSize beyond the format); a wave format's cbSize that runs past
 //   the stored record is cut to what is there.
+// - Past the documented behaviour of the reader of the bare format: palette
+//   changes. A video stream whose format carries a colour table (8 bits or
+//   fewer) may hold "##pc" chunks, each an AVIPALCHANGE record (first entry,
+//   count with 0 meaning 256, flags, then the entries as red, green, blue,
+//   flags). They are not frames: they are kept apart from the frame index,
+//   and each takes effect at the frame that follows it in the file, as the
+//   published library has it. AVIStreamReadFormat(lPos) returns the format
+//   with the colour table in effect at lPos (the changes up to and including
+//   lPos applied in file order), so a reader that goes back in the stream
+//   gets the earlier palette back. AVIStreamFindSample with FIND_FORMAT finds
+//   the stream's first sample and the frames where a change takes effect
+//   (FIND_PREV: the nearest at or before lPos, FIND_NEXT: at or after it).
+//   AVISTREAMINFO reports AVISTREAMINFO_FORMATCHANGES and the number of
+//   changes in dwFormatChangeCount. A change is ignored when the stream has
+//   no colour table, when its entries run past its chunk or past the
+//   format's table, when it comes after the last frame, and past 65536
+//   changes per stream. They are found through idx1 or a scan of the data;
+//   a stream indexed by OpenDML indexes alone, which list only frames, shows
+//   none.
 // - A rebuilt index (no usable idx1/indx) has lost the file's key flags, and
 //   a delta frame marked key would make a seek start decoding from it and
 //   show garbage. So a video frame is key only when that is certain: every
@@ -229,8 +248,9 @@ HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, DWORD fccType, LONG 
 ULONG AVIStreamAddRef(PAVISTREAM pavi);
 ULONG AVIStreamRelease(PAVISTREAM pavi);
 HRESULT AVIStreamInfoA(PAVISTREAM pavi, AVISTREAMINFOA* psi, LONG lSize);
-// lpFormat null: stores the format's size in *lpcbFormat. lPos is ignored (the
-// format does not change within a stream).
+// lpFormat null: stores the format's size in *lpcbFormat. Otherwise the format
+// in effect at sample lPos: for a video stream with palette changes, the
+// colour table as the changes up to lPos left it (see above).
 HRESULT AVIStreamReadFormat(PAVISTREAM pavi, LONG lPos, LPVOID lpFormat, LONG* lpcbFormat);
 HRESULT AVIStreamRead(PAVISTREAM pavi, LONG lStart, LONG lSamples, LPVOID lpBuffer, LONG cbBuffer,
                       LONG* plBytes, LONG* plSamples);

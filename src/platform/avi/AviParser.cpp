@@ -14,6 +14,9 @@ namespace {
 constexpr DWORD kMaxFormatSize = 1u << 20;
 // Below this much movi data a rebuild is quick enough to need no progress.
 constexpr std::uint64_t kProgressThreshold = 32ull << 20;
+// Palette changes kept per stream; more are ignored, so that a file of tiny
+// "##pc" chunks cannot make the reader hold gigabytes.
+constexpr std::size_t kMaxPaletteChanges = 65536;
 // idx1 is read in blocks of this many entries.
 constexpr std::size_t kIdx1Block = 65536;
 
@@ -110,6 +113,7 @@ HRESULT AviParser::Parse() {
     // idx1 covers only the first RIFF list; in a file with more, a stream
     // without its OpenDML index must be found by scanning.
     if (missing && m_hasIdx1 && m_out.riffCount == 1 && !LoadIdx1()) {
+        m_changes.clear(); // found again by the scan
         for (AviStreamData& s : m_out.streams)
             if (s.usable && !s.indexed)
                 s.index.Clear();
@@ -122,6 +126,7 @@ HRESULT AviParser::Parse() {
         if (hr != AVIERR_OK)
             return hr;
     }
+    ReadPaletteChanges();
     for (AviStreamData& s : m_out.streams) {
         s.index.ShrinkToFit();
         for (std::size_t i = 0; i < s.index.Chunks(); ++i)
@@ -345,7 +350,7 @@ bool AviParser::LoadIdx1() {
     const std::size_t streams = m_out.streams.size();
     std::vector<AVIINDEXENTRY> block;
     auto want = [&](const AVIINDEXENTRY& e) -> AviStreamData* {
-        if ((e.dwFlags & AVIIF_LIST) || e.ckid == avi::kRec)
+        if ((e.dwFlags & AVIIF_LIST) || e.ckid == avi::kRec || avi::IsPaletteChange(e.ckid))
             return nullptr;
         const int n = avi::StreamOfChunkId(e.ckid);
         if (n < 0 || static_cast<std::size_t>(n) >= streams)
@@ -393,6 +398,14 @@ bool AviParser::LoadIdx1() {
                   block.size() * sizeof(AVIINDEXENTRY)))
             return false;
         for (const AVIINDEXENTRY& e : block) {
+            if (avi::IsPaletteChange(e.ckid) && !(e.dwFlags & AVIIF_LIST)) {
+                const int n = avi::StreamOfChunkId(e.ckid);
+                const std::uint64_t data = base + e.dwChunkOffset + 8;
+                if (n >= 0 && static_cast<std::size_t>(n) < streams &&
+                    !m_out.streams[static_cast<std::size_t>(n)].indexed && data + e.dwChunkLength <= m_size)
+                    NotePaletteChange(static_cast<std::size_t>(n), data, e.dwChunkLength);
+                continue;
+            }
             AviStreamData* s = want(e);
             if (!s)
                 continue;
@@ -445,7 +458,10 @@ HRESULT AviParser::Scan() {
                     break;
                 if (n >= 0 && static_cast<std::size_t>(n) < scanning.size() &&
                     scanning[static_cast<std::size_t>(n)]) {
-                    m_out.streams[static_cast<std::size_t>(n)].index.Add(pos + 8, h.size, true);
+                    if (avi::IsPaletteChange(h.id))
+                        NotePaletteChange(static_cast<std::size_t>(n), pos + 8, h.size);
+                    else
+                        m_out.streams[static_cast<std::size_t>(n)].index.Add(pos + 8, h.size, true);
                 }
             }
             pos += 8 + static_cast<std::uint64_t>(h.size) + (h.size & 1);
@@ -498,4 +514,52 @@ void AviParser::AssignRebuiltKeys(AviStreamData& s) {
         s.index.SetKey(i, key);
         firstSeen = firstSeen || size != 0;
     }
+}
+
+// A palette change takes effect at the frame that follows it in the file, so
+// it is placed by the number of frames indexed so far.
+void AviParser::NotePaletteChange(std::size_t stream, std::uint64_t offset, DWORD size) {
+    AviStreamData& s = m_out.streams[stream];
+    if (!s.usable || s.header.fccType != streamtypeVIDEO)
+        return;
+    m_changes.push_back({stream, offset, size, s.index.Chunks()});
+}
+
+// Reads the AVIPALCHANGE records noted while indexing: first entry, count
+// (0 meaning 256), flags, then count entries of red, green, blue, flags. A
+// change is ignored when the stream's format has no colour table, when its
+// entries run past its chunk or past the table, and when it follows the last
+// frame (there is nothing for it to change).
+void AviParser::ReadPaletteChanges() {
+    std::vector<BYTE> record;
+    for (const PendingChange& c : m_changes) {
+        AviStreamData& s = m_out.streams[c.stream];
+        BITMAPINFOHEADER bi;
+        std::memcpy(&bi, s.format.data(), sizeof bi);
+        if (bi.biBitCount == 0 || bi.biBitCount > 8)
+            continue;
+        const std::size_t stored = (s.format.size() - bi.biSize) / sizeof(RGBQUAD);
+        const std::size_t claimed = bi.biClrUsed ? bi.biClrUsed : std::size_t{1} << bi.biBitCount;
+        const std::size_t table = std::min(stored, claimed);
+        if (c.size < 4 || c.size > 4 + 256 * sizeof(RGBQUAD) || c.frame >= s.index.Chunks() ||
+            s.paletteChanges.size() >= kMaxPaletteChanges)
+            continue;
+        record.resize(c.size);
+        if (!Read(c.offset, record.data(), c.size))
+            continue;
+        const std::size_t first = record[0];
+        const std::size_t count = record[1] ? record[1] : 256;
+        if (4 + count * 4 > c.size || first + count > table)
+            continue;
+        AviPaletteChange change;
+        change.frame = static_cast<LONG>(c.frame);
+        change.first = static_cast<DWORD>(first);
+        change.colors.resize(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const BYTE* e = &record[4 + i * 4];
+            change.colors[i] = RGBQUAD{e[2], e[1], e[0], 0};
+        }
+        s.paletteChanges.push_back(std::move(change));
+    }
+    m_changes.clear();
 }

@@ -10,6 +10,14 @@
 #include <string>
 #include <vector>
 
+// A palette change of a video stream: from stream-relative frame `frame` on,
+// colour-table entries first .. first + colors.size() - 1 are `colors`.
+struct AviPaletteChange {
+    LONG frame = 0;
+    DWORD first = 0;
+    std::vector<RGBQUAD> colors;
+};
+
 struct AviStreamData {
     AVIStreamHeader header{};
     bool hasHeader = false;
@@ -24,6 +32,8 @@ struct AviStreamData {
     bool superIndexValid = true;
     AviStreamIndex index;
     DWORD largestChunk = 0;
+    // In frame order; only for a video stream whose format has a colour table.
+    std::vector<AviPaletteChange> paletteChanges;
 };
 
 struct AviFileData {
@@ -48,6 +58,14 @@ public:
     static bool ReadAt(int fd, std::uint64_t pos, void* buffer, std::size_t n);
 
 private:
+    // A "##pc" chunk found while indexing, read once the index is complete.
+    struct PendingChange {
+        std::size_t stream;
+        std::uint64_t offset; // of the data
+        DWORD size;
+        std::size_t frame; // frames of the stream before it
+    };
+
     struct Range {
         std::uint64_t begin; // offset of the list's type FOURCC ('movi')
         std::uint64_t end;
@@ -64,6 +82,8 @@ private:
     bool LoadIdx1();
     HRESULT Scan();
     void AssignRebuiltKeys(AviStreamData& s);
+    void NotePaletteChange(std::size_t stream, std::uint64_t offset, DWORD size);
+    void ReadPaletteChanges();
 
     int m_fd;
     std::uint64_t m_size;
@@ -71,6 +91,7 @@ private:
     AVIINDEXPROGRESSPROC m_progress;
     void* m_context;
     std::vector<Range> m_movis;
+    std::vector<PendingChange> m_changes;
     std::uint64_t m_idx1Pos = 0;
     std::uint64_t m_idx1Size = 0;
     bool m_hasIdx1 = false;

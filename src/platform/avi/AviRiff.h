@@ -141,4 +141,9 @@ constexpr int StreamOfChunkId(FOURCC id) {
     return static_cast<int>((c0 - '0') * 10 + (c1 - '0'));
 }
 
+// A "##pc" chunk: a palette change of video stream ##.
+constexpr bool IsPaletteChange(FOURCC id) {
+    return (id >> 16) == static_cast<FOURCC>('p' | ('c' << 8));
+}
+
 } // namespace avi

@@ -259,6 +259,26 @@ HRESULT AviWriter::WriteAudio(int stream, const void* data, DWORD size) {
     return WriteChunk(stream, s.chunkId, data, size, true, samples);
 }
 
+HRESULT AviWriter::WritePaletteChange(int stream, const void* data, DWORD size) {
+    if (stream < 0 || static_cast<std::size_t>(stream) >= m_streams.size() ||
+        !m_streams[static_cast<std::size_t>(stream)].video)
+        return AVIERR_BADPARAM;
+    Stream& s = m_streams[static_cast<std::size_t>(stream)];
+    const FOURCC id =
+        (s.chunkId & 0xffffu) | (static_cast<FOURCC>('p') << 16) | (static_cast<FOURCC>('c') << 24);
+    s.header.dwFlags |= AVISTREAMINFO_FORMATCHANGES;
+    // Indexed after the write: the write may first begin the data or a new
+    // RIFF list, and idx1 covers only the first one.
+    if (const HRESULT hr = WriteChunk(-1, id, data, size, false, 0); hr != AVIERR_OK)
+        return hr;
+    if (m_riffs.size() == 1) {
+        const std::uint64_t at = m_pos - 8 - size - (size & 1);
+        const std::uint64_t base = m_options.idx1RelativeToFile ? 0 : m_riffs[0].moviPos + 8;
+        m_idx1.push_back({id, AVIIF_NO_TIME, static_cast<DWORD>(at - base), size});
+    }
+    return AVIERR_OK;
+}
+
 HRESULT AviWriter::WriteRawChunk(FOURCC id, const void* data, DWORD size) {
     return WriteChunk(-1, id, data, size, false, 0);
 }

@@ -83,6 +83,13 @@ public:
     // One chunk of audio ("##wb") of any size; it counts size / sample size
     // samples.
     HRESULT WriteAudio(int stream, const void* data, DWORD size);
+    // A palette change of a video stream (chunk "##pc"), taking effect at the
+    // next frame written: `data` is the AVIPALCHANGE record as stored (first
+    // entry, count, flags, entries), written as given so that tests can store
+    // damaged ones. It goes into idx1 with AVIIF_NO_TIME, not into the
+    // stream's OpenDML index, and marks the stream header as having palette
+    // changes.
+    HRESULT WritePaletteChange(int stream, const void* data, DWORD size);
     // A chunk of any id and content outside the index (JUNK padding etc.).
     HRESULT WriteRawChunk(FOURCC id, const void* data, DWORD size);
 

@@ -66,7 +66,11 @@
 //   the caller guarantees that much memory (it clamps biSize, and the table,
 //   to the size of the format it read from the file). Drivers keep what they need of it (codec data,
 //   palette) from that query, because the later messages may carry only a
-//   copy of the 40-byte header.
+//   copy of the 40-byte header. Past that: a source header of the decode
+//   messages whose biClrUsed is not 0 (8 bits or fewer) is followed by that
+//   many colour-table entries, the palette in effect for the frame, as in
+//   the published interface; the player passes the table so for a
+//   palettised movie, and changes it at the movie's palette changes.
 //
 // Records with pointers (64-bit layout)
 //   ICDECOMPRESSEX, ICDECOMPRESS, ICDRAWBEGIN, ICDRAW and ICOPEN hold pointers
