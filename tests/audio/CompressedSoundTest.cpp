@@ -232,6 +232,116 @@ TEST(CompressedSoundHostileTest, GarbageDataEndsAndLyingHeadersAreRefused) {
     }
 }
 
+// The converter itself, fed the way a caller with other buffers would: the
+// source in pieces that cut blocks and frames anywhere (what is left unused
+// comes again with the next piece), destinations smaller than a frame. Not a
+// sample may be lost or doubled.
+TEST(AcmStreamTest, SourceCutAnywhereAndSmallDestinationsLoseNothing) {
+    for (const Kind* kind : {&kKinds[0], &kKinds[3]}) {
+        SCOPED_TRACE(kind->name);
+        const std::string* path = Files().Path(*kind);
+        if (path == nullptr)
+            GTEST_SKIP() << "no ffmpeg";
+        Sound s(*path);
+        ASSERT_TRUE(s.open);
+        std::vector<BYTE> data;
+        for (LONG at = 0; at < static_cast<LONG>(s.info.dwLength);) {
+            LONG bytes = 0, samples = 0;
+            std::vector<BYTE> chunk(65536);
+            ASSERT_EQ(
+                AVIStreamRead(s.stream, at, AVISTREAMREAD_CONVENIENT, chunk.data(), 65536, &bytes, &samples),
+                AVIERR_OK);
+            ASSERT_GT(samples, 0);
+            data.insert(data.end(), chunk.begin(), chunk.begin() + bytes);
+            at += samples;
+        }
+        LONG size = 0;
+        AVIStreamReadFormat(s.stream, 0, nullptr, &size);
+        std::vector<BYTE> format(static_cast<std::size_t>(size));
+        AVIStreamReadFormat(s.stream, 0, format.data(), &size);
+        const auto* source = reinterpret_cast<const WAVEFORMATEX*>(format.data());
+        HACMSTREAM acm = nullptr;
+        ASSERT_EQ(acmStreamOpen(&acm, nullptr, source, &s.pcm, nullptr, 0, 0, 0), MMSYSERR_NOERROR);
+
+        std::vector<BYTE> src(1000 + source->nBlockAlign), dst(333 / 4 * 4);
+        ACMSTREAMHEADER h{};
+        h.cbStruct = sizeof h;
+        h.pbSrc = src.data();
+        h.cbSrcLength = static_cast<DWORD>(src.size());
+        h.pbDst = dst.data();
+        h.cbDstLength = static_cast<DWORD>(dst.size());
+        ASSERT_EQ(acmStreamPrepareHeader(acm, &h, 0), MMSYSERR_NOERROR);
+        std::vector<std::int16_t> out;
+        std::size_t taken = 0, have = 0;
+        for (int guard = 0; guard < 1000000; ++guard) {
+            const std::size_t piece = std::min({std::size_t{1000}, data.size() - taken, src.size() - have});
+            std::memcpy(src.data() + have, data.data() + taken, piece);
+            taken += piece;
+            have += piece;
+            const bool last = taken == data.size();
+            h.cbSrcLength = static_cast<DWORD>(have);
+            ASSERT_EQ(
+                acmStreamConvert(acm, &h, last ? ACM_STREAMCONVERTF_END : ACM_STREAMCONVERTF_BLOCKALIGN),
+                MMSYSERR_NOERROR);
+            std::memmove(src.data(), src.data() + h.cbSrcLengthUsed, have - h.cbSrcLengthUsed);
+            have -= h.cbSrcLengthUsed;
+            const auto* pcm = reinterpret_cast<const std::int16_t*>(dst.data());
+            out.insert(out.end(), pcm, pcm + h.cbDstLengthUsed / 2);
+            if (last && have == 0 && h.cbDstLengthUsed == 0)
+                break;
+        }
+        h.cbSrcLength = static_cast<DWORD>(src.size());
+        h.cbDstLength = static_cast<DWORD>(dst.size());
+        EXPECT_EQ(acmStreamUnprepareHeader(acm, &h, 0), MMSYSERR_NOERROR);
+        EXPECT_EQ(acmStreamClose(acm, 0), MMSYSERR_NOERROR);
+        EXPECT_TRUE(out == Files().reference[kind->name]) << out.size() << " samples";
+    }
+}
+
+// What the converter refuses, and how.
+TEST(AcmStreamTest, RefusalsAnswerTheirCodes) {
+    WAVEFORMATEX mp3{0x0055, 2, 44100, 16000, 1152, 0, 0};
+    WAVEFORMATEX pcm{};
+    pcm.wFormatTag = WAVE_FORMAT_PCM;
+    ASSERT_EQ(acmFormatSuggest(nullptr, &mp3, &pcm, sizeof pcm, ACM_FORMATSUGGESTF_WFORMATTAG),
+              MMSYSERR_NOERROR);
+    EXPECT_EQ(pcm.nBlockAlign, 4);
+    WAVEFORMATEX other = pcm;
+    other.nChannels = 1;
+    WAVEFORMATEX unknown = mp3;
+    unknown.wFormatTag = 0x4A4B;
+    WAVEFORMATEX silent = mp3;
+    silent.nChannels = 0;
+    HACMSTREAM acm = nullptr;
+    EXPECT_EQ(acmStreamOpen(&acm, nullptr, &pcm, &pcm, nullptr, 0, 0, 0), ACMERR_NOTPOSSIBLE);
+    EXPECT_EQ(acmStreamOpen(&acm, nullptr, &unknown, &pcm, nullptr, 0, 0, 0), ACMERR_NOTPOSSIBLE);
+    EXPECT_EQ(acmStreamOpen(&acm, nullptr, &silent, &pcm, nullptr, 0, 0, 0), ACMERR_NOTPOSSIBLE);
+    EXPECT_EQ(acmStreamOpen(&acm, nullptr, &mp3, &other, nullptr, 0, 0, 0), ACMERR_NOTPOSSIBLE);
+    EXPECT_EQ(acmStreamOpen(&acm, nullptr, &mp3, &pcm, nullptr, 1, 0, 0x00030000), MMSYSERR_INVALFLAG);
+    EXPECT_EQ(acm, nullptr);
+    EXPECT_EQ(acmStreamOpen(nullptr, nullptr, &mp3, &pcm, nullptr, 0, 0, ACM_STREAMOPENF_QUERY),
+              MMSYSERR_NOERROR);
+    ASSERT_EQ(acmStreamOpen(&acm, nullptr, &mp3, &pcm, nullptr, 0, 0, 0), MMSYSERR_NOERROR);
+    BYTE src[64] = {}, dst[64] = {};
+    ACMSTREAMHEADER h{};
+    h.cbStruct = sizeof h;
+    h.pbSrc = src;
+    h.cbSrcLength = 32;
+    h.pbDst = dst;
+    h.cbDstLength = sizeof dst;
+    EXPECT_EQ(acmStreamConvert(acm, &h, 0), ACMERR_UNPREPARED);
+    ASSERT_EQ(acmStreamPrepareHeader(acm, &h, 0), MMSYSERR_NOERROR);
+    h.cbSrcLength = 64; // more than was prepared
+    EXPECT_EQ(acmStreamConvert(acm, &h, 0), MMSYSERR_INVALPARAM);
+    h.cbSrcLength = 32;
+    EXPECT_EQ(acmStreamConvert(acm, &h, 0x100), MMSYSERR_INVALFLAG);
+    EXPECT_EQ(acmStreamConvert(acm, &h, 0), MMSYSERR_NOERROR);
+    EXPECT_EQ(h.cbSrcLengthUsed, 32u);
+    EXPECT_EQ(h.cbDstLengthUsed, 0u) << "zeros are no MPEG frame";
+    EXPECT_EQ(acmStreamUnprepareHeader(acm, &h, 0), MMSYSERR_NOERROR);
+    EXPECT_EQ(acmStreamClose(acm, 0), MMSYSERR_NOERROR);
+}
+
 // The ring plays decoded MP3: the movie opens its device on the PCM format,
 // the audio clock starts at the time of the sample asked for, and the first
 // block queued is ffmpeg's sound from there.
