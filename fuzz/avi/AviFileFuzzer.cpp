@@ -1,6 +1,8 @@
 // Opens the input as an AVI file and reads every sample of every stream, with
-// the searches and time conversions the player uses. The input goes to an
+// the searches and time conversions the player uses, and decodes a few blocks
+// of compressed sound from the start and the middle as the player would. The input goes to an
 // anonymous in-memory file, since the library opens files by path.
+#include "audio/CompressedSound.h"
 #include "platform/avi/AviFile.h"
 
 #include <cstdint>
@@ -38,6 +40,20 @@ void ReadStream(PAVISTREAM s) {
         AVIStreamFindSample(s, pos, FIND_NEXT | FIND_KEY);
         AVIStreamFindSample(s, pos, FIND_PREV | FIND_ANY | FIND_OFFSET);
         AVIStreamTimeToSample(s, AVIStreamSampleToTime(s, pos));
+    }
+    if (info.fccType == streamtypeAUDIO) {
+        CompressedSound sound;
+        WAVEFORMATEX pcm{};
+        if (sound.Open(s, info, pcm)) {
+            std::vector<BYTE> block(pcm.nBlockAlign * 4096u);
+            for (LONG from : {start, start + (end - start) / 2}) {
+                sound.Start(from);
+                for (int i = 0; i < 4; ++i)
+                    if (sound.Fill(block.data(), static_cast<LONG>(block.size())) <
+                        static_cast<LONG>(block.size()))
+                        break;
+            }
+        }
     }
     AVIStreamFindSample(s, end + 1, FIND_PREV | FIND_KEY | FIND_SIZE);
     AVIStreamFindSample(s, start - 1, FIND_NEXT | FIND_KEY | FIND_LENGTH);

@@ -10,9 +10,10 @@ constexpr std::int64_t kReadBytes = 16 * 1024;
 // Chunks larger than this are damage (real compressed frames are a few
 // kilobytes) and are skipped unread.
 constexpr LONG kMaxChunk = 1024 * 1024;
-// Conversions in a row that give no sound before a refill gives up on the
-// block and plays silence.
+// Conversions in a row, or source bytes, that give no sound before a refill
+// gives up on the block and plays silence.
 constexpr int kMaxIdleConversions = 256;
+constexpr std::size_t kMaxIdleBytes = 1024 * 1024;
 // The largest stored format believed: the 18-byte header and its setup bytes.
 constexpr LONG kMaxFormat = 18 + 65535;
 
@@ -151,6 +152,7 @@ LONG CompressedSound::Fill(BYTE* out, LONG bytes) {
     bytes = bytes / frameBytes * frameBytes;
     LONG filled = 0;
     int idle = 0;
+    std::size_t idleBytes = 0;
     bool needSource = true;
     while (filled < bytes) {
         if (needSource && !sourceDone_ && !ReadMore())
@@ -185,9 +187,10 @@ LONG CompressedSound::Fill(BYTE* out, LONG bytes) {
         }
         if (got > 0) {
             idle = 0;
+            idleBytes = 0;
         } else if (flushed_ && sourceHave_ == 0) {
             break; // the end of the stream
-        } else if (++idle > kMaxIdleConversions) {
+        } else if (++idle > kMaxIdleConversions || (idleBytes += used) > kMaxIdleBytes) {
             std::memset(out + filled, 0, static_cast<std::size_t>(bytes - filled));
             return bytes;
         }
