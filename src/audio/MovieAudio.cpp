@@ -7,7 +7,10 @@
 // the notifications, the clock) is the same as for PCM. Its blocks are a
 // quarter second of the decoded PCM, its last block is completed with
 // silence rather than dropped, and a format that nothing decodes is refused
-// as before (-12).
+// as before (-12). The stream's initial frames count its own units (MPEG
+// frames, ADPCM blocks), not the ring's blocks, so they neither refuse the
+// stream nor set its prefill: the 7 blocks of the prefill already hold more
+// sound ahead than interleaved files put there.
 #include "engine/Movie.h"
 
 #include "audio/CompressedSound.h"
@@ -63,12 +66,10 @@ LONG Movie::OpenCompressedAudio(const AVISTREAMINFOA& info, WAVEFORMATEX& format
     compressedSound = std::make_unique<CompressedSound>();
     if (!compressedSound->Open(audioStream, info, format))
         return -12;
-    if (info.dwInitialFrames >= static_cast<DWORD>(waveBufferCount))
-        return -11;
     sampleSize = format.nBlockAlign;
     blockSamples = static_cast<LONG>(std::max<DWORD>(1, format.nSamplesPerSec / 4));
     lastAudioBlock = 0;
-    audioInitialFrames = static_cast<LONG>(info.dwInitialFrames);
+    audioInitialFrames = 0;
     return 0;
 }
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -371,6 +372,23 @@ TEST_F(CompressedRingTest, TheRingQueuesDecodedSoundFromTheSeekTime) {
     EXPECT_EQ(std::memcmp(first->lpData, expected.data() + at, first->dwBufferLength), 0);
     Stop();
     EXPECT_EQ(movie.compressedSound, nullptr);
+}
+
+// Initial frames count MPEG frames here, not ring blocks: 40 of them (about
+// a second, as interleaving tools write) neither refuse the sound nor stretch
+// the prefill.
+TEST_F(CompressedRingTest, InitialFramesOfCompressedSoundDoNotRefuseIt) {
+    const std::string* path = Files().Path(kKinds[0]);
+    if (path == nullptr)
+        GTEST_SKIP() << "no ffmpeg";
+    TempDir dir;
+    const std::string copy = dir.File("initial.avi");
+    ASSERT_EQ(RunCommand("cp " + ShellQuote(*path) + " " + ShellQuote(copy)).exitCode, 0);
+    ASSERT_TRUE(PatchStreamHeader(copy, streamtypeAUDIO, offsetof(AVIStreamHeader, dwInitialFrames), 40));
+    ASSERT_EQ(movie.OpenFile(copy.c_str()), 0);
+    ASSERT_EQ(AVIFileGetStream(movie.aviFile, &movie.audioStream, streamtypeAUDIO, 0), AVIERR_OK);
+    ASSERT_EQ(Play(0), 0);
+    EXPECT_EQ(movie.ringQueued, 7);
 }
 
 } // namespace
