@@ -4,7 +4,11 @@
 // drawn relative to the moment the audio clock made it due; the drift of the
 // audio clock against the system clock; and the frames skipped.
 //
-// Usage: cadmo_bench_avsync [--seconds=N] [--audio=null|pulse|all]
+// Usage: cadmo_bench_avsync [--seconds=N] [--audio=null|pulse|all] [--sound=pcm|mp3]
+// --sound=mp3 has the ffmpeg command line turn the sound into 128 kbit/s MP3
+// (the picture copied as it is), so the ring plays decoded sound. Without
+// -avoid_negative_ts disabled the muxer would shift the picture by an empty
+// frame to make room for the encoder's delay.
 // The pulse run uses a private PulseAudio server with a null sink (started
 // and stopped here), so it measures the server's real timing without a sound
 // card. There is no peer tool to run beside it: players that could play the
@@ -229,13 +233,18 @@ bool Run(const char* label, const std::string& path) {
 int main(int argc, char** argv) {
     int seconds = 60;
     std::string which = "all";
+    std::string sound = "pcm";
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--seconds=", 10) == 0)
             seconds = std::max(1, std::atoi(argv[i] + 10));
+        else if (std::strncmp(argv[i], "--sound=", 8) == 0 &&
+                 (std::strcmp(argv[i] + 8, "pcm") == 0 || std::strcmp(argv[i] + 8, "mp3") == 0))
+            sound = argv[i] + 8;
         else if (std::strncmp(argv[i], "--audio=", 8) == 0)
             which = argv[i] + 8;
         else {
-            std::fprintf(stderr, "usage: %s [--seconds=N] [--audio=null|pulse|all]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--seconds=N] [--audio=null|pulse|all] [--sound=pcm|mp3]\n",
+                         argv[0]);
             return 2;
         }
     }
@@ -243,12 +252,25 @@ int main(int argc, char** argv) {
     if (!mkdtemp(templ))
         return 1;
     const std::string dir = templ;
-    const std::string path = dir + "/avsync.avi";
-    std::printf("A/V sync: %ld x %ld DIB, %u fps, %u Hz 16-bit stereo PCM, %d s\n", static_cast<long>(kWidth),
-                static_cast<long>(kHeight), kFps, kRate, seconds);
+    std::string path = dir + "/avsync.avi";
+    std::printf("A/V sync: %ld x %ld DIB, %u fps, %u Hz stereo %s, %d s\n", static_cast<long>(kWidth),
+                static_cast<long>(kHeight), kFps, kRate, sound == "mp3" ? "MP3 128 kbit/s" : "16-bit PCM",
+                seconds);
     if (!WriteMovie(path, seconds)) {
         std::fprintf(stderr, "cannot write %s\n", path.c_str());
         return 1;
+    }
+    if (sound == "mp3") {
+        const std::string mp3 = dir + "/avsync-mp3.avi";
+        const std::string command = "ffmpeg -y -v error -i " + path +
+                                    " -c:v copy -c:a libmp3lame -b:a 128k -avoid_negative_ts disabled " + mp3;
+        if (std::system(command.c_str()) != 0) {
+            std::fprintf(stderr, "ffmpeg could not make the MP3 movie\n");
+            std::filesystem::remove_all(dir);
+            return 1;
+        }
+        std::filesystem::remove(path);
+        path = mp3;
     }
     RegisterBuiltinCodecs();
     int status = 0;

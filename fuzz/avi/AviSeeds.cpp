@@ -1,11 +1,15 @@
 // Writes the seed inputs of the AVI fuzz target into a folder: small files of
-// each layout the reader handles (idx1, OpenDML, no index, 'rec ' groups).
+// each layout the reader handles (idx1, OpenDML, no index, 'rec ' groups),
+// and compressed sound for the decoder behind it (MP3 frames, IMA ADPCM
+// blocks).
 #include "platform/avi/AviRiff.h"
 #include "support/RiffBuilder.h"
 #include "support/TestAvi.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 using namespace cadmo::test;
 
@@ -94,6 +98,34 @@ int main(int argc, char** argv) {
     rb.Chunk(avi::kIdx1, idx1.data(), idx1.size() * sizeof(AVIINDEXENTRY));
     rb.End();
     ok = ok && rb.Save(dir + "/rec.avi");
+
+    // Silent MPEG-1 layer 3 frames (128 kbit/s, 44.1 kHz, stereo: 417 bytes
+    // each, a header and zeros) counted one frame a sample, as MP3 is stored.
+    TestAviSpec mp3 = plain;
+    mp3.formatTag = 0x0055;
+    mp3.sampleRate = 44100;
+    mp3.bitsPerSample = 0;
+    mp3.blockAlign = 1;
+    mp3.extraFormatBytes = 12;
+    std::vector<BYTE> frames(417 * 8, 0);
+    for (std::size_t at = 0; at < frames.size(); at += 417) {
+        frames[at] = 0xFF;
+        frames[at + 1] = 0xFB;
+        frames[at + 2] = 0x90;
+    }
+    mp3.audioContent.resize(frames.size() / 2);
+    std::memcpy(mp3.audioContent.data(), frames.data(), frames.size());
+    mp3.audioSamples = static_cast<DWORD>(frames.size());
+    ok = ok && WriteTestAvi(dir + "/mp3.avi", mp3) == AVIERR_OK;
+
+    TestAviSpec ima = plain;
+    ima.formatTag = 0x0011;
+    ima.sampleRate = 22050;
+    ima.bitsPerSample = 4;
+    ima.blockAlign = 256;
+    ima.extraFormatBytes = 2;
+    ima.audioSamples = 8;
+    ok = ok && WriteTestAvi(dir + "/ima.avi", ima) == AVIERR_OK;
 
     if (!ok)
         std::fprintf(stderr, "cadmo-fuzz-avi-seeds: cannot write the seeds in %s\n", dir.c_str());

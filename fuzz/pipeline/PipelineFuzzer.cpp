@@ -2,9 +2,11 @@
 // library opens it, the first video stream's frames go through whichever
 // codec ICLocate finds for it (uncompressed, libavcodec or the Tavro library
 // beside the program) at 8, 16, 24 and 32 bits, and the first audio stream is
-// read in the blocks the sound ring asks for. The glue between the file, the
+// read in the blocks the sound ring asks for and, when it is compressed,
+// decoded from the start and from the middle as after a seek. The glue between the file, the
 // codec messages and libavcodec is what this target is for.
 #include "../FuzzFile.h"
+#include "audio/CompressedSound.h"
 #include "codecs/builtin/BuiltinCodecs.h"
 #include "platform/avi/AviFile.h"
 #include "platform/vfw/Vfw.h"
@@ -99,6 +101,24 @@ void Video(PAVISTREAM s) {
     ICClose(hic);
 }
 
+void DecodeSound(PAVISTREAM s) {
+    AVISTREAMINFOA info{};
+    AVIStreamInfoA(s, &info, sizeof info);
+    CompressedSound sound;
+    WAVEFORMATEX pcm{};
+    if (!sound.Open(s, info, pcm))
+        return;
+    std::vector<BYTE> block(pcm.nBlockAlign * 4096u);
+    const LONG start = AVIStreamStart(s);
+    const LONG end = AVIStreamEnd(s);
+    for (LONG from : {start, start + (end - start) / 2}) {
+        sound.Start(from);
+        for (int i = 0; i < 4; ++i)
+            if (sound.Fill(block.data(), static_cast<LONG>(block.size())) < static_cast<LONG>(block.size()))
+                break;
+    }
+}
+
 void Audio(PAVISTREAM s) {
     LONG size = 0;
     std::vector<BYTE> format = ReadFormat(s, &size);
@@ -124,6 +144,8 @@ void Audio(PAVISTREAM s) {
             pos += samples;
         }
     }
+    if (wave->wFormatTag != WAVE_FORMAT_PCM)
+        DecodeSound(s);
 }
 
 } // namespace

@@ -1,14 +1,26 @@
 // The movie's sound: the ring of wave buffers that streams the PCM audio to
 // the wave device, the device's notifications that keep the ring full, and the
 // audio clock that the video follows.
+//
+// Compressed sound (any stored format other than PCM) is decoded to PCM by
+// CompressedSound as the ring's blocks are filled; everything else (the ring,
+// the notifications, the clock) is the same as for PCM. Its blocks are a
+// quarter second of the decoded PCM, its last block is completed with
+// silence rather than dropped, and a format that nothing decodes is refused
+// as before (-12). The stream's initial frames count its own units (MPEG
+// frames, ADPCM blocks), not the ring's blocks, so they neither refuse the
+// stream nor set its prefill: the 7 blocks of the prefill already hold more
+// sound ahead than interleaved files put there.
 #include "engine/Movie.h"
 
+#include "audio/CompressedSound.h"
 #include "engine/OwnerWindow.h"
 #include "platform/mm/Mm.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 Movie* callbackMovie = nullptr;
@@ -37,7 +49,29 @@ std::int64_t ToMilliseconds(std::uint32_t n, LONG perSecond) {
     return (static_cast<std::int64_t>(n) * 2000 + divisor) / (2 * divisor);
 }
 
+// The stored format's tag, read alone; PCM when it cannot be read, so that a
+// damaged format goes the PCM way and is refused there as before.
+WORD StoredFormatTag(PAVISTREAM stream) {
+    WORD tag = WAVE_FORMAT_PCM;
+    LONG size = sizeof tag;
+    const HRESULT read = AVIStreamReadFormat(stream, 0, &tag, &size);
+    return (read == AVIERR_OK || read == AVIERR_BUFFERTOOSMALL) && size >= 2 ? tag : WAVE_FORMAT_PCM;
+}
+
 } // namespace
+
+// Opens the decoder of a compressed stream and sets the ring's block to a
+// quarter second of the PCM it gives; -12 when nothing decodes the format.
+LONG Movie::OpenCompressedAudio(const AVISTREAMINFOA& info, WAVEFORMATEX& format) {
+    compressedSound = std::make_unique<CompressedSound>();
+    if (!compressedSound->Open(audioStream, info, format))
+        return -12;
+    sampleSize = format.nBlockAlign;
+    blockSamples = static_cast<LONG>(std::max<DWORD>(1, format.nSamplesPerSec / 4));
+    lastAudioBlock = 0;
+    audioInitialFrames = 0;
+    return 0;
+}
 
 LONG Movie::OpenAudio() {
     audioBaseTime = -1;
@@ -49,6 +83,15 @@ LONG Movie::OpenAudio() {
     AVISTREAMINFOA info{};
     if (AVIStreamInfoA(audioStream, &info, sizeof info) != AVIERR_OK)
         return -12;
+    if (StoredFormatTag(audioStream) != WAVE_FORMAT_PCM) {
+        WAVEFORMATEX pcm{};
+        const LONG status = OpenCompressedAudio(info, pcm);
+        if (status != 0) {
+            CloseAudio();
+            return status;
+        }
+        return OpenRing(pcm);
+    }
     // A block of 0 samples could never be read or timed, and one too large to
     // allocate is damage: neither stream is playable.
     const std::int64_t samples =
@@ -76,6 +119,11 @@ LONG Movie::OpenAudio() {
     }
     if (formatSize < static_cast<LONG>(sizeof format))
         format.cbSize = 0;
+    return OpenRing(format);
+}
+
+// Opens the device for the PCM format and prepares the ring's buffers.
+LONG Movie::OpenRing(const WAVEFORMATEX& format) {
     samplesPerSecond = static_cast<LONG>(std::min<DWORD>(format.nSamplesPerSec, INT32_MAX));
     bytesPerSecond = static_cast<LONG>(std::min<DWORD>(format.nAvgBytesPerSec, INT32_MAX));
 
@@ -123,6 +171,7 @@ LONG Movie::CloseAudio() {
         waveOutClose(waveOut);
         waveOut = nullptr;
     }
+    compressedSound.reset();
     return 0;
 }
 
@@ -140,7 +189,8 @@ LONG Movie::StartAudio(LONG sample) {
     // ring before the prefill is complete.
     waveOutPause(waveOut);
     ringWrite = ringSubmit = ringQueued = 0;
-    audioBaseTime = AVIStreamSampleToTime(audioStream, nextAudioBlock * blockSamples);
+    audioBaseTime = compressedSound ? compressedSound->Start(sample)
+                                    : AVIStreamSampleToTime(audioStream, nextAudioBlock * blockSamples);
     ReadBlocks(std::max(audioInitialFrames, kPrefillBlocks));
     SubmitBlocks();
     // A new play starts a new clock: a repetition counted at the end of the
@@ -184,20 +234,30 @@ LONG Movie::ReadBlocks(LONG count) {
     LONG read = 0;
     while (read < count) {
         const std::int64_t block = static_cast<std::int64_t>(nextAudioBlock) + read;
-        if (block > lastAudioBlock)
+        if (!compressedSound && block > lastAudioBlock)
             break;
         const std::int64_t start = block * blockSamples;
-        if (start > INT32_MAX)
+        if (!compressedSound && start > INT32_MAX)
             break;
         // Never overwrite a buffer the device still holds.
         const LONG waiting = (ringWrite - ringSubmit + waveBufferCount) % waveBufferCount;
         if (ringQueued + waiting >= waveBufferCount)
             break;
+        char* data = Header(waveBuffers[ringWrite])->lpData;
+        if (compressedSound) {
+            // The stream's last sound rarely fills a block: the rest is silence.
+            const LONG got = compressedSound->Fill(reinterpret_cast<BYTE*>(data), blockBytes);
+            if (got <= 0)
+                break;
+            std::memset(data + got, 0, static_cast<std::size_t>(blockBytes - got));
+            ringWrite = (ringWrite + 1) % waveBufferCount;
+            ++read;
+            continue;
+        }
         LONG bytes = 0;
         LONG samples = 0;
-        const HRESULT hr =
-            AVIStreamRead(audioStream, static_cast<LONG>(start), blockSamples,
-                          Header(waveBuffers[ringWrite])->lpData, blockBytes, &bytes, &samples);
+        const HRESULT hr = AVIStreamRead(audioStream, static_cast<LONG>(start), blockSamples, data,
+                                         blockBytes, &bytes, &samples);
         if (hr != AVIERR_OK || bytes < blockBytes)
             break;
         ringWrite = (ringWrite + 1) % waveBufferCount;

@@ -1,11 +1,13 @@
 #include "dialogs/MovieInfo.h"
 
 #include "engine/Movie.h"
+#include "platform/acm/Acm.h"
 #include "platform/avi/AviFile.h"
 #include "video/VideoDecoder.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -28,6 +30,28 @@ double MediaSeconds(DWORD rate, DWORD scale, DWORD length) {
     if (rate == 0 || scale == 0)
         return 0.0;
     return static_cast<double>(length) / (static_cast<double>(rate) / static_cast<double>(scale));
+}
+
+// The stream's average bit rate from the bytes it holds and its duration:
+// for sound whose header has no rate (variable-rate MP3 stores 0).
+DWORD StreamBitsPerSecond(PAVISTREAM stream) {
+    AVISTREAMINFOA info{};
+    if (AVIStreamInfoA(stream, &info, sizeof info) != AVIERR_OK || info.dwRate == 0 || info.dwLength == 0)
+        return 0;
+    long double bytes = 0;
+    if (info.dwSampleSize != 0) {
+        bytes = static_cast<long double>(info.dwLength) * info.dwSampleSize;
+    } else {
+        const LONG end = static_cast<LONG>(info.dwStart + info.dwLength);
+        for (LONG at = static_cast<LONG>(info.dwStart); at < end; ++at) {
+            LONG size = 0;
+            if (AVIStreamRead(stream, at, 1, nullptr, 0, &size, nullptr) == AVIERR_OK)
+                bytes += size;
+        }
+    }
+    const long double seconds = static_cast<long double>(info.dwLength) * info.dwScale / info.dwRate;
+    const long double bits = bytes * 8 / seconds;
+    return bits > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(bits + 0.5L);
 }
 
 } // namespace
@@ -68,6 +92,21 @@ std::string FormatAudioFormat(const WAVEFORMATEX* format) {
         return "No Audio";
     return Format("PCM, %d Hz, %d Bit, %s", static_cast<int>(format->nSamplesPerSec),
                   static_cast<int>(format->wBitsPerSample), format->nChannels == 2 ? "Stereo" : "Mono");
+}
+
+std::string FormatCompressedAudio(const WAVEFORMATEX& format, DWORD bitsPerSecond) {
+    ACMFORMATTAGDETAILSA details{};
+    details.cbStruct = sizeof details;
+    details.dwFormatTag = format.wFormatTag;
+    const std::string name = acmFormatTagDetailsA(nullptr, &details, ACM_FORMATTAGDETAILSF_FORMATTAG) == 0
+                                 ? std::string(details.szFormatTag)
+                                 : Format("Format 0x%04X", static_cast<unsigned>(format.wFormatTag));
+    const std::string channels = format.nChannels == 1 ? std::string("Mono")
+                                 : format.nChannels == 2
+                                     ? std::string("Stereo")
+                                     : Format("%d Channels", static_cast<int>(format.nChannels));
+    return Format("%s, %d Hz, %u kbit/s, %s", name.c_str(), static_cast<int>(format.nSamplesPerSec),
+                  static_cast<unsigned>((bitsPerSecond + 500ull) / 1000u), channels.c_str());
 }
 
 std::string FormatVideoSize(DWORD width, DWORD height) {
@@ -121,7 +160,15 @@ void BuildMovieInfo(const std::string& windowTitle, const Movie* movie, LONG fil
                 static_cast<size_t>(size) >= sizeof(PCMWAVEFORMAT)) {
                 WAVEFORMATEX wave{};
                 std::memcpy(&wave, format.data(), sizeof wave);
-                built.audioFormat = FormatAudioFormat(&wave);
+                if (wave.wFormatTag == WAVE_FORMAT_PCM) {
+                    built.audioFormat = FormatAudioFormat(&wave);
+                } else {
+                    const DWORD rate = wave.nAvgBytesPerSec != 0
+                                           ? static_cast<DWORD>(std::min<std::uint64_t>(
+                                                 wave.nAvgBytesPerSec * 8ull, 0xFFFFFFFFu))
+                                           : StreamBitsPerSecond(movie->audioStream);
+                    built.audioFormat = FormatCompressedAudio(wave, rate);
+                }
             }
         }
     }

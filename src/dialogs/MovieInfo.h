@@ -37,6 +37,9 @@ void BuildMovieInfo(const std::string& windowTitle, const Movie* movie, LONG fil
 // (frames of the video), and so on.
 std::string FormatMediaLength(DWORD rate, DWORD scale, DWORD length);
 std::string FormatAudioFormat(const WAVEFORMATEX* format);
+// Sound other than PCM: the format's name, rate, bit rate and channels, as
+// "MPEG Layer-3, 44100 Hz, 128 kbit/s, Stereo".
+std::string FormatCompressedAudio(const WAVEFORMATEX& format, DWORD bitsPerSecond);
 std::string FormatVideoSize(DWORD width, DWORD height);
 std::string FormatFrameCount(LONG firstFrame, LONG lastFrame);
 std::string FormatFrameRate(float framesPerSecond);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "audio/CompressedSound.h"
 #include "engine/MovieClock.h"
 #include "engine/OwnerWindow.h"
 #include "platform/mm/Mm.h"

@@ -7,7 +7,7 @@
 //      acceptable / no valid audio clock / audio not running
 //   -4 already playing            -5 the decoder refused a setting
 //  -10 no audio stream or device -11 too many initial audio frames
-//  -12 audio not PCM             -13 wave device not opened
+//  -12 audio neither PCM nor decodable -13 wave device not opened
 //  -14 wave buffer not prepared or device position unreadable
 //  -20 no video stream           -21 no decoder, or the decoder failed
 //  -22 no device context         -23 drawing not begun
@@ -39,6 +39,7 @@ struct FormatBlock;
 class DibImage;
 class OwnerWindow;
 class MovieClock;
+class CompressedSound;
 
 class Movie {
 public:
@@ -98,6 +99,8 @@ public:
     LONG ReadBlocks(LONG count);
     LONG SubmitBlocks();
     LONG OnBufferDone();
+    LONG OpenCompressedAudio(const AVISTREAMINFOA& info, WAVEFORMATEX& format);
+    LONG OpenRing(const WAVEFORMATEX& format);
 
     // Clock injection for tests; null means timeGetTime and AudioClock. The
     // Movie does not own the clock.
@@ -146,6 +149,9 @@ public:
     // whose palette never changes.
     static constexpr LONG kNoFormatChanges = -2;
     LONG formatFrame = kNoFormatChanges;
+    // The decoder of a compressed audio stream while its device is open;
+    // null for PCM, which the ring reads as it is stored.
+    std::unique_ptr<CompressedSound> compressedSound;
 
 private:
     DWORD SystemTime() const;

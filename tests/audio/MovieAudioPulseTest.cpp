@@ -6,6 +6,7 @@
 #include "MovieSound.h"
 #include "PulseTest.h"
 #include "Tones.h"
+#include "support/Process.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -131,6 +132,37 @@ TEST_F(MovieAudioPulseTest, ASeekPlaysOnFromTheBlockOfTheNewPosition) {
     EXPECT_EQ(cadmo::test::ToneOrder(after), (std::vector<double>{2500, 2000}));
     EXPECT_NEAR(after.soundMs, Ms(total - 12 * kBlock), 50);
     EXPECT_EQ(after.gapsOver20Ms, 0);
+}
+
+// The same tones as MP3 (made by ffmpeg from the PCM file): a seek into the
+// 2500 Hz tone plays on from there as decoded sound, whole, without a gap
+// and without a click before it.
+TEST_F(MovieAudioPulseTest, DecodedMp3PlaysOnFromASeek) {
+    if (!cadmo::test::HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "no ffmpeg";
+    const std::string mp3 = dir.File("tones-mp3.avi");
+    ASSERT_EQ(cadmo::test::RunCommand("ffmpeg -y -v error -i " + dir.File("tones.avi") +
+                                      " -c:a libmp3lame -b:a 192k " + mp3)
+                  .exitCode,
+              0);
+    movie.CloseStreams();
+    movie.ReleaseFile();
+    ASSERT_EQ(movie.OpenFile(mp3.c_str()), 0);
+    ASSERT_EQ(AVIFileGetStream(movie.aviFile, &movie.audioStream, streamtypeAUDIO, 0), AVIERR_OK);
+    const LONG seekMs = static_cast<LONG>(Ms(12 * kBlock + 1000));
+    ASSERT_EQ(Play(AVIStreamTimeToSample(movie.audioStream, seekMs)), 0);
+    EXPECT_NE(movie.compressedSound, nullptr);
+    WaitForTheEnd();
+    Stop();
+
+    const auto parts = Heard();
+    ASSERT_EQ(parts.size(), 1u) << "one sound, without a gap";
+    const auto heard = cadmo::test::Listen(parts[0], kRate);
+    EXPECT_EQ(cadmo::test::ToneOrder(heard), (std::vector<double>{2500, 2000}));
+    // The encoder's delay (about 25 ms) moves the sound later in the stream.
+    EXPECT_NEAR(heard.soundMs, Ms(total) - seekMs, 60);
+    EXPECT_NEAR(cadmo::test::HeardMsOf(heard, 2500), Ms(15 * kBlock) - seekMs, 60);
+    EXPECT_EQ(heard.gapsOver20Ms, 0);
 }
 
 } // namespace

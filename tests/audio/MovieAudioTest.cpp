@@ -100,7 +100,7 @@ TEST_F(MovieAudioTest, BlocksComeFromTheSuggestedBufferAndThePrefillFromInitialF
 
 TEST_F(MovieAudioTest, UnplayableStreamsAndFailingDevicesLeaveNothingOpen) {
     TestAviSpec adpcm = Stereo22k(2);
-    adpcm.formatTag = WAVE_FORMAT_ADPCM;
+    adpcm.formatTag = 0x4A4B; // a compressed format that nothing decodes
     adpcm.bitsPerSample = 4;
     adpcm.blockAlign = 2048;
     adpcm.audioSamples = 64;
@@ -122,7 +122,7 @@ TEST_F(MovieAudioTest, UnplayableStreamsAndFailingDevicesLeaveNothingOpen) {
         TestAviSpec spec;
         WaveNullOptions device;
         LONG status;
-    } cases[] = {{"ADPCM", adpcm, options, -12},
+    } cases[] = {{"undecodable", adpcm, options, -12},
                  {"suggested buffer size 0", noSuggested, options, -12},
                  {"sample size 0", noSampleSize, options, -12},
                  {"blocks larger than memory allows", hugeBlocks, options, -12},

@@ -1,16 +1,23 @@
 // The Info sheet's texts and their rounding, and the About box.
 #include "../app/QtTestApp.h"
 
+#include "codecs/builtin/BuiltinCodecs.h"
 #include "dialogs/AboutBox.h"
 #include "dialogs/CenterWindow.h"
 #include "dialogs/InfoSheet.h"
 #include "dialogs/MovieInfo.h"
 #include "dialogs/SystemVersion.h"
+#include "engine/Movie.h"
 #include "res/Resource.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
 
 #include <QTabWidget>
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
 
 #include <sys/utsname.h>
 
@@ -43,6 +50,60 @@ TEST(MovieInfoText, AudioVideoAndCodecTexts) {
     EXPECT_EQ(FormatFrameRate(29.97f), "29.970 Frames/Sec");
     EXPECT_EQ(FormatCodecText(mmioFOURCC('q', 'x', '4', '7')), "qx47");
     EXPECT_EQ(FormatCodecText(mmioFOURCC('D', 'I', 'B', ' ')), "DIB ");
+}
+
+TEST(MovieInfoText, CompressedSoundNamesItsFormat) {
+    const struct {
+        WAVEFORMATEX wave;
+        DWORD bits;
+        const char* text;
+    } cases[] = {
+        {{0x0055, 2, 44100, 16000, 1152, 0, 12}, 128000, "MPEG Layer-3, 44100 Hz, 128 kbit/s, Stereo"},
+        {{0x0011, 1, 22050, 11100, 512, 4, 2}, 88800, "IMA ADPCM, 22050 Hz, 89 kbit/s, Mono"},
+        {{0x0002, 2, 22050, 22311, 1024, 4, 32}, 178488, "Microsoft ADPCM, 22050 Hz, 178 kbit/s, Stereo"},
+        {{0x0007, 1, 8000, 8000, 1, 8, 0}, 64000, "CCITT u-Law, 8000 Hz, 64 kbit/s, Mono"},
+        {{0x2000, 6, 48000, 48000, 1536, 0, 0}, 384000, "Dolby AC-3, 48000 Hz, 384 kbit/s, 6 Channels"},
+        {{0x4A4B, 2, 44100, 0, 1, 0, 0}, 0xFFFFFFFFu, "Format 0x4A4B, 44100 Hz, 4294967 kbit/s, Stereo"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FormatCompressedAudio(c.wave, c.bits), c.text);
+}
+
+// A variable-rate MP3 stores no bit rate in its header; the sheet takes it
+// from the stream. PCM keeps its own text.
+TEST(MovieInfoText, TheSheetNamesTheSoundOfARealMovie) {
+    if (!cadmo::test::HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "no ffmpeg";
+    RegisterBuiltinCodecs();
+    cadmo::test::TempDir dir;
+    const struct {
+        const char* audio;
+        const char* prefix;
+    } cases[] = {{"-c:a libmp3lame -q:a 2", "MPEG Layer-3, 44100 Hz, "},
+                 {"-c:a pcm_s16le", "PCM, 44100 Hz, 16 Bit, Stereo"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.audio);
+        const std::string path = dir.File("movie.avi");
+        ASSERT_EQ(
+            cadmo::test::RunCommand("ffmpeg -y -v error -f lavfi -i testsrc2=size=32x32:rate=10 -f lavfi -i "
+                                    "sine=frequency=500:sample_rate=44100 -t 2 -ac 2 -c:v rawvideo "
+                                    "-pix_fmt bgr24 " +
+                                    std::string(c.audio) + " " + path)
+                .exitCode,
+            0);
+        Movie movie;
+        ASSERT_EQ(movie.OpenFile(path.c_str()), 0);
+        ASSERT_EQ(movie.OpenStreams(nullptr), 0);
+        MovieInfo info;
+        BuildMovieInfo("movie", &movie, 100, info);
+        EXPECT_EQ(info.audioFormat.rfind(c.prefix, 0), 0u) << info.audioFormat;
+        if (std::string(c.prefix).find("MPEG") == 0) {
+            const int kbits = std::atoi(info.audioFormat.c_str() + std::strlen(c.prefix));
+            EXPECT_GE(kbits, 32) << info.audioFormat;
+            EXPECT_LE(kbits, 320) << info.audioFormat;
+            EXPECT_NE(info.audioFormat.find("kbit/s, Stereo"), std::string::npos);
+        }
+    }
 }
 
 TEST(MovieInfoText, DataRateIsKilobytesPerSecondRounded) {

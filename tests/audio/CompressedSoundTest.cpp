@@ -1,0 +1,395 @@
+// Compressed sound made by the ffmpeg command line, decoded the way the movie
+// plays it (CompressedSound, through the Audio Compression Manager and the
+// ring) and compared with ffmpeg's own decoding of the same file.
+#include "audio/CompressedSound.h"
+
+#include "MovieSound.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+
+namespace cadmo::test {
+namespace {
+
+struct Kind {
+    const char* name;
+    const char* options; // ffmpeg's audio encoding options
+    // The largest difference from the continuous decode after a seek. MPEG
+    // layer 2's fixed-point synthesis carries its rounding error from sample
+    // to sample (1 LSB); AC-3 fills zero-bit mantissas with dither and
+    // ffmpeg's AAC encoder uses noise substitution, and a seek cannot replay
+    // their decoders' random generators (noise 40 dB below full scale). A
+    // half-decoded first frame would be far louder than either.
+    int seekTolerance;
+};
+
+// Two seconds of a rising tone on the left and a steady one on the right, so
+// that a lost, doubled or swapped stretch shows.
+const Kind kKinds[] = {
+    {"mp3", "-c:a libmp3lame -b:a 128k", 0},
+    {"mp3vbr", "-c:a libmp3lame -q:a 4", 0},
+    {"mp2", "-c:a mp2", 1},
+    {"ima", "-c:a adpcm_ima_wav", 0},
+    {"msadpcm", "-c:a adpcm_ms", 0},
+    {"mulaw", "-c:a pcm_mulaw", 0},
+    {"alaw", "-c:a pcm_alaw", 0},
+    {"ac3", "-c:a ac3", 300},
+    {"aac", "-c:a aac", 300},
+};
+constexpr DWORD kRate = 44100;
+
+class SoundFiles {
+public:
+    // The file of a kind with its reference PCM, made on first use; null
+    // without ffmpeg.
+    const std::string* Path(const Kind& kind) {
+        auto it = made.find(kind.name);
+        if (it != made.end())
+            return &it->second;
+        if (!HaveProgram("ffmpeg"))
+            return nullptr;
+        const std::string path = dir.File(std::string(kind.name) + ".avi");
+        const std::string pcm = path + ".pcm";
+        if (RunCommand("ffmpeg -y -v error -f lavfi -i "
+                       "'aevalsrc=sin(2*PI*(200+300*t)*t)|0.5*sin(2*PI*330*t):s=44100:d=2' " +
+                       std::string(kind.options) + " " + ShellQuote(path))
+                    .exitCode != 0 ||
+            RunCommand("ffmpeg -y -v error -i " + ShellQuote(path) + " -f s16le " + ShellQuote(pcm))
+                    .exitCode != 0)
+            return nullptr;
+        std::ifstream in(pcm, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        reference[kind.name].resize(bytes.size() / 2);
+        std::memcpy(reference[kind.name].data(), bytes.data(), reference[kind.name].size() * 2);
+        return &(made[kind.name] = path);
+    }
+
+    TempDir dir;
+    std::map<std::string, std::string> made;
+    std::map<std::string, std::vector<std::int16_t>> reference; // interleaved stereo
+};
+
+SoundFiles& Files() {
+    static SoundFiles files;
+    return files;
+}
+
+// An open audio stream and its decoder.
+struct Sound {
+    PAVIFILE file = nullptr;
+    PAVISTREAM stream = nullptr;
+    AVISTREAMINFOA info{};
+    WAVEFORMATEX pcm{};
+    CompressedSound sound;
+    bool open = false;
+
+    explicit Sound(const std::string& path) {
+        AVIFileInit();
+        if (AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK ||
+            AVIFileGetStream(file, &stream, streamtypeAUDIO, 0) != AVIERR_OK ||
+            AVIStreamInfoA(stream, &info, sizeof info) != AVIERR_OK)
+            return;
+        open = sound.Open(stream, info, pcm);
+    }
+    ~Sound() {
+        if (stream)
+            AVIStreamRelease(stream);
+        if (file)
+            AVIFileRelease(file);
+        AVIFileExit();
+    }
+    // Everything from `sample` on, a quarter second at a time as the ring asks.
+    std::vector<std::int16_t> DecodeFrom(LONG sample, LONG* time = nullptr) {
+        const LONG start = sound.Start(sample);
+        if (time)
+            *time = start;
+        std::vector<std::int16_t> all;
+        std::vector<std::int16_t> block(kRate / 4 * pcm.nChannels);
+        for (int i = 0; i < 1000; ++i) {
+            const LONG got =
+                sound.Fill(reinterpret_cast<BYTE*>(block.data()), static_cast<LONG>(block.size() * 2));
+            all.insert(all.end(), block.begin(), block.begin() + got / 2);
+            if (got < static_cast<LONG>(block.size() * 2))
+                break;
+        }
+        return all;
+    }
+};
+
+class CompressedSoundTest : public ::testing::TestWithParam<Kind> {};
+
+// The whole stream, and the stream from a seek, are ffmpeg's samples exactly:
+// the seek starts at the sample of its time, built on a decoder fed from
+// before it (no half-decoded first frame), as a continuous decode has them.
+TEST_P(CompressedSoundTest, DecodesAsFfmpegDoesFromTheStartAndFromASeek) {
+    const Kind& kind = GetParam();
+    const std::string* path = Files().Path(kind);
+    if (path == nullptr)
+        GTEST_SKIP() << "ffmpeg cannot make " << kind.name;
+    const std::vector<std::int16_t>& expected = Files().reference[kind.name];
+    Sound s(*path);
+    ASSERT_TRUE(s.open);
+    EXPECT_EQ(s.pcm.wFormatTag, WAVE_FORMAT_PCM);
+    EXPECT_EQ(s.pcm.nChannels, 2);
+    EXPECT_EQ(s.pcm.nSamplesPerSec, kRate);
+    EXPECT_EQ(s.pcm.wBitsPerSample, 16);
+
+    const std::vector<std::int16_t> whole = s.DecodeFrom(0);
+    ASSERT_EQ(whole.size(), expected.size());
+    EXPECT_TRUE(whole == expected) << "the decoded sound differs from ffmpeg's";
+
+    for (LONG ms : {1000, 1337, 77}) {
+        SCOPED_TRACE(ms);
+        LONG time = -1;
+        const std::vector<std::int16_t> seeked = s.DecodeFrom(AVIStreamTimeToSample(s.stream, ms), &time);
+        // Within one codec frame (at most 2048 samples here) before the time asked.
+        EXPECT_LE(time, ms);
+        EXPECT_GE(time, ms - 2048 * 1000 / static_cast<LONG>(kRate) - 1);
+        const std::size_t at = (static_cast<std::size_t>(time) * kRate + 500) / 1000 * 2;
+        ASSERT_EQ(seeked.size(), expected.size() - at);
+        int worst = 0;
+        std::size_t first = seeked.size();
+        for (std::size_t i = 0; i < seeked.size(); ++i) {
+            const int d = std::abs(seeked[i] - expected[at + i]);
+            if (d > 0 && first == seeked.size())
+                first = i;
+            worst = std::max(worst, d);
+        }
+        EXPECT_LE(worst, kind.seekTolerance)
+            << "the sound after a seek differs from the continuous decode from " << first << " of "
+            << seeked.size();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, CompressedSoundTest, ::testing::ValuesIn(kKinds),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// Garbage where MPEG audio or ADPCM should be, and headers that lie: either
+// refused at open or played to its end as silence or noise of the stream's
+// length, quickly, without a crash.
+TEST(CompressedSoundHostileTest, GarbageDataEndsAndLyingHeadersAreRefused) {
+    TempDir dir;
+    std::mt19937 random(13);
+    std::vector<std::int16_t> noise(2 * kRate * 2);
+    for (auto& v : noise)
+        v = static_cast<std::int16_t>(random());
+    TestAviSpec base;
+    base.video = false;
+    base.frames = 0;
+    base.sampleRate = kRate;
+    base.audioContent = noise;
+    struct Case {
+        const char* what;
+        WORD tag, bits, blockAlign, channels;
+        int extra;
+        bool opens;
+    } cases[] = {
+        {"MP3 of random bytes", 0x0055, 0, 1, 2, 12, true},
+        {"MP3 in blocks of 1152", 0x0055, 0, 1152, 2, 12, true},
+        {"IMA ADPCM of random bytes", 0x0011, 4, 1024, 2, 2, true},
+        {"MS ADPCM of random bytes", 0x0002, 4, 1024, 2, 32, true},
+        {"AC-3 of random bytes", 0x2000, 0, 1, 2, 0, true},
+        {"IMA ADPCM with no channels", 0x0011, 4, 1024, 0, 2, false},
+        {"IMA ADPCM of 60 bits a sample", 0x0011, 60, 1024, 2, 2, false},
+        {"a format nothing decodes", 0x4A4B, 4, 1024, 2, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestAviSpec spec = base;
+        spec.formatTag = c.tag;
+        spec.bitsPerSample = c.bits;
+        spec.blockAlign = c.blockAlign;
+        spec.channels = c.channels;
+        spec.extraFormatBytes = c.extra;
+        spec.audioSamples = static_cast<DWORD>(noise.size() * 2 / c.blockAlign);
+        const std::string path = dir.File("garbage.avi");
+        ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
+        Sound s(path);
+        ASSERT_NE(s.stream, nullptr);
+        EXPECT_EQ(s.open, c.opens);
+        if (!s.open)
+            continue;
+        const auto begin = std::chrono::steady_clock::now();
+        const std::vector<std::int16_t> heard = s.DecodeFrom(0);
+        EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+        // At most the stream's length in time, and a block of silence more.
+        const double seconds = static_cast<double>(s.info.dwLength) * s.info.dwScale / s.info.dwRate;
+        EXPECT_LE(heard.size() / 2, static_cast<std::size_t>(seconds * kRate) + kRate);
+        if (c.tag == 0x0055) {
+            const auto loud =
+                std::count_if(heard.begin(), heard.end(), [](std::int16_t v) { return v != 0; });
+            EXPECT_LT(loud, static_cast<long>(heard.size() / 4) + 1)
+                << "MP3 garbage should mostly be silence";
+        }
+    }
+}
+
+// The converter itself, fed the way a caller with other buffers would: the
+// source in pieces that cut blocks and frames anywhere (what is left unused
+// comes again with the next piece), destinations smaller than a frame. Not a
+// sample may be lost or doubled.
+TEST(AcmStreamTest, SourceCutAnywhereAndSmallDestinationsLoseNothing) {
+    for (const Kind* kind : {&kKinds[0], &kKinds[3]}) {
+        SCOPED_TRACE(kind->name);
+        const std::string* path = Files().Path(*kind);
+        if (path == nullptr)
+            GTEST_SKIP() << "no ffmpeg";
+        Sound s(*path);
+        ASSERT_TRUE(s.open);
+        std::vector<BYTE> data;
+        for (LONG at = 0; at < static_cast<LONG>(s.info.dwLength);) {
+            LONG bytes = 0, samples = 0;
+            std::vector<BYTE> chunk(65536);
+            ASSERT_EQ(
+                AVIStreamRead(s.stream, at, AVISTREAMREAD_CONVENIENT, chunk.data(), 65536, &bytes, &samples),
+                AVIERR_OK);
+            ASSERT_GT(samples, 0);
+            data.insert(data.end(), chunk.begin(), chunk.begin() + bytes);
+            at += samples;
+        }
+        LONG size = 0;
+        AVIStreamReadFormat(s.stream, 0, nullptr, &size);
+        std::vector<BYTE> format(static_cast<std::size_t>(size));
+        AVIStreamReadFormat(s.stream, 0, format.data(), &size);
+        const auto* source = reinterpret_cast<const WAVEFORMATEX*>(format.data());
+        HACMSTREAM acm = nullptr;
+        ASSERT_EQ(acmStreamOpen(&acm, nullptr, source, &s.pcm, nullptr, 0, 0, 0), MMSYSERR_NOERROR);
+
+        std::vector<BYTE> src(1000 + source->nBlockAlign), dst(333 / 4 * 4);
+        ACMSTREAMHEADER h{};
+        h.cbStruct = sizeof h;
+        h.pbSrc = src.data();
+        h.cbSrcLength = static_cast<DWORD>(src.size());
+        h.pbDst = dst.data();
+        h.cbDstLength = static_cast<DWORD>(dst.size());
+        ASSERT_EQ(acmStreamPrepareHeader(acm, &h, 0), MMSYSERR_NOERROR);
+        std::vector<std::int16_t> out;
+        std::size_t taken = 0, have = 0;
+        for (int guard = 0; guard < 1000000; ++guard) {
+            const std::size_t piece = std::min({std::size_t{1000}, data.size() - taken, src.size() - have});
+            std::memcpy(src.data() + have, data.data() + taken, piece);
+            taken += piece;
+            have += piece;
+            const bool last = taken == data.size();
+            h.cbSrcLength = static_cast<DWORD>(have);
+            ASSERT_EQ(
+                acmStreamConvert(acm, &h, last ? ACM_STREAMCONVERTF_END : ACM_STREAMCONVERTF_BLOCKALIGN),
+                MMSYSERR_NOERROR);
+            std::memmove(src.data(), src.data() + h.cbSrcLengthUsed, have - h.cbSrcLengthUsed);
+            have -= h.cbSrcLengthUsed;
+            const auto* pcm = reinterpret_cast<const std::int16_t*>(dst.data());
+            out.insert(out.end(), pcm, pcm + h.cbDstLengthUsed / 2);
+            if (last && have == 0 && h.cbDstLengthUsed == 0)
+                break;
+        }
+        h.cbSrcLength = static_cast<DWORD>(src.size());
+        h.cbDstLength = static_cast<DWORD>(dst.size());
+        EXPECT_EQ(acmStreamUnprepareHeader(acm, &h, 0), MMSYSERR_NOERROR);
+        EXPECT_EQ(acmStreamClose(acm, 0), MMSYSERR_NOERROR);
+        EXPECT_TRUE(out == Files().reference[kind->name]) << out.size() << " samples";
+    }
+}
+
+// What the converter refuses, and how.
+TEST(AcmStreamTest, RefusalsAnswerTheirCodes) {
+    WAVEFORMATEX mp3{0x0055, 2, 44100, 16000, 1152, 0, 0};
+    WAVEFORMATEX pcm{};
+    pcm.wFormatTag = WAVE_FORMAT_PCM;
+    ASSERT_EQ(acmFormatSuggest(nullptr, &mp3, &pcm, sizeof pcm, ACM_FORMATSUGGESTF_WFORMATTAG),
+              MMSYSERR_NOERROR);
+    EXPECT_EQ(pcm.nBlockAlign, 4);
+    WAVEFORMATEX other = pcm;
+    other.nChannels = 1;
+    WAVEFORMATEX unknown = mp3;
+    unknown.wFormatTag = 0x4A4B;
+    WAVEFORMATEX silent = mp3;
+    silent.nChannels = 0;
+    HACMSTREAM acm = nullptr;
+    EXPECT_EQ(acmStreamOpen(&acm, nullptr, &pcm, &pcm, nullptr, 0, 0, 0), ACMERR_NOTPOSSIBLE);
+    EXPECT_EQ(acmStreamOpen(&acm, nullptr, &unknown, &pcm, nullptr, 0, 0, 0), ACMERR_NOTPOSSIBLE);
+    EXPECT_EQ(acmStreamOpen(&acm, nullptr, &silent, &pcm, nullptr, 0, 0, 0), ACMERR_NOTPOSSIBLE);
+    EXPECT_EQ(acmStreamOpen(&acm, nullptr, &mp3, &other, nullptr, 0, 0, 0), ACMERR_NOTPOSSIBLE);
+    EXPECT_EQ(acmStreamOpen(&acm, nullptr, &mp3, &pcm, nullptr, 1, 0, 0x00030000), MMSYSERR_INVALFLAG);
+    EXPECT_EQ(acm, nullptr);
+    EXPECT_EQ(acmStreamOpen(nullptr, nullptr, &mp3, &pcm, nullptr, 0, 0, ACM_STREAMOPENF_QUERY),
+              MMSYSERR_NOERROR);
+    ASSERT_EQ(acmStreamOpen(&acm, nullptr, &mp3, &pcm, nullptr, 0, 0, 0), MMSYSERR_NOERROR);
+    BYTE src[64] = {}, dst[64] = {};
+    ACMSTREAMHEADER h{};
+    h.cbStruct = sizeof h;
+    h.pbSrc = src;
+    h.cbSrcLength = 32;
+    h.pbDst = dst;
+    h.cbDstLength = sizeof dst;
+    EXPECT_EQ(acmStreamConvert(acm, &h, 0), ACMERR_UNPREPARED);
+    ASSERT_EQ(acmStreamPrepareHeader(acm, &h, 0), MMSYSERR_NOERROR);
+    h.cbSrcLength = 64; // more than was prepared
+    EXPECT_EQ(acmStreamConvert(acm, &h, 0), MMSYSERR_INVALPARAM);
+    h.cbSrcLength = 32;
+    EXPECT_EQ(acmStreamConvert(acm, &h, 0x100), MMSYSERR_INVALFLAG);
+    EXPECT_EQ(acmStreamConvert(acm, &h, 0), MMSYSERR_NOERROR);
+    EXPECT_EQ(h.cbSrcLengthUsed, 32u);
+    EXPECT_EQ(h.cbDstLengthUsed, 0u) << "zeros are no MPEG frame";
+    EXPECT_EQ(acmStreamUnprepareHeader(acm, &h, 0), MMSYSERR_NOERROR);
+    EXPECT_EQ(acmStreamClose(acm, 0), MMSYSERR_NOERROR);
+}
+
+// The ring plays decoded MP3: the movie opens its device on the PCM format,
+// the audio clock starts at the time of the sample asked for, and the first
+// block queued is ffmpeg's sound from there.
+class CompressedRingTest : public ::testing::Test, protected MovieSound {
+protected:
+    void SetUp() override { WaveSetBackend(WaveBackend::Null); }
+    void TearDown() override { Stop(); }
+};
+
+TEST_F(CompressedRingTest, TheRingQueuesDecodedSoundFromTheSeekTime) {
+    const Kind& mp3 = kKinds[0];
+    const std::string* path = Files().Path(mp3);
+    if (path == nullptr)
+        GTEST_SKIP() << "no ffmpeg";
+    ASSERT_EQ(movie.OpenFile(path->c_str()), 0);
+    ASSERT_EQ(AVIFileGetStream(movie.aviFile, &movie.audioStream, streamtypeAUDIO, 0), AVIERR_OK);
+    const LONG sample = AVIStreamTimeToSample(movie.audioStream, 200);
+    ASSERT_EQ(Play(sample), 0);
+    EXPECT_EQ(movie.samplesPerSecond, static_cast<LONG>(kRate));
+    EXPECT_EQ(movie.bytesPerSecond, static_cast<LONG>(kRate * 4));
+    EXPECT_EQ(movie.audioBaseTime, AVIStreamSampleToTime(movie.audioStream, sample));
+    EXPECT_EQ(movie.ringQueued, 7);
+    const auto* first = reinterpret_cast<const WAVEHDR*>(movie.waveBuffers[0].get());
+    ASSERT_EQ(first->dwBufferLength, kRate / 4 * 4);
+    const std::vector<std::int16_t>& expected = Files().reference[mp3.name];
+    const std::size_t at = (static_cast<std::size_t>(movie.audioBaseTime) * kRate + 500) / 1000 * 2;
+    EXPECT_EQ(std::memcmp(first->lpData, expected.data() + at, first->dwBufferLength), 0);
+    Stop();
+    EXPECT_EQ(movie.compressedSound, nullptr);
+}
+
+// Initial frames count MPEG frames here, not ring blocks: 40 of them (about
+// a second, as interleaving tools write) neither refuse the sound nor stretch
+// the prefill.
+TEST_F(CompressedRingTest, InitialFramesOfCompressedSoundDoNotRefuseIt) {
+    const std::string* path = Files().Path(kKinds[0]);
+    if (path == nullptr)
+        GTEST_SKIP() << "no ffmpeg";
+    TempDir dir;
+    const std::string copy = dir.File("initial.avi");
+    ASSERT_EQ(RunCommand("cp " + ShellQuote(*path) + " " + ShellQuote(copy)).exitCode, 0);
+    ASSERT_TRUE(PatchStreamHeader(copy, streamtypeAUDIO, offsetof(AVIStreamHeader, dwInitialFrames), 40));
+    ASSERT_EQ(movie.OpenFile(copy.c_str()), 0);
+    ASSERT_EQ(AVIFileGetStream(movie.aviFile, &movie.audioStream, streamtypeAUDIO, 0), AVIERR_OK);
+    ASSERT_EQ(Play(0), 0);
+    EXPECT_EQ(movie.ringQueued, 7);
+}
+
+} // namespace
+} // namespace cadmo::test
