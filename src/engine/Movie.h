@@ -146,6 +146,9 @@ private:
     void EndTimerPeriod();
     // Reads one frame into frameBuffer; its size in bytes, or -1.
     LONG ReadFrame(LONG frame);
+    // Feeds the decoder what it needs to give the picture of `frame`, drawn
+    // when `draw`; the codec's answer, or kUnreadable (MovieFrames.cpp).
+    LONG FeedFrame(LONG frame, bool draw, DWORD flags);
 
     MovieClock* clock = nullptr;
 };

@@ -94,6 +94,9 @@ LONG VideoDecoder::Open(FOURCC streamHandler, const BITMAPINFOHEADER& format) {
     drawing = 0;
     if (codec)
         Close();
+    reorderDelay = 0;
+    fedChunk = -1;
+    runStart = -1;
     drawDib = DrawDibOpen();
     dibSection = nullptr;
     handler = streamHandler ? streamHandler : format.biCompression;
@@ -381,6 +384,19 @@ LONG VideoDecoder::DecodeWithoutDraw(const void* frameData, DWORD frameBytes, DW
     ICDECOMPRESSEX rec = MakeRecord(flags, &src, const_cast<void*>(frameData), &out, hidden, whole,
                                     VideoRect{0, 0, sourceRect.width, sourceRect.height});
     return static_cast<LONG>(Send(codec, ICM_DECOMPRESSEX, &rec, sizeof rec));
+}
+
+void VideoDecoder::UpdateReorderDelay() {
+    if (!codec)
+        return;
+    const LRESULT answer = ICSendMessage(codec, ICM_DECOMPRESS_GET_DELAY, 0, 0);
+    if (answer > reorderDelay)
+        reorderDelay = static_cast<LONG>(std::min<LRESULT>(answer, kMaxReorderDelay));
+}
+
+void VideoDecoder::FlushCodec() {
+    if (codec)
+        ICSendMessage(codec, ICM_DECOMPRESS_FLUSH, 0, 0);
 }
 
 void VideoDecoder::GetSourceRect(RECT* r) const {
