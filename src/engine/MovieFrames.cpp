@@ -220,14 +220,14 @@ LONG Movie::FeedFrame(LONG frame, bool draw, DWORD flags) {
         d.fedChunk = frame - 1;
     }
     for (;;) {
-        const LONG chunk = d.fedChunk + 1;
+        const long long chunk = d.fedChunk + 1;
         const bool own = chunk >= static_cast<long long>(frame) + d.reorderDelay;
         DWORD chunkFlags = own ? flags : ICDECOMPRESS_HURRYUP;
         LONG bytes = 0;
         if (chunk > lastFrame) {
             chunkFlags |= ICDECOMPRESS_ENDOFSTREAM;
         } else {
-            bytes = ReadFrame(chunk);
+            bytes = ReadFrame(static_cast<LONG>(chunk));
             if (bytes < 0)
                 return kUnreadable;
         }

@@ -172,7 +172,7 @@ public:
     // the frame where the codec's current run began (-1 when the scheduler
     // has not started one in the current step).
     LONG reorderDelay = 0;
-    LONG fedChunk = -1;
+    long long fedChunk = -1; // may pass the last frame by the delay
     LONG runStart = -1;
 
 private:

@@ -14,9 +14,10 @@
 //
 // ICDECOMPRESS_HURRYUP decodes (keeping the state) but skips the colour
 // conversion. A 0-byte frame shows the last picture again (ICERR_DONTDRAW
-// when there is none yet). A frame after which the decoder has no picture to
-// give (it holds frames back for reordering, or the frame was an empty
-// placeholder) answers ICERR_DONTDRAW and leaves the destination alone.
+// when there is none yet). A frame after which a decoder without a delay has
+// no picture to give (the frame was an empty placeholder) answers
+// ICERR_DONTDRAW and leaves the destination alone; so do the first frames of
+// a run of a reordering decoder, below.
 //
 // Reordering (B-frames). A decoder that holds pictures back (MPEG-4 part 2
 // and H.264 with B-frames; libavcodec's has_b_frames) reports that number
@@ -25,7 +26,8 @@
 // the delay's frame of a run on every frame takes the oldest picture. A
 // picture that does not come when due (a frame the encoder dropped, or a
 // B-frame before its key frame that cannot be decoded) shows the last one
-// again, so the pictures that follow stay at their frames. 0-byte frames
+// again (ICERR_DONTDRAW when the run has none yet), so the pictures that
+// follow stay at their frames. 0-byte frames
 // flagged ICDECOMPRESS_ENDOFSTREAM drain the decoder; a real frame after a
 // drain, or ICM_DECOMPRESS_FLUSH, starts a new run. A decoder without a delay
 // is not affected: its frame shows the newest picture it gave, as before.
