@@ -161,6 +161,9 @@ private:
     // Gives the decoder the colour table in effect at `frame` when it is not
     // the one it has.
     void ApplyFormatAt(LONG frame);
+    // Feeds the decoder what it needs to give the picture of `frame`, drawn
+    // when `draw`; the codec's answer, or kUnreadable (MovieFrames.cpp).
+    LONG FeedFrame(LONG frame, bool draw, DWORD flags);
 
     MovieClock* clock = nullptr;
 };

@@ -1,6 +1,7 @@
 // Frame scheduling: which frame belongs on the screen now, and getting it
 // there through the decoder with as little work as possible.
 
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -21,6 +22,9 @@ constexpr DWORD kClockMask = 0x7fffffff;
 // grown into: no real frame comes near it, and it bounds what a damaged
 // index can make the player allocate.
 constexpr LONG kMaxFrameBuffer = 256 * 1024 * 1024;
+
+// FeedFrame's answer when a frame could not be read; no codec answers it.
+constexpr LONG kUnreadable = INT32_MIN;
 
 } // namespace
 
@@ -143,13 +147,28 @@ LONG Movie::ShowFrame() {
         if (position == decodedFrame)
             decodedFrame = -1;
     }
+    decoder->runStart = -1;
     if (PrepareFrame() == 0)
         return 0;
-    const LONG bytes = ReadFrame(position);
-    if (bytes < 0)
+    LONG r = FeedFrame(position, true, 0);
+    // The B-frames that an open group stores after its key frame show before
+    // it and need the group before: decoded from that key frame, they do not
+    // come out. They are reached again from the key frame before.
+    const LONG runStart = decoder->runStart;
+    if (r != 0 && r != kUnreadable && decoder->reorderDelay > 0 && runStart > firstFrame) {
+        const LONG key = AVIStreamFindSample(videoStream, runStart - 1, FIND_PREV | FIND_KEY);
+        if (key >= firstFrame && key < runStart) {
+            const DWORD flags = playing ? ICDECOMPRESS_HURRYUP : 0;
+            decoder->fedChunk = -1;
+            LONG i = key;
+            while (i < position && FeedFrame(i, false, flags) != kUnreadable)
+                ++i;
+            r = FeedFrame(position, true, 0);
+        }
+    }
+    if (r == kUnreadable)
         return -24;
-    ApplyFormatAt(position);
-    if (decoder->DrawFrame(frameBuffer.get(), static_cast<DWORD>(bytes), 0) != 0)
+    if (r != 0)
         return -21;
     decodedFrame = position.load();
     if (playing) {
@@ -196,11 +215,49 @@ void Movie::CatchUp() {
         decodedFrame = prevKeyFrame - 1;
     const DWORD flags = playing ? ICDECOMPRESS_HURRYUP : 0;
     for (LONG i = decodedFrame + 1; i < position; ++i) {
-        const LONG bytes = ReadFrame(i);
-        if (bytes < 0)
+        if (FeedFrame(i, false, flags) == kUnreadable)
             break;
-        ApplyFormatAt(i);
-        decoder->DecodeWithoutDraw(frameBuffer.get(), static_cast<DWORD>(bytes), flags);
         decodedFrame = i;
+    }
+}
+
+LONG Movie::FeedFrame(LONG frame, bool draw, DWORD flags) {
+    // A codec with a reorder delay gives the picture of a frame when it is
+    // fed the chunk `delay` frames on (Vfw.h), so that is the chunk fed for
+    // the frame; past the last chunk, empty frames drain the pictures it
+    // holds back. A chunk that does not follow the one fed last starts a
+    // new run at `frame` (the callers pick a key frame) with the chunks up to
+    // the frame's own fed first, undrawn. The delay is learnt from the first
+    // chunks, so it is asked again after each one, and a larger answer means
+    // more chunks for the same frame. Without a delay this is one chunk read
+    // and decoded, as it always was.
+    VideoDecoder& d = *decoder;
+    if (d.fedChunk != static_cast<long long>(frame) + d.reorderDelay - 1) {
+        if (d.reorderDelay > 0)
+            d.FlushCodec();
+        d.runStart = frame;
+        d.fedChunk = frame - 1;
+    }
+    for (;;) {
+        const long long chunk = d.fedChunk + 1;
+        const bool own = chunk >= static_cast<long long>(frame) + d.reorderDelay;
+        DWORD chunkFlags = own ? flags : ICDECOMPRESS_HURRYUP;
+        LONG bytes = 0;
+        if (chunk > lastFrame) {
+            chunkFlags |= ICDECOMPRESS_ENDOFSTREAM;
+        } else {
+            bytes = ReadFrame(static_cast<LONG>(chunk));
+            if (bytes < 0)
+                return kUnreadable;
+            // The colour table in effect for the chunk decoded now.
+            ApplyFormatAt(static_cast<LONG>(chunk));
+        }
+        const LONG r = own && draw
+                           ? d.DrawFrame(frameBuffer.get(), static_cast<DWORD>(bytes), chunkFlags)
+                           : d.DecodeWithoutDraw(frameBuffer.get(), static_cast<DWORD>(bytes), chunkFlags);
+        d.fedChunk = chunk;
+        d.UpdateReorderDelay();
+        if (chunk >= static_cast<long long>(frame) + d.reorderDelay)
+            return r;
     }
 }

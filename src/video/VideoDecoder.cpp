@@ -95,6 +95,9 @@ LONG VideoDecoder::Open(FOURCC streamHandler, const BITMAPINFOHEADER& format, co
     drawing = 0;
     if (codec)
         Close();
+    reorderDelay = 0;
+    fedChunk = -1;
+    runStart = -1;
     drawDib = DrawDibOpen();
     dibSection = nullptr;
     handler = streamHandler ? streamHandler : format.biCompression;
@@ -427,6 +430,19 @@ void VideoDecoder::SetInputColors(const RGBQUAD* colors, DWORD count) {
     } else if (targetDC) {
         RealizePalette(targetDC);
     }
+}
+
+void VideoDecoder::UpdateReorderDelay() {
+    if (!codec)
+        return;
+    const LRESULT answer = ICSendMessage(codec, ICM_DECOMPRESS_GET_DELAY, 0, 0);
+    if (answer > reorderDelay)
+        reorderDelay = static_cast<LONG>(std::min<LRESULT>(answer, kMaxReorderDelay));
+}
+
+void VideoDecoder::FlushCodec() {
+    if (codec)
+        ICSendMessage(codec, ICM_DECOMPRESS_FLUSH, 0, 0);
 }
 
 void VideoDecoder::GetSourceRect(RECT* r) const {

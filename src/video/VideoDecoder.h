@@ -130,6 +130,14 @@ public:
 
     bool IsTavro() const { return handler == qx47::kHandler; }
 
+    // Codecs with a reorder delay (Vfw.h). UpdateReorderDelay asks the codec
+    // again (after each frame fed: it learns the delay from the stream) and
+    // keeps the largest answer, at most kMaxReorderDelay; codecs that do not
+    // know the message leave it 0. FlushCodec starts a new run of frames.
+    static constexpr LONG kMaxReorderDelay = 16;
+    void UpdateReorderDelay();
+    void FlushCodec();
+
     // Called when an allocation fails; it must not return (the player ends
     // the process with status 8 after telling the user). Without one the
     // process ends at once with status 8.
@@ -168,6 +176,13 @@ public:
     HBITMAP savedBitmap = nullptr;
     HPALETTE savedPalette = nullptr;
     HPALETTE savedMemoryPalette = nullptr;
+    // The frame scheduler's record of what the codec has been fed, reset
+    // with every open: the reorder delay, the last chunk fed (-1: none), and
+    // the frame where the codec's current run began (-1 when the scheduler
+    // has not started one in the current step).
+    LONG reorderDelay = 0;
+    long long fedChunk = -1; // may pass the last frame by the delay
+    LONG runStart = -1;
 
 private:
     VideoRect DecodeRectSnapshot() const;

@@ -51,6 +51,7 @@ void FakeCodec::Reset() {
     setPaletteAnswer = ICERR_OK;
     setStateAnswer = ICERR_OK;
     beginAnswer = ICERR_OK;
+    delayAnswer = ICERR_UNSUPPORTED;
     bounds = nullptr;
 }
 
@@ -150,6 +151,9 @@ LRESULT FakeCodec::Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2) {
         }
         break;
     }
+    case ICM_DECOMPRESS_GET_DELAY:
+        answer = delayAnswer;
+        break;
     case ICM_DECOMPRESS_GET_PALETTE: {
         auto* out = reinterpret_cast<BITMAPINFO*>(p2);
         if (out) {

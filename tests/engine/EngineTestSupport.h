@@ -58,6 +58,7 @@ public:
     LRESULT setPaletteAnswer = ICERR_OK;
     LRESULT setStateAnswer = ICERR_OK;
     LRESULT beginAnswer = ICERR_OK;
+    LRESULT delayAnswer = ICERR_UNSUPPORTED; // ICM_DECOMPRESS_GET_DELAY
 
     LRESULT Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2);
 

@@ -191,3 +191,44 @@ TEST_F(SchedulerTest, NextFrameDueTimeIsTheFirstMillisecondOfTheNextFrame) {
         movie.ReleaseFile();
     }
 }
+
+// A codec with a reorder delay gets each frame's picture from the chunk that
+// many frames on: the chunks before it in a run are fed in a hurry, undrawn;
+// past the last chunk empty end-of-stream frames drain it; a jump flushes it
+// first. A delay larger than the movie (or than any codec has) is held to
+// 16 frames and ends in drains, never in a hang.
+TEST_F(SchedulerTest, ReorderDelayFeedsChunksAheadAndDrainsPastTheEnd) {
+    constexpr DWORD kEnd = ICDECOMPRESS_ENDOFSTREAM;
+    FakeCodec::Get().delayAnswer = 2;
+    MovieSpec spec;
+    spec.frames = 5;
+    spec.keyEvery = 3;
+    Open(spec);
+    Play();
+    ASSERT_EQ(ShowAt(0), 0);
+    EXPECT_EQ(TakeDecodes(), (Decodes{{0, 0}, {1, kHurry}, {2, 0}})) << "the delay is learnt from the first";
+    for (LONG f = 1; f <= 4; ++f)
+        ASSERT_EQ(ShowAt(f), 0);
+    EXPECT_EQ(TakeDecodes(), (Decodes{{3, 0}, {4, 0}, {-1, kEnd}, {-1, kEnd}}));
+    movie.Stop();
+    FakeCodec::Get().ClearCalls();
+    movie.Seek(3);
+    HDC paint = window.GetDC();
+    ASSERT_EQ(movie.BeginDrawing(paint, -1), 0);
+    ASSERT_EQ(movie.ShowFrame(), 0);
+    movie.EndDrawing();
+    EXPECT_EQ(FakeCodec::Get().Calls(ICM_DECOMPRESS_FLUSH).size(), 1u);
+    EXPECT_EQ(TakeDecodes(), (Decodes{{3, kHurry}, {4, kHurry}, {-1, kEnd}}));
+
+    FakeCodec::Get().delayAnswer = 0x7fffffff;
+    Movie huge;
+    ASSERT_EQ(huge.OpenFile(WriteMovie(spec, "huge.avi").c_str()), 0);
+    ASSERT_EQ(huge.OpenStreams(&window), 0);
+    ASSERT_EQ(huge.BeginDrawing(paint, -1), 0);
+    ASSERT_EQ(huge.ShowFrame(), 0);
+    const Decodes fed = TakeDecodes();
+    ASSERT_EQ(fed.size(), 17u);
+    EXPECT_EQ(fed.back(), (std::pair<LONG, DWORD>{-1, kEnd}));
+    huge.EndDrawing();
+    window.ReleaseDC(paint);
+}

@@ -13,7 +13,8 @@
 // (16), or `gray` (8: palette indices; the palette is printed first as
 // "palette" and 256 RRGGBB values). A refused frame repeats the previous
 // picture in the raw file, so frame numbers stay aligned. At 24 bits the
-// hashes equal those of `ffmpeg -i FILE -f framemd5 -pix_fmt bgr24`.
+// hashes equal those of `ffmpeg -i FILE -f framemd5 -pix_fmt bgr24`, which
+// numbers the pictures of video with B-frames from its decoder's delay on.
 //
 // Exit status: 0 when every frame decoded, 1 when some frame failed, 2 when
 // the file or its video cannot be opened or no codec accepts it.
@@ -157,17 +158,39 @@ int RunFrames(int argc, char** argv) {
     int failures = 0;
     const LONG first = AVIStreamStart(video.stream);
     const LONG count = AVIStreamLength(video.stream);
-    for (LONG n = first; n < first + count; ++n) {
+    // One chunk to the codec; past the last, the empty end-of-stream frame
+    // that drains a codec with a reorder delay.
+    BYTE empty = 0;
+    auto feed = [&](long long chunk, DWORD flags) -> LRESULT {
+        if (chunk >= static_cast<long long>(first) + count) {
+            in->biSizeImage = 0;
+            return ICDecompressEx(hic, flags | ICDECOMPRESS_ENDOFSTREAM, in, &empty, 0, 0, width, height, out,
+                                  pixels.data(), 0, 0, width, height);
+        }
+        const LONG at = static_cast<LONG>(chunk);
         LONG bytes = 0, samples = 0;
+        if (AVIStreamRead(video.stream, at, 1, nullptr, 0, &bytes, &samples) != AVIERR_OK || bytes < 0)
+            return ICERR_ERROR;
+        frame.resize(static_cast<std::size_t>(bytes) + 1);
+        if (bytes > 0 &&
+            AVIStreamRead(video.stream, at, 1, frame.data(), bytes, &bytes, &samples) != AVIERR_OK)
+            return ICERR_ERROR;
+        in->biSizeImage = static_cast<DWORD>(bytes);
+        return ICDecompressEx(hic, flags, in, frame.data(), 0, 0, width, height, out, pixels.data(), 0, 0,
+                              width, height);
+    };
+    // As the player does, frame n comes from chunk n + the codec's reorder
+    // delay (Vfw.h), asked again after every chunk.
+    LRESULT delay = 0;
+    long long fed = first;
+    for (LONG n = first; n < first + count; ++n) {
         r = ICERR_ERROR;
-        if (AVIStreamRead(video.stream, n, 1, nullptr, 0, &bytes, &samples) == AVIERR_OK && bytes >= 0) {
-            frame.resize(static_cast<std::size_t>(bytes));
-            if (bytes == 0 ||
-                AVIStreamRead(video.stream, n, 1, frame.data(), bytes, &bytes, &samples) == AVIERR_OK) {
-                in->biSizeImage = static_cast<DWORD>(bytes);
-                r = ICDecompressEx(hic, 0, in, frame.data(), 0, 0, width, height, out, pixels.data(), 0, 0,
-                                   width, height);
-            }
+        while (fed <= n + delay) {
+            r = feed(fed, fed < n + delay ? ICDECOMPRESS_HURRYUP : 0);
+            ++fed;
+            const LRESULT d = ICSendMessage(hic, ICM_DECOMPRESS_GET_DELAY, 0, 0);
+            if (d > delay)
+                delay = d < 16 ? d : 16;
         }
         for (LONG y = 0; y < height; ++y)
             std::memcpy(rows.data() + usedBytes * static_cast<std::size_t>(y),

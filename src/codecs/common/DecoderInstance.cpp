@@ -106,6 +106,11 @@ LRESULT DecoderInstance::Message(UINT msg, LPARAM lParam1, LPARAM lParam2) {
     case ICM_DECOMPRESS_GET_PALETTE:
         return GetPalette(reinterpret_cast<const BITMAPINFOHEADER*>(lParam1),
                           reinterpret_cast<BITMAPINFOHEADER*>(lParam2));
+    case ICM_DECOMPRESS_GET_DELAY:
+        return ReorderDelay();
+    case ICM_DECOMPRESS_FLUSH:
+        Flush();
+        return ICERR_OK;
     default:
         return ICERR_UNSUPPORTED;
     }

@@ -7,7 +7,9 @@
 // Messages answered (everything else: ICERR_UNSUPPORTED):
 //   ICM_GETINFO, ICM_DECOMPRESS_QUERY / _GET_FORMAT / _BEGIN / ICM_DECOMPRESS
 //   / _END, ICM_DECOMPRESSEX_QUERY / _BEGIN / ICM_DECOMPRESSEX / _END,
-//   ICM_DECOMPRESS_SET_PALETTE, ICM_DECOMPRESS_GET_PALETTE.
+//   ICM_DECOMPRESS_SET_PALETTE, ICM_DECOMPRESS_GET_PALETTE, and our
+//   ICM_DECOMPRESS_GET_DELAY and ICM_DECOMPRESS_FLUSH (Vfw.h), which answer 0
+//   and do nothing for a codec that holds no pictures back.
 // A decode message without a begin before it begins implicitly. A begin
 // keeps the codec's frame-to-frame state when the input format is the one
 // already begun, so a paused movie resumes with its next frame.
@@ -102,6 +104,11 @@ protected:
     virtual LRESULT Decode(const BITMAPINFOHEADER& in, const DecodeRequest& request) = 0;
 
     virtual void End() {}
+
+    // The number of frames fed before a frame's picture comes out, and the
+    // discarding of pictures held back (see Vfw.h); for reordering codecs.
+    virtual LRESULT ReorderDelay() { return 0; }
+    virtual void Flush() {}
 
     // Fills the handler, flags, names; the base sets sizes and types.
     virtual void Describe(ICINFO& info) = 0;

@@ -2,6 +2,7 @@
 
 #include "codecs/lavc/LavcCodecMap.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,6 +20,10 @@ namespace {
 constexpr LONG kMaxDimension = 16384;
 // Codec data beyond this is not believed (HuffYUV tables are about 4 KB).
 constexpr DWORD kMaxExtradata = 1 << 20;
+// H.264 holds at most 16 pictures back; a stream claiming more is not
+// believed, and the queue of early pictures never grows past what that needs.
+constexpr int kMaxDelay = 16;
+constexpr std::size_t kMaxHeld = 2 * kMaxDelay;
 
 void SetName(WCHAR* out, const char* text) {
     while (*text)
@@ -40,7 +45,17 @@ LavcCodec::~LavcCodec() {
     av_free(bgr_);
 }
 
+void LavcCodec::ClearHeld() {
+    for (AVFrame*& f : held_)
+        av_frame_free(&f);
+    held_.clear();
+}
+
 void LavcCodec::CloseDecoder() {
+    ClearHeld();
+    delay_ = 0;
+    runFrames_ = 0;
+    draining_ = false;
     avcodec_free_context(&context_);
     av_packet_free(&packet_);
     av_frame_free(&frame_);
@@ -134,54 +149,105 @@ LRESULT LavcCodec::Decode(const BITMAPINFOHEADER& in, const DecodeRequest& reque
     if (context_ == nullptr)
         return ICERR_ERROR;
     const bool hurry = (request.flags & ICDECOMPRESS_HURRYUP) != 0;
-    if (request.dataSize == 0)
+    const bool drain = request.dataSize == 0 && (request.flags & ICDECOMPRESS_ENDOFSTREAM) != 0;
+    if (request.dataSize == 0 && !drain)
         return hurry ? ICERR_OK : ShowLast(request);
 
-    // The decoders read a little past the end of their input for speed; the
-    // padding must be there and zero.
-    const std::size_t padded = static_cast<std::size_t>(request.dataSize) + AV_INPUT_BUFFER_PADDING_SIZE;
-    if (request.dataSize > static_cast<DWORD>(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE))
-        return ICERR_BADSIZE;
-    if (input_.size() < padded)
-        input_.resize(padded);
-    std::memcpy(input_.data(), request.data, request.dataSize);
-    std::memset(input_.data() + request.dataSize, 0, AV_INPUT_BUFFER_PADDING_SIZE);
-
-    // The decoder may keep drawing into the picture it gave last (delta
-    // codecs); holding a reference to it would make it copy the whole
-    // picture first, so it is let go here.
-    av_frame_unref(last_);
-    av_packet_unref(packet_);
-    packet_->data = input_.data();
-    packet_->size = static_cast<int>(request.dataSize);
-    // The table the message carries is the one in effect for this frame: a
-    // palette change of the movie reaches the decoder with the next frame.
-    const RGBQUAD* colors = nullptr;
-    if (const DWORD count = InputColors(in, &colors); count != 0) {
-        std::uint32_t argb[256];
-        for (DWORD i = 0; i < 256; ++i)
-            argb[i] = i < count
-                          ? 0xff000000u | (static_cast<std::uint32_t>(colors[i].rgbRed) << 16) |
-                                (static_cast<std::uint32_t>(colors[i].rgbGreen) << 8) | colors[i].rgbBlue
-                          : 0xff000000u;
-        if (streamPalette_.size() != 256 || std::memcmp(streamPalette_.data(), argb, sizeof argb) != 0) {
-            streamPalette_.assign(argb, argb + 256);
-            paletteSent_ = false;
-        }
-    }
-    if (!paletteSent_ && !streamPalette_.empty()) {
-        if (std::uint8_t* side = av_packet_new_side_data(packet_, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE))
-            std::memcpy(side, streamPalette_.data(), AVPALETTE_SIZE);
-        paletteSent_ = true;
-    }
-    int sent = avcodec_send_packet(context_, packet_);
-    av_packet_unref(packet_);
-    if (sent < 0) {
-        keySeen_ = false;
-        return ICERR_ERROR;
-    }
-
     bool got = false;
+    if (drain) {
+        // Past the end: the decoder gives up what it holds back. A decoder
+        // without a delay holds nothing, and the last picture shows again.
+        if (delay_ == 0)
+            return hurry ? ICERR_OK : ShowLast(request);
+        if (!draining_) {
+            avcodec_send_packet(context_, nullptr);
+            draining_ = true;
+        }
+        if (LRESULT r = Receive(&got); r != ICERR_OK)
+            return r;
+    } else {
+        if (draining_)
+            Flush(); // the stream starts over; its first frame must be a key frame
+
+        // The decoders read a little past the end of their input for speed;
+        // the padding must be there and zero.
+        const std::size_t padded = static_cast<std::size_t>(request.dataSize) + AV_INPUT_BUFFER_PADDING_SIZE;
+        if (request.dataSize > static_cast<DWORD>(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE))
+            return ICERR_BADSIZE;
+        if (input_.size() < padded)
+            input_.resize(padded);
+        std::memcpy(input_.data(), request.data, request.dataSize);
+        std::memset(input_.data() + request.dataSize, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+
+        // The decoder may keep drawing into the picture it gave last (delta
+        // codecs); holding a reference to it would make it copy the whole
+        // picture first, so it is let go here. A reordering decoder never
+        // draws into a picture it gave, and its last one may be needed again.
+        if (delay_ == 0)
+            av_frame_unref(last_);
+        av_packet_unref(packet_);
+        packet_->data = input_.data();
+        packet_->size = static_cast<int>(request.dataSize);
+        // The table the message carries is the one in effect for this frame:
+        // a palette change of the movie reaches the decoder with the next
+        // frame.
+        const RGBQUAD* colors = nullptr;
+        if (const DWORD count = InputColors(in, &colors); count != 0) {
+            std::uint32_t argb[256];
+            for (DWORD i = 0; i < 256; ++i)
+                argb[i] = i < count
+                              ? 0xff000000u | (static_cast<std::uint32_t>(colors[i].rgbRed) << 16) |
+                                    (static_cast<std::uint32_t>(colors[i].rgbGreen) << 8) | colors[i].rgbBlue
+                              : 0xff000000u;
+            if (streamPalette_.size() != 256 || std::memcmp(streamPalette_.data(), argb, sizeof argb) != 0) {
+                streamPalette_.assign(argb, argb + 256);
+                paletteSent_ = false;
+            }
+        }
+        if (!paletteSent_ && !streamPalette_.empty()) {
+            if (std::uint8_t* side = av_packet_new_side_data(packet_, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE))
+                std::memcpy(side, streamPalette_.data(), AVPALETTE_SIZE);
+            paletteSent_ = true;
+        }
+        int sent = avcodec_send_packet(context_, packet_);
+        av_packet_unref(packet_);
+        if (sent < 0) {
+            keySeen_ = false;
+            return ICERR_ERROR;
+        }
+        if (LRESULT r = Receive(&got); r != ICERR_OK)
+            return r;
+    }
+
+    ++runFrames_;
+    if (delay_ > 0) {
+        // The picture due now is the oldest one held, from the delay's frame
+        // of the run on; when none has come, the last one stands in for it.
+        got = false;
+        if (runFrames_ > delay_ && !held_.empty()) {
+            av_frame_unref(last_);
+            av_frame_move_ref(last_, held_.front());
+            av_frame_free(&held_.front());
+            held_.pop_front();
+            got = true;
+        }
+        if (hurry)
+            return ICERR_OK;
+        if (!got)
+            return runFrames_ > delay_ ? ShowLast(request) : ICERR_DONTDRAW;
+        return Convert(*last_, request);
+    }
+    if (hurry)
+        return ICERR_OK;
+    if (!got)
+        return ICERR_DONTDRAW;
+    return Convert(*last_, request);
+}
+
+// Takes every picture the decoder has ready. Without a delay the newest
+// becomes the last picture; with one they join the queue. `got` tells
+// whether any came.
+LRESULT LavcCodec::Receive(bool* got) {
     for (;;) {
         int r = avcodec_receive_frame(context_, frame_);
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
@@ -197,15 +263,45 @@ LRESULT LavcCodec::Decode(const BITMAPINFOHEADER& in, const DecodeRequest& reque
             return ICERR_ERROR;
         }
         keySeen_ = true;
-        av_frame_unref(last_);
-        av_frame_move_ref(last_, frame_);
-        got = true;
+        *got = true;
+        if (delay_ == 0 && context_->has_b_frames <= 0) {
+            av_frame_unref(last_);
+            av_frame_move_ref(last_, frame_);
+            continue;
+        }
+        AVFrame* early = av_frame_alloc();
+        if (early == nullptr) {
+            av_frame_unref(frame_);
+            return ICERR_MEMORY;
+        }
+        av_frame_move_ref(early, frame_);
+        held_.push_back(early);
+        if (held_.size() > kMaxHeld) {
+            av_frame_free(&held_.front());
+            held_.pop_front();
+        }
     }
-    if (hurry)
-        return ICERR_OK;
-    if (!got)
-        return ICERR_DONTDRAW;
-    return Convert(*last_, request);
+    // The stream's headers tell the delay (for the first time with the first
+    // key frame); it only grows within the instance.
+    const int delay = context_->has_b_frames < 0 ? 0 : std::min(context_->has_b_frames, kMaxDelay);
+    if (delay > delay_)
+        delay_ = delay;
+    return ICERR_OK;
+}
+
+LRESULT LavcCodec::ReorderDelay() {
+    return delay_;
+}
+
+void LavcCodec::Flush() {
+    if (context_ != nullptr)
+        avcodec_flush_buffers(context_);
+    ClearHeld();
+    if (last_ != nullptr)
+        av_frame_unref(last_);
+    runFrames_ = 0;
+    draining_ = false;
+    keySeen_ = false;
 }
 
 LRESULT LavcCodec::ShowLast(const DecodeRequest& request) {

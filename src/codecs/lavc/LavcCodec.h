@@ -14,9 +14,23 @@
 //
 // ICDECOMPRESS_HURRYUP decodes (keeping the state) but skips the colour
 // conversion. A 0-byte frame shows the last picture again (ICERR_DONTDRAW
-// when there is none yet). A frame after which the decoder has no picture to
-// give (it holds frames back for reordering, or the frame was an empty
-// placeholder) answers ICERR_DONTDRAW and leaves the destination alone.
+// when there is none yet). A frame after which a decoder without a delay has
+// no picture to give (the frame was an empty placeholder) answers
+// ICERR_DONTDRAW and leaves the destination alone; so do the first frames of
+// a run of a reordering decoder, below.
+//
+// Reordering (B-frames). A decoder that holds pictures back (MPEG-4 part 2
+// and H.264 with B-frames; libavcodec's has_b_frames) reports that number
+// through ICM_DECOMPRESS_GET_DELAY, as Vfw.h describes, and the driver keeps
+// to it exactly: pictures the decoder gives early wait in a queue, and from
+// the delay's frame of a run on every frame takes the oldest picture. A
+// picture that does not come when due (a frame the encoder dropped, or a
+// B-frame before its key frame that cannot be decoded) shows the last one
+// again (ICERR_DONTDRAW when the run has none yet), so the pictures that
+// follow stay at their frames. 0-byte frames
+// flagged ICDECOMPRESS_ENDOFSTREAM drain the decoder; a real frame after a
+// drain, or ICM_DECOMPRESS_FLUSH, starts a new run. A decoder without a delay
+// is not affected: its frame shows the newest picture it gave, as before.
 //
 // Pictures in packed RGB or palette formats (Cinepak, MS Video 1, RLE...)
 // are converted by the shared code directly; YUV pictures go through
@@ -38,6 +52,7 @@
 #include "codecs/common/DecoderInstance.h"
 
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 struct AVCodecContext;
@@ -64,11 +79,15 @@ protected:
     LRESULT Begin(const BITMAPINFOHEADER& in) override;
     LRESULT Decode(const BITMAPINFOHEADER& in, const DecodeRequest& request) override;
     void Describe(ICINFO& info) override;
+    LRESULT ReorderDelay() override;
+    void Flush() override;
 
 private:
     int CodecIdFor(const BITMAPINFOHEADER& in) const;
     void CloseDecoder();
     LRESULT ShowLast(const DecodeRequest& request);
+    LRESULT Receive(bool* got);
+    void ClearHeld();
     LRESULT Convert(const AVFrame& frame, const DecodeRequest& request);
 
     AVCodecContext* context_ = nullptr;
@@ -83,6 +102,11 @@ private:
     int swsRange_ = -1;
     bool keySeen_ = false;
     bool paletteSent_ = false;
+
+    int delay_ = 0;             // the largest reorder delay seen, capped
+    long long runFrames_ = 0;   // frames fed since the run began
+    bool draining_ = false;     // the decoder has been told the stream ended
+    std::deque<AVFrame*> held_; // pictures given before they are due
 
     BITMAPINFOHEADER noted_{}; // the stream format last seen whole
     std::vector<std::uint8_t> extradata_;

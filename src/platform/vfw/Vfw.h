@@ -72,6 +72,31 @@
 //   the published interface; the player passes the table so for a
 //   palettised movie, and changes it at the movie's palette changes.
 //
+// Decoders with a reorder delay (our extension)
+//   Past the published interface, which has one picture out for every frame
+//   in, a decoder that reorders pictures (video with B-frames) gives the
+//   picture of a frame only after it has been fed some frames more. Such a
+//   driver answers ICM_DECOMPRESS_GET_DELAY (both lParams 0) with that number
+//   of frames, D: fed frames n, n + 1, ... from a key frame after
+//   ICM_DECOMPRESS_FLUSH, the decode message of the frame n + k + D writes
+//   the picture of frame n + k. The first D decodes of a run write nothing
+//   and answer ICERR_DONTDRAW. The answer is known only once the driver has
+//   seen the stream's headers (the first key frame), so a caller asks again
+//   after each frame; within an instance it never shrinks. Every other
+//   driver answers 0 or ICERR_UNSUPPORTED, and the caller then treats the
+//   delay as 0: nothing changes for them.
+//   ICM_DECOMPRESS_FLUSH (both lParams 0) forgets the pictures held back and
+//   the decoder's state: the next frame starts a new run and must be a key
+//   frame. The caller sends it when it moves elsewhere than the next frame.
+//   Past the last frame the caller drains the held-back pictures with frames
+//   of 0 bytes flagged ICDECOMPRESS_ENDOFSTREAM, one for each picture, and a
+//   driver that has none left shows its last picture again, as for any
+//   0-byte frame. A driver without a delay sees neither the message nor the
+//   flag from the player.
+//   A picture the decoder does not produce when it is due (a frame the
+//   encoder dropped) shows the last picture again; right after a flush, when
+//   there is none, the answer is ICERR_DONTDRAW.
+//
 // Records with pointers (64-bit layout)
 //   ICDECOMPRESSEX, ICDECOMPRESS, ICDRAWBEGIN, ICDRAW and ICOPEN hold pointers
 //   or handles, which are 8 bytes here. Their fields keep the published names
@@ -216,6 +241,10 @@ constexpr UINT ICM_COMPRESS_FRAMES_INFO = ICM_USER + 70;
 constexpr UINT ICM_COMPRESS_FRAMES = ICM_USER + 71;
 constexpr UINT ICM_SET_STATUS_PROC = ICM_USER + 72;
 
+// Ours, not published: see "Decoders with a reorder delay" above.
+constexpr UINT ICM_DECOMPRESS_GET_DELAY = ICM_USER + 200;
+constexpr UINT ICM_DECOMPRESS_FLUSH = ICM_USER + 201;
+
 // ---- Results -------------------------------------------------------------------
 
 constexpr LRESULT ICERR_OK = 0;
@@ -246,6 +275,9 @@ constexpr DWORD ICDECOMPRESS_UPDATE = 0x40000000;
 constexpr DWORD ICDECOMPRESS_PREROLL = 0x20000000;
 constexpr DWORD ICDECOMPRESS_NULLFRAME = 0x10000000;
 constexpr DWORD ICDECOMPRESS_NOTKEYFRAME = 0x08000000;
+// Ours, not published: a 0-byte frame past the end of the stream that asks a
+// decoder with a reorder delay for its next held-back picture.
+constexpr DWORD ICDECOMPRESS_ENDOFSTREAM = 0x01000000;
 
 constexpr DWORD ICDRAW_QUERY = 0x00000001;
 constexpr DWORD ICDRAW_FULLSCREEN = 0x00000002;

@@ -35,7 +35,8 @@ struct OutputFrame {
 OutputFrame MakeOutputFrame(LONG width, LONG height, WORD bitCount);
 
 // Sends one ICM_DECOMPRESSEX of the whole picture to the frame's corner,
-// with the source header's biSizeImage set to the frame's size.
+// with the source header's biSizeImage set to the frame's size. An index
+// past the last frame sends an empty frame flagged ICDECOMPRESS_ENDOFSTREAM.
 LRESULT DecodeFrame(HIC hic, const AviVideo& video, std::size_t index, OutputFrame& out, DWORD flags = 0);
 
 // Rows of a bottom-up padded frame turned top-down and unpadded.
@@ -44,8 +45,16 @@ std::vector<BYTE> TopDownRows(const OutputFrame& frame);
 std::string Md5Hex(const std::vector<BYTE>& bytes);
 
 // The md5 column of `ffmpeg -i path -f framemd5 -pix_fmt <pixfmt>`, one per
-// frame; empty when ffmpeg fails.
+// frame; empty when ffmpeg fails. Frame n is the picture numbered n more
+// than ffmpeg's first; a number ffmpeg skips repeats the picture before.
 std::vector<std::string> FfmpegFrameHashes(const std::string& path, const std::string& pixfmt);
+
+// Rewrites an MPEG-4 part 2 stream with single B-frames in the packed layout
+// of older encoders: a reference frame's chunk also carries the B-frame
+// stored after it, whose own chunk keeps a not-coded placeholder, and the
+// first chunk says so in the user data decoders look for. Key flags, format
+// and handler are kept. False when the file cannot be written.
+bool WritePackedBFrames(const AviVideo& video, const std::string& path);
 
 // Runs ffmpeg with the given arguments after "-y -v error"; true on success.
 bool Ffmpeg(const std::string& arguments);

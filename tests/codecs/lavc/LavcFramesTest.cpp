@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,7 @@ namespace {
 struct Sample {
     const char* name;
     const char* options; // ffmpeg output options
+    bool packed = false; // rewritten by WritePackedBFrames
 };
 
 // 176 x 144 keeps the tests quick; the moving test pattern makes every delta
@@ -34,6 +36,16 @@ const Sample kSamples[] = {
     {"huffyuv", "-c:v huffyuv"},
     {"ffvhuff", "-c:v ffvhuff"},
     {"h264", "-c:v libx264 -bf 0 -g 6 -pix_fmt yuv420p"},
+};
+
+// Video with B-frames, whose decoders hold pictures back: MPEG-4 part 2 with
+// two B-frames in a row (open groups, as ffmpeg makes them), the packed
+// layout of older encoders, and H.264 (a delay of two).
+const Sample kReordered[] = {
+    {"mpeg4_bf", "-c:v mpeg4 -bf 2 -g 9 -q:v 4"},
+    {"mpeg4_packed", "-c:v mpeg4 -bf 1 -g 9 -q:v 4", true},
+    {"h264_bf", "-c:v libx264 -bf 3 -g 9 -pix_fmt yuv420p"},
+    {"h264_short", "-c:v libx264 -bf 3 -frames:v 2 -pix_fmt yuv420p"},
 };
 
 // The sample files, made on first use (each test runs in its own process
@@ -49,13 +61,20 @@ public:
             return &it->second;
         if (!HaveProgram("ffmpeg"))
             return nullptr;
-        for (const Sample& s : kSamples) {
-            if (name != s.name)
-                continue;
-            std::string path = dir->File(name + ".avi");
-            if (Ffmpeg("-f lavfi -i testsrc2=size=176x144:rate=15 -frames:v 20 " + std::string(s.options) +
-                       " " + ShellQuote(path)))
+        for (const auto& list : {std::begin(kSamples), std::begin(kReordered)}) {
+            const Sample* end = list == std::begin(kSamples) ? std::end(kSamples) : std::end(kReordered);
+            for (const Sample* s = list; s != end; ++s) {
+                if (name != s->name)
+                    continue;
+                std::string path = dir->File(name + ".avi");
+                if (!Ffmpeg("-f lavfi -i testsrc2=size=176x144:rate=15 -frames:v 20 " +
+                            std::string(s->options) + " " + ShellQuote(path)))
+                    return nullptr;
+                AviVideo plain;
+                if (s->packed && !(ReadAviVideo(path, plain) && WritePackedBFrames(plain, path)))
+                    return nullptr;
                 return &(made[name] = path);
+            }
         }
         return nullptr;
     }
@@ -266,6 +285,97 @@ TEST_F(LavcState, SurvivesDamagedFrames) {
     DecodeFrame(d.hic, bad, 1, out);
     ASSERT_EQ(Decode(6), ICERR_OK);
     EXPECT_EQ(Hash24(out), expected[6]);
+}
+
+LONG Delay(HIC hic) {
+    return std::max<LONG>(0, static_cast<LONG>(ICSendMessage(hic, ICM_DECOMPRESS_GET_DELAY, 0, 0)));
+}
+
+// Feeds the chunks from `start` as the player does for a reordering codec:
+// frame n's picture comes with chunk n + delay, the delay asked again after
+// each chunk, empty end-of-stream frames past the last. One hash (or the
+// answer) per frame from `start` on.
+std::vector<std::string> DecodeReordered(const Decoder& d, OutputFrame& out, std::size_t start) {
+    std::vector<std::string> got;
+    std::size_t fed = start;
+    LONG delay = Delay(d.hic);
+    for (std::size_t n = start; n < d.video.frames.size(); ++n) {
+        LRESULT r = ICERR_OK;
+        while (fed <= n + delay) {
+            r = DecodeFrame(d.hic, d.video, fed, out, fed < n + delay ? ICDECOMPRESS_HURRYUP : 0);
+            ++fed;
+            delay = std::max(delay, Delay(d.hic));
+        }
+        got.push_back(r == ICERR_OK ? Hash24(out) : "answer " + std::to_string(r));
+    }
+    return got;
+}
+
+class LavcReordered : public ::testing::TestWithParam<Sample> {};
+
+// Every frame shows the picture ffmpeg numbers for it, the first frame the
+// first picture and the last the last; then again from every key frame after
+// a flush, where the B-frames of an open group stored after the key frame
+// (shown before it) may answer "not drawn", and nothing else may differ.
+TEST_P(LavcReordered, EveryFrameMatchesFfmpegFromTheStartAndFromEachKeyFrame) {
+    const std::string name = GetParam().name;
+    Decoder d(name);
+    REQUIRE_SAMPLE(d, name);
+    const std::vector<std::string> expected = FfmpegFrameHashes(LavcFiles::made[name], "bgr24");
+    ASSERT_EQ(expected.size(), d.video.frames.size());
+    OutputFrame out = d.Frame(24);
+    ASSERT_EQ(d.Begin(out), ICERR_OK);
+    EXPECT_EQ(Delay(d.hic), 0) << "known only from the stream";
+    EXPECT_EQ(DecodeReordered(d, out, 0), expected);
+    EXPECT_EQ(Delay(d.hic), name.rfind("h264", 0) == 0 ? 2 : 1);
+
+    for (std::size_t key = 1; key < d.video.frames.size(); ++key) {
+        if (!d.video.keys[key])
+            continue;
+        ASSERT_EQ(ICSendMessage(d.hic, ICM_DECOMPRESS_FLUSH, 0, 0), ICERR_OK);
+        const std::vector<std::string> got = DecodeReordered(d, out, key);
+        std::size_t n = 0;
+        while (n < got.size() && got[n] == "answer " + std::to_string(ICERR_DONTDRAW))
+            ++n;
+        EXPECT_LT(n, 3u) << "from key frame " << key;
+        EXPECT_EQ(std::vector<std::string>(got.begin() + n, got.end()),
+                  std::vector<std::string>(expected.begin() + key + n, expected.end()))
+            << "from key frame " << key;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, LavcReordered, ::testing::ValuesIn(kReordered),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// Draining more than the decoder holds, or before it has anything, shows
+// the last picture or nothing; a frame after the drain starts the stream
+// over, and damaged data in the middle of a run is refused and survived.
+TEST(LavcReorderedHostile, DrainsPastTheEndAndGarbageAreHarmless) {
+    Decoder d("h264_bf");
+    REQUIRE_SAMPLE(d, "h264_bf");
+    const std::vector<std::string> expected = FfmpegFrameHashes(LavcFiles::made["h264_bf"], "bgr24");
+    ASSERT_EQ(expected.size(), d.video.frames.size());
+    const std::size_t end = d.video.frames.size();
+    OutputFrame out = d.Frame(24);
+    ASSERT_EQ(d.Begin(out), ICERR_OK);
+    EXPECT_EQ(DecodeFrame(d.hic, d.video, end, out), ICERR_DONTDRAW) << "nothing to drain yet";
+
+    ASSERT_EQ(DecodeReordered(d, out, 0), expected);
+    for (int i = 0; i < 40; ++i)
+        ASSERT_EQ(DecodeFrame(d.hic, d.video, end, out), ICERR_OK);
+    EXPECT_EQ(Hash24(out), expected.back());
+
+    AviVideo bad = d.video;
+    unsigned seed = 7;
+    for (std::size_t i = 1; i < 5; ++i)
+        for (auto& b : bad.frames[i])
+            b = static_cast<BYTE>((seed = seed * 1103515245 + 12345) >> 16);
+    for (std::size_t i = 0; i < 8; ++i)
+        DecodeFrame(d.hic, bad, i, out);
+    for (int i = 0; i < 20; ++i)
+        DecodeFrame(d.hic, bad, end, out);
+    ASSERT_EQ(ICSendMessage(d.hic, ICM_DECOMPRESS_FLUSH, 0, 0), ICERR_OK);
+    EXPECT_EQ(DecodeReordered(d, out, 0), expected);
 }
 
 // The picture lands at the requested place of a larger frame, rows counted

@@ -50,6 +50,19 @@ TEST(ProbeFrames, HashesMatchFfmpegAndRawFramesHaveTheirSize) {
     std::vector<BYTE> first(bytes.begin(), bytes.begin() + 90 * 60 * 2);
     EXPECT_EQ(Lines(r.out)[0], "0 " + Md5Hex(first));
 
+    // With B-frames, the first frame shows the first picture and the last
+    // the last.
+    const std::string bframes = dir.File("bframes.avi");
+    ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc2=size=90x60:rate=10 -frames:v 9 -c:v mpeg4 -bf 2 -g 4 " +
+                       ShellQuote(bframes)));
+    r = RunCommand(probe + ShellQuote(bframes));
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    expected = FfmpegFrameHashes(bframes, "bgr24");
+    lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), expected.size());
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i], std::to_string(i) + " " + expected[i]);
+
     r = RunCommand(probe + ShellQuote(avi) + " --depth 8");
     ASSERT_EQ(r.exitCode, 0);
     EXPECT_EQ(Lines(r.out)[0].rfind("palette ", 0), 0u);
