@@ -140,6 +140,11 @@ public:
     LONG ringWrite = 0;
     LONG ringSubmit = 0;
     LONG ringQueued = 0;
+    // While the audio is paused, and since when (system time): the audio
+    // clock then stands, and the part of it that the system clock carries
+    // (see AudioClock) resumes without counting the pause.
+    bool audioClockPaused = false;
+    DWORD audioPauseTime = 0;
 
 private:
     DWORD SystemTime() const;

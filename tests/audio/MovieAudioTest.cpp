@@ -238,7 +238,7 @@ TEST_F(MovieAudioTest, RepeatedPositionsAreCarriedOnByTheSystemClockButNeverAhea
     EXPECT_GE(movie.AudioClock(), end + 30);
 }
 
-TEST_F(MovieAudioTest, AStaleRepetitionDoesNotCarryIntoTheNextPlayOrResume) {
+TEST_F(MovieAudioTest, AStaleRepetitionDoesNotCarryIntoTheNextPlay) {
     Load(Stereo22k(10));
     StaleRepetition(0);
     ASSERT_EQ(Play(0), 0);
@@ -246,10 +246,43 @@ TEST_F(MovieAudioTest, AStaleRepetitionDoesNotCarryIntoTheNextPlayOrResume) {
     EXPECT_EQ(movie.AudioClock(), 0);
     Advance(300);
     EXPECT_EQ(movie.AudioClock(), 300);
-    Pause();
-    StaleRepetition(300);
-    Resume();
-    EXPECT_EQ(movie.AudioClock(), 300);
+}
+
+TEST_F(MovieAudioTest, APauseWhileTheSystemClockCarriesTheAudioClockNeitherCountsNorStepsBack) {
+    // After the sound has run out the position stands for good; a coarse
+    // device stands between its updates. Either way the clock runs on the
+    // system clock, and a pause must stop it there without taking it back.
+    const struct {
+        const char* what;
+        TestAviSpec spec;
+        DWORD positionStepMs;
+        DWORD played;
+    } cases[] = {{"sound ended", Stereo22k(2), 0, 4000}, {"coarse device", Stereo22k(10), 500, 600}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        options.positionStepMs = c.positionStepMs;
+        Load(c.spec);
+        ASSERT_EQ(Play(0), 0);
+        Advance(c.played);
+        const LONG standing = movie.AudioClock();
+        EXPECT_EQ(movie.AudioClock(), standing);
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        const LONG before = movie.AudioClock();
+        const DWORD beforeAt = timeGetTime();
+        ASSERT_GE(before, standing + 40);
+        Pause();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const LONG whilePaused = movie.AudioClock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(movie.AudioClock(), whilePaused) << "the clock stands while paused";
+        Resume();
+        const LONG after = movie.AudioClock();
+        const auto notPaused = static_cast<LONG>(timeGetTime() - beforeAt) - 200;
+        EXPECT_GE(whilePaused, before);
+        EXPECT_GE(after, whilePaused);
+        EXPECT_LE(after, before + notPaused + 1) << "the paused time was counted";
+        Stop();
+    }
 }
 
 TEST_F(MovieAudioTest, ClockKeepsRisingPastNinetyEightSecondsAt44100) {
