@@ -129,6 +129,18 @@ protected:
         EXPECT_EQ(window->centralWidget()->width(), 320);
         EXPECT_EQ(window->Video()->height(), 0);
         EXPECT_EQ(StatusText(2), " Pos: 00:00.00 [0]");
+        ExpectThePositionShown();
+    }
+    // However narrow the window, the position part is there and reaches the
+    // bar's right end, after the key-frame mark.
+    void ExpectThePositionShown() {
+        const StatusBar* bar = window->Status();
+        const QRect key = bar->PartRect(0);
+        const QRect position = bar->PartRect(2);
+        EXPECT_FALSE(key.isEmpty());
+        EXPECT_FALSE(position.isEmpty()) << "in a bar " << bar->width() << " pixels wide";
+        EXPECT_EQ(position.x() + position.width(), bar->width());
+        EXPECT_GE(position.x(), key.x() + key.width());
     }
     void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTest::keyClick(window.get(), static_cast<Qt::Key>(key), modifiers);
@@ -198,6 +210,7 @@ TEST_F(MainWindowTest, OpeningFromTheCommandLineSwapsMenusAndFitsTheWindow) {
     EXPECT_EQ(window->centralWidget()->width(), 64);
     EXPECT_EQ(StatusText(0), " K");
     EXPECT_EQ(StatusText(2), " Pos: 00:00.00 [0]");
+    ExpectThePositionShown();
     // The first frame has been painted into the window's surface.
     ASSERT_TRUE(WaitFor([&] {
         const QImage image = window->Video()->SurfaceImage();
