@@ -144,10 +144,11 @@ void StartPlayback(OwnerWindow* window) {
             window->ReleaseDC(dc);
         return;
     }
-    if (theMovie->drawDC != dc) {
+    if (!dc || theMovie->drawDC != dc) {
         // Drawing could not begin (no context, or the codec refused the
         // output): nothing would ever be shown, and Stop could not give the
-        // context back because the movie no longer holds it.
+        // context back because the movie no longer holds it. Without a
+        // context drawDC is null too, so that case is tested on its own.
         theMovie->Stop();
         if (dc)
             window->ReleaseDC(dc);
