@@ -149,7 +149,13 @@ void StartPlayback(OwnerWindow* window) {
         // output): nothing would ever be shown, and Stop could not give the
         // context back because the movie no longer holds it. Without a
         // context drawDC is null too, so that case is tested on its own.
+        // The movie is stopped now, also when this was a resume: the player
+        // must not go on showing it as paused.
         theMovie->Stop();
+        {
+            std::lock_guard<std::mutex> guard(playerLock);
+            playerPaused = 0;
+        }
         if (dc)
             window->ReleaseDC(dc);
         return;
