@@ -91,9 +91,11 @@ LONG Movie::OpenAudio() {
     for (auto& buffer : waveBuffers) {
         buffer.reset(new (std::nothrow) BYTE[sizeof(WAVEHDR) + blockBytes]);
         if (!buffer) {
+            // Like every other allocation failure: the message when there is
+            // a window to own it, and status 8 either way.
             if (ownerWindow)
                 ownerWindow->FatalError(FATAL_NOT_ENOUGH_MEMORY);
-            std::abort();
+            std::_Exit(FATAL_NOT_ENOUGH_MEMORY);
         }
         WAVEHDR* header = new (buffer.get()) WAVEHDR{};
         header->lpData = reinterpret_cast<char*>(buffer.get() + sizeof(WAVEHDR));

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sys/resource.h>
 #include <thread>
 
 namespace {
@@ -135,6 +137,28 @@ TEST_F(MovieAudioTest, UnplayableStreamsAndFailingDevicesLeaveNothingOpen) {
         EXPECT_EQ(Play(0), c.status);
         ExpectNothingHeld();
     }
+}
+
+TEST_F(MovieAudioTest, BuffersThatCannotBeAllocatedEndTheProgramWithStatus8) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's allocator does not answer a limited address space with null";
+#else
+    // Blocks of 8 MB: the 32 buffers need 256 MB, far more than the child
+    // may map. The movie has no owner window to show the message.
+    TestAviSpec spec = Stereo22k(0);
+    spec.audioSuggestedBufferSize = 0x80000;
+    spec.audioSamples = 1000;
+    Load(spec);
+    const auto playWithLittleMemory = [this] {
+        std::size_t pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlim_t limit = pages * 4096 + (64 << 20);
+        const rlimit space{limit, limit};
+        setrlimit(RLIMIT_AS, &space);
+        Play(0);
+    };
+    EXPECT_EXIT(playWithLittleMemory(), ::testing::ExitedWithCode(8), "");
+#endif
 }
 
 TEST_F(MovieAudioTest, StoredFormatsOfEveryLengthPlay) {
