@@ -229,7 +229,7 @@ TEST_F(MainWindowTest, OpenDialogDropAndTheBadInputs) {
     window->OnCommand(IDM_OPEN);
     Settle();
     ASSERT_EQ(dialogFilters.size(), 1);
-    EXPECT_EQ(dialogFilters[0], "AVI File (*.avi)");
+    EXPECT_EQ(dialogFilters[0], "AVI File (*.avi) (*.[aA][vV][iI])");
     EXPECT_EQ(dialogFolders[0], QDir::currentPath());
     EXPECT_EQ(window->windowTitle(), "other clip.avi");
     EXPECT_EQ(movieInfo.audioFormat, "No Audio");
@@ -560,7 +560,7 @@ TEST_F(MainWindowTest, TavroMovieEnablesItsItemsAndABitmapBecomesItsBackground) 
     // Background Image with the dialog cancelled changes nothing.
     nextDialogAnswer.clear();
     window->OnCommand(IDM_BACKGROUND);
-    EXPECT_EQ(dialogFilters.back(), "BMP File (*.bmp)");
+    EXPECT_EQ(dialogFilters.back(), "BMP File (*.bmp) (*.[bB][mM][pP])");
     EXPECT_TRUE(window->AttachedMenu()->IsSubMenuEnabled({2, 0}));
 
     // A ".BMP" name in the Open dialog while a Tavro movie is open becomes
