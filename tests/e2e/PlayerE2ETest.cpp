@@ -205,3 +205,17 @@ TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
     EXPECT_GT(DifferentPixels(playing, stopped, picture), 0) << "the picture changed while playing";
     EXPECT_EQ(DifferentPixels(stopped, still, picture), 0) << "stopped after two seconds";
 }
+
+// Scripts and tests rely on --quit-after to end the program whatever it
+// shows: here the error box about a file that is no movie.
+TEST(PlayerE2E, QuitAfterEndsTheProgramAlsoWhileAMessageBoxIsOpen) {
+    const std::string bin = cadmo::test::BinDir();
+    ASSERT_FALSE(bin.empty()) << "CADMO_BIN_DIR names the programs (CTest sets it)";
+    cadmo::test::TempDir dir;
+    const std::string junk = dir.File("junk.avi");
+    ASSERT_EQ(RunCommand("echo 'not a movie' > " + ShellQuote(junk)).exitCode, 0);
+    ChildProcess player({bin + "cadmo", "--audio=null", "--quit-after=500", junk},
+                        {{"QT_QPA_PLATFORM", "offscreen"}, {"XDG_RUNTIME_DIR", dir.Path()}});
+    // Generous: the machine may be busy with other builds and tests.
+    EXPECT_EQ(player.Wait(30000), std::optional<int>(0)) << "the player ends by itself with status 0";
+}
