@@ -329,6 +329,9 @@ QString MainWindow::RunOpenDialog(UINT filterId) {
         path = hooks.openFileDialog(filter, lastFolder);
     } else {
         QFileDialog dialog(this, QString(), lastFolder, filter);
+        // The filter's last parentheses hold its any-case patterns; the user
+        // sees the text before them (DialogFilter).
+        dialog.setOption(QFileDialog::HideNameFilterDetails);
         dialog.setFileMode(QFileDialog::ExistingFile);
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
@@ -672,16 +675,16 @@ bool MainWindow::ChoosePaletteFile(LOGPALETTE* record) {
     public:
         explicit Chooser(MainWindow& w) : window(w) {}
         bool ChooseFileToOpen(const OpenFileRequest& request, std::string& path) override {
-            QString filter = QString::fromLatin1(request.filterName ? request.filterName : "");
-            if (request.filterPattern)
-                filter += QStringLiteral(" (%1)").arg(QString::fromLatin1(request.filterPattern));
+            const QString filter =
+                QString::fromStdString(DialogFilter(request.filterName ? request.filterName : "",
+                                                    request.filterPattern ? request.filterPattern : ""));
             QString chosen;
             if (window.hooks.openFileDialog) {
                 chosen = window.hooks.openFileDialog(filter, window.lastFolder);
             } else {
-                chosen = QFileDialog::getOpenFileName(&window,
-                                                      QString::fromLatin1(request.title ? request.title : ""),
-                                                      window.lastFolder, filter);
+                chosen = QFileDialog::getOpenFileName(
+                    &window, QString::fromLatin1(request.title ? request.title : ""), window.lastFolder,
+                    filter, nullptr, QFileDialog::HideNameFilterDetails);
             }
             if (chosen.isEmpty())
                 return false;

@@ -66,13 +66,32 @@ std::string DialogFilterFromResource(std::string_view resource) {
     for (size_t i = 0; i + 1 < fields.size(); i += 2) {
         if (!filter.empty())
             filter += ";;";
-        const std::string_view description = fields[i];
-        const std::string pattern = "(" + std::string(fields[i + 1]) + ")";
-        filter += description;
-        if (!description.ends_with(pattern)) {
-            filter += ' ';
-            filter += pattern;
-        }
+        filter += DialogFilter(fields[i], fields[i + 1]);
     }
+    return filter;
+}
+
+std::string DialogFilter(std::string_view description, std::string_view pattern) {
+    if (pattern.empty())
+        return std::string(description);
+    const std::string shown = "(" + std::string(pattern) + ")";
+    std::string filter(description);
+    if (!description.ends_with(shown)) {
+        filter += ' ';
+        filter += shown;
+    }
+    // A pattern that brackets characters itself is left as it is. The
+    // second parentheses come also when they repeat the first, so that the
+    // text shown is always the text before them.
+    const bool bracketed = pattern.find('[') != std::string_view::npos;
+    filter += " (";
+    for (const char c : pattern) {
+        const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        if (!bracketed && lower >= 'a' && lower <= 'z')
+            filter += {'[', lower, static_cast<char>(lower - 'a' + 'A'), ']'};
+        else
+            filter += c;
+    }
+    filter += ')';
     return filter;
 }

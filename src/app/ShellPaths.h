@@ -19,9 +19,17 @@ std::string_view PathExtension(std::string_view path);
 // True when the path names a background picture (".bmp" in any case).
 bool IsBitmapPath(std::string_view path);
 
+// One file dialog filter: the description, with "(pattern)" appended unless
+// it already ends with it, as the user sees it; then the same pattern
+// matching any case in parentheses of its own ("*.avi" gives
+// "*.[aA][vV][iI]"). The dialogs read the patterns from the last
+// parentheses, so CLIP.AVI is offered also by dialogs that match
+// case-sensitively (GTK's); the dialog must hide the filter details, so that
+// the text before them is what is shown. Without a pattern, the description
+// alone.
+std::string DialogFilter(std::string_view description, std::string_view pattern);
+
 // A string-table filter ("AVI File (*.avi)|*.avi|": pairs of description and
-// pattern, each ended by the last character of the string) turned into a file
-// dialog filter, pairs joined with ";;". The dialog reads the patterns from
-// the parentheses at the end of each description, so "(pattern)" is appended
-// unless the description already ends with it.
+// pattern, each ended by the last character of the string) turned into file
+// dialog filters (DialogFilter), joined with ";;".
 std::string DialogFilterFromResource(std::string_view resource);

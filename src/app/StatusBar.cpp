@@ -55,6 +55,12 @@ QString StatusBar::SimpleText() const {
     return simple->text();
 }
 
+QRect StatusBar::PartRect(int part) const {
+    if (part < 0 || part >= partCount || labels[static_cast<size_t>(part)]->isHidden())
+        return {};
+    return labels[static_cast<size_t>(part)]->geometry();
+}
+
 void StatusBar::resizeEvent(QResizeEvent*) {
     PlaceParts();
     if (resized)
@@ -63,13 +69,15 @@ void StatusBar::resizeEvent(QResizeEvent*) {
 
 void StatusBar::PlaceParts() {
     // Each part starts where the previous one ends; an edge left of its start
-    // makes the part empty, as with the control.
+    // makes the part empty, as with the control. Only -1 means "to the right
+    // end": in a narrow window the middle part's edge is computed negative,
+    // and that part must vanish rather than swallow the position part.
     const bool simpleMode = !simple->text().isEmpty();
     simple->setGeometry(0, 2, width(), height() - 2);
     simple->setVisible(simpleMode);
     int left = 0;
     for (size_t i = 0; i < labels.size(); ++i) {
-        int right = edges[i] < 0 ? width() : edges[i];
+        int right = edges[i] == -1 ? width() : edges[i];
         if (right > width())
             right = width();
         const int w = right > left ? right - left : 0;

@@ -19,7 +19,7 @@ public:
     explicit StatusBar(QWidget* parent);
 
     // Right edges of the parts in pixels from the bar's left side; -1 means
-    // "to the right end".
+    // "to the right end", any other edge left of a part's start empties it.
     void SetParts(const std::array<int, partCount>& rightEdges);
     const std::array<int, partCount>& Parts() const { return edges; }
 
@@ -28,6 +28,8 @@ public:
 
     void SetText(int part, const QString& text);
     QString Text(int part) const;
+    // Where the part is drawn, in the bar's coordinates; empty when hidden.
+    QRect PartRect(int part) const;
 
     // Simple mode, as the control has it: one text across the whole bar
     // instead of the parts, for a notice that must not pop up a box. The

@@ -63,15 +63,26 @@ int main(int argc, char** argv) {
 
     MainWindow window;
     window.show();
-    if (!line.file.empty())
-        window.OpenMovieFile(QFile::decodeName(line.file.c_str()), nullptr);
-    if (line.play) {
-        // Queued behind the first Redraw that the open posted.
-        window.PostCommand(IDM_PLAY);
-        if (line.playForMs > 0)
-            QTimer::singleShot(line.playForMs, &window, [&window] { window.SendCommand(IDM_STOP); });
+    if (line.quitAfterMs > 0) {
+        // A modal box (an error about the file, the About box) runs an event
+        // loop of its own, and closing the window would leave the program
+        // waiting in it: after the Exit command, every event loop is ended.
+        QTimer::singleShot(line.quitAfterMs, &window, [&window] {
+            window.OnCommand(IDM_EXIT);
+            QCoreApplication::exit(0);
+        });
     }
-    if (line.quitAfterMs > 0)
-        QTimer::singleShot(line.quitAfterMs, &window, [&window] { window.OnCommand(IDM_EXIT); });
+    // The file is opened from inside the event loop, so that the quit above
+    // also reaches an error box shown by the open.
+    QTimer::singleShot(0, &window, [&window, &line] {
+        if (!line.file.empty())
+            window.OpenMovieFile(QFile::decodeName(line.file.c_str()), nullptr);
+        if (line.play) {
+            // Queued behind the first Redraw that the open posted.
+            window.PostCommand(IDM_PLAY);
+            if (line.playForMs > 0)
+                QTimer::singleShot(line.playForMs, &window, [&window] { window.SendCommand(IDM_STOP); });
+        }
+    });
     return app.exec();
 }

@@ -139,9 +139,11 @@ LONG Movie::OpenRing(const WAVEFORMATEX& format) {
     for (auto& buffer : waveBuffers) {
         buffer.reset(new (std::nothrow) BYTE[sizeof(WAVEHDR) + blockBytes]);
         if (!buffer) {
+            // Like every other allocation failure: the message when there is
+            // a window to own it, and status 8 either way.
             if (ownerWindow)
                 ownerWindow->FatalError(FATAL_NOT_ENOUGH_MEMORY);
-            std::abort();
+            std::_Exit(FATAL_NOT_ENOUGH_MEMORY);
         }
         WAVEHDR* header = new (buffer.get()) WAVEHDR{};
         header->lpData = reinterpret_cast<char*>(buffer.get() + sizeof(WAVEHDR));
@@ -156,6 +158,7 @@ LONG Movie::OpenRing(const WAVEFORMATEX& format) {
 
 LONG Movie::CloseAudio() {
     audioBaseTime = -1;
+    audioClockPaused = false;
     // A buffer must never be freed while the device still holds it: take them
     // all back first. With audioBaseTime at -1 their notifications refill nothing.
     if (waveOut)
@@ -199,6 +202,7 @@ LONG Movie::StartAudio(LONG sample) {
     lastClockValue = -1;
     clockRepeatCount = ringQueued > 0 ? kWaitingForSound : 0;
     clockRepeatStart = timeGetTime();
+    audioClockPaused = false;
     waveOutRestart(waveOut);
     return 0;
 }
@@ -216,15 +220,25 @@ LONG Movie::PauseAudio() {
     if (!waveOut)
         return -10;
     waveOutPause(waveOut);
+    if (!audioClockPaused) {
+        audioClockPaused = true;
+        audioPauseTime = timeGetTime();
+    }
     return 0;
 }
 
 LONG Movie::ResumeAudio() {
     if (!waveOut)
         return -10;
-    // The position carries on from where it stopped, so the clock does too; a
-    // repetition counted before the pause must not add the paused time.
-    clockRepeatCount = 0;
+    // The position carries on from where it stopped, so the clock does too.
+    // Where the system clock was carrying it (the sound had run out, or a
+    // coarse position had not moved yet), it carries on from its value at the
+    // pause: the paused time is taken out rather than the carried part
+    // dropped, which would take the video back.
+    if (audioClockPaused) {
+        clockRepeatStart += timeGetTime() - audioPauseTime;
+        audioClockPaused = false;
+    }
     waveOutRestart(waveOut);
     return 0;
 }
@@ -331,6 +345,8 @@ LONG Movie::AudioClock() {
     if (base < 0 || value < 0)
         return -1;
     const auto reading = static_cast<LONG>(std::min<std::int64_t>(value, INT32_MAX));
+    // While paused the system clock's part stands still with the position.
+    const DWORD now = audioClockPaused ? audioPauseTime : timeGetTime();
 
     // Until the first sound of this play reaches the listener (the device's
     // latency, tens of milliseconds on a sound server), the clock waits at the
@@ -338,7 +354,7 @@ LONG Movie::AudioClock() {
     // them back when the position starts to move. A device that stays silent
     // for longer is not waited for.
     if (clockRepeatCount == kWaitingForSound) {
-        if (heard == 0 && timeGetTime() - clockRepeatStart < kMaxSoundLatencyMs) {
+        if (heard == 0 && now - clockRepeatStart < kMaxSoundLatencyMs) {
             lastClockValue = reading;
             return reading;
         }
@@ -349,12 +365,12 @@ LONG Movie::AudioClock() {
     // system clock until the position moves again.
     if (reading == lastClockValue) {
         if (clockRepeatCount == 0) {
-            clockRepeatStart = timeGetTime();
+            clockRepeatStart = now;
             clockRepeatCount = 1;
             return reading;
         }
         ++clockRepeatCount;
-        const std::int64_t smoothed = static_cast<std::int64_t>(reading) + (timeGetTime() - clockRepeatStart);
+        const std::int64_t smoothed = static_cast<std::int64_t>(reading) + (now - clockRepeatStart);
         return static_cast<LONG>(std::min<std::int64_t>(smoothed, INT32_MAX));
     }
     lastClockValue = reading;

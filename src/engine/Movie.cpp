@@ -146,6 +146,10 @@ LONG Movie::SetupVideo() {
     position = firstFrame = static_cast<LONG>(start);
     lastFrame = static_cast<LONG>(last);
     decodedFrame = static_cast<LONG>(start - 1);
+    // Key frames cached for a previous movie say nothing about this one; kept,
+    // they would start a catch-up at a delta frame of the new stream.
+    prevKeyFrame = -1;
+    nextKeyFrame = -1;
 
     LONG formatSize = 0;
     if (AVIStreamReadFormat(videoStream, firstFrame, nullptr, &formatSize) != AVIERR_OK ||

@@ -152,6 +152,11 @@ public:
     // The decoder of a compressed audio stream while its device is open;
     // null for PCM, which the ring reads as it is stored.
     std::unique_ptr<CompressedSound> compressedSound;
+    // While the audio is paused, and since when (system time): the audio
+    // clock then stands, and the part of it that the system clock carries
+    // (see AudioClock) resumes without counting the pause.
+    bool audioClockPaused = false;
+    DWORD audioPauseTime = 0;
 
 private:
     DWORD SystemTime() const;

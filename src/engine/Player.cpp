@@ -148,11 +148,18 @@ void StartPlayback(OwnerWindow* window) {
             window->ReleaseDC(dc);
         return;
     }
-    if (theMovie->drawDC != dc) {
+    if (!dc || theMovie->drawDC != dc) {
         // Drawing could not begin (no context, or the codec refused the
         // output): nothing would ever be shown, and Stop could not give the
-        // context back because the movie no longer holds it.
+        // context back because the movie no longer holds it. Without a
+        // context drawDC is null too, so that case is tested on its own.
+        // The movie is stopped now, also when this was a resume: the player
+        // must not go on showing it as paused.
         theMovie->Stop();
+        {
+            std::lock_guard<std::mutex> guard(playerLock);
+            playerPaused = 0;
+        }
         if (dc)
             window->ReleaseDC(dc);
         return;

@@ -137,6 +137,20 @@ protected:
         EXPECT_EQ(window->centralWidget()->width(), 320);
         EXPECT_EQ(window->Video()->height(), 0);
         EXPECT_EQ(StatusText(2), " Pos: 00:00.00 [0]");
+        // A notice in the bar's single text hides the parts until it goes.
+        if (window->Status()->SimpleText().isEmpty())
+            ExpectThePositionShown();
+    }
+    // However narrow the window, the position part is there and reaches the
+    // bar's right end, after the key-frame mark.
+    void ExpectThePositionShown() {
+        const StatusBar* bar = window->Status();
+        const QRect key = bar->PartRect(0);
+        const QRect position = bar->PartRect(2);
+        EXPECT_FALSE(key.isEmpty());
+        EXPECT_FALSE(position.isEmpty()) << "in a bar " << bar->width() << " pixels wide";
+        EXPECT_EQ(position.x() + position.width(), bar->width());
+        EXPECT_GE(position.x(), key.x() + key.width());
     }
     void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTest::keyClick(window.get(), static_cast<Qt::Key>(key), modifiers);
@@ -206,6 +220,7 @@ TEST_F(MainWindowTest, OpeningFromTheCommandLineSwapsMenusAndFitsTheWindow) {
     EXPECT_EQ(window->centralWidget()->width(), 64);
     EXPECT_EQ(StatusText(0), " K");
     EXPECT_EQ(StatusText(2), " Pos: 00:00.00 [0]");
+    ExpectThePositionShown();
     // The first frame has been painted into the window's surface.
     ASSERT_TRUE(WaitFor([&] {
         const QImage image = window->Video()->SurfaceImage();
@@ -224,7 +239,7 @@ TEST_F(MainWindowTest, OpenDialogDropAndTheBadInputs) {
     window->OnCommand(IDM_OPEN);
     Settle();
     ASSERT_EQ(dialogFilters.size(), 1);
-    EXPECT_EQ(dialogFilters[0], "AVI File (*.avi)");
+    EXPECT_EQ(dialogFilters[0], "AVI File (*.avi) (*.[aA][vV][iI])");
     EXPECT_EQ(dialogFolders[0], QDir::currentPath());
     EXPECT_EQ(window->windowTitle(), "other clip.avi");
     EXPECT_EQ(movieInfo.audioFormat, "No Audio");
@@ -552,7 +567,7 @@ TEST_F(MainWindowTest, TavroMovieEnablesItsItemsAndABitmapBecomesItsBackground) 
     // Background Image with the dialog cancelled changes nothing.
     nextDialogAnswer.clear();
     window->OnCommand(IDM_BACKGROUND);
-    EXPECT_EQ(dialogFilters.back(), "BMP File (*.bmp)");
+    EXPECT_EQ(dialogFilters.back(), "BMP File (*.bmp) (*.[bB][mM][pP])");
     EXPECT_TRUE(window->AttachedMenu()->IsSubMenuEnabled({2, 0}));
 
     // A ".BMP" name in the Open dialog while a Tavro movie is open becomes

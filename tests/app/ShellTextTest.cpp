@@ -10,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fnmatch.h>
 #include <limits>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -126,11 +128,45 @@ TEST(ShellPaths, BitmapExtensionInAnyCaseOfTheFileNameOnly) {
     EXPECT_EQ(PathExtension("/a/c.tar.gz"), ".gz");
 }
 
-TEST(ShellPaths, StringTableFiltersBecomeDialogFilters) {
-    EXPECT_EQ(DialogFilterFromResource(LoadResourceString(IDS_AVIFILTER)), "AVI File (*.avi)");
-    EXPECT_EQ(DialogFilterFromResource(LoadResourceString(IDS_BMPFILTER)), "BMP File (*.bmp)");
-    EXPECT_EQ(DialogFilterFromResource("Movies#*.avi#All#*#"), "Movies (*.avi);;All (*)");
-    EXPECT_EQ(DialogFilterFromResource(""), "");
+// The filters as a file dialog takes them: the patterns from the last
+// parentheses of each, matched case-sensitively as GTK's dialog does, and the
+// text before them shown (the dialog hides the filter details).
+TEST(ShellPaths, StringTableFiltersBecomeDialogFiltersOfAnyCase) {
+    const struct {
+        std::string resource;
+        std::vector<std::string> shown;
+        std::set<std::string> offered;
+        std::set<std::string> notOffered;
+    } cases[] = {
+        {LoadResourceString(IDS_AVIFILTER),
+         {"AVI File (*.avi)"},
+         {"clip.avi", "CLIP.AVI", "Clip.Avi"},
+         {"clip.bmp"}},
+        {LoadResourceString(IDS_BMPFILTER), {"BMP File (*.bmp)"}, {"back.bmp", "BACK.BMP"}, {"back.avi"}},
+        {"Movies#*.avi#All#*#", {"Movies (*.avi)", "All (*)"}, {"MOVIE.AVI", "notes.txt"}, {}},
+        {"", {}, {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.resource);
+        std::vector<std::string> shown;
+        std::set<std::string> offered;
+        std::stringstream filters(DialogFilterFromResource(c.resource));
+        for (std::string filter; std::getline(filters, filter, ';');) {
+            if (filter.empty())
+                continue; // the second ';' of ";;"
+            const size_t open = filter.rfind('(');
+            ASSERT_TRUE(open != std::string::npos && filter.ends_with(")")) << filter;
+            shown.push_back(filter.substr(0, filter.find_last_not_of(' ', open - 1) + 1));
+            std::istringstream patterns(filter.substr(open + 1, filter.size() - open - 2));
+            for (std::string pattern; patterns >> pattern;)
+                for (const auto& files : {c.offered, c.notOffered})
+                    for (const std::string& file : files)
+                        if (fnmatch(pattern.c_str(), file.c_str(), 0) == 0)
+                            offered.insert(file);
+        }
+        EXPECT_EQ(shown, c.shown);
+        EXPECT_EQ(offered, c.offered);
+    }
     EXPECT_EQ(LoadResourceString(99), nullptr);
 }
 

@@ -239,6 +239,8 @@ INT FakeWindow::ShowMessageBox(const char* text, const char* title, UINT type) {
 }
 
 HDC FakeWindow::GetDC() {
+    if (noDC)
+        return nullptr;
     ++dcsOut;
     return ::GetDC(hwnd);
 }

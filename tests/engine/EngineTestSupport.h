@@ -96,6 +96,7 @@ public:
     int fitWindows = 0;
     std::vector<std::string> boxes;
     int dcsOut = 0;
+    bool noDC = false; // GetDC answers null, as for a window without one
 };
 
 class FakeClock : public MovieClock {

@@ -176,14 +176,33 @@ TEST_F(PlayerTest, OpeningAnotherMovieEndsTheThread) {
     EXPECT_EQ(playerPlaying, 1);
 }
 
-TEST_F(PlayerTest, ACodecRefusingToBeginRefusesThePlay) {
-    Open(MovieSpec{});
-    FakeCodec::Get().beginAnswer = ICERR_BADFORMAT;
-    StartPlayback(&window);
-    EXPECT_EQ(playerPlaying, 0);
-    EXPECT_EQ(theMovie->playing, 0);
-    EXPECT_EQ(window.dcsOut, 0);
-    FakeCodec::Get().beginAnswer = ICERR_OK;
-    StartPlayback(&window);
-    EXPECT_EQ(playerPlaying, 1);
+TEST_F(PlayerTest, APlayThatCannotBeginDrawingIsRefusedAndLeavesThePlayerStopped) {
+    Open(MovieSpec{.frames = 600});
+    const struct {
+        const char* what;
+        LRESULT beginAnswer;
+        bool noDC;
+    } cases[] = {{"the codec refuses to begin", ICERR_BADFORMAT, false},
+                 {"the window gives no device context", ICERR_OK, true}};
+    for (const auto& c : cases) {
+        for (bool fromPause : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (fromPause ? ", resuming" : ""));
+            if (fromPause) {
+                StartPlayback(&window);
+                PausePlayback(&window);
+            }
+            FakeCodec::Get().beginAnswer = c.beginAnswer;
+            window.noDC = c.noDC;
+            StartPlayback(&window);
+            EXPECT_EQ(playerPlaying, 0);
+            EXPECT_EQ(playerPaused, 0) << "the movie is stopped, not paused";
+            EXPECT_EQ(theMovie->playing, 0);
+            EXPECT_EQ(window.dcsOut, 0);
+            FakeCodec::Get().beginAnswer = ICERR_OK;
+            window.noDC = false;
+            StartPlayback(&window);
+            EXPECT_EQ(playerPlaying, 1);
+            StopPlayback(&window);
+        }
+    }
 }

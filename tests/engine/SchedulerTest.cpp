@@ -117,7 +117,7 @@ TEST_F(SchedulerTest, EveryFrameAKeyFrameDrawsTheDueFrameDirectly) {
 }
 
 TEST_F(SchedulerTest, RepaintsDecodeFromTheKeyFrame) {
-    Open(MovieSpec{});
+    Open(MovieSpec{.frames = 60});
     const Decodes fromKey{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}, {7, 0}, {8, 0}, {9, 0}};
     EXPECT_EQ(RepaintAt(9), fromKey);
     EXPECT_EQ(RepaintAt(9), fromKey) << "the same frame again: decoded afresh from its key frame";
@@ -127,6 +127,16 @@ TEST_F(SchedulerTest, RepaintsDecodeFromTheKeyFrame) {
     // The cached key frame (15) now lies beyond the position: 0 comes first.
     EXPECT_EQ(RepaintAt(1), (Decodes{{0, 0}, {1, 0}}));
     EXPECT_EQ(movie.skippedFrames, 0) << "repaints count nothing";
+    // Another movie, opened as the player does after a close: the key frames
+    // cached around 35 of the first (30 and 45) mean nothing in the second.
+    RepaintAt(35);
+    movie.CloseStreams();
+    movie.ReleaseFile();
+    Open(MovieSpec{.frames = 60, .keyEvery = 40});
+    Decodes fromZero;
+    for (LONG f = 0; f <= 35; ++f)
+        fromZero.push_back({f, 0});
+    EXPECT_EQ(RepaintAt(35), fromZero);
 }
 
 TEST_F(SchedulerTest, SystemClockWithoutAudioIncludingPastTwoToTheThirtyOne) {

@@ -106,12 +106,12 @@ TEST_F(VideoDecoderTest, TavroHandlerAndFirstStateExchange) {
 TEST_F(VideoDecoderTest, DrawingCycleMessagesAndRecords) {
     VideoDecoder d;
     ASSERT_EQ(d.Open(kFake, Header(32, 24, 24, kFake)), 0);
+    FakeCodec::Get().ClearCalls();
     EXPECT_EQ(d.BeginDraw(nullptr, 15.0f), -1);
     EXPECT_EQ(d.targetDC, nullptr);
     const BYTE frame[8] = {7, 0, 0, 0};
     EXPECT_EQ(d.DrawFrame(frame, 8, 0), 0);
     EXPECT_EQ(d.DecodeWithoutDraw(frame, 8, 0), 0);
-    FakeCodec::Get().ClearCalls();
     EXPECT_TRUE(FakeCodec::Get().Calls().empty()) << "nothing reaches the codec outside a cycle";
 
     ASSERT_EQ(d.BeginDraw(Dc(), 15.0f), 0);
@@ -120,6 +120,9 @@ TEST_F(VideoDecoderTest, DrawingCycleMessagesAndRecords) {
     d.StopCodecClock();
     EXPECT_EQ(d.EndDraw(), 0);
     EXPECT_EQ(d.EndDraw(), -1);
+    // After the cycle, as before it, frames reach nothing.
+    EXPECT_EQ(d.DrawFrame(frame, 8, 0), 0);
+    EXPECT_EQ(d.DecodeWithoutDraw(frame, 8, 0), 0);
     EXPECT_EQ(Messages(), (std::vector<UINT>{ICM_DECOMPRESSEX_QUERY, ICM_DECOMPRESSEX_BEGIN,
                                              ICM_DECOMPRESS_GET_PALETTE, ICM_DRAW_BEGIN, ICM_DRAW_START,
                                              ICM_DECOMPRESSEX, ICM_DRAW_STOP, ICM_DRAW_END}));

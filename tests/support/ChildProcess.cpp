@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -20,8 +21,13 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     pid_ = fork();
     if (pid_ != 0)
         return;
-    // Its own process group, so that nothing it starts outlives it.
+    // Its own process group, so that nothing it starts outlives it; and
+    // ended when the test goes, also when the test is killed (a timeout on a
+    // slow machine), so that no server is left holding the test's output.
     setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() == 1)
+        _exit(127);
     for (const auto& [name, value] : env)
         setenv(name.c_str(), value.c_str(), 1);
     dup2(open("/dev/null", O_RDONLY), 0);

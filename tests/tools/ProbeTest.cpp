@@ -103,6 +103,11 @@ TEST(Probe, UnreadableFilesGiveOneLineAndNonZeroExit) {
     int code = 0;
     Probe("", &code);
     EXPECT_EQ(code, 2);
+    // Asked for, the usage is an answer: on standard output, with success.
+    for (const char* help : {"--help", "-h"}) {
+        EXPECT_NE(Probe(help, &code).find("usage: cadmo-probe"), std::string::npos) << help;
+        EXPECT_EQ(code, 0) << help;
+    }
 }
 
 // A file without an index is scanned before the report; on a terminal the

@@ -14,8 +14,9 @@
 // when present); main hands it the whole command line. Without that module
 // the weak RunFrames below reports that the mode is not built in.
 //
-// Exit codes: 0 success, 1 the file cannot be read (one line on stderr naming
-// the cause), 2 wrong usage.
+// Exit codes: 0 success (also for --help, which prints the usage on stdout),
+// 1 the file cannot be read (one line on stderr naming the cause), 2 wrong
+// usage.
 #include "ProbeFrames.h"
 #include "ProbeReport.h"
 #include "TerminalProgress.h"
@@ -32,9 +33,19 @@ __attribute__((weak)) int RunFrames(int /*argc*/, char** /*argv*/) {
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage: cadmo-probe [--index] [--json] FILE\n       cadmo-probe --frames ...\n";
+
+// Wrong usage: the usage on standard error, status 2.
 int Usage() {
-    std::fprintf(stderr, "usage: cadmo-probe [--index] [--json] FILE\n       cadmo-probe --frames ...\n");
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+// The usage asked for with --help: an answer, on standard output.
+int Help() {
+    std::fputs(kUsage, stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 } // namespace
@@ -52,7 +63,7 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--json") == 0)
             json = true;
         else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
-            return Usage();
+            return Help();
         else if (argv[i][0] == '-' && argv[i][1] != '\0')
             return Usage();
         else if (path)

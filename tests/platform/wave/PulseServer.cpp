@@ -55,19 +55,30 @@ bool PulseServer::Start(unsigned sampleRate) {
                                  "module-null-sink sink_name=cadmo rate=" + rate + " channels=2", "-L",
                                  "module-native-protocol-unix socket=" + dir_ + "/native auth-anonymous=1"},
         std::map<std::string, std::string>{}, "", dir_ + "/server.log");
-    // Wait for the socket; the server needs well under a second.
+    // Ready once a client is served and finds the sink. The socket alone is
+    // not enough, and the server needs well under a second when warm but
+    // much longer on a cold, busy machine: ask again until a generous
+    // deadline, each question bounded in case the server hangs.
     const std::string socket = dir_ + "/native";
-    for (int i = 0; i < 500; ++i) {
-        struct stat st;
-        if (stat(socket.c_str(), &st) == 0)
-            return true;
+    const std::string probe =
+        "timeout 10 pactl --server=" + Address() + " list short sinks 2>/dev/null | grep -q cadmo";
+    const bool canProbe = OnPath("pactl") && OnPath("timeout");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
         if (!server_->Running()) {
             error_ = "pulseaudio exited at start (see " + dir_ + "/server.log)";
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        struct stat st;
+        if (stat(socket.c_str(), &st) == 0) {
+            if (!canProbe)
+                return true;
+            if (std::system(probe.c_str()) == 0)
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    error_ = "pulseaudio did not open its socket";
+    error_ = "pulseaudio did not answer within 60 s (see " + dir_ + "/server.log)";
     return false;
 }
 
@@ -92,8 +103,9 @@ bool PulseServer::StartRecording(const std::string& rawPath, unsigned sampleRate
                                  "--raw"},
         std::map<std::string, std::string>{}, rawPath, dir_ + "/parec.log");
     // The monitor takes a while to deliver its first data, and what plays
-    // before then is never recorded: wait until the recording runs.
-    for (int i = 0; i < 500; ++i) {
+    // before then is never recorded: wait until the recording runs, longer
+    // on a busy machine.
+    for (int i = 0; i < 3000; ++i) {
         struct stat st;
         if (stat(rawPath.c_str(), &st) == 0 && st.st_size > 0)
             return true;
