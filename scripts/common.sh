@@ -9,7 +9,7 @@ CADMO_BUILD=${CADMO_BUILD:-$CADMO_ROOT/build}
 CADMO_PACKAGES=(
     build-essential cmake ninja-build pkg-config git
     qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
-    libavcodec-dev libavutil-dev libswscale-dev libpulse-dev
+    libavcodec-dev libavutil-dev libswresample-dev libswscale-dev libpulse-dev
     libgtest-dev libgmock-dev
     ffmpeg xvfb xauth x11-utils xdotool imagemagick pulseaudio pulseaudio-utils
     librsvg2-bin desktop-file-utils appstream
