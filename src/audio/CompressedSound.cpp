@@ -109,7 +109,10 @@ LONG CompressedSound::Start(LONG sample) {
     next_ = std::max(first, at - preroll);
     // The PCM sample that plays at `time`, less the one decoding begins with.
     const std::int64_t target = (static_cast<std::int64_t>(time) * pcm_.nSamplesPerSec + 500) / 1000;
-    skip_ = std::max<std::int64_t>(0, target - PcmAt(next_));
+    // A time base that lies can put that difference anywhere in 64 bits; a
+    // run-in longer than any real one is held to a minute of sound, which a
+    // lying stream then plays as silence.
+    skip_ = std::clamp<std::int64_t>(target - PcmAt(next_), 0, 60ll * pcm_.nSamplesPerSec);
     sourceHave_ = 0;
     startPending_ = true;
     sourceDone_ = false;

@@ -187,17 +187,25 @@ TEST(CompressedSoundHostileTest, GarbageDataEndsAndLyingHeadersAreRefused) {
     base.frames = 0;
     base.sampleRate = kRate;
     base.audioContent = noise;
+    // A time base that puts the stream's first sample ages away (found by
+    // fuzzing): the run-in dropped before a start must not overflow.
+    const std::vector<std::pair<std::size_t, DWORD>> farAway = {
+        {offsetof(AVIStreamHeader, dwStart), 671088640},
+        {offsetof(AVIStreamHeader, dwScale), 2316632063u},
+        {offsetof(AVIStreamHeader, dwRate), 125}};
     struct Case {
         const char* what;
         WORD tag, bits, blockAlign, channels;
         int extra;
         bool opens;
+        std::vector<std::pair<std::size_t, DWORD>> patches = {};
     } cases[] = {
         {"MP3 of random bytes", 0x0055, 0, 1, 2, 12, true},
         {"MP3 in blocks of 1152", 0x0055, 0, 1152, 2, 12, true},
         {"IMA ADPCM of random bytes", 0x0011, 4, 1024, 2, 2, true},
         {"MS ADPCM of random bytes", 0x0002, 4, 1024, 2, 32, true},
         {"AC-3 of random bytes", 0x2000, 0, 1, 2, 0, true},
+        {"MP3 whose start lies ages away", 0x0055, 0, 1152, 2, 12, true, farAway},
         {"IMA ADPCM with no channels", 0x0011, 4, 1024, 0, 2, false},
         {"IMA ADPCM of 60 bits a sample", 0x0011, 60, 1024, 2, 2, false},
         {"a format nothing decodes", 0x4A4B, 4, 1024, 2, 0, false},
@@ -211,6 +219,7 @@ TEST(CompressedSoundHostileTest, GarbageDataEndsAndLyingHeadersAreRefused) {
         spec.channels = c.channels;
         spec.extraFormatBytes = c.extra;
         spec.audioSamples = static_cast<DWORD>(noise.size() * 2 / c.blockAlign);
+        spec.audioHeaderPatches = c.patches;
         const std::string path = dir.File("garbage.avi");
         ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
         Sound s(path);
@@ -219,7 +228,7 @@ TEST(CompressedSoundHostileTest, GarbageDataEndsAndLyingHeadersAreRefused) {
         if (!s.open)
             continue;
         const auto begin = std::chrono::steady_clock::now();
-        const std::vector<std::int16_t> heard = s.DecodeFrom(0);
+        const std::vector<std::int16_t> heard = s.DecodeFrom(static_cast<LONG>(s.info.dwStart));
         EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
         // At most the stream's length in time, and a block of silence more.
         const double seconds = static_cast<double>(s.info.dwLength) * s.info.dwScale / s.info.dwRate;
