@@ -50,4 +50,6 @@ private:
     std::array<RGBQUAD, 256> mapSource_{};
     std::array<RGBQUAD, 256> mapPalette_{};
     std::array<std::uint8_t, 256> map_{};
+    // The colours of the Pal8 picture being converted, as 0x00RRGGBB words.
+    std::array<std::uint32_t, 256> colorWords_{};
 };
