@@ -70,18 +70,15 @@ __attribute__((target("ssse3"))) int Bgrx32ToBgr24Ssse3(const std::uint8_t* src,
 
 __attribute__((target("ssse3"))) int Rgb555ToBgr24Ssse3(const std::uint8_t* src, int width,
                                                         std::uint8_t* out) {
-    const __m128i five = _mm_set1_epi16(0x1f);
     int i = 0;
     for (; i + 8 <= width; i += 8) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * i));
-        __m128i b = _mm_and_si128(v, five);
-        __m128i g = _mm_and_si128(_mm_srli_epi16(v, 5), five);
-        __m128i r = _mm_and_si128(_mm_srli_epi16(v, 10), five);
-        // Each channel's five bits repeated into the low bits, as the table
-        // of the plain code has them.
-        b = _mm_or_si128(_mm_slli_epi16(b, 3), _mm_srli_epi16(b, 2));
-        g = _mm_or_si128(_mm_slli_epi16(g, 3), _mm_srli_epi16(g, 2));
-        r = _mm_or_si128(_mm_slli_epi16(r, 3), _mm_srli_epi16(r, 2));
+        // Each channel's five bits c repeated into the low bits is
+        // (c * 33) >> 2; with the field moved to the top of the word or left
+        // in place, one high-half multiply does the shift and the repeat.
+        const __m128i b = _mm_mulhi_epu16(_mm_slli_epi16(v, 11), _mm_set1_epi16(33 << 3));
+        const __m128i g = _mm_mulhi_epu16(_mm_and_si128(v, _mm_set1_epi16(0x03e0)), _mm_set1_epi16(33 << 9));
+        const __m128i r = _mm_mulhi_epu16(_mm_and_si128(v, _mm_set1_epi16(0x7c00)), _mm_set1_epi16(33 << 4));
         const __m128i bg = _mm_or_si128(b, _mm_slli_epi16(g, 8));
         StoreEight(_mm_unpacklo_epi16(bg, r), _mm_unpackhi_epi16(bg, r), out + 3 * i);
     }
