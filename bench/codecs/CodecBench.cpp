@@ -15,7 +15,7 @@
 // palettised picture run-length coded here (runs only, as simple encoders
 // write it) and stored with our writer.
 //
-// Usage: cadmo_bench_codecs [cinepak|msvideo1|mjpeg|mpeg4|h264-bf|rle8 ...]
+// Usage: cadmo_bench_codecs [cinepak|msvideo1|mjpeg|mpeg4|h264|h264-bf|huffyuv|rle8 ...]
 #include "codecs/builtin/BuiltinCodecs.h"
 #include "platform/avi/AviFile.h"
 #include "platform/avi/AviWriter.h"
@@ -215,7 +215,9 @@ int main(int argc, char** argv) {
         {"msvideo1", "-c:v msvideo1"},
         {"mjpeg", "-c:v mjpeg -q:v 3"},
         {"mpeg4", "-c:v mpeg4 -q:v 3 -g 30"},
+        {"h264", "-c:v libx264 -bf 0 -g 30 -pix_fmt yuv420p"},
         {"h264-bf", "-c:v libx264 -bf 3 -g 30 -pix_fmt yuv420p"},
+        {"huffyuv", "-c:v huffyuv"},
         {"rle8", "-c:v rawvideo -pix_fmt pal8"}, // then coded here
     };
     char folder[] = "/tmp/cadmo-bench-codecs-XXXXXX";

@@ -1,8 +1,90 @@
 #include "codecs/common/FrameConverter.h"
 
+#include <bit>
+#include <cstdlib>
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define CADMO_PIXEL_X86 1
+#endif
+
 namespace {
+
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+
+#if CADMO_PIXEL_X86
+// Whether the byte shuffles of SSSE3 may be used: what the processor has,
+// unless the environment variable CADMO_CPU is "sse2", which lets the tests
+// hold the plain paths to the same results on a newer machine. Read once.
+bool HaveSsse3() {
+    static const bool have = [] {
+        const char* limit = std::getenv("CADMO_CPU");
+        return __builtin_cpu_supports("ssse3") && !(limit != nullptr && std::strcmp(limit, "sse2") == 0);
+    }();
+    return have;
+}
+
+// Both shuffles below take the first three bytes of each 32-bit pixel and
+// close the gaps: four pixels make twelve bytes, the last four are zero.
+__attribute__((target("ssse3"))) inline __m128i PackFour(__m128i bgrx) {
+    return _mm_shuffle_epi8(bgrx, _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+}
+
+// Eight pixels of blue, green, red, unused bytes (two vectors of four) as
+// exactly 24 bytes at `out`.
+__attribute__((target("ssse3"))) inline void StoreEight(__m128i lo, __m128i hi, std::uint8_t* out) {
+    lo = PackFour(lo);
+    hi = PackFour(hi);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(lo, _mm_slli_si128(hi, 12)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm_srli_si128(hi, 4));
+}
+
+// The row loops below convert eight (or five) pixels a step and leave the
+// rest of the row to the plain code; they return how many pixels they did.
+// None reads or writes a byte outside the row's own pixels.
+
+__attribute__((target("ssse3"))) int SwapRgb24Ssse3(const std::uint8_t* src, int width, std::uint8_t* out) {
+    // Sixteen bytes in and out per five pixels; the sixteenth byte out is
+    // written again by the next step, so a step runs only while at least six
+    // pixels remain.
+    const __m128i swap = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    int i = 0;
+    for (; i + 6 <= width; i += 5) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * i), _mm_shuffle_epi8(v, swap));
+    }
+    return i;
+}
+
+__attribute__((target("ssse3"))) int Bgrx32ToBgr24Ssse3(const std::uint8_t* src, int width,
+                                                        std::uint8_t* out) {
+    int i = 0;
+    for (; i + 8 <= width; i += 8) {
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
+        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i + 16));
+        StoreEight(lo, hi, out + 3 * i);
+    }
+    return i;
+}
+
+__attribute__((target("ssse3"))) int Rgb555ToBgr24Ssse3(const std::uint8_t* src, int width,
+                                                        std::uint8_t* out) {
+    int i = 0;
+    for (; i + 8 <= width; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * i));
+        // Each channel's five bits c repeated into the low bits is
+        // (c * 33) >> 2; with the field moved to the top of the word or left
+        // in place, one high-half multiply does the shift and the repeat.
+        const __m128i b = _mm_mulhi_epu16(_mm_slli_epi16(v, 11), _mm_set1_epi16(33 << 3));
+        const __m128i g = _mm_mulhi_epu16(_mm_and_si128(v, _mm_set1_epi16(0x03e0)), _mm_set1_epi16(33 << 9));
+        const __m128i r = _mm_mulhi_epu16(_mm_and_si128(v, _mm_set1_epi16(0x7c00)), _mm_set1_epi16(33 << 4));
+        const __m128i bg = _mm_or_si128(b, _mm_slli_epi16(g, 8));
+        StoreEight(_mm_unpacklo_epi16(bg, r), _mm_unpackhi_epi16(bg, r), out + 3 * i);
+    }
+    return i;
+}
+#endif
 
 constexpr int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
 
@@ -20,33 +102,64 @@ const std::uint32_t* Rgb555Table() {
     return table.data();
 }
 
-// Expands one source row to blue, green, red bytes.
-void ToBgr24(const std::uint8_t* src, SourceLayout layout, const RGBQUAD* colors, int width,
+// Four pixels of 0x00RRGGBB as twelve bytes of blue, green, red.
+inline void StoreFour(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d, std::uint8_t* out) {
+    const std::uint64_t first = a | (b << 24) | (c << 48);
+    const auto rest = static_cast<std::uint32_t>((c >> 16) | (d << 8));
+    std::memcpy(out, &first, 8);
+    std::memcpy(out + 8, &rest, 4);
+}
+
+// Expands one source row to blue, green, red bytes. `colors` holds a Pal8
+// picture's colours as 0x00RRGGBB.
+void ToBgr24(const std::uint8_t* src, SourceLayout layout, const std::uint32_t* colors, int width,
              std::uint8_t* out) {
+    [[maybe_unused]] int done = 0;
     switch (layout) {
     case SourceLayout::Bgr24:
         std::memcpy(out, src, static_cast<std::size_t>(width) * 3);
         return;
     case SourceLayout::Rgb24:
-        for (int i = 0; i < width; ++i, src += 3, out += 3) {
+#if CADMO_PIXEL_X86
+        if (HaveSsse3()) {
+            done = SwapRgb24Ssse3(src, width, out);
+            src += 3 * done;
+            out += 3 * done;
+        }
+#endif
+        for (int i = done; i < width; ++i, src += 3, out += 3) {
             out[0] = src[2];
             out[1] = src[1];
             out[2] = src[0];
         }
         return;
     case SourceLayout::Bgrx32:
-        for (int i = 0; i < width; ++i, src += 4, out += 3) {
+#if CADMO_PIXEL_X86
+        if (HaveSsse3()) {
+            done = Bgrx32ToBgr24Ssse3(src, width, out);
+            src += 4 * done;
+            out += 3 * done;
+        }
+#endif
+        for (int i = done; i < width; ++i, src += 4, out += 3) {
             out[0] = src[0];
             out[1] = src[1];
             out[2] = src[2];
         }
         return;
     case SourceLayout::Rgb555: {
+#if CADMO_PIXEL_X86
+        if (HaveSsse3()) {
+            done = Rgb555ToBgr24Ssse3(src, width, out);
+            src += 2 * done;
+            out += 3 * done;
+        }
+#endif
         // One table load and one 4-byte store per pixel; the store's fourth
         // byte is overwritten by the next pixel, and the last pixel of the
         // row is written byte by byte so nothing lands past the row.
         const std::uint32_t* table = Rgb555Table();
-        int i = 0;
+        int i = done;
         for (; i + 1 < width; ++i, src += 2, out += 3) {
             std::uint32_t bgr = table[(src[0] | (src[1] << 8)) & 0x7fff];
             std::memcpy(out, &bgr, 4);
@@ -69,11 +182,15 @@ void ToBgr24(const std::uint8_t* src, SourceLayout layout, const RGBQUAD* colors
         }
         return;
     case SourceLayout::Pal8:
-        for (int i = 0; i < width; ++i, ++src, out += 3) {
-            const RGBQUAD& q = colors[*src];
-            out[0] = q.rgbBlue;
-            out[1] = q.rgbGreen;
-            out[2] = q.rgbRed;
+        // Four table loads and two stores per four pixels.
+        if constexpr (kLittleEndian)
+            for (; done + 4 <= width; done += 4, src += 4, out += 12)
+                StoreFour(colors[src[0]], colors[src[1]], colors[src[2]], colors[src[3]], out);
+        for (int i = done; i < width; ++i, ++src, out += 3) {
+            const std::uint32_t v = colors[*src];
+            out[0] = static_cast<std::uint8_t>(v);
+            out[1] = static_cast<std::uint8_t>(v >> 8);
+            out[2] = static_cast<std::uint8_t>(v >> 16);
         }
         return;
     }
@@ -192,6 +309,11 @@ bool FrameConverter::Convert(const PixelPicture& picture, const FrameTarget& tar
     const std::uint8_t* indexMap = nullptr;
     if (picture.layout == SourceLayout::Pal8 && target.bitCount == 8)
         indexMap = IndexMap(picture.colors, *palette);
+    else if (picture.layout == SourceLayout::Pal8)
+        for (int i = 0; i < 256; ++i)
+            colorWords_[static_cast<std::size_t>(i)] =
+                picture.colors[i].rgbBlue | (static_cast<std::uint32_t>(picture.colors[i].rgbGreen) << 8) |
+                (static_cast<std::uint32_t>(picture.colors[i].rgbRed) << 16);
 
     for (int i = 0; i < picture.height; ++i) {
         const std::uint8_t* src = picture.data + picture.stride * i;
@@ -211,12 +333,12 @@ bool FrameConverter::Convert(const PixelPicture& picture, const FrameTarget& tar
             continue;
         }
         if (target.bitCount == 24) {
-            ToBgr24(src, picture.layout, picture.colors, width, dst); // straight into the frame
+            ToBgr24(src, picture.layout, colorWords_.data(), width, dst); // straight into the frame
             continue;
         }
         const std::uint8_t* bgr = src;
         if (picture.layout != SourceLayout::Bgr24) {
-            ToBgr24(src, picture.layout, picture.colors, width, row_.data());
+            ToBgr24(src, picture.layout, colorWords_.data(), width, row_.data());
             bgr = row_.data();
         }
         switch (target.bitCount) {

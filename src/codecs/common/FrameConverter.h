@@ -13,6 +13,10 @@
 // picture still, and is deterministic: the same frame always gives the same
 // indices.
 //
+// Rows of RGB 24, 32 and 5-5-5 pictures are expanded with SSSE3 where the
+// processor has it (unless CADMO_CPU=sse2), giving the same bytes as the
+// plain code.
+//
 // A converter keeps one row of scratch memory, grown on demand and then
 // reused, so per-frame conversion allocates nothing once the widest row has
 // been seen. One converter serves one thread at a time.
@@ -50,4 +54,6 @@ private:
     std::array<RGBQUAD, 256> mapSource_{};
     std::array<RGBQUAD, 256> mapPalette_{};
     std::array<std::uint8_t, 256> map_{};
+    // The colours of the Pal8 picture being converted, as 0x00RRGGBB words.
+    std::array<std::uint32_t, 256> colorWords_{};
 };

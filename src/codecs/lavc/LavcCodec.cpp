@@ -411,9 +411,35 @@ LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
         swsRange_ = frame.color_range;
     }
 
-    // The scaler's vector code may write a little past the end of a row, so
-    // it never writes into the caller's frame: it fills a private picture
-    // with slack behind every row and after the last.
+    // A whole picture at 24 bits into frame rows of its own width goes
+    // straight into the frame when the scaler can do no harm there: its
+    // vector code works in steps of up to 16 pixels and may write a little
+    // past the end of a row, so the rows must have room for that many steps
+    // (they always hold the picture's pixels alone, so the extra bytes land
+    // in the row's own padding), and start on 16 bytes, as its fast paths
+    // want. With that room it also converts the same pixels as for the
+    // command line's padded frames, so the output is the same.
+    const FrameTarget& target = request.target;
+    const std::size_t rowBytes = DibRowBytes(target.frameWidth, target.bitCount);
+    const auto firstRow = reinterpret_cast<std::uintptr_t>(target.bits);
+    if (target.bitCount == 24 && request.xSrc == 0 && request.ySrc == 0 && request.width == width &&
+        request.height == height && target.x == 0 && target.frameWidth == width &&
+        FrameConverter::FitsInFrame(target, width, height) &&
+        rowBytes >= static_cast<std::size_t>(FFALIGN(width, 16)) * 3 && rowBytes % 16 == 0 &&
+        firstRow % 16 == 0 && rowBytes <= static_cast<std::size_t>(INT32_MAX)) {
+        // The picture's top row is the frame's first in memory for a top-down
+        // frame and the last of the rectangle for a bottom-up one.
+        const bool bottomUp = target.frameHeight > 0;
+        const std::size_t topRow = bottomUp ? static_cast<std::size_t>(target.y) + height - 1 : target.y;
+        std::uint8_t* dst[4] = {target.bits + rowBytes * topRow, nullptr, nullptr, nullptr};
+        int dstStride[4] = {bottomUp ? -static_cast<int>(rowBytes) : static_cast<int>(rowBytes), 0, 0, 0};
+        return sws_scale(sws_, frame.data, frame.linesize, 0, height, dst, dstStride) == height ? ICERR_OK
+                                                                                                : ICERR_ERROR;
+    }
+
+    // Otherwise the scaler's writes past a row must not land in the
+    // caller's frame: it fills a private picture with slack behind every row
+    // and after the last, which is then copied.
     const int stride = FFALIGN(width * 3 + 32, 64);
     const std::size_t size = static_cast<std::size_t>(stride) * static_cast<std::size_t>(height + 1) + 64;
     if (size > bgrSize_) {

@@ -34,8 +34,10 @@
 //
 // Pictures in packed RGB or palette formats (Cinepak, MS Video 1, RLE...)
 // are converted by the shared code directly; YUV pictures go through
-// libswscale into a private picture first (the scaler may write past the end
-// of a row, which must not land in the caller's frame).
+// libswscale, straight into a 24-bit frame whose rows hold the picture alone
+// and leave room for the scaler's steps of 16 pixels, else into a private
+// picture first (the scaler may write past the end of a row, which must not
+// land in the rest of the caller's frame).
 //
 // Codec data and palette: whatever the stream format carries after the
 // 40-byte header (extradata) and its colour table (palette codecs) are

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -95,6 +96,74 @@ TEST(FrameConverter, ConvertsBetweenPixelLayouts) {
                                   frame.At(0, 0), nullptr));
     EXPECT_EQ(frame.bits[0], 1);
     EXPECT_EQ(frame.bits[2], 3);
+}
+
+// Every layout at every width up to 40 (the vector paths take five or eight
+// pixels a step and leave the rest to the plain code), in a rectangle of a
+// larger frame: each pixel as one pixel at a time gives it, and nothing
+// beyond the rectangle's own bytes written. Each source row is a buffer of
+// exactly its length, so a read past it shows under the sanitizers.
+TEST(FrameConverter, EveryLayoutAndWidthGivesThePixelsAndStaysInsideTheRectangle) {
+    struct Layout {
+        SourceLayout layout;
+        int bytes;
+    };
+    const Layout layouts[] = {{SourceLayout::Rgb24, 3},  {SourceLayout::Bgrx32, 4}, {SourceLayout::Rgb555, 2},
+                              {SourceLayout::Rgb565, 2}, {SourceLayout::Pal8, 1},   {SourceLayout::Bgr24, 3}};
+    RGBQUAD colors[256];
+    for (int i = 0; i < 256; ++i)
+        colors[i] = RGBQUAD{static_cast<BYTE>(i * 7), static_cast<BYTE>(255 - i), static_cast<BYTE>(i * 13),
+                            static_cast<BYTE>(0xa5)};
+    // Blue, green, red of one source pixel, written out the long way.
+    auto expect = [&](SourceLayout layout, const std::uint8_t* p) -> std::array<int, 3> {
+        const unsigned v = p[0] | (layout == SourceLayout::Pal8 ? 0 : p[1] << 8);
+        auto widen = [](unsigned c, int bits) {
+            return bits == 5 ? (c << 3) | (c >> 2) : (c << 2) | (c >> 4);
+        };
+        switch (layout) {
+        case SourceLayout::Bgr24:
+        case SourceLayout::Bgrx32:
+            return {p[0], p[1], p[2]};
+        case SourceLayout::Rgb24:
+            return {p[2], p[1], p[0]};
+        case SourceLayout::Rgb555:
+            return {static_cast<int>(widen(v & 31, 5)), static_cast<int>(widen((v >> 5) & 31, 5)),
+                    static_cast<int>(widen((v >> 10) & 31, 5))};
+        case SourceLayout::Rgb565:
+            return {static_cast<int>(widen(v & 31, 5)), static_cast<int>(widen((v >> 5) & 63, 6)),
+                    static_cast<int>(widen((v >> 11) & 31, 5))};
+        case SourceLayout::Pal8:
+            return {colors[p[0]].rgbBlue, colors[p[0]].rgbGreen, colors[p[0]].rgbRed};
+        }
+        return {};
+    };
+    FrameConverter converter;
+    unsigned seed = 12345;
+    for (const Layout& l : layouts)
+        for (int width = 1; width <= 40; ++width) {
+            // A row of exactly its length, in a frame with room on all sides.
+            const int x = 3, y = 1;
+            std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * l.bytes);
+            for (auto& b : row)
+                b = static_cast<std::uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+            Frame frame(width + 6, 4, 24);
+            ASSERT_TRUE(converter.Convert(PixelPicture{row.data(), width * l.bytes, width, 1, l.layout,
+                                                       l.layout == SourceLayout::Pal8 ? colors : nullptr},
+                                          frame.At(x, y), nullptr));
+            for (int k = 0; k < width; ++k) {
+                const std::array<int, 3> want = expect(l.layout, &row[static_cast<std::size_t>(k) * l.bytes]);
+                const std::uint8_t* got = frame.Pixel(x + k, y);
+                ASSERT_EQ((std::array<int, 3>{got[0], got[1], got[2]}), want)
+                    << "layout " << static_cast<int>(l.layout) << " width " << width << " pixel " << k;
+            }
+            const std::size_t first = static_cast<std::size_t>(frame.Pixel(x, y) - frame.bits.data());
+            for (std::size_t b = 0; b < frame.bits.size(); ++b) {
+                if (b < first || b >= first + 3 * static_cast<std::size_t>(width)) {
+                    ASSERT_EQ(frame.bits[b], kUntouched)
+                        << "layout " << static_cast<int>(l.layout) << " width " << width << " byte " << b;
+                }
+            }
+        }
 }
 
 TEST(FrameConverter, RefusesWithoutWritingWhenThePictureDoesNotFit) {

@@ -36,6 +36,8 @@ const Sample kSamples[] = {
     {"huffyuv", "-c:v huffyuv"},
     {"ffvhuff", "-c:v ffvhuff"},
     {"h264", "-c:v libx264 -bf 0 -g 6 -pix_fmt yuv420p"},
+    // A width the scaler's steps of 16 pixels do not fill.
+    {"mpeg4_narrow", "-vf crop=170:144:0:0 -c:v mpeg4 -g 6 -q:v 4"},
 };
 
 // Video with B-frames, whose decoders hold pictures back: MPEG-4 part 2 with
@@ -398,6 +400,47 @@ TEST(LavcOutput, DecodesIntoARectangleOfALargerFrame) {
     for (LONG r = 0; r < h; ++r)
         std::memcpy(&want[bigRow * (r + y) + x * 3], &plain.bits[row * r], w * 3);
     EXPECT_EQ(big.bits, want);
+}
+
+// The picture is the same however the frame is laid out (rows bottom-up or
+// top-down, starting on 16 bytes or not) for planar pictures of every
+// chroma layout and at a width the scaler's steps do not fill, and nothing
+// outside the frame's own bytes is written.
+TEST(LavcOutput, EveryFrameLayoutGivesTheSamePictureAndNothingOutsideIt) {
+    for (const std::string name : {"h264", "huffyuv", "mjpeg", "mpeg4_narrow"}) {
+        Decoder probe(name);
+        REQUIRE_SAMPLE(probe, name);
+        const std::vector<std::string> expected = FfmpegFrameHashes(LavcFiles::made[name], "bgr24");
+        ASSERT_EQ(expected.size(), probe.video.frames.size());
+        for (const LONG sign : {1, -1}) {
+            for (const std::size_t misalign : {0, 4}) {
+                Decoder d(name);
+                const LONG w = d.Width(), h = d.Height();
+                OutputFrame out = MakeOutputFrame(w, sign * h, 24);
+                const std::size_t size = out.bits.size();
+                std::vector<BYTE> memory(size + 128, 0xcd);
+                const std::size_t start = 64 - reinterpret_cast<std::uintptr_t>(memory.data()) % 16 +
+                                          misalign; // on 16 bytes + misalign
+                BYTE* bits = memory.data() + start;
+                ASSERT_EQ(d.Begin(out), ICERR_OK);
+                auto* in = reinterpret_cast<BITMAPINFOHEADER*>(d.video.format.data());
+                for (std::size_t i = 0; i < d.video.frames.size(); ++i) {
+                    in->biSizeImage = static_cast<DWORD>(d.video.frames[i].size());
+                    ASSERT_EQ(ICDecompressEx(d.hic, 0, in, d.video.frames[i].data(), 0, 0, w, h,
+                                             &out.Header(), bits, 0, 0, w, h),
+                              ICERR_OK);
+                    out.bits.assign(bits, bits + size);
+                    EXPECT_EQ(Md5Hex(TopDownRows(out)), expected[i])
+                        << name << " height " << sign * h << " misaligned by " << misalign << " frame " << i;
+                }
+                for (std::size_t b = 0; b < memory.size(); ++b) {
+                    if (b < start || b >= start + size) {
+                        ASSERT_EQ(memory[b], 0xcd) << name << " height " << sign * h << " byte " << b;
+                    }
+                }
+            }
+        }
+    }
 }
 
 // MS RLE at 8 and 4 bits, written here one run per pixel (the ffmpeg tool
