@@ -12,6 +12,14 @@ LONG useDrawDib = 0;
 
 namespace {
 
+// The logical palette of an 8-bit output format: its colour table.
+void PaletteEntriesOf(const FormatBlock& format, PALETTEENTRY (&entries)[256]) {
+    for (int i = 0; i < 256; ++i) {
+        const RGBQUAD& c = format.colors[i];
+        entries[i] = PALETTEENTRY{c.rgbRed, c.rgbGreen, c.rgbBlue, 0};
+    }
+}
+
 constexpr FOURCC kUpperHandler = qx47::kStateFourcc; // 'QX47' as some streams name it
 
 LONG Height(const BITMAPINFOHEADER& h) {
@@ -234,10 +242,7 @@ LONG VideoDecoder::BeginDraw(HDC dc, float framesPerSecond) {
         } logical{};
         logical.palVersion = 0x300;
         logical.palNumEntries = 256;
-        for (int i = 0; i < 256; ++i) {
-            const RGBQUAD& c = outputFormat->colors[i];
-            logical.entries[i] = PALETTEENTRY{c.rgbRed, c.rgbGreen, c.rgbBlue, 0};
-        }
+        PaletteEntriesOf(*outputFormat, logical.entries);
         palette = CreatePalette(reinterpret_cast<const LOGPALETTE*>(&logical));
         if (useDrawDib) {
             DrawDibSetPalette(drawDib, palette);
@@ -417,10 +422,7 @@ void VideoDecoder::SetInputColors(const RGBQUAD* colors, DWORD count) {
     Send(codec, ICM_DECOMPRESS_GET_PALETTE, &inputFormat->header,
          reinterpret_cast<DWORD_PTR>(outputFormat.get()));
     PALETTEENTRY entries[256];
-    for (int i = 0; i < 256; ++i) {
-        const RGBQUAD& c = outputFormat->colors[i];
-        entries[i] = PALETTEENTRY{c.rgbRed, c.rgbGreen, c.rgbBlue, 0};
-    }
+    PaletteEntriesOf(*outputFormat, entries);
     SetPaletteEntries(palette, 0, 256, entries);
     if (dibSection && memoryDC)
         SetDIBColorTable(memoryDC, 0, 256, outputFormat->colors);
