@@ -243,33 +243,47 @@ void JumpSeconds(OwnerWindow* window, LONG seconds) {
     theMovie->Step(ClampToLong(static_cast<long long>(seconds) * frames));
 }
 
+namespace {
+
+// The open movie's decoder, or null: the codec controls do nothing without one.
+VideoDecoder* MovieDecoder() {
+    return theMovie ? theMovie->decoder.get() : nullptr;
+}
+
+// After a change of the picture's settings a still frame is decoded afresh
+// at the next paint; a playing movie shows it with its next frame.
+void RedecodeWhenStill() {
+    if (!playerPlaying)
+        theMovie->decodedFrame = -1;
+}
+
+} // namespace
+
 void GetColorControls(LONG* brightness, LONG* saturation, LONG* contrast, BOOL defaults) {
-    if (theMovie && theMovie->decoder)
-        theMovie->decoder->GetColorControls(brightness, saturation, contrast, defaults);
+    if (VideoDecoder* d = MovieDecoder())
+        d->GetColorControls(brightness, saturation, contrast, defaults);
 }
 
 void SetColorControls(LONG brightness, LONG saturation, LONG contrast, BOOL reset) {
-    if (!theMovie || !theMovie->decoder)
-        return;
-    theMovie->decoder->SetColorControls(brightness, saturation, contrast, reset);
-    if (!playerPlaying)
-        theMovie->decodedFrame = -1;
+    if (VideoDecoder* d = MovieDecoder()) {
+        d->SetColorControls(brightness, saturation, contrast, reset);
+        RedecodeWhenStill();
+    }
 }
 
 void GetScalability(LONG* ms, BOOL defaults) {
-    if (theMovie && theMovie->decoder)
-        theMovie->decoder->GetScalability(ms, defaults);
+    if (VideoDecoder* d = MovieDecoder())
+        d->GetScalability(ms, defaults);
 }
 
 void SetScalability(LONG ms, BOOL reset) {
-    if (!theMovie || !theMovie->decoder)
-        return;
-    theMovie->decoder->SetScalability(ms, reset);
-    if (!playerPlaying)
-        theMovie->decodedFrame = -1;
+    if (VideoDecoder* d = MovieDecoder()) {
+        d->SetScalability(ms, reset);
+        RedecodeWhenStill();
+    }
 }
 
 void SetAccessKey(LONG key) {
-    if (theMovie && theMovie->decoder)
-        theMovie->decoder->SetAccessKey(key);
+    if (VideoDecoder* d = MovieDecoder())
+        d->SetAccessKey(key);
 }
