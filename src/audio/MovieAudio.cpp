@@ -210,6 +210,8 @@ LONG Movie::StartAudio(LONG sample) {
 LONG Movie::StopAudio() {
     if (!waveOut)
         return -10;
+    // The buffers the reset returns are not refilled (see OnBufferDone).
+    audioBaseTime = -1;
     waveOutReset(waveOut);
     ringWrite = ringSubmit = ringQueued = 0;
     CloseAudio();
@@ -298,9 +300,12 @@ LONG Movie::SubmitBlocks() {
 LONG Movie::OnBufferDone() {
     // A buffer that comes back while paused (it finished just before the
     // device stopped) is still refilled: the device is paused, so the new one
-    // waits, and the ring keeps its depth for the resume. Only a stopped movie,
-    // whose device is being reset, ignores its buffers.
-    if (audioBaseTime < 0 || (!playing && !paused))
+    // waits, and the ring keeps its depth for the resume. Only a device being
+    // reset by a stop ignores its buffers, and that is told by the audio's own
+    // state, not by the movie's playing and paused flags: a pause stores those
+    // one after the other, and a buffer ignored between the two stores would
+    // leave the ring one buffer short for the rest of the play.
+    if (audioBaseTime < 0)
         return -1;
     ReadBlocks(1);
     --ringQueued;
