@@ -1,18 +1,3 @@
-# Adds a subdirectory only when it has a CMakeLists.txt, so each part of the
-# tree can grow its own build file without touching the ones above it.
-function(add_subdirectory_if_present dir)
-    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
-        add_subdirectory(${dir})
-    endif()
-endfunction()
-
-# Adds every immediate subdirectory that has a CMakeLists.txt, in the order given.
-function(add_subdirectories_if_present)
-    foreach(dir IN LISTS ARGN)
-        add_subdirectory_if_present(${dir})
-    endforeach()
-endfunction()
-
 # cadmo_add_test(name SOURCES a.cpp b.cpp LIBS x y [LABELS l])
 # Builds one GoogleTest binary and registers its cases with CTest.
 function(cadmo_add_test name)
