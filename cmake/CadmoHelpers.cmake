@@ -1,23 +1,15 @@
-# Adds a subdirectory only when it has a CMakeLists.txt, so each part of the
-# tree can grow its own build file without touching the ones above it.
-function(add_subdirectory_if_present dir)
-    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
-        add_subdirectory(${dir})
-    endif()
-endfunction()
-
-# Adds every immediate subdirectory that has a CMakeLists.txt, in the order given.
-function(add_subdirectories_if_present)
-    foreach(dir IN LISTS ARGN)
-        add_subdirectory_if_present(${dir})
-    endforeach()
-endfunction()
-
 # cadmo_add_test(name SOURCES a.cpp b.cpp LIBS x y [LABELS l])
-# Builds one GoogleTest binary and registers its cases with CTest.
+# Builds one GoogleTest binary, cadmo-test-<name>, and registers its cases with CTest.
 function(cadmo_add_test name)
     cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
+    # Every program we build is called cadmo-...: the binary of
+    # engine_movie_test is cadmo-test-engine-movie, of cadmo_avi_tests
+    # cadmo-test-avi. The target keeps its name, and CTest names the cases.
+    string(REGEX REPLACE "^cadmo_" "" program ${name})
+    string(REGEX REPLACE "_tests?$" "" program ${program})
+    string(REPLACE "_" "-" program ${program})
+    set_target_properties(${name} PROPERTIES OUTPUT_NAME cadmo-test-${program})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
     # The properties travel as one flat list, so a list of labels would split
     # into pairs; they are joined into one label instead. ctest matches -L and

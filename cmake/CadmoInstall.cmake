@@ -1,7 +1,7 @@
 # What `cmake --install` puts where (GNUInstallDirs), and the .deb that CPack
 # makes from it. Included by the top-level CMakeLists.txt after the targets.
 #
-#   bin/                 cadmo, cadmo-probe, qx47enc
+#   bin/                 cadmo, cadmo-probe, cadmo-qx47enc
 #   lib/cadmo/           libcadmo-codec-qx47.so, found by the programs through
 #                        their own folder (see CADMO_CODEC_SUBDIR)
 #   share/applications/  the menu entry
@@ -11,7 +11,7 @@
 set(CADMO_APP_ID org.cadmo.Cadmo)
 set(CADMO_DATA_DIR ${PROJECT_SOURCE_DIR}/data)
 
-foreach(program cadmo cadmo-probe qx47enc)
+foreach(program cadmo cadmo-probe cadmo-qx47enc)
     if(TARGET ${program})
         install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     endif()
@@ -62,7 +62,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "AVI movie player (Tavro Player)")
 set(CPACK_PACKAGE_DESCRIPTION
     "Tavro Player shows an AVI file's video and plays its PCM sound, with full\n\
 transport, output at 8, 16 or 24 bits, and the controls of the Tavro codec.\n\
-Also: cadmo-probe, which describes and decodes AVI files, and qx47enc, the\n\
+Also: cadmo-probe, which describes and decodes AVI files, and cadmo-qx47enc, the\n\
 Tavro encoder.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CADMO_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)

@@ -4,7 +4,7 @@
 // drawn relative to the moment the audio clock made it due; the drift of the
 // audio clock against the system clock; and the frames skipped.
 //
-// Usage: cadmo_bench_avsync [--seconds=N] [--audio=null|pulse|all] [--sound=pcm|mp3]
+// Usage: cadmo-bench-avsync [--seconds=N] [--audio=null|pulse|all] [--sound=pcm|mp3]
 // --sound=mp3 has the ffmpeg command line turn the sound into 128 kbit/s MP3
 // (the picture copied as it is), so the ring plays decoded sound. Without
 // -avoid_negative_ts disabled the muxer would shift the picture by an empty

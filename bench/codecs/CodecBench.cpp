@@ -15,7 +15,7 @@
 // palettised picture run-length coded here (runs only, as simple encoders
 // write it) and stored with our writer.
 //
-// Usage: cadmo_bench_codecs [cinepak|msvideo1|mjpeg|mpeg4|h264|h264-bf|huffyuv|rle8 ...]
+// Usage: cadmo-bench-codecs [cinepak|msvideo1|mjpeg|mpeg4|h264|h264-bf|huffyuv|rle8 ...]
 #include "codecs/builtin/BuiltinCodecs.h"
 #include "platform/avi/AviFile.h"
 #include "platform/avi/AviWriter.h"

@@ -6,7 +6,7 @@
 //   P5  SeekToFrame to random frames of a movie with a key frame every 300
 //       frames, then one paint: median, beside ffmpeg -ss T -i FILE
 //       -frames:v 1 -f null - for the same times.
-// Usage: cadmo_bench_engine [seconds]   (default 30)
+// Usage: cadmo-bench-engine [seconds]   (default 30)
 
 #include <sys/resource.h>
 

@@ -3,7 +3,7 @@
 // onto an 8-bit window; beside them libswscale's nearest-neighbour doubling
 // of the same picture, the peer for the stretch.
 //
-//   build/bin/cadmo_bench_blit [iterations]
+//   build/bin/cadmo-bench-blit [iterations]
 extern "C" {
 #include <libswscale/swscale.h>
 }

@@ -1,9 +1,9 @@
 // qx47 against ffmpeg's Cinepak on the same frames, in the same run:
 // size, PSNR (over B, G, R), decode speed to 24 bits, and the time budget.
 //
-//   qx47bench [--seconds S] [--scene testsrc2|landscape|both] [--work DIR]
-//   qx47bench --decode WORK/STREAM.qx47s   (decode speed of a saved stream only)
-//   qx47bench --scene S --quality Q        (one stream at quality Q, kept in WORK)
+//   cadmo-bench-qx47 [--seconds S] [--scene testsrc2|landscape|both] [--work DIR]
+//   cadmo-bench-qx47 --decode WORK/STREAM.qx47s   (decode speed of a saved stream only)
+//   cadmo-bench-qx47 --scene S --quality Q        (one stream at quality Q, kept in WORK)
 //
 // qx47 is shown three ways: the best quality within Cinepak's size, the
 // smallest stream that reaches Cinepak's PSNR (the one whose speed to compare),
@@ -186,7 +186,7 @@ DecodeRun DecodeAll(const Encoded& e, LONG budgetMs, bool keep) {
     DecodeRun run;
     HIC hic = ICOpen(ICTYPE_VIDEO, kHandler, ICMODE_DECOMPRESS);
     if (!hic) {
-        std::fprintf(stderr, "qx47bench: the qx47 driver library was not found\n");
+        std::fprintf(stderr, "cadmo-bench-qx47: the qx47 driver library was not found\n");
         std::exit(1);
     }
     BITMAPINFOHEADER in{}, out{};
@@ -367,7 +367,7 @@ void Scene(const std::string& name, const std::string& work, int frames, int qua
                       "-f rawvideo -",
                       kW, kH, kFps, frames);
         if (!ReadRaw(cmd, frames, src)) {
-            std::fprintf(stderr, "qx47bench: ffmpeg did not give the frames\n");
+            std::fprintf(stderr, "cadmo-bench-qx47: ffmpeg did not give the frames\n");
             std::exit(1);
         }
     } else {
@@ -401,7 +401,7 @@ void Scene(const std::string& name, const std::string& work, int frames, int qua
                       "ffmpeg -v error -y -f rawvideo -pix_fmt bgr24 -s %dx%d -r %d -i %s -c:v cinepak %s",
                       kW, kH, kFps, raw.c_str(), cp.c_str());
         if (std::system(cmd) != 0) {
-            std::fprintf(stderr, "qx47bench: ffmpeg cinepak failed\n");
+            std::fprintf(stderr, "cadmo-bench-qx47: ffmpeg cinepak failed\n");
             std::exit(1);
         }
     }
@@ -494,7 +494,7 @@ int main(int argc, char** argv) {
         // profiler sees nothing else.
         Encoded e;
         if (!LoadEncoded(decodeOnly, e) || e.frames.empty()) {
-            std::fprintf(stderr, "qx47bench: %s is not a saved stream\n", decodeOnly.c_str());
+            std::fprintf(stderr, "cadmo-bench-qx47: %s is not a saved stream\n", decodeOnly.c_str());
             return 1;
         }
         const double cpu = BestCpu(e);

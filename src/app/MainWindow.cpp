@@ -3,8 +3,7 @@
 #include "app/AcceleratorKeys.h"
 #include "app/IndexProgress.h"
 #include "app/MenuTree.h"
-#include "app/PaletteData.h"
-
+#include "app/PaletteImport.h"
 #include "app/ShellPaths.h"
 #include "app/StatusBar.h"
 #include "app/StatusText.h"
@@ -13,16 +12,13 @@
 #include "dialogs/InfoSheet.h"
 #include "dialogs/MovieInfo.h"
 #include "engine/Player.h"
-#include "image/FileChooser.h"
 #include "image/PaletteFile.h"
 #include "res/Accelerators.h"
 #include "res/Menus.h"
 #include "res/Resource.h"
 #include "res/Strings.h"
-#include "video/VideoDecoder.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDir>
@@ -31,7 +27,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QImage>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -51,9 +46,6 @@ namespace {
 
 constexpr const char* mainWindowTitle = "Tavro Player";
 constexpr LONG noMovieClientWidth = 320;
-// The palette record: a LOGPALETTE with room for 257 entries, as the record
-// read from a palette file.
-constexpr size_t paletteRecordBytes = kPaletteRecordBytes;
 
 bool MovieLoaded() {
     return theMovie && theMovie->aviFile != nullptr;
@@ -323,12 +315,16 @@ void MainWindow::OpenCommand() {
 
 QString MainWindow::RunOpenDialog(UINT filterId) {
     const char* resource = LoadResourceString(filterId);
-    const QString filter = QString::fromStdString(DialogFilterFromResource(resource ? resource : ""));
+    return ChooseFileToOpen(QString(),
+                            QString::fromStdString(DialogFilterFromResource(resource ? resource : "")));
+}
+
+QString MainWindow::ChooseFileToOpen(const QString& title, const QString& filter) {
     QString path;
     if (hooks.openFileDialog) {
         path = hooks.openFileDialog(filter, lastFolder);
     } else {
-        QFileDialog dialog(this, QString(), lastFolder, filter);
+        QFileDialog dialog(this, title, lastFolder, filter);
         // The filter's last parentheses hold its any-case patterns; the user
         // sees the text before them (DialogFilter).
         dialog.setOption(QFileDialog::HideNameFilterDetails);
@@ -473,12 +469,40 @@ void MainWindow::UpdateMenus() {
     menu->EnableMenuItem(IDM_CLOSE, MovieLoaded());
     if (menu->SubMenu({2}) == nullptr)
         return;
-    const bool tavro = theMovie && theMovie->decoder && theMovie->decoder->IsTavro();
+    const bool tavro = MovieCodecIsTavro() != 0;
     menu->EnableMenuItem(IDM_ALTLINE, tavro);
     menu->EnableSubMenu({2, 2}, tavro);
-    menu->EnableSubMenu({2, 0}, true);
-    menu->EnableSubMenu({2, 1}, true);
-    menu->EnableSubMenu({2, 3}, (menu->GetMenuState(IDM_RGB8) & MF_CHECKED) != 0);
+    // A new movie may change its depth and size again.
+    options.SetFormatLocked(false);
+    ShowDisplayOptions();
+}
+
+void MainWindow::ShowDisplayOptions() {
+    MenuTree* menu = attachedMenu;
+    for (UINT item : {IDM_RGB8, IDM_RGB16, IDM_RGB24, IDM_RGB32}) {
+        menu->CheckMenuItem(item, item == options.DepthItem());
+        menu->EnableMenuItem(item, options.DepthUsable(item));
+    }
+    for (UINT item : {IDM_NATIVE, IDM_PIXELDOUBLE, IDM_ALTLINE})
+        menu->CheckMenuItem(item, item == options.ResolutionItem());
+    for (UINT item : {IDM_PALDEFAULT, IDM_PALCLIPBOARD, IDM_PALFILE})
+        menu->CheckMenuItem(item, item == options.PaletteItem());
+    menu->EnableSubMenu({2, 0}, !options.FormatLocked());
+    menu->EnableSubMenu({2, 1}, !options.FormatLocked());
+    menu->EnableSubMenu({2, 3}, options.PaletteChoosable());
+}
+
+void MainWindow::WhilePlaybackHeld(PlaybackHold hold, const std::function<void()>& change) {
+    const bool restart = playerPlaying != 0;
+    if (restart) {
+        if (hold == PlaybackHold::pause)
+            PausePlayback(this);
+        else
+            StopPlayback(this);
+    }
+    change();
+    if (restart)
+        StartPlayback(this);
 }
 
 void MainWindow::ToggleLoop() {
@@ -493,120 +517,54 @@ void MainWindow::RedrawCurrentFrame() {
 }
 
 void MainWindow::SetBitsPerPixel(LONG command) {
-    MenuTree* menu = attachedMenu;
-    if (displayDepthItem == 0) {
+    if (options.DisplayDepthItem() == 0) {
         HDC dc = GetDC();
         const int bits = dc ? GetDeviceCaps(dc, BITSPIXEL) : 0;
         if (dc)
             ReleaseDC(dc);
-        displayDepthItem = bits == 16   ? IDM_RGB16
-                           : bits == 24 ? IDM_RGB24
-                           : bits == 32 ? IDM_RGB32
-                                        : IDM_RGB8;
+        options.SetDisplayDepthItem(DisplayOptions::DepthItemOfDisplay(bits));
     }
-    LONG item = command == 0 ? static_cast<LONG>(displayDepthItem) : command;
-    if (item < 0)
-        item = static_cast<LONG>(chosenDepthItem);
-    else
-        chosenDepthItem = static_cast<UINT>(item);
-    if (item != IDM_RGB8 && item != IDM_RGB16 && item != IDM_RGB24 && item != IDM_RGB32)
-        item = static_cast<LONG>(displayDepthItem);
-
-    // A grayed depth falls back: 32 to 24 to 16, and 16 or 8 to 24 untested.
-    while (menu->GetMenuState(static_cast<UINT>(item)) & MF_GRAYED) {
-        if (item == IDM_RGB32) {
-            item = IDM_RGB24;
-        } else if (item == IDM_RGB24) {
-            item = IDM_RGB16;
-        } else {
-            item = IDM_RGB24;
-            break;
-        }
-    }
-    for (UINT depthItem : {IDM_RGB8, IDM_RGB16, IDM_RGB24, IDM_RGB32})
-        menu->CheckMenuItem(depthItem, depthItem == static_cast<UINT>(item));
+    const UINT item = options.PickDepth(command);
+    ShowDisplayOptions();
     if (!MovieLoaded())
         return;
 
-    INT bits = item == IDM_RGB8 ? 8 : item == IDM_RGB16 ? 16 : item == IDM_RGB24 ? 24 : 32;
-    float zoom = 1.0f;
-    INT mode = 0;
-    if (menu->GetMenuState(IDM_PIXELDOUBLE) & MF_CHECKED) {
-        zoom = 2.0f;
-        mode = 1;
-    } else if (menu->GetMenuState(IDM_ALTLINE) & MF_CHECKED) {
-        zoom = 2.0f;
-        mode = 2;
-    }
-
-    const bool restart = playerPlaying != 0;
-    if (restart)
-        StopPlayback(this);
-    if (theMovie->SetDisplayFormat(zoom, bits, mode, 0, 0) != 0) {
-        menu->CheckMenuItem(static_cast<UINT>(item), false);
-        menu->CheckMenuItem(IDM_RGB8, true);
-        theMovie->SetDisplayFormat(zoom, 8, 1, 0, 0);
-        bits = 8;
-    }
-    menu->EnableSubMenu({2, 3}, bits == 8);
-    if (restart)
-        StartPlayback(this);
+    WhilePlaybackHeld(PlaybackHold::stop, [this, item] {
+        const float zoom = options.Zoom();
+        if (theMovie->SetDisplayFormat(zoom, DisplayOptions::BitsOf(item), options.Doubling(), 0, 0) != 0) {
+            // The codec refused the depth: 8 bits, always in doubling mode 1.
+            options.SetDepthItem(IDM_RGB8);
+            theMovie->SetDisplayFormat(zoom, 8, 1, 0, 0);
+        }
+        ShowDisplayOptions();
+    });
 }
 
 void MainWindow::EnableDepthItems() {
-    if (!MovieLoaded() || !theMovie->decoder)
+    if (!MovieLoaded() || !MovieHasDecoder())
         return;
-    BITMAPINFOHEADER header{};
-    theMovie->decoder->GetOutputFormat(&header);
-    const struct {
-        WORD bits;
-        UINT item;
-    } depths[] = {{8, IDM_RGB8}, {16, IDM_RGB16}, {24, IDM_RGB24}};
-    for (const auto& d : depths) {
-        header.biBitCount = d.bits;
-        attachedMenu->EnableMenuItem(d.item, theMovie->decoder->QueryDecode(&header, 0, 0, 0, 0) == 0);
-    }
+    for (UINT item : {IDM_RGB8, IDM_RGB16, IDM_RGB24})
+        options.SetDepthUsable(item, QueryMovieDepth(static_cast<WORD>(DisplayOptions::BitsOf(item))) == 0);
     // "RGB 32" can only be grayed here, never enabled.
-    header.biBitCount = 32;
-    if (theMovie->decoder->QueryDecode(&header, 0, 0, 0, 0) != 0)
-        attachedMenu->EnableMenuItem(IDM_RGB32, false);
+    if (QueryMovieDepth(32) != 0)
+        options.SetDepthUsable(IDM_RGB32, false);
+    ShowDisplayOptions();
 }
 
 void MainWindow::SetResolution(UINT command, LONG width, LONG height) {
-    MenuTree* menu = attachedMenu;
     // The accelerators reach here past the menu, so the graying is checked
     // here: no change while a background image is set.
-    if (!MovieLoaded() || !menu->IsSubMenuEnabled({2, 1}))
+    if (!MovieLoaded() || options.FormatLocked())
         return;
-    for (UINT item : {IDM_NATIVE, IDM_PIXELDOUBLE, IDM_ALTLINE})
-        menu->CheckMenuItem(item, false);
-    float zoom = 0.0f;
-    INT mode = 0;
-    switch (command) {
-    case IDM_NATIVE:
-        zoom = 1.0f;
-        break;
-    case IDM_PIXELDOUBLE:
-        zoom = 2.0f;
-        mode = 1;
-        break;
-    case IDM_ALTLINE:
-        zoom = 2.0f;
-        mode = 2;
-        break;
-    default:
-        break;
-    }
-    if (command != 0)
-        menu->CheckMenuItem(command, true);
-    const bool restart = playerPlaying != 0;
-    if (restart)
-        PausePlayback(this);
-    theMovie->SetDisplayFormat(zoom, 0, mode, width, height);
-    if (command != 0)
-        PostFitWindow();
-    if (restart)
-        StartPlayback(this);
+    options.SetResolutionItem(command);
+    ShowDisplayOptions();
+    // No command asks for no zoom (0) rather than native size.
+    const float zoom = options.ResolutionItem() == 0 ? 0.0f : options.Zoom();
+    WhilePlaybackHeld(PlaybackHold::pause, [&] {
+        theMovie->SetDisplayFormat(zoom, 0, options.Doubling(), width, height);
+        if (command != 0)
+            PostFitWindow();
+    });
 }
 
 void MainWindow::ChoosePalette(UINT command) {
@@ -616,87 +574,31 @@ void MainWindow::ChoosePalette(UINT command) {
     LOGPALETTE* record = nullptr;
     bool failed = false;
     if (command != IDM_PALDEFAULT) {
-        storage.reset(new (std::nothrow) DWORD[paletteRecordBytes / sizeof(DWORD)]());
+        storage.reset(new (std::nothrow) DWORD[kPaletteRecordBytes / sizeof(DWORD)]());
         if (!storage) {
             ShowMessageBox("Memory Error", "CADMO Error", MB_OK | MB_ICONEXCLAMATION);
             return;
         }
         record = reinterpret_cast<LOGPALETTE*>(storage.get());
+        const PaletteImport import(
+            [this](const QString& title, const QString& filter) { return ChooseFileToOpen(title, filter); });
         if (command == IDM_PALCLIPBOARD)
-            failed = !ReadClipboardPalette(record);
+            failed = !PaletteImport::ReadClipboard(record);
         else if (command == IDM_PALFILE)
-            failed = !ChoosePaletteFile(record);
+            failed = !import.ReadFile(record);
         else
             failed = true;
     }
     if (!failed) {
-        const bool restart = playerPlaying != 0;
-        if (restart)
-            StopPlayback(this);
-        if (theMovie->SetDisplayPalette(record) == 0) {
-            for (UINT item : {IDM_PALDEFAULT, IDM_PALCLIPBOARD, IDM_PALFILE})
-                attachedMenu->CheckMenuItem(item, item == command);
-            RealizeMoviePalette(this, nullptr);
-        }
-        if (restart)
-            StartPlayback(this);
+        WhilePlaybackHeld(PlaybackHold::stop, [&] {
+            if (theMovie->SetDisplayPalette(record) == 0) {
+                options.SetPaletteItem(command);
+                ShowDisplayOptions();
+                RealizeMoviePalette(this, nullptr);
+            }
+        });
     }
     PostFitWindow();
-}
-
-bool MainWindow::ReadClipboardPalette(LOGPALETTE* record) {
-    const QMimeData* mime = QApplication::clipboard()->mimeData();
-    if (mime == nullptr)
-        return false;
-    std::vector<PALETTEENTRY> entries;
-    if (mime->hasFormat(QString::fromLatin1(paletteMimeType))) {
-        const QByteArray bytes = mime->data(QString::fromLatin1(paletteMimeType));
-        if (!ParseRiffPalette(reinterpret_cast<const BYTE*>(bytes.constData()),
-                              static_cast<size_t>(bytes.size()), entries))
-            return false;
-    } else if (mime->hasImage()) {
-        const QImage image = qvariant_cast<QImage>(mime->imageData());
-        if (image.format() != QImage::Format_Indexed8 && image.format() != QImage::Format_Mono &&
-            image.format() != QImage::Format_MonoLSB)
-            return false;
-        for (QRgb c : image.colorTable())
-            entries.push_back(PALETTEENTRY{static_cast<BYTE>(qRed(c)), static_cast<BYTE>(qGreen(c)),
-                                           static_cast<BYTE>(qBlue(c)), 0});
-    } else {
-        return false;
-    }
-    FillClipboardPaletteRecord(entries, record);
-    return true;
-}
-
-bool MainWindow::ChoosePaletteFile(LOGPALETTE* record) {
-    // The palette reader asks for its file through the shell's Open dialog.
-    class Chooser : public FileChooser {
-    public:
-        explicit Chooser(MainWindow& w) : window(w) {}
-        bool ChooseFileToOpen(const OpenFileRequest& request, std::string& path) override {
-            const QString filter =
-                QString::fromStdString(DialogFilter(request.filterName ? request.filterName : "",
-                                                    request.filterPattern ? request.filterPattern : ""));
-            QString chosen;
-            if (window.hooks.openFileDialog) {
-                chosen = window.hooks.openFileDialog(filter, window.lastFolder);
-            } else {
-                chosen = QFileDialog::getOpenFileName(
-                    &window, QString::fromLatin1(request.title ? request.title : ""), window.lastFolder,
-                    filter, nullptr, QFileDialog::HideNameFilterDetails);
-            }
-            if (chosen.isEmpty())
-                return false;
-            window.lastFolder = QFileInfo(chosen).absolutePath();
-            path = NativePath(chosen);
-            return true;
-        }
-
-    private:
-        MainWindow& window;
-    } chooser(*this);
-    return ::ReadPaletteFile(chooser, record) == 0;
 }
 
 void MainWindow::ChooseBackgroundImage(const QString* path) {
@@ -705,18 +607,14 @@ void MainWindow::ChooseBackgroundImage(const QString* path) {
     QString chosen = path ? *path : RunOpenDialog(IDS_BMPFILTER);
     if (chosen.isEmpty())
         return;
-    const bool restart = playerPlaying != 0;
-    if (restart)
-        StopPlayback(this);
-    SetBitsPerPixel(0);
-    SetResolution(IDM_NATIVE, 0, 0);
-    if (theMovie->SetBackgroundImage(NativePath(chosen).c_str()) == 0) {
-        // While a background is set, neither depth nor size can change.
-        attachedMenu->EnableSubMenu({2, 0}, false);
-        attachedMenu->EnableSubMenu({2, 1}, false);
-    }
-    if (restart)
-        StartPlayback(this);
+    WhilePlaybackHeld(PlaybackHold::stop, [&] {
+        SetBitsPerPixel(0);
+        SetResolution(IDM_NATIVE, 0, 0);
+        if (theMovie->SetBackgroundImage(NativePath(chosen).c_str()) == 0) {
+            options.SetFormatLocked(true);
+            ShowDisplayOptions();
+        }
+    });
     PostFitWindow();
 }
 
@@ -724,8 +622,7 @@ void MainWindow::ChooseBackgroundImage(const QString* path) {
 
 void MainWindow::SizeWindowToVideo() {
     RECT view{0, 0, noMovieClientWidth, 0};
-    if (theMovie && theMovie->decoder)
-        theMovie->decoder->GetViewRect(&view);
+    GetMovieViewRect(&view);
     const int width = std::max<LONG>(0, view.right - view.left);
     const int height = std::max<LONG>(0, view.bottom - view.top);
     videoWidget->SetVideoSize(width, height);
@@ -768,26 +665,17 @@ void MainWindow::UpdateStatusBar() {
 // ---- Dragging the picture ----------------------------------------------------------
 
 bool MainWindow::HitTestVideo(int x, int y) {
-    if (!MovieLoaded() || !theMovie->decoder)
+    if (!MovieLoaded())
         return false;
     RECT r{};
-    if (theMovie->decoder->GetUpdatedRect(&r) != 0)
+    if (GetMovieUpdatedRect(&r) != 0)
         return false;
     return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
 }
 
 void MainWindow::DragVideo(int dx, int dy) {
-    if (!MovieLoaded() || !theMovie->decoder)
-        return;
-    RECT d{};
-    theMovie->decoder->GetDecodeRect(&d);
-    if (theMovie->decoder->QueryDecode(nullptr, d.left + dx, d.top + dy, 0, 0) != 0)
-        return;
-    d.left += dx;
-    d.right += dx;
-    d.top += dy;
-    d.bottom += dy;
-    theMovie->decoder->SetDecodeRect(d);
+    if (MovieLoaded())
+        MoveMovieDecodeRect(dx, dy);
 }
 
 // ---- Events ------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 // PostFitWindow, which any thread may call.
 #pragma once
 
+#include "app/DisplayOptions.h"
 #include "app/SeekBar.h"
 #include "dialogs/AccessKeyDialog.h"
 #include "dialogs/ColorDialog.h"
@@ -29,7 +30,6 @@ class QTimer;
 class SeekBar;
 class StatusBar;
 class VideoWidget;
-struct LOGPALETTE;
 
 // Replaceable interactions, so that tests can drive the window without
 // blocking in a modal loop. Unset members use the real dialogs.
@@ -102,8 +102,9 @@ public:
     ScalabilityDialog* ScalabilityDialogHandle() const { return scalabilityDialog; }
     ColorDialog* ColorDialogHandle() const { return colorDialog; }
     AccessKeyDialog* AccessKeyDialogHandle() const { return accessKeyDialog; }
-    UINT DisplayDepthItem() const { return displayDepthItem; }
-    UINT ChosenDepthItem() const { return chosenDepthItem; }
+    const DisplayOptions& Options() const { return options; }
+    UINT DisplayDepthItem() const { return options.DisplayDepthItem(); }
+    UINT ChosenDepthItem() const { return options.ChosenDepthItem(); }
     LONG ShownSkipped() const { return shownSkipped; }
     const QString& LastFolder() const { return lastFolder; }
     const std::vector<QShortcut*>& Accelerators() const { return accelerators; }
@@ -127,12 +128,16 @@ private:
     void OpenCommand();
     // Runs the Open dialog with string `filterId`; empty when cancelled.
     QString RunOpenDialog(UINT filterId);
-    // Reads a palette from the clipboard into `record` (236 entries from
-    // index 10); false when it holds none.
-    bool ReadClipboardPalette(LOGPALETTE* record);
-    // Lets the user pick a RIFF palette file and reads it into `record`;
-    // false when cancelled or unusable.
-    bool ChoosePaletteFile(LOGPALETTE* record);
+    // The Open dialog with `title` and `filter`, starting in lastFolder;
+    // empty when cancelled.
+    QString ChooseFileToOpen(const QString& title, const QString& filter);
+    // Sets the Options menu's check marks and graying from `options`.
+    void ShowDisplayOptions();
+    // A change that reshapes the decoder's output is made with playback at
+    // rest: a running play is stopped (or only paused, for a change of
+    // resolution) for `change` and started again after it.
+    enum class PlaybackHold { stop, pause };
+    void WhilePlaybackHeld(PlaybackHold hold, const std::function<void()>& change);
     void Destroy();
     QPoint ClientPoint(const QPoint& windowPoint) const;
 
@@ -149,8 +154,7 @@ private:
     QPointer<ColorDialog> colorDialog;
     QPointer<AccessKeyDialog> accessKeyDialog;
     std::vector<QShortcut*> accelerators;
-    UINT displayDepthItem = 0;
-    UINT chosenDepthItem = 0;
+    DisplayOptions options;
     LONG shownSkipped = 0;
     QString lastFolder;
     bool dragging = false;

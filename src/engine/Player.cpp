@@ -287,3 +287,52 @@ void SetAccessKey(LONG key) {
     if (VideoDecoder* d = MovieDecoder())
         d->SetAccessKey(key);
 }
+
+BOOL MovieHasDecoder() {
+    return MovieDecoder() != nullptr;
+}
+
+BOOL MovieCodecIsTavro() {
+    const VideoDecoder* d = MovieDecoder();
+    return d != nullptr && d->IsTavro();
+}
+
+LONG QueryMovieDepth(WORD bits) {
+    VideoDecoder* d = MovieDecoder();
+    if (d == nullptr)
+        return -1;
+    BITMAPINFOHEADER header{};
+    d->GetOutputFormat(&header);
+    header.biBitCount = bits;
+    return d->QueryDecode(&header, 0, 0, 0, 0);
+}
+
+LONG GetMovieViewRect(RECT* r) {
+    const VideoDecoder* d = MovieDecoder();
+    if (d == nullptr)
+        return -1;
+    d->GetViewRect(r);
+    return 0;
+}
+
+LONG GetMovieUpdatedRect(RECT* r) {
+    const VideoDecoder* d = MovieDecoder();
+    return d != nullptr ? d->GetUpdatedRect(r) : -1;
+}
+
+LONG MoveMovieDecodeRect(LONG dx, LONG dy) {
+    VideoDecoder* d = MovieDecoder();
+    if (d == nullptr)
+        return -1;
+    RECT r{};
+    d->GetDecodeRect(&r);
+    const LONG answer = d->QueryDecode(nullptr, r.left + dx, r.top + dy, 0, 0);
+    if (answer != 0)
+        return answer;
+    r.left += dx;
+    r.right += dx;
+    r.top += dy;
+    r.bottom += dy;
+    d->SetDecodeRect(r);
+    return 0;
+}

@@ -61,3 +61,20 @@ void SetColorControls(LONG brightness, LONG saturation, LONG contrast, BOOL rese
 void GetScalability(LONG* ms, BOOL defaults);
 void SetScalability(LONG ms, BOOL reset);
 void SetAccessKey(LONG key);
+
+// The open movie's picture as the shell sees it: the decoder's answers and
+// the drag of the picture, so that the window need not hold the decoder. With
+// no movie decoder the queries answer -1 (FALSE for the yes/no ones) and leave
+// their outputs untouched.
+BOOL MovieHasDecoder();
+BOOL MovieCodecIsTavro();
+// The decoder's answer (0 = it can) to decoding its output format at `bits`
+// per pixel, at the current decode rectangle.
+LONG QueryMovieDepth(WORD bits);
+// The rectangle the window shows (x, y, width, height as a RECT).
+LONG GetMovieViewRect(RECT* r);
+// The part of the picture the Tavro codec last updated; the decoder's answer.
+LONG GetMovieUpdatedRect(RECT* r);
+// Moves the decode rectangle by (dx, dy) when the decoder takes it there;
+// otherwise the decoder's refusal, and the rectangle stays.
+LONG MoveMovieDecodeRect(LONG dx, LONG dy);

@@ -547,7 +547,7 @@ TEST_F(MainWindowTest, TavroCommandsAreQuietWithAnotherCodec) {
 
 TEST_F(MainWindowTest, TavroMovieEnablesItsItemsAndABitmapBecomesItsBackground) {
     const std::string bin = cadmo::test::BinDir();
-    const std::string encoder = bin + "qx47enc";
+    const std::string encoder = bin + "cadmo-qx47enc";
     if (bin.empty() || !QFile::exists(QString::fromStdString(encoder)) ||
         !QFile::exists(QString::fromStdString(bin + "libcadmo-codec-qx47.so")))
         GTEST_SKIP() << "the Tavro encoder and codec are not built";

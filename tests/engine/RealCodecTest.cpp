@@ -65,8 +65,8 @@ protected:
     // A 320 x 240 opaque Tavro movie of 40 frames, key frames every 12, made
     // by our encoder; empty when the encoder or the codec is not built.
     std::string TavroMovie() {
-        const std::string encoder = ShellQuote(BinDir() + "qx47enc");
-        if (BinDir().empty() || !std::filesystem::exists(BinDir() + "qx47enc") ||
+        const std::string encoder = ShellQuote(BinDir() + "cadmo-qx47enc");
+        if (BinDir().empty() || !std::filesystem::exists(BinDir() + "cadmo-qx47enc") ||
             !std::filesystem::exists(BinDir() + "libcadmo-codec-qx47.so"))
             return "";
         const std::string movie = TestFile("qx47.avi");
@@ -343,7 +343,8 @@ TEST_F(RealCodecTest, TavroMovieThroughItsOwnCodec) {
         GTEST_SKIP() << "the Tavro codec and its encoder are not built";
     const std::string image = movie + ".bmp";
     ASSERT_EQ(
-        RunCommand(ShellQuote(BinDir() + "qx47enc") + " --background 640x480 " + ShellQuote(image)).exitCode,
+        RunCommand(ShellQuote(BinDir() + "cadmo-qx47enc") + " --background 640x480 " + ShellQuote(image))
+            .exitCode,
         0);
     ASSERT_EQ(OpenMovie(&window, movie.c_str()), 1);
     ASSERT_TRUE(theMovie->decoder->IsTavro());

@@ -20,7 +20,7 @@ fail() {
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 app=org.cadmo.Cadmo
-for f in bin/cadmo bin/cadmo-probe bin/qx47enc \
+for f in bin/cadmo bin/cadmo-probe bin/cadmo-qx47enc \
     share/applications/$app.desktop share/metainfo/$app.metainfo.xml \
     share/icons/hicolor/scalable/apps/$app.svg share/icons/hicolor/48x48/apps/$app.png \
     share/icons/hicolor/256x256/apps/$app.png; do

@@ -1,6 +1,4 @@
-// The --frames mode of cadmo-probe: decodes frames through the codecs. It
-// lives in ProbeFrames.cpp, built in when that file and ProbeFrames.cmake are
-// present; without them cadmo-probe answers --frames with an error.
+// The --frames mode of cadmo-probe: decodes frames through the codecs.
 #pragma once
 
 // argv[0] is the program, argv[1] is "--frames"; the rest are the mode's own

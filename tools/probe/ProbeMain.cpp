@@ -9,10 +9,8 @@
 // While a file without a usable index is scanned, the percentage done counts
 // up on stderr when stderr is a terminal.
 //
-// Adding a mode: --frames is the model. Its code lives in ProbeFrames.cpp and
-// is linked in by ProbeFrames.cmake (included by this folder's CMakeLists.txt
-// when present); main hands it the whole command line. Without that module
-// the weak RunFrames below reports that the mode is not built in.
+// Adding a mode: --frames is the model. Its code lives in a file of its own
+// (ProbeFrames.cpp) and main hands it the whole command line.
 //
 // Exit codes: 0 success (also for --help, which prints the usage on stdout),
 // 1 the file cannot be read (one line on stderr naming the cause), 2 wrong
@@ -25,11 +23,6 @@
 #include <cstring>
 #include <string>
 #include <unistd.h>
-
-__attribute__((weak)) int RunFrames(int /*argc*/, char** /*argv*/) {
-    std::fprintf(stderr, "cadmo-probe: --frames is not built into this program\n");
-    return 2;
-}
 
 namespace {
 

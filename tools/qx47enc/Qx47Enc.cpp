@@ -1,8 +1,8 @@
-// qx47enc: writes qx47 movies.
+// cadmo-qx47enc: writes qx47 movies.
 //
-//   qx47enc [options] INPUT.avi OUTPUT.avi
-//   qx47enc [options] --synthetic landscape|sprite OUTPUT.avi
-//   qx47enc --background WIDTHxHEIGHT OUTPUT.bmp
+//   cadmo-qx47enc [options] INPUT.avi OUTPUT.avi
+//   cadmo-qx47enc [options] --synthetic landscape|sprite OUTPUT.avi
+//   cadmo-qx47enc --background WIDTHxHEIGHT OUTPUT.bmp
 //
 // The input is any AVI file whose video an installed codec decodes (the
 // built-in ones, so ffmpeg-made files too, or qx47 itself); its first PCM
@@ -43,9 +43,9 @@ struct Options {
 
 void Usage(std::FILE* f) {
     std::fprintf(f,
-                 "usage: qx47enc [options] INPUT.avi OUTPUT.avi\n"
-                 "       qx47enc [options] --synthetic landscape|sprite OUTPUT.avi\n"
-                 "       qx47enc --background WIDTHxHEIGHT OUTPUT.bmp\n"
+                 "usage: cadmo-qx47enc [options] INPUT.avi OUTPUT.avi\n"
+                 "       cadmo-qx47enc [options] --synthetic landscape|sprite OUTPUT.avi\n"
+                 "       cadmo-qx47enc --background WIDTHxHEIGHT OUTPUT.bmp\n"
                  "options:\n"
                  "  --quality N         1..100 (default 75)\n"
                  "  --keyint N          frames between key frames (default 60)\n"
@@ -234,7 +234,7 @@ int WriteBackground(const Options& o) {
     fh.bfSize = fh.bfOffBits + bi.biSizeImage;
     std::FILE* f = std::fopen(o.output.c_str(), "wb");
     if (!f) {
-        std::fprintf(stderr, "qx47enc: cannot create %s\n", o.output.c_str());
+        std::fprintf(stderr, "cadmo-qx47enc: cannot create %s\n", o.output.c_str());
         return 1;
     }
     bool ok = std::fwrite(&fh, sizeof(fh), 1, f) == 1 && std::fwrite(&bi, sizeof(bi), 1, f) == 1 &&
@@ -289,11 +289,11 @@ public:
 
     bool OpenAvi(const std::string& path) {
         if (AVIFileOpenA(&file_, path.c_str(), OF_READ, nullptr) != AVIERR_OK) {
-            std::fprintf(stderr, "qx47enc: cannot open %s\n", path.c_str());
+            std::fprintf(stderr, "cadmo-qx47enc: cannot open %s\n", path.c_str());
             return false;
         }
         if (AVIFileGetStream(file_, &video_, streamtypeVIDEO, 0) != AVIERR_OK) {
-            std::fprintf(stderr, "qx47enc: %s has no video stream\n", path.c_str());
+            std::fprintf(stderr, "cadmo-qx47enc: %s has no video stream\n", path.c_str());
             return false;
         }
         AVISTREAMINFOA si{};
@@ -312,7 +312,7 @@ public:
         frames_ = AVIStreamLength(video_);
         hic_ = ICLocate(ICTYPE_VIDEO, si.fccHandler, in, nullptr, ICMODE_DECOMPRESS);
         if (!hic_) {
-            std::fprintf(stderr, "qx47enc: no codec decodes the video of %s\n", path.c_str());
+            std::fprintf(stderr, "cadmo-qx47enc: no codec decodes the video of %s\n", path.c_str());
             return false;
         }
         outFormat_ = BITMAPINFOHEADER{};
@@ -325,7 +325,7 @@ public:
         outFormat_.biSizeImage = static_cast<DWORD>(((width_ * 3 + 3) & ~3) * height_);
         if (ICSendMessage(hic_, ICM_DECOMPRESS_BEGIN, reinterpret_cast<DWORD_PTR>(in),
                           reinterpret_cast<DWORD_PTR>(&outFormat_)) != ICERR_OK) {
-            std::fprintf(stderr, "qx47enc: the codec cannot decode %s to 24 bits\n", path.c_str());
+            std::fprintf(stderr, "cadmo-qx47enc: the codec cannot decode %s to 24 bits\n", path.c_str());
             return false;
         }
         dib_.assign(outFormat_.biSizeImage, 0);
@@ -347,7 +347,7 @@ public:
                 else
                     audioBytes_.clear();
             } else {
-                std::fprintf(stderr, "qx47enc: the audio is not PCM; the movie will be silent\n");
+                std::fprintf(stderr, "cadmo-qx47enc: the audio is not PCM; the movie will be silent\n");
             }
         }
         return true;
@@ -414,12 +414,12 @@ int Encode(Options& o) {
     o.enc.height = h;
     qx47::Encoder encoder;
     if (!encoder.Configure(o.enc)) {
-        std::fprintf(stderr, "qx47enc: cannot encode a %dx%d picture\n", w, h);
+        std::fprintf(stderr, "cadmo-qx47enc: cannot encode a %dx%d picture\n", w, h);
         return 1;
     }
     AviWriter writer;
     if (writer.Create(o.output) != AVIERR_OK) {
-        std::fprintf(stderr, "qx47enc: cannot create %s\n", o.output.c_str());
+        std::fprintf(stderr, "cadmo-qx47enc: cannot create %s\n", o.output.c_str());
         return 1;
     }
     AviVideoStreamDesc vd;
@@ -478,12 +478,12 @@ int Encode(Options& o) {
                           static_cast<DWORD>(src.audioBytes_.size() - audioDone)) != AVIERR_OK)
         return 1;
     if (writer.Close() != AVIERR_OK) {
-        std::fprintf(stderr, "qx47enc: cannot finish %s\n", o.output.c_str());
+        std::fprintf(stderr, "cadmo-qx47enc: cannot finish %s\n", o.output.c_str());
         return 1;
     }
     if (!o.quiet)
-        std::fprintf(stderr, "qx47enc: %s: %d frames %dx%d, %.1f KB per frame\n", o.output.c_str(), frames, w,
-                     h, frames ? totalBytes / 1024.0 / frames : 0.0);
+        std::fprintf(stderr, "cadmo-qx47enc: %s: %d frames %dx%d, %.1f KB per frame\n", o.output.c_str(),
+                     frames, w, h, frames ? totalBytes / 1024.0 / frames : 0.0);
     return 0;
 }
 

@@ -643,7 +643,7 @@ extern "C" __attribute__((visibility("default"))) LRESULT DriverProc(DWORD_PTR i
             const DWORD mode = open->dwFlags;
             if (mode == ICMODE_COMPRESS || mode == ICMODE_FASTCOMPRESS) {
                 open->dwError =
-                    ICERR_UNSUPPORTED; // frames are made by the qx47enc tool, not through messages
+                    ICERR_UNSUPPORTED; // frames are made by the cadmo-qx47enc tool, not through messages
                 return 0;
             }
         }
