@@ -63,7 +63,7 @@ protected:
 
 // A play whose clock runs late: the due frame is drawn when it is a key
 // frame or the next after the decoded one (the one between decoded in a
-// hurry), caught up from the previous key frame when that is nearer than
+// hurry), caught up from the previous key frame when that is no farther than
 // the next, and otherwise skipped until the next key frame. The position
 // follows the clock whether or not a frame is drawn; drawing the start frame
 // counts against the start position in the skipped count.
@@ -87,6 +87,8 @@ TEST_F(SchedulerTest, LateFramesAreCaughtUpFromTheNearerKeyFrameOrSkipped) {
          {4, 5, 8, 11},
          3},
         {"every frame a key frame", 1, {0, 4, 5}, {0, 4, 5}, {}, 2},
+        // Key frames equally near: caught up, not skipped.
+        {"key frames 0 and 10 around 5", 10, {0, 5}, {0, 1, 2, 3, 4, 5}, {1, 2, 3, 4}, 3},
     };
     for (const auto& run : runs) {
         SCOPED_TRACE(run.what);
