@@ -56,6 +56,26 @@ protected:
         window.ReleaseDC(dc);
         return Pixels(*window.surface);
     }
+    // The w x h picture at the window's corner, painted afresh.
+    std::string Shown(int w, int h) {
+        Paint();
+        return Md5Hex(Area(*window.surface, 0, 0, w, h));
+    }
+    // Steps from frame 0 through every frame, then reaches each of `seeks` by
+    // seeking: each frame shows the picture that ffmpeg numbers for it.
+    void ExpectEveryFrame(const std::vector<std::string>& expected, int w, int h,
+                          const std::vector<int>& seeks) {
+        SeekToFrame(&window, 0);
+        for (std::size_t f = 0; f < expected.size(); ++f) {
+            if (f > 0)
+                StepPlayback(&window, 1);
+            EXPECT_EQ(Shown(w, h), expected[f]) << "stepped to " << f;
+        }
+        for (int f : seeks) {
+            SeekToFrame(&window, f);
+            EXPECT_EQ(Shown(w, h), expected[static_cast<std::size_t>(f)]) << "sought " << f;
+        }
+    }
     // Steps from frame 0 through the movie's first `count` frames, then
     // reaches each of `seeks` by seeking: the pictures must be the same.
     void ExpectSeeksMatchSteps(int count, std::initializer_list<int> seeks) {
@@ -106,11 +126,6 @@ protected:
     FakeWindow window{24, 64, 48};
     TempDir dir;
 };
-
-// The 64 x 48 picture at the top left of the window.
-std::string PictureMd5(const WindowSurface& s) {
-    return Md5Hex(Area(s, 0, 0, 64, 48));
-}
 
 // A palettised movie whose palette changes twice: the raw 8-bit frames go
 // through the DIB driver, the RLE 8 frames (one run per pixel) through the
@@ -169,12 +184,6 @@ protected:
         EXPECT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
         return path;
     }
-
-    // The picture's corner of the window.
-    std::string PictureHash() {
-        Paint();
-        return Md5Hex(Area(*window.surface, 0, 0, kW, kH));
-    }
 };
 
 // Every frame, reached forwards and by seeking back over the changes, is the
@@ -190,16 +199,8 @@ TEST_P(RealCodecPalette, EveryFrameWithThePaletteInEffect) {
     ASSERT_EQ(OpenMovie(&window, path.c_str()), 1);
     for (int bits : {24, 8}) {
         ASSERT_EQ(theMovie->SetDisplayFormat(1.0f, bits, 0, 0, 0), 0) << bits;
-        for (int f : {0, 1, 2, 3, 4, 5, 6, 7, 2, 5, 0, 6, 3, 1, 7, 4}) {
-            SeekToFrame(&window, f);
-            EXPECT_EQ(PictureHash(), expected[static_cast<std::size_t>(f)]) << bits << " bits, frame " << f;
-        }
-        // Stepping across the changes, as playing does.
-        SeekToFrame(&window, 1);
-        for (int f = 2; f < kFrames; ++f) {
-            StepPlayback(&window, 1);
-            EXPECT_EQ(PictureHash(), expected[static_cast<std::size_t>(f)]) << bits << " bits, step to " << f;
-        }
+        SCOPED_TRACE(bits);
+        ExpectEveryFrame(expected, kW, kH, {2, 5, 0, 6, 3, 1, 7, 4});
     }
 }
 
@@ -245,20 +246,10 @@ TEST_F(RealCodecTest, FramesWithBFramesShowTheirPictureHoweverReached) {
         ASSERT_EQ(OpenMovie(&window, path.c_str()), 1);
         ASSERT_EQ(theMovie->SetDisplayFormat(1.0f, 24, 0, 0, 0), 0);
 
-        SeekToFrame(&window, 0);
-        Paint();
-        EXPECT_EQ(PictureMd5(*window.surface), expected[0]) << "the first frame";
-        for (LONG f = 1; f < kFrames; ++f) {
-            StepPlayback(&window, 1);
-            Paint();
-            EXPECT_EQ(PictureMd5(*window.surface), expected[f]) << "stepped to " << f;
-        }
-        for (LONG i = 0; i < kFrames; ++i) {
-            const LONG f = (i * 7 + 3) % kFrames;
-            SeekToFrame(&window, f);
-            Paint();
-            EXPECT_EQ(PictureMd5(*window.surface), expected[f]) << "sought " << f;
-        }
+        std::vector<int> seeks;
+        for (int i = 0; i < kFrames; ++i)
+            seeks.push_back((i * 7 + 3) % kFrames);
+        ExpectEveryFrame(expected, 64, 48, seeks);
 
         // Played by a clock the test sets: once through every frame, then
         // with jumps that catch up from a key frame or skip to the next one.
@@ -278,7 +269,7 @@ TEST_F(RealCodecTest, FramesWithBFramesShowTheirPictureHoweverReached) {
                 clock.system = start + static_cast<DWORD>(theMovie->FrameToTime(f));
                 ASSERT_EQ(theMovie->ShowFrame(), 0) << "due " << f;
                 if (theMovie->decodedFrame == f)
-                    EXPECT_EQ(PictureMd5(*window.surface), expected[f]) << "played " << f;
+                    EXPECT_EQ(Md5Hex(Area(*window.surface, 0, 0, 64, 48)), expected[f]) << "played " << f;
                 else
                     EXPECT_FALSE(due.empty()) << "a play frame by frame draws every frame";
             }
