@@ -4,6 +4,7 @@
 #include "audio/CompressedSound.h"
 
 #include "MovieSound.h"
+#include "support/OpenedAvi.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -84,28 +86,15 @@ SoundFiles& Files() {
 }
 
 // An open audio stream and its decoder.
-struct Sound {
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
+struct Sound : OpenedAvi {
     AVISTREAMINFOA info{};
     WAVEFORMATEX pcm{};
     CompressedSound sound;
     bool open = false;
 
-    explicit Sound(const std::string& path) {
-        AVIFileInit();
-        if (AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK ||
-            AVIFileGetStream(file, &stream, streamtypeAUDIO, 0) != AVIERR_OK ||
-            AVIStreamInfoA(stream, &info, sizeof info) != AVIERR_OK)
-            return;
-        open = sound.Open(stream, info, pcm);
-    }
-    ~Sound() {
-        if (stream)
-            AVIStreamRelease(stream);
-        if (file)
-            AVIFileRelease(file);
-        AVIFileExit();
+    explicit Sound(const std::string& path) : OpenedAvi(path) {
+        open =
+            audio && AVIStreamInfoA(audio, &info, sizeof info) == AVIERR_OK && sound.Open(audio, info, pcm);
     }
     // Everything from `sample` on, a quarter second at a time as the ring asks.
     std::vector<std::int16_t> DecodeFrom(LONG sample, LONG* time = nullptr) {
@@ -150,7 +139,7 @@ TEST_P(CompressedSoundTest, DecodesAsFfmpegDoesFromTheStartAndFromASeek) {
     for (LONG ms : {1000, 1337, 77}) {
         SCOPED_TRACE(ms);
         LONG time = -1;
-        const std::vector<std::int16_t> seeked = s.DecodeFrom(AVIStreamTimeToSample(s.stream, ms), &time);
+        const std::vector<std::int16_t> seeked = s.DecodeFrom(AVIStreamTimeToSample(s.audio, ms), &time);
         // Within one codec frame (at most 2048 samples here) before the time asked.
         EXPECT_LE(time, ms);
         EXPECT_GE(time, ms - 2048 * 1000 / static_cast<LONG>(kRate) - 1);
@@ -223,7 +212,7 @@ TEST(CompressedSoundHostileTest, GarbageDataEndsAndLyingHeadersAreRefused) {
         const std::string path = dir.File("garbage.avi");
         ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
         Sound s(path);
-        ASSERT_NE(s.stream, nullptr);
+        ASSERT_NE(s.audio, nullptr);
         EXPECT_EQ(s.open, c.opens);
         if (!s.open)
             continue;
@@ -259,16 +248,16 @@ TEST(AcmStreamTest, SourceCutAnywhereAndSmallDestinationsLoseNothing) {
             LONG bytes = 0, samples = 0;
             std::vector<BYTE> chunk(65536);
             ASSERT_EQ(
-                AVIStreamRead(s.stream, at, AVISTREAMREAD_CONVENIENT, chunk.data(), 65536, &bytes, &samples),
+                AVIStreamRead(s.audio, at, AVISTREAMREAD_CONVENIENT, chunk.data(), 65536, &bytes, &samples),
                 AVIERR_OK);
             ASSERT_GT(samples, 0);
             data.insert(data.end(), chunk.begin(), chunk.begin() + bytes);
             at += samples;
         }
         LONG size = 0;
-        AVIStreamReadFormat(s.stream, 0, nullptr, &size);
+        AVIStreamReadFormat(s.audio, 0, nullptr, &size);
         std::vector<BYTE> format(static_cast<std::size_t>(size));
-        AVIStreamReadFormat(s.stream, 0, format.data(), &size);
+        AVIStreamReadFormat(s.audio, 0, format.data(), &size);
         const auto* source = reinterpret_cast<const WAVEFORMATEX*>(format.data());
         HACMSTREAM acm = nullptr;
         ASSERT_EQ(acmStreamOpen(&acm, nullptr, source, &s.pcm, nullptr, 0, 0, 0), MMSYSERR_NOERROR);
@@ -354,11 +343,13 @@ TEST(AcmStreamTest, RefusalsAnswerTheirCodes) {
 
 // The ring plays decoded MP3: the movie opens its device on the PCM format,
 // the audio clock starts at the time of the sample asked for, and the first
-// block queued is ffmpeg's sound from there.
+// block queued is ffmpeg's sound from there. Initial frames count MPEG frames
+// here, not ring blocks: 40 of them (about a second, as interleaving tools
+// write) neither refuse the sound nor stretch the prefill.
 class CompressedRingTest : public ::testing::Test, protected MovieSound {
 protected:
     void SetUp() override { WaveSetBackend(WaveBackend::Null); }
-    void TearDown() override { Stop(); }
+    void TearDown() override { movie.Stop(); }
 };
 
 TEST_F(CompressedRingTest, TheRingQueuesDecodedSoundFromTheSeekTime) {
@@ -366,38 +357,30 @@ TEST_F(CompressedRingTest, TheRingQueuesDecodedSoundFromTheSeekTime) {
     const std::string* path = Files().Path(mp3);
     if (path == nullptr)
         GTEST_SKIP() << "no ffmpeg";
-    ASSERT_EQ(movie.OpenFile(path->c_str()), 0);
-    ASSERT_EQ(AVIFileGetStream(movie.aviFile, &movie.audioStream, streamtypeAUDIO, 0), AVIERR_OK);
-    const LONG sample = AVIStreamTimeToSample(movie.audioStream, 200);
-    ASSERT_EQ(Play(sample), 0);
-    EXPECT_EQ(movie.samplesPerSecond, static_cast<LONG>(kRate));
-    EXPECT_EQ(movie.bytesPerSecond, static_cast<LONG>(kRate * 4));
-    EXPECT_EQ(movie.audioBaseTime, AVIStreamSampleToTime(movie.audioStream, sample));
-    EXPECT_EQ(movie.ringQueued, 7);
-    const auto* first = reinterpret_cast<const WAVEHDR*>(movie.waveBuffers[0].get());
-    ASSERT_EQ(first->dwBufferLength, kRate / 4 * 4);
-    const std::vector<std::int16_t>& expected = Files().reference[mp3.name];
-    const std::size_t at = (static_cast<std::size_t>(movie.audioBaseTime) * kRate + 500) / 1000 * 2;
-    EXPECT_EQ(std::memcmp(first->lpData, expected.data() + at, first->dwBufferLength), 0);
-    Stop();
-    EXPECT_EQ(movie.compressedSound, nullptr);
-}
-
-// Initial frames count MPEG frames here, not ring blocks: 40 of them (about
-// a second, as interleaving tools write) neither refuse the sound nor stretch
-// the prefill.
-TEST_F(CompressedRingTest, InitialFramesOfCompressedSoundDoNotRefuseIt) {
-    const std::string* path = Files().Path(kKinds[0]);
-    if (path == nullptr)
-        GTEST_SKIP() << "no ffmpeg";
     TempDir dir;
-    const std::string copy = dir.File("initial.avi");
-    ASSERT_EQ(RunCommand("cp " + ShellQuote(*path) + " " + ShellQuote(copy)).exitCode, 0);
-    ASSERT_TRUE(PatchStreamHeader(copy, streamtypeAUDIO, offsetof(AVIStreamHeader, dwInitialFrames), 40));
-    ASSERT_EQ(movie.OpenFile(copy.c_str()), 0);
-    ASSERT_EQ(AVIFileGetStream(movie.aviFile, &movie.audioStream, streamtypeAUDIO, 0), AVIERR_OK);
-    ASSERT_EQ(Play(0), 0);
-    EXPECT_EQ(movie.ringQueued, 7);
+    const std::string initial = dir.File("initial.avi");
+    std::filesystem::copy_file(*path, initial);
+    ASSERT_TRUE(PatchStreamHeader(initial, streamtypeAUDIO, offsetof(AVIStreamHeader, dwInitialFrames), 40));
+    for (const std::string& file : {*path, initial}) {
+        SCOPED_TRACE(file);
+        movie.CloseStreams();
+        movie.ReleaseFile();
+        ASSERT_EQ(movie.OpenFile(file.c_str()), 0);
+        ASSERT_EQ(AVIFileGetStream(movie.aviFile, &movie.audioStream, streamtypeAUDIO, 0), AVIERR_OK);
+        const LONG sample = AVIStreamTimeToSample(movie.audioStream, 200);
+        ASSERT_EQ(Play(sample), 0);
+        EXPECT_EQ(movie.samplesPerSecond, static_cast<LONG>(kRate));
+        EXPECT_EQ(movie.bytesPerSecond, static_cast<LONG>(kRate * 4));
+        EXPECT_EQ(movie.audioBaseTime, AVIStreamSampleToTime(movie.audioStream, sample));
+        EXPECT_EQ(movie.ringQueued, 7);
+        const auto* first = reinterpret_cast<const WAVEHDR*>(movie.waveBuffers[0].get());
+        ASSERT_EQ(first->dwBufferLength, kRate / 4 * 4);
+        const std::vector<std::int16_t>& expected = Files().reference[mp3.name];
+        const std::size_t at = (static_cast<std::size_t>(movie.audioBaseTime) * kRate + 500) / 1000 * 2;
+        EXPECT_EQ(std::memcmp(first->lpData, expected.data() + at, first->dwBufferLength), 0);
+        movie.Stop();
+        EXPECT_EQ(movie.compressedSound, nullptr);
+    }
 }
 
 } // namespace

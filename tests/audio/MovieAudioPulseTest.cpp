@@ -49,7 +49,7 @@ protected:
         ASSERT_TRUE(server.StartRecording(raw, kRate));
     }
     void TearDown() override {
-        Stop();
+        movie.Stop();
         PulseTest::TearDown();
     }
     // Waits until the device's position has stood still for a while: the
@@ -81,14 +81,14 @@ protected:
 TEST_F(MovieAudioPulseTest, TheSinkHearsTheFilesSoundAcrossAPause) {
     ASSERT_EQ(Play(0), 0);
     std::this_thread::sleep_for(700ms);
-    Pause();
+    movie.Pause();
     const LONG atPause = movie.AudioClock();
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(movie.AudioClock(), atPause) << "the clock stands while paused";
     Resume();
     WaitForTheEnd();
     EXPECT_NEAR(movie.AudioClock(), Ms(total), 25) << "the clock ends where the sound ends";
-    Stop();
+    movie.Stop();
 
     const auto parts = Heard();
     ASSERT_EQ(parts.size(), 2u) << "one silence, the pause";
@@ -116,13 +116,13 @@ TEST_F(MovieAudioPulseTest, TheSinkHearsTheFilesSoundAcrossAPause) {
 TEST_F(MovieAudioPulseTest, ASeekPlaysOnFromTheBlockOfTheNewPosition) {
     ASSERT_EQ(Play(0), 0);
     std::this_thread::sleep_for(500ms);
-    Stop();
+    movie.Stop();
     std::this_thread::sleep_for(300ms);
     // Into the 2500 Hz tone, mid-block: play resumes at that block's start.
     const LONG seekSample = 12 * kBlock + 1000;
     ASSERT_EQ(Play(seekSample), 0);
     WaitForTheEnd();
-    Stop();
+    movie.Stop();
 
     const auto parts = Heard();
     ASSERT_EQ(parts.size(), 2u);
@@ -153,7 +153,7 @@ TEST_F(MovieAudioPulseTest, DecodedMp3PlaysOnFromASeek) {
     ASSERT_EQ(Play(AVIStreamTimeToSample(movie.audioStream, seekMs)), 0);
     EXPECT_NE(movie.compressedSound, nullptr);
     WaitForTheEnd();
-    Stop();
+    movie.Stop();
 
     const auto parts = Heard();
     ASSERT_EQ(parts.size(), 1u) << "one sound, without a gap";

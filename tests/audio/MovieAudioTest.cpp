@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sys/resource.h>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -23,7 +24,7 @@ protected:
         options.manualClock = true;
     }
     void TearDown() override {
-        Stop();
+        movie.Stop();
         WaveNullSetOptions(WaveNullOptions{});
     }
     // Opens the movie afresh (closing any before) with the current options.
@@ -37,6 +38,8 @@ protected:
         for (const auto& buffer : movie.waveBuffers)
             EXPECT_EQ(buffer, nullptr);
     }
+    // Blocks queued on the device, and the next block to read.
+    std::pair<LONG, LONG> Ring() const { return {movie.ringQueued, movie.nextAudioBlock}; }
     DWORD DeviceSamples() {
         MMTIME t{};
         t.wType = TIME_SAMPLES;
@@ -74,18 +77,15 @@ TestAviSpec Stereo22k(DWORD blocks, DWORD initialFrames = 0) {
 TEST_F(MovieAudioTest, BlocksComeFromTheSuggestedBufferAndThePrefillFromInitialFrames) {
     Load(Stereo22k(10));
     ASSERT_EQ(Play(0), 0);
-    EXPECT_EQ(movie.sampleSize, 4);
-    EXPECT_EQ(movie.blockSamples, 32768);
+    EXPECT_EQ(
+        std::tuple(movie.sampleSize, movie.blockSamples, movie.lastAudioBlock, movie.audioBaseTime.load()),
+        std::tuple(4, 32768, 10, 0));
     EXPECT_EQ(reinterpret_cast<WAVEHDR*>(movie.waveBuffers[0].get())->dwBufferLength, 131072u);
-    EXPECT_EQ(movie.lastAudioBlock, 10);
-    EXPECT_EQ(movie.ringQueued, 7);
-    EXPECT_EQ(movie.nextAudioBlock, 7);
-    EXPECT_EQ(movie.audioBaseTime, 0);
+    EXPECT_EQ(Ring(), std::pair(7, 7));
     // Each returned buffer is replaced, so the depth holds until the blocks run out.
     Advance(1500);
-    EXPECT_EQ(movie.ringQueued, 7);
-    EXPECT_EQ(movie.nextAudioBlock, 8);
-    Stop();
+    EXPECT_EQ(Ring(), std::pair(7, 8));
+    movie.Stop();
     ExpectNothingHeld();
     EXPECT_EQ(callbackMovie, nullptr);
 
@@ -93,7 +93,7 @@ TEST_F(MovieAudioTest, BlocksComeFromTheSuggestedBufferAndThePrefillFromInitialF
     Load(Stereo22k(12, 10));
     ASSERT_EQ(Play(0), 0);
     EXPECT_EQ(movie.ringQueued, 10);
-    Stop();
+    movie.Stop();
     Load(Stereo22k(12, 32));
     EXPECT_EQ(Play(0), -11);
     EXPECT_EQ(movie.waveOut, nullptr);
@@ -175,7 +175,7 @@ TEST_F(MovieAudioTest, StoredFormatsOfEveryLengthPlay) {
         ASSERT_EQ(Play(0), 0);
         Advance(200);
         EXPECT_EQ(movie.AudioClock(), 200);
-        Stop();
+        movie.Stop();
     }
 }
 
@@ -195,7 +195,7 @@ TEST_F(MovieAudioTest, EachRemainingWholeBlockPlaysOnceAndTheFinalPartialOneStay
         Advance(10000);
         EXPECT_EQ(movie.ringQueued, 0);
         EXPECT_EQ(DeviceSamples(), static_cast<DWORD>(c.blocks) * 32768u);
-        Stop();
+        movie.Stop();
     }
 }
 
@@ -210,7 +210,7 @@ TEST_F(MovieAudioTest, ClockStartsAtTheBlockAndReadsTheSameInBytesOrSamples) {
         EXPECT_EQ(movie.AudioClock(), blockStart);
         Advance(1234);
         EXPECT_EQ(movie.AudioClock(), blockStart + 1234) << type;
-        Stop();
+        movie.Stop();
     }
     options.positionType = TIME_MS; // a unit the clock cannot use
     WaveNullSetOptions(options);
@@ -233,7 +233,7 @@ TEST_F(MovieAudioTest, RepeatedPositionsAreCarriedOnByTheSystemClockButNeverAhea
     EXPECT_LE(smoothed, 500 + static_cast<LONG>(timeGetTime() - start) + 1);
     Advance(500);
     EXPECT_EQ(movie.AudioClock(), 1000); // a new position ends the smoothing
-    Stop();
+    movie.Stop();
 
     // Before the first sound is heard the clock waits: no frame is shown
     // ahead of the sound.
@@ -247,7 +247,7 @@ TEST_F(MovieAudioTest, RepeatedPositionsAreCarriedOnByTheSystemClockButNeverAhea
     EXPECT_EQ(movie.AudioClock(), first);
     Advance(10);
     EXPECT_EQ(movie.AudioClock(), first + 10);
-    Stop();
+    movie.Stop();
 
     // Nothing to hear (the play starts in the final partial block): the
     // clock runs on at once, so the video is not held.
@@ -294,7 +294,7 @@ TEST_F(MovieAudioTest, APauseWhileTheSystemClockCarriesTheAudioClockNeitherCount
         const LONG before = movie.AudioClock();
         const DWORD beforeAt = timeGetTime();
         ASSERT_GE(before, standing + 40);
-        Pause();
+        movie.Pause();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const LONG whilePaused = movie.AudioClock();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -305,7 +305,7 @@ TEST_F(MovieAudioTest, APauseWhileTheSystemClockCarriesTheAudioClockNeitherCount
         EXPECT_GE(whilePaused, before);
         EXPECT_GE(after, whilePaused);
         EXPECT_LE(after, before + notPaused + 1) << "the paused time was counted";
-        Stop();
+        movie.Stop();
     }
 }
 
@@ -329,7 +329,7 @@ TEST_F(MovieAudioTest, PauseHoldsThePositionAndResumeContinuesFromIt) {
     Load(Stereo22k(10));
     ASSERT_EQ(Play(0), 0);
     Advance(700);
-    Pause();
+    movie.Pause();
     const LONG paused = movie.AudioClock();
     EXPECT_EQ(paused, 700);
     Advance(5000);
@@ -354,12 +354,10 @@ TEST_F(MovieAudioTest, ABufferReturnedAsThePauseBeginsIsStillReplaced) {
         Advance(200);
         movie.paused = 1;
         movie.PauseAudio();
-        EXPECT_EQ(movie.ringQueued, 7);
-        EXPECT_EQ(movie.nextAudioBlock, 8);
+        EXPECT_EQ(Ring(), std::pair(7, 8));
         Resume();
         Advance(7 * 1487);
-        EXPECT_EQ(movie.ringQueued, 7 - 3); // only the blocks that remain (to 11) are queued
-        EXPECT_EQ(movie.nextAudioBlock, 12);
+        EXPECT_EQ(Ring(), std::pair(7 - 3, 12)) << "only the blocks that remain (to 11) are queued";
         Stop();
     }
 }
@@ -370,8 +368,7 @@ TEST_F(MovieAudioTest, ReopeningWhileRunningTakesTheBuffersBackFirst) {
     Advance(300);
     // A second start without a stop: the old device still holds 7 buffers.
     ASSERT_EQ(movie.StartAudio(32768 * 3), 0);
-    EXPECT_EQ(movie.ringQueued, 7);
-    EXPECT_EQ(movie.nextAudioBlock, 10);
+    EXPECT_EQ(Ring(), std::pair(7, 10));
     Advance(300);
     EXPECT_EQ(movie.AudioClock(), AVIStreamSampleToTime(movie.audioStream, 32768 * 3) + 300);
 }

@@ -3,8 +3,6 @@
 // transparency background: the picture centred on a bitmap, composited frame
 // by frame, and the area it covered reported for dragging.
 
-#include <cstring>
-
 #include "EngineTestSupport.h"
 #include "engine/Movie.h"
 #include "video/VideoDecoder.h"
@@ -16,9 +14,11 @@ namespace {
 class DisplayFormatTest : public EngineTest {
 protected:
     void Open(FOURCC codec, LONG width = 160, LONG height = 120) {
-        const MovieSpec spec{
-            .width = width, .height = height, .bits = 24, .compression = codec, .handler = codec};
-        ASSERT_EQ(movie.OpenFile(WriteMovie(spec, "movie.avi").c_str()), 0);
+        cadmo::test::TestAviSpec spec = FakeMovie();
+        spec.width = width;
+        spec.height = height;
+        spec.compression = spec.handler = codec;
+        ASSERT_EQ(movie.OpenFile(WriteMovie(spec, dir.File("movie.avi")).c_str()), 0);
         ASSERT_EQ(movie.OpenStreams(&window), 0);
     }
     BITMAPINFOHEADER Out() {
@@ -69,8 +69,7 @@ TEST_F(DisplayFormatTest, DoubledByTheCodec) {
     EXPECT_EQ(ViewRect(), (Rect{0, 0, 320, 240}));
     auto sets = FakeCodec::Get().Calls(ICM_SETSTATE);
     ASSERT_EQ(sets.size(), 1u);
-    qx47::ShortStateRecord s{};
-    std::memcpy(&s, sets[0].record.data(), 44);
+    const auto s = StateOf<qx47::ShortStateRecord>(sets[0]);
     EXPECT_EQ(s.mask, 0x80000008u);
     EXPECT_EQ(s.alternateLine, 0u);
     EXPECT_EQ(movie.decodedFrame, -1);
@@ -95,7 +94,7 @@ TEST_F(DisplayFormatTest, StretchedWhenTheCodecCannotDouble) {
 TEST_F(DisplayFormatTest, Refusals) {
     EXPECT_EQ(movie.SetDisplayFormat(1.0f, 8, 0, 0, 0), -1);
     Open(kFake);
-    EXPECT_EQ(movie.SetBackgroundImage(WriteGreyBitmap(640, 480, 50, "bg").c_str()), -5)
+    EXPECT_EQ(movie.SetBackgroundImage(WriteGreyBitmap(640, 480, 50, dir.File("bg.bmp")).c_str()), -5)
         << "only the Tavro codec takes a background";
     EXPECT_EQ(movie.backgroundImage, nullptr);
     EXPECT_EQ(movie.decoder->background, nullptr);
@@ -124,26 +123,25 @@ TEST_F(DisplayFormatTest, Refusals) {
 TEST_F(DisplayFormatTest, ThePictureIsCentredAndCompositedOverTheBackground) {
     Open(qx47::kHandler, 320, 240);
     EXPECT_EQ(movie.SetBackgroundImage("/nonexistent.bmp"), -5);
-    EXPECT_EQ(movie.SetBackgroundImage(WriteGreyBitmap(160, 120, 50, "small").c_str()), -5)
+    EXPECT_EQ(movie.SetBackgroundImage(WriteGreyBitmap(160, 120, 50, dir.File("small.bmp")).c_str()), -5)
         << "smaller than the picture";
     EXPECT_EQ(movie.backgroundImage, nullptr);
     EXPECT_EQ(movie.decoder->background, nullptr);
 
     FakeCodec::Get().ClearCalls();
-    ASSERT_EQ(movie.SetBackgroundImage(WriteGreyBitmap(640, 480, 50, "bg").c_str()), 0);
+    ASSERT_EQ(movie.SetBackgroundImage(WriteGreyBitmap(640, 480, 50, dir.File("bg.bmp")).c_str()), 0);
     EXPECT_NE(movie.backgroundImage, nullptr);
     EXPECT_EQ(DecodeRect(), (Rect{160, 120, 480, 360}));
     EXPECT_EQ(ViewRect(), (Rect{0, 0, 640, 480}));
     EXPECT_EQ(movie.decoder->windowRect.width, 320) << "the window rectangle stays";
     auto sets = FakeCodec::Get().Calls(ICM_SETSTATE);
     ASSERT_EQ(sets.size(), 1u);
-    qx47::ShortStateRecord s{};
-    std::memcpy(&s, sets[0].record.data(), 44);
+    const auto s = StateOf<qx47::ShortStateRecord>(sets[0]);
     EXPECT_EQ(s.mask, 0x80000004u);
     EXPECT_EQ(s.transparency, 0u);
 
     // A smaller one does not replace it.
-    EXPECT_EQ(movie.SetBackgroundImage(WriteGreyBitmap(100, 100, 70, "smaller").c_str()), -5);
+    EXPECT_EQ(movie.SetBackgroundImage(WriteGreyBitmap(100, 100, 70, dir.File("smaller.bmp")).c_str()), -5);
     EXPECT_NE(movie.decoder->background, nullptr);
     // The format cannot change while the picture sits away from the corner.
     EXPECT_EQ(movie.SetDisplayFormat(1.0f, 8, 0, 0, 0), -5);

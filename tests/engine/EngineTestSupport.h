@@ -3,8 +3,10 @@
 // a writer of small movies whose frames name their own frame number.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <climits>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -18,6 +20,8 @@
 #include "engine/OwnerWindow.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/vfw/Vfw.h"
+#include "support/TempDir.h"
+#include "support/TestAvi.h"
 
 namespace enginetest {
 
@@ -40,7 +44,8 @@ struct CodecCall {
 // The fake decompressor, registered for "fake" and "qx47". It accepts sources
 // whose compression is one of those two, decodes by filling the whole
 // destination frame with the low byte of the frame number (read from the
-// first four bytes of the frame data), and records every message.
+// first four bytes of the frame data), and records every message. Its state
+// answers claim a record of 4096 bytes in their size word, as a codec may.
 class FakeCodec {
 public:
     static FakeCodec& Get();
@@ -107,31 +112,20 @@ public:
     LONG audio = -10; // no audio device
 };
 
-struct MovieSpec {
-    LONG width = 32;
-    LONG height = 24;
-    WORD bits = 8;
-    FOURCC compression = kFake;
-    FOURCC handler = kFake;
-    DWORD rate = 15;
-    DWORD scale = 1;
-    DWORD start = 0;
-    int frames = 30;
-    int keyEvery = 15;  // 1: every frame is a key frame
-    int colorTable = 0; // entries of a colour table stored after the header
-    DWORD clrUsed = 0;  // colours the header claims, whatever is stored
-    bool audio = false;
-    bool video = true;
-};
+// The engine's movies: 32 x 16 24-bit frames for the fake codec, 15 a second, a key
+// frame every 15, no sound. Each frame's data names its own number (from the
+// stream's start), which the fake codec decodes as the grey level.
+cadmo::test::TestAviSpec FakeMovie(int frames = 30);
 
 // The base of the engine's fixtures: the fake codec installed, its log and
-// policies cleared.
+// policies cleared, and a folder for the test's files.
 class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         FakeCodec::Install();
         FakeCodec::Get().Reset();
     }
+    cadmo::test::TempDir dir;
 };
 
 // A plain bitmap header (no colour table, size left to the reader).
@@ -139,19 +133,23 @@ inline BITMAPINFOHEADER Header(LONG w, LONG h, WORD bits, DWORD compression = BI
     return {sizeof(BITMAPINFOHEADER), w, h, 1, bits, compression, 0, 0, 0, clrUsed, 0};
 }
 
+// The record a state message carried.
+template <class Record> Record StateOf(const CodecCall& call) {
+    Record r{};
+    std::memcpy(&r, call.record.data(), std::min(sizeof r, call.record.size()));
+    return r;
+}
+
 // A rectangle's edges, to compare in one assertion.
 inline std::array<LONG, 4> Edges(const RECT& r) {
     return {r.left, r.top, r.right, r.bottom};
 }
 
-// A path in the tests' temporary folder, named after the running test.
-std::string TestFile(const std::string& name);
+// Writes the movie to `path` and returns the path.
+std::string WriteMovie(const cadmo::test::TestAviSpec& spec, const std::string& path);
 
-// Writes the movie to TestFile(name).
-std::string WriteMovie(const MovieSpec& spec, const std::string& name);
-
-// An 8-bit grey-ramp bitmap file filled with one grey level.
-std::string WriteGreyBitmap(LONG width, LONG height, BYTE grey, const std::string& name);
+// An 8-bit grey-ramp bitmap file filled with one grey level, written to `path`.
+std::string WriteGreyBitmap(LONG width, LONG height, BYTE grey, const std::string& path);
 
 // Frame (x, y) of a 24-bit window surface as a grey level (-1 when not grey).
 int SurfaceGrey(const WindowSurface& s, int x, int y);

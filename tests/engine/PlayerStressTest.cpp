@@ -29,14 +29,14 @@ TEST(PlayerStressTest, RandomTransportCommandsWhilePlaying) {
     WaveSetBackend(WaveBackend::Null);
     FakeWindow window;
     CreatePlayer(&window);
-    MovieSpec spec;
-    spec.frames = 900;
+    cadmo::test::TempDir dir;
+    cadmo::test::TestAviSpec spec = FakeMovie(900);
     spec.rate = 60;
     spec.keyEvery = 30;
     spec.audio = true;
     // The fake codec answers as the Tavro codec, so its controls are sent.
     spec.compression = spec.handler = qx47::kHandler;
-    const std::string movie = WriteMovie(spec, "stress.avi");
+    const std::string movie = WriteMovie(spec, dir.File("stress.avi"));
     // The same movie cut off two thirds of the way: its index is lost.
     const std::string damaged = movie + ".cut.avi";
     std::filesystem::copy_file(movie, damaged, std::filesystem::copy_options::overwrite_existing);

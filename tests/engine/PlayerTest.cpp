@@ -25,8 +25,8 @@ protected:
         DestroyPlayer(&window);
         EXPECT_EQ(window.dcsOut, 0) << "every device context is given back";
     }
-    void Open(const MovieSpec& spec) {
-        ASSERT_EQ(OpenMovie(&window, WriteMovie(spec, "movie.avi").c_str()), 1);
+    void Open(const cadmo::test::TestAviSpec& spec) {
+        ASSERT_EQ(OpenMovie(&window, WriteMovie(spec, dir.File("movie.avi")).c_str()), 1);
     }
 
     // Waits (bounded) until the playback thread has posted something.
@@ -48,7 +48,7 @@ protected:
 } // namespace
 
 TEST_F(PlayerTest, JumpsByPercentAndSeconds) {
-    Open(MovieSpec{.frames = 1000});
+    Open(FakeMovie(1000));
     JumpPercent(&window, 10);
     EXPECT_EQ(theMovie->position, 99) << "10 % of 1000 frames with the single-precision 0.01";
     JumpPercent(&window, -10);
@@ -59,20 +59,19 @@ TEST_F(PlayerTest, JumpsByPercentAndSeconds) {
     JumpSeconds(&window, -1);
     EXPECT_EQ(theMovie->position, 85);
 
-    Open(MovieSpec{.frames = 10});
+    Open(FakeMovie(10));
     JumpPercent(&window, 10);
     EXPECT_EQ(theMovie->position, 0) << "0.99 of a frame truncates to none";
 
-    struct Case {
-        DWORD rate, scale;
-        int seconds;
-        LONG to;
-    };
-    for (const Case& c : {Case{30000, 1001, -1, 20}, {25, 2, 1, 63}}) {
-        Open(MovieSpec{.rate = c.rate, .scale = c.scale, .frames = 100});
+    for (auto [rate, scale, seconds, to] :
+         {std::tuple<DWORD, DWORD, int, LONG>{30000, 1001, -1, 20}, {25, 2, 1, 63}}) {
+        cadmo::test::TestAviSpec spec = FakeMovie(100);
+        spec.rate = rate;
+        spec.scale = scale;
+        Open(spec);
         SeekToFrame(&window, 50);
-        JumpSeconds(&window, c.seconds);
-        EXPECT_EQ(theMovie->position, c.to) << c.rate << "/" << c.scale;
+        JumpSeconds(&window, seconds);
+        EXPECT_EQ(theMovie->position, to) << rate << "/" << scale;
     }
 }
 
@@ -80,14 +79,14 @@ TEST_F(PlayerTest, OpeningAndClosing) {
     const int fitsBefore = window.fitWindows;
     CloseMovie(&window);
     EXPECT_EQ(window.fitWindows, fitsBefore) << "closing nothing posts nothing";
-    Open(MovieSpec{});
+    Open(FakeMovie());
     EXPECT_EQ(window.fitWindows, fitsBefore + 1);
     PAVIFILE first = theMovie->aviFile;
     EXPECT_EQ(OpenMovie(&window, "/nonexistent/movie.avi"), 0);
     EXPECT_EQ(theMovie->aviFile, first) << "an unreadable name leaves the movie open";
     EXPECT_TRUE(window.sent.empty());
 
-    const std::string junk = TestFile("junk.txt");
+    const std::string junk = dir.File("junk.txt");
     std::ofstream(junk) << "not a movie";
     EXPECT_EQ(OpenMovie(&window, junk.c_str()), 0);
     EXPECT_EQ(window.boxes, (std::vector<std::string>{"Error: Cannot open AVI file|Vorple Error|48"}));
@@ -95,16 +94,34 @@ TEST_F(PlayerTest, OpeningAndClosing) {
     EXPECT_EQ(theMovie->aviFile, nullptr) << "the previous movie was closed first";
 
     // A file without video stays attached, but it cannot be played.
-    EXPECT_EQ(OpenMovie(&window, WriteMovie(MovieSpec{.audio = true, .video = false}, "novideo.avi").c_str()),
-              0);
+    cadmo::test::TestAviSpec noVideo = FakeMovie();
+    noVideo.audio = true;
+    noVideo.video = false;
+    EXPECT_EQ(OpenMovie(&window, WriteMovie(noVideo, dir.File("novideo.avi")).c_str()), 0);
     ASSERT_NE(theMovie->aviFile, nullptr);
     StartPlayback(&window);
     EXPECT_EQ(playerPlaying, 0);
     EXPECT_EQ(playbackThreadHandle, nullptr);
+
+    // Opening another movie while one plays ends the thread; the new one plays.
+    Open(FakeMovie(600));
+    StartPlayback(&window);
+    ASSERT_NE(playbackThreadHandle, nullptr);
+    window.sent.clear();
+    Open(FakeMovie(600));
+    EXPECT_EQ(window.sent, (std::vector<WORD>{IDM_CLOSE}));
+    EXPECT_EQ(playbackThreadHandle, nullptr);
+    EXPECT_EQ(playerPlaying, 0);
+    StartPlayback(&window);
+    EXPECT_NE(playbackThreadHandle, nullptr);
+    EXPECT_EQ(playerPlaying, 1);
 }
 
 TEST_F(PlayerTest, PlaysToTheEndOnTheSystemClockThenStopsOrLoops) {
-    Open(MovieSpec{.rate = 60, .frames = 12, .keyEvery = 1});
+    cadmo::test::TestAviSpec spec = FakeMovie(12);
+    spec.rate = 60;
+    spec.keyEvery = 1;
+    Open(spec);
     StartPlayback(&window);
     ASSERT_TRUE(WaitForPosted());
     EXPECT_EQ(playerPlaying, 0) << "the thread clears the flag itself";
@@ -137,7 +154,7 @@ TEST_F(PlayerTest, PlaysToTheEndOnTheSystemClockThenStopsOrLoops) {
 }
 
 TEST_F(PlayerTest, PauseResumeSeekAndStep) {
-    Open(MovieSpec{.frames = 600});
+    Open(FakeMovie(600));
     StartPlayback(&window);
     PlaybackThread* thread = playbackThreadHandle.get();
     ASSERT_NE(thread, nullptr);
@@ -163,21 +180,8 @@ TEST_F(PlayerTest, PauseResumeSeekAndStep) {
     EXPECT_EQ(playerPlaying, 0);
 }
 
-TEST_F(PlayerTest, OpeningAnotherMovieEndsTheThread) {
-    Open(MovieSpec{.frames = 600});
-    StartPlayback(&window);
-    ASSERT_NE(playbackThreadHandle, nullptr);
-    Open(MovieSpec{.frames = 600});
-    EXPECT_EQ(window.sent, (std::vector<WORD>{IDM_CLOSE}));
-    EXPECT_EQ(playbackThreadHandle, nullptr);
-    EXPECT_EQ(playerPlaying, 0);
-    StartPlayback(&window);
-    EXPECT_NE(playbackThreadHandle, nullptr);
-    EXPECT_EQ(playerPlaying, 1);
-}
-
 TEST_F(PlayerTest, APlayThatCannotBeginDrawingIsRefusedAndLeavesThePlayerStopped) {
-    Open(MovieSpec{.frames = 600});
+    Open(FakeMovie(600));
     const struct {
         const char* what;
         LRESULT beginAnswer;

@@ -2,6 +2,8 @@
 // The clock is the test's; every frame's data names its own number, so the
 // fake codec's log shows exactly which frames were decoded and how.
 
+#include <algorithm>
+
 #include "EngineTestSupport.h"
 #include "engine/Movie.h"
 #include "video/VideoDecoder.h"
@@ -20,8 +22,8 @@ protected:
         if (dc)
             window.ReleaseDC(dc);
     }
-    void Open(const MovieSpec& spec) {
-        ASSERT_EQ(movie.OpenFile(WriteMovie(spec, "movie.avi").c_str()), 0);
+    void Open(const cadmo::test::TestAviSpec& spec) {
+        ASSERT_EQ(movie.OpenFile(WriteMovie(spec, dir.File("movie.avi")).c_str()), 0);
         ASSERT_EQ(movie.OpenStreams(&window), 0);
         movie.SetClock(&clock);
     }
@@ -39,14 +41,6 @@ protected:
         Decodes d = FakeCodec::Get().Decodes();
         FakeCodec::Get().ClearCalls();
         return d;
-    }
-    void PlayThrough3() {
-        Open(MovieSpec{});
-        Play();
-        for (LONG f = 0; f <= 3; ++f)
-            ASSERT_EQ(ShowAt(f), 0);
-        EXPECT_EQ(TakeDecodes(), (Decodes{{0, 0}, {1, 0}, {2, 0}, {3, 0}}));
-        EXPECT_EQ(movie.skippedFrames, -1) << "drawing the start frame counts against the start position";
     }
     Decodes RepaintAt(LONG f) {
         movie.Seek(f);
@@ -67,57 +61,65 @@ protected:
 
 } // namespace
 
-// Key frames every 15; plays drawn from frame 0 through 3, then late.
+// A play whose clock runs late: the due frame is drawn when it is a key
+// frame or the next after the decoded one (the one between decoded in a
+// hurry), caught up from the previous key frame when that is no farther than
+// the next, and otherwise skipped until the next key frame. The position
+// follows the clock whether or not a frame is drawn; drawing the start frame
+// counts against the start position in the skipped count.
 TEST_F(SchedulerTest, LateFramesAreCaughtUpFromTheNearerKeyFrameOrSkipped) {
-    PlayThrough3();
-    // 3 -> 12: key frame 15 is nearer than 0, so 12 is not drawn at all.
-    EXPECT_EQ(ShowAt(12), 0);
-    EXPECT_EQ(movie.position, 12);
-    EXPECT_EQ(ShowAt(14), 0);
-    EXPECT_TRUE(TakeDecodes().empty());
-    // 15 is a key frame: drawn directly, everything since 3 counted as skipped.
-    EXPECT_EQ(ShowAt(15), 0);
-    EXPECT_EQ(TakeDecodes(), (Decodes{{15, 0}}));
-    EXPECT_EQ(movie.skippedFrames, -1 + 11);
-    EXPECT_EQ(movie.decodedFrame, 15);
-}
-
-TEST_F(SchedulerTest, NearerPreviousKeyFrameDecodesTheGapWithoutDrawing) {
-    PlayThrough3();
-    clock.system += 10; // still frame 3: the frame on screen is not decoded again
-    EXPECT_EQ(movie.ShowFrame(), 0);
-    EXPECT_TRUE(TakeDecodes().empty());
-    // 3 -> 6: the previous key frame (0) is nearer than the next (15).
-    EXPECT_EQ(ShowAt(6), 0);
-    EXPECT_EQ(TakeDecodes(), (Decodes{{4, kHurry}, {5, kHurry}, {6, 0}}));
-    EXPECT_EQ(movie.skippedFrames, -1 + 2);
-    // Decoded 7 due 9: the one frame between is decoded in a hurry.
-    ShowAt(7);
-    TakeDecodes();
-    EXPECT_EQ(ShowAt(9), 0);
-    EXPECT_EQ(TakeDecodes(), (Decodes{{8, kHurry}, {9, 0}}));
-    EXPECT_EQ(movie.skippedFrames, -1 + 2 + 1);
-    // Catch-up frames go to the hidden buffer, never over the shown picture.
-    ShowAt(10);
-    ShowAt(13); // back 13, ahead 2: skipped
-    EXPECT_EQ(ShowAt(12), 0) << "a clock going back within a play";
-    for (const CodecCall& c : FakeCodec::Get().Calls(ICM_DECOMPRESSEX))
-        EXPECT_EQ(c.rec.lpDst,
-                  (c.flags & kHurry) ? movie.decoder->pixelBuffer.get() : movie.decoder->dibBits);
-}
-
-TEST_F(SchedulerTest, EveryFrameAKeyFrameDrawsTheDueFrameDirectly) {
-    Open(MovieSpec{.keyEvery = 1});
-    Play();
-    ShowAt(0);
-    EXPECT_EQ(ShowAt(4), 0);
-    EXPECT_EQ(ShowAt(5), 0);
-    EXPECT_EQ(TakeDecodes(), (Decodes{{0, 0}, {4, 0}, {5, 0}}));
-    EXPECT_EQ(movie.skippedFrames, -1 + 3);
+    const struct {
+        const char* what;
+        int keyEvery;
+        std::vector<LONG> due;     // the frames the clock reaches, in order
+        std::vector<LONG> decoded; // the frames decoded, in order
+        std::vector<LONG> hurried; // those of them decoded in a hurry, undrawn
+        LONG skipped;
+    } runs[] = {
+        // 12 and 14 lie nearer key frame 15 than 0: nothing is drawn until 15.
+        {"the next key frame is nearer", 15, {0, 1, 2, 3, 12, 14, 15}, {0, 1, 2, 3, 15}, {}, 10},
+        // Frame 3 again is not decoded again; 13 (back 13, ahead 2) is
+        // skipped; the clock then goes back to 12 within the play.
+        {"the previous key frame is nearer",
+         15,
+         {0, 1, 2, 3, 3, 6, 7, 9, 10, 13, 12},
+         {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
+         {4, 5, 8, 11},
+         3},
+        {"every frame a key frame", 1, {0, 4, 5}, {0, 4, 5}, {}, 2},
+        // Key frames equally near: caught up, not skipped.
+        {"key frames 0 and 10 around 5", 10, {0, 5}, {0, 1, 2, 3, 4, 5}, {1, 2, 3, 4}, 3},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.what);
+        cadmo::test::TestAviSpec spec = FakeMovie();
+        spec.keyEvery = run.keyEvery;
+        Open(spec);
+        Play();
+        for (LONG due : run.due) {
+            ASSERT_EQ(ShowAt(due), 0) << due;
+            EXPECT_EQ(movie.position, due);
+        }
+        Decodes expected;
+        for (LONG f : run.decoded)
+            expected.emplace_back(f, std::count(run.hurried.begin(), run.hurried.end(), f) ? kHurry : 0);
+        EXPECT_EQ(FakeCodec::Get().Decodes(), expected);
+        EXPECT_EQ(movie.skippedFrames, run.skipped);
+        // Catch-up frames go to the hidden buffer, never over the shown picture.
+        for (const CodecCall& c : FakeCodec::Get().Calls(ICM_DECOMPRESSEX))
+            EXPECT_EQ(c.rec.lpDst,
+                      (c.flags & kHurry) ? movie.decoder->pixelBuffer.get() : movie.decoder->dibBits);
+        FakeCodec::Get().ClearCalls();
+        movie.Stop();
+        window.ReleaseDC(dc);
+        dc = nullptr;
+        movie.CloseStreams();
+        movie.ReleaseFile();
+    }
 }
 
 TEST_F(SchedulerTest, RepaintsDecodeFromTheKeyFrame) {
-    Open(MovieSpec{.frames = 60});
+    Open(FakeMovie(60));
     const Decodes fromKey{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}, {7, 0}, {8, 0}, {9, 0}};
     EXPECT_EQ(RepaintAt(9), fromKey);
     EXPECT_EQ(RepaintAt(9), fromKey) << "the same frame again: decoded afresh from its key frame";
@@ -132,7 +134,9 @@ TEST_F(SchedulerTest, RepaintsDecodeFromTheKeyFrame) {
     RepaintAt(35);
     movie.CloseStreams();
     movie.ReleaseFile();
-    Open(MovieSpec{.frames = 60, .keyEvery = 40});
+    cadmo::test::TestAviSpec sparse = FakeMovie(60);
+    sparse.keyEvery = 40;
+    Open(sparse);
     Decodes fromZero;
     for (LONG f = 0; f <= 35; ++f)
         fromZero.push_back({f, 0});
@@ -142,7 +146,9 @@ TEST_F(SchedulerTest, RepaintsDecodeFromTheKeyFrame) {
 TEST_F(SchedulerTest, SystemClockWithoutAudioIncludingPastTwoToTheThirtyOne) {
     // The system clock counts from boot; after 24.8 days it no longer fits a
     // signed start time, and at 49.7 days it wraps. Time must still run.
-    Open(MovieSpec{.rate = 10});
+    cadmo::test::TestAviSpec spec = FakeMovie();
+    spec.rate = 10;
+    Open(spec);
     for (DWORD boot : {1000u, 0x80000000u + 123, 0xffffff00u}) {
         SCOPED_TRACE(boot);
         movie.Seek(0);
@@ -165,7 +171,7 @@ TEST_F(SchedulerTest, SystemClockWithoutAudioIncludingPastTwoToTheThirtyOne) {
 }
 
 TEST_F(SchedulerTest, AudioClockLeadsWhenItHasAValue) {
-    Open(MovieSpec{});
+    Open(FakeMovie());
     Play();
     clock.audio = movie.FrameToTime(7);
     movie.ShowFrame();
@@ -176,7 +182,7 @@ TEST_F(SchedulerTest, AudioClockLeadsWhenItHasAValue) {
 }
 
 TEST_F(SchedulerTest, NothingIsDrawnOutsideADrawingCycle) {
-    Open(MovieSpec{});
+    Open(FakeMovie());
     EXPECT_EQ(movie.ShowFrame(), -23);
     EXPECT_EQ(movie.BeginDrawing(nullptr, -1), -22);
     EXPECT_EQ(movie.EndDrawing(), -22);
@@ -190,7 +196,10 @@ TEST_F(SchedulerTest, NothingIsDrawnOutsideADrawingCycle) {
 
 TEST_F(SchedulerTest, NextFrameDueTimeIsTheFirstMillisecondOfTheNextFrame) {
     for (auto [rate, scale] : {std::pair<DWORD, DWORD>{15, 1}, {30000, 1001}, {25, 1}, {10, 1}, {24, 1}}) {
-        Open(MovieSpec{.rate = rate, .scale = scale, .frames = 40});
+        cadmo::test::TestAviSpec spec = FakeMovie(40);
+        spec.rate = rate;
+        spec.scale = scale;
+        Open(spec);
         for (LONG f = 0; f < 39; ++f) {
             movie.position = f;
             const LONG due = movie.NextFrameDueTime();
@@ -210,8 +219,7 @@ TEST_F(SchedulerTest, NextFrameDueTimeIsTheFirstMillisecondOfTheNextFrame) {
 TEST_F(SchedulerTest, ReorderDelayFeedsChunksAheadAndDrainsPastTheEnd) {
     constexpr DWORD kEnd = ICDECOMPRESS_ENDOFSTREAM;
     FakeCodec::Get().delayAnswer = 2;
-    MovieSpec spec;
-    spec.frames = 5;
+    cadmo::test::TestAviSpec spec = FakeMovie(5);
     spec.keyEvery = 3;
     Open(spec);
     Play();
@@ -232,7 +240,7 @@ TEST_F(SchedulerTest, ReorderDelayFeedsChunksAheadAndDrainsPastTheEnd) {
 
     FakeCodec::Get().delayAnswer = 0x7fffffff;
     Movie huge;
-    ASSERT_EQ(huge.OpenFile(WriteMovie(spec, "huge.avi").c_str()), 0);
+    ASSERT_EQ(huge.OpenFile(WriteMovie(spec, dir.File("huge.avi")).c_str()), 0);
     ASSERT_EQ(huge.OpenStreams(&window), 0);
     ASSERT_EQ(huge.BeginDrawing(paint, -1), 0);
     ASSERT_EQ(huge.ShowFrame(), 0);
