@@ -358,7 +358,7 @@ TEST_F(MovieAudioTest, ABufferReturnedAsThePauseBeginsIsStillReplaced) {
         Resume();
         Advance(7 * 1487);
         EXPECT_EQ(Ring(), std::pair(7 - 3, 12)) << "only the blocks that remain (to 11) are queued";
-        Stop();
+        movie.Stop();
     }
 }
 
