@@ -1,6 +1,6 @@
 #include "codecs/common/DecodeRequest.h"
 
-#include "codecs/common/FrameConverter.h"
+#include "pixel/FrameConverter.h"
 
 #include <cstdlib>
 

@@ -1,7 +1,7 @@
 #include "platform/gdi/Gdi.h"
 
+#include "pixel/PixelBlitter.h"
 #include "platform/gdi/GdiInternal.h"
-#include "platform/gdi/PixelBlitter.h"
 
 #include <algorithm>
 #include <array>

@@ -1,10 +1,10 @@
 #include "platform/vfw/DrawDib.h"
 
-#include "codecs/common/DitherPalette.h"
-#include "codecs/common/FrameConverter.h"
-#include "codecs/common/PixelFormat.h"
+#include "pixel/DitherPalette.h"
+#include "pixel/FrameConverter.h"
+#include "pixel/PixelBlitter.h"
+#include "pixel/PixelFormat.h"
 #include "platform/gdi/GdiInternal.h"
-#include "platform/gdi/PixelBlitter.h"
 
 #include <array>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/gdi/PixelBlitter.h"
+#include "pixel/PixelBlitter.h"
 
 #include <algorithm>
 #include <cstring>

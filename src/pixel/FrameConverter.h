@@ -22,8 +22,8 @@
 // been seen. One converter serves one thread at a time.
 #pragma once
 
-#include "codecs/common/DitherPalette.h"
-#include "codecs/common/PixelFormat.h"
+#include "pixel/DitherPalette.h"
+#include "pixel/PixelFormat.h"
 
 #include <array>
 #include <cstdint>

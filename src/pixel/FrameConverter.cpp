@@ -1,4 +1,4 @@
-#include "codecs/common/FrameConverter.h"
+#include "pixel/FrameConverter.h"
 
 #include <bit>
 #include <cstdlib>

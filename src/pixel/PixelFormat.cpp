@@ -1,4 +1,4 @@
-#include "codecs/common/PixelFormat.h"
+#include "pixel/PixelFormat.h"
 
 std::size_t DibRowBytes(LONG width, WORD bitCount) {
     if (width <= 0 || bitCount == 0 || bitCount > 32)
