@@ -253,9 +253,9 @@ bool FrameConverter::CanWriteFrame(LONG frameWidth, LONG frameHeight, WORD bitCo
         return false;
     if (frameWidth <= 0 || frameHeight == 0 || frameHeight == static_cast<LONG>(0x80000000))
         return false;
-    std::size_t row = DibRowBytes(frameWidth, bitCount);
+    const std::int64_t row = DibStride(frameWidth, bitCount);
     std::uint64_t rows = frameHeight < 0 ? -static_cast<std::int64_t>(frameHeight) : frameHeight;
-    return row != 0 && row * rows <= 0x7fffffffu;
+    return row > 0 && static_cast<std::uint64_t>(row) * rows <= 0x7fffffffu;
 }
 
 bool FrameConverter::FitsInFrame(const FrameTarget& target, int width, int height) {
@@ -289,7 +289,8 @@ bool FrameConverter::Convert(const PixelPicture& picture, const FrameTarget& tar
     if (picture.layout == SourceLayout::Pal8 && picture.colors == nullptr)
         return false;
     const int width = picture.width;
-    const std::size_t rowBytes = DibRowBytes(target.frameWidth, target.bitCount);
+    // The frame was checked above, so its stride is a positive count.
+    const auto rowBytes = static_cast<std::size_t>(DibStride(target.frameWidth, target.bitCount));
     const int dstPixelBytes = target.bitCount / 8;
     const bool bottomUp = target.frameHeight > 0;
 

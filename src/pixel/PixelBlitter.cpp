@@ -3,13 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-std::int64_t DibStride(std::int64_t width, int bitsPixel) {
-    if (width < 0 || bitsPixel <= 0)
-        return -1;
-    const std::int64_t stride = ((width * bitsPixel + 31) / 32) * 4;
-    return stride > 0x7fffffff ? -1 : stride;
-}
-
 namespace {
 
 std::uint64_t hashBytes(const void* data, std::size_t n, std::uint64_t h = 1469598103934665603ull) {

@@ -32,9 +32,6 @@ struct PixelMap {
     }
 };
 
-// Bytes per row of a DIB: padded to 4 bytes. -1 when it does not fit 31 bits.
-std::int64_t DibStride(std::int64_t width, int bitsPixel);
-
 class PixelBlitter {
 public:
     // Copies source rectangle (sx, sy, sw, sh) of `src` onto destination

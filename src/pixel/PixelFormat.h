@@ -14,6 +14,7 @@
 // 24 or 32 bits. Neither owns memory.
 #pragma once
 
+#include "pixel/DibRules.h"
 #include "platform/win32/Types.h"
 
 #include <cstddef>
@@ -53,7 +54,3 @@ struct FrameTarget {
 };
 
 int SourceBytesPerPixel(SourceLayout layout);
-
-// Bytes in one row of a DIB of this width and bit count (padded to 32 bits);
-// 0 when the values are out of range or the row would not fit in 31 bits.
-std::size_t DibRowBytes(LONG width, WORD bitCount);

@@ -177,8 +177,10 @@ LRESULT DecoderInstance::GetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER*
     out->biPlanes = 1;
     out->biBitCount = 24;
     out->biCompression = BI_RGB;
-    out->biSizeImage =
-        static_cast<DWORD>(DibRowBytes(out->biWidth, 24) * static_cast<std::size_t>(out->biHeight));
+    // A row too wide for 31 bits at 24 bits (the input may be narrower
+    // per pixel) leaves the size unstated.
+    const std::int64_t stride = DibStride(out->biWidth, 24);
+    out->biSizeImage = stride > 0 ? static_cast<DWORD>(stride * out->biHeight) : 0;
     return ICERR_OK;
 }
 

@@ -52,7 +52,7 @@ LRESULT DibCodec::Decode(const BITMAPINFOHEADER& in, const DecodeRequest& reques
         return ICERR_OK;
     if (request.dataSize == 0)
         return ICERR_DONTDRAW;
-    const std::size_t rowBytes = DibRowBytes(in.biWidth, in.biBitCount);
+    const auto rowBytes = static_cast<std::size_t>(DibStride(in.biWidth, in.biBitCount));
     const LONG rows = static_cast<LONG>(std::llabs(in.biHeight));
     if (request.dataSize < rowBytes * static_cast<std::size_t>(rows))
         return ICERR_BADSIZE;

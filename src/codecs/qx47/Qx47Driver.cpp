@@ -15,6 +15,7 @@
 #include "codecs/qx47/Decoder.h"
 #include "codecs/qx47/FrameFormat.h"
 #include "codecs/qx47/Qx47State.h"
+#include "pixel/DibRules.h"
 #include "platform/vfw/Vfw.h"
 
 namespace qx47 {
@@ -140,8 +141,9 @@ bool ValidOutputFormat(const BITMAPINFOHEADER* out) {
 std::int64_t FrameRows(const BITMAPINFOHEADER* h) {
     return h->biHeight < 0 ? -std::int64_t{h->biHeight} : h->biHeight;
 }
+// Formats reach here checked, so the stride is a positive count.
 std::size_t RowBytes(const BITMAPINFOHEADER* h) {
-    return ((static_cast<std::size_t>(h->biWidth) * h->biBitCount + 31) / 32) * 4;
+    return static_cast<std::size_t>(DibStride(h->biWidth, h->biBitCount));
 }
 
 // The checks on a rectangle pair: whole source picture, native or exactly

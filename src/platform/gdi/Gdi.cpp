@@ -1,5 +1,6 @@
 #include "platform/gdi/Gdi.h"
 
+#include "pixel/DibRules.h"
 #include "pixel/PixelBlitter.h"
 #include "platform/gdi/GdiInternal.h"
 

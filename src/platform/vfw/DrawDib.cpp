@@ -1,5 +1,6 @@
 #include "platform/vfw/DrawDib.h"
 
+#include "pixel/DibRules.h"
 #include "pixel/DitherPalette.h"
 #include "pixel/FrameConverter.h"
 #include "pixel/PixelBlitter.h"

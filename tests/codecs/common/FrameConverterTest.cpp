@@ -18,11 +18,13 @@ struct Frame {
     std::vector<std::uint8_t> bits;
 
     Frame(LONG w, LONG h, WORD bpp) : width(w), height(h), bitCount(bpp) {
-        bits.assign(DibRowBytes(w, bpp) * static_cast<std::size_t>(std::labs(h)), kUntouched);
+        bits.assign(static_cast<std::size_t>(DibStride(w, bpp)) * static_cast<std::size_t>(std::labs(h)),
+                    kUntouched);
     }
     FrameTarget At(int x, int y) { return FrameTarget{bits.data(), width, height, bitCount, x, y}; }
     std::uint8_t* Pixel(int x, int memoryRow) {
-        return bits.data() + DibRowBytes(width, bitCount) * static_cast<std::size_t>(memoryRow) +
+        return bits.data() +
+               static_cast<std::size_t>(DibStride(width, bitCount)) * static_cast<std::size_t>(memoryRow) +
                static_cast<std::size_t>(x) * bitCount / 8;
     }
 };

@@ -1,0 +1,13 @@
+// The layout rules of a device-independent bitmap, each written once for
+// every layer that needs it: the platform stand-ins, the codecs, the image
+// and resource code and the tools.
+#pragma once
+
+#include "platform/win32/Types.h"
+
+#include <cstdint>
+
+// Bytes in one row of a DIB: width x bitCount bits, padded to a multiple of
+// 4 bytes. -1 when the width is negative, the bit count is not 1 to 32, or
+// the row would not fit in 31 bits.
+std::int64_t DibStride(std::int64_t width, int bitCount);
