@@ -11,3 +11,9 @@
 // 4 bytes. -1 when the width is negative, the bit count is not 1 to 32, or
 // the row would not fit in 31 bits.
 std::int64_t DibStride(std::int64_t width, int bitCount);
+
+// Rows of a DIB: the magnitude of its height, which is negative when the rows
+// run top-down. In 64 bits, so that the most negative height has one too.
+constexpr std::int64_t DibRows(std::int64_t height) {
+    return height < 0 ? -height : height;
+}

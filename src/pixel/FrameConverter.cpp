@@ -254,15 +254,14 @@ bool FrameConverter::CanWriteFrame(LONG frameWidth, LONG frameHeight, WORD bitCo
     if (frameWidth <= 0 || frameHeight == 0 || frameHeight == static_cast<LONG>(0x80000000))
         return false;
     const std::int64_t row = DibStride(frameWidth, bitCount);
-    std::uint64_t rows = frameHeight < 0 ? -static_cast<std::int64_t>(frameHeight) : frameHeight;
+    const auto rows = static_cast<std::uint64_t>(DibRows(frameHeight));
     return row > 0 && static_cast<std::uint64_t>(row) * rows <= 0x7fffffffu;
 }
 
 bool FrameConverter::FitsInFrame(const FrameTarget& target, int width, int height) {
     if (!CanWriteFrame(target.frameWidth, target.frameHeight, target.bitCount))
         return false;
-    std::int64_t frameRows =
-        target.frameHeight < 0 ? -static_cast<std::int64_t>(target.frameHeight) : target.frameHeight;
+    const std::int64_t frameRows = DibRows(target.frameHeight);
     return width > 0 && height > 0 && target.x >= 0 && target.y >= 0 &&
            static_cast<std::int64_t>(target.x) + width <= target.frameWidth &&
            static_cast<std::int64_t>(target.y) + height <= frameRows;

@@ -115,7 +115,7 @@ int RunFrames(int argc, char** argv) {
     }
 
     const LONG width = in->biWidth;
-    const LONG height = std::labs(in->biHeight);
+    const auto height = static_cast<LONG>(DibRows(in->biHeight));
     std::vector<BYTE> outFormat(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD), 0);
     auto* out = reinterpret_cast<BITMAPINFOHEADER*>(outFormat.data());
     out->biSize = sizeof *out;

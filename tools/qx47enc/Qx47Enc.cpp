@@ -309,7 +309,7 @@ public:
         AVIStreamReadFormat(video_, 0, inFormat_.data(), &cb);
         auto* in = reinterpret_cast<BITMAPINFOHEADER*>(inFormat_.data());
         width_ = in->biWidth;
-        height_ = in->biHeight < 0 ? -in->biHeight : in->biHeight;
+        height_ = static_cast<int>(DibRows(in->biHeight));
         frames_ = AVIStreamLength(video_);
         hic_ = ICLocate(ICTYPE_VIDEO, si.fccHandler, in, nullptr, ICMODE_DECOMPRESS);
         if (!hic_) {

@@ -53,7 +53,7 @@ LRESULT DibCodec::Decode(const BITMAPINFOHEADER& in, const DecodeRequest& reques
     if (request.dataSize == 0)
         return ICERR_DONTDRAW;
     const auto rowBytes = static_cast<std::size_t>(DibStride(in.biWidth, in.biBitCount));
-    const LONG rows = static_cast<LONG>(std::llabs(in.biHeight));
+    const LONG rows = static_cast<LONG>(DibRows(in.biHeight));
     if (request.dataSize < rowBytes * static_cast<std::size_t>(rows))
         return ICERR_BADSIZE;
     PixelPicture picture;

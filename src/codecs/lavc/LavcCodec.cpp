@@ -121,7 +121,7 @@ LRESULT LavcCodec::Begin(const BITMAPINFOHEADER& in) {
         return ICERR_MEMORY;
     }
     context_->width = in.biWidth;
-    context_->height = static_cast<int>(std::llabs(in.biHeight));
+    context_->height = static_cast<int>(DibRows(in.biHeight));
     context_->codec_tag = in.biCompression;
     context_->bits_per_coded_sample = in.biBitCount;
     context_->thread_count = 1;

@@ -456,7 +456,7 @@ HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppv
         !validDepth(h.biBitCount) || h.biCompression != BI_RGB || h.biWidth <= 0 || h.biHeight == 0 ||
         h.biHeight == INT32_MIN)
         return fail<HBITMAP>(ERROR_INVALID_PARAMETER, nullptr);
-    const int height = h.biHeight > 0 ? h.biHeight : -h.biHeight;
+    const auto height = static_cast<int>(DibRows(h.biHeight));
     const std::int64_t stride = DibStride(h.biWidth, h.biBitCount);
     if (stride < 0 || stride * height > kMaxPixelBytes)
         return fail<HBITMAP>(ERROR_INVALID_PARAMETER, nullptr);
