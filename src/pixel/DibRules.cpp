@@ -8,3 +8,21 @@ std::int64_t DibStride(std::int64_t width, int bitCount) {
     const std::int64_t stride = ((width * bitCount + 31) / 32) * 4;
     return stride > 0x7fffffff ? -1 : stride;
 }
+
+int NearestColor(const RGBQUAD* colors, int count, int red, int green, int blue) {
+    int best = 0;
+    int bestDistance = 0x7fffffff;
+    for (int i = 0; i < count; ++i) {
+        const int dr = colors[i].rgbRed - red;
+        const int dg = colors[i].rgbGreen - green;
+        const int db = colors[i].rgbBlue - blue;
+        const int distance = dr * dr + dg * dg + db * db;
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = i;
+            if (distance == 0)
+                break; // nothing later can be nearer, nor win the tie
+        }
+    }
+    return best;
+}

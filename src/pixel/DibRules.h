@@ -17,3 +17,7 @@ std::int64_t DibStride(std::int64_t width, int bitCount);
 constexpr std::int64_t DibRows(std::int64_t height) {
     return height < 0 ? -height : height;
 }
+
+// Index of the colour of colors[0 .. count) nearest to (red, green, blue) by
+// squared distance, the lowest index on a tie; 0 when there are none.
+int NearestColor(const RGBQUAD* colors, int count, int red, int green, int blue);

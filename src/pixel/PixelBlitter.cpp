@@ -1,5 +1,7 @@
 #include "pixel/PixelBlitter.h"
 
+#include "pixel/DibRules.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -140,24 +142,6 @@ bool validMap(const PixelMap& m) {
 
 } // namespace
 
-int PixelBlitter::NearestIndex(const RGBQUAD* colors, int numColors, int r, int g, int b) {
-    int best = 0;
-    int bestDistance = 0x7fffffff;
-    for (int i = 0; i < numColors; ++i) {
-        const int dr = colors[i].rgbRed - r;
-        const int dg = colors[i].rgbGreen - g;
-        const int db = colors[i].rgbBlue - b;
-        const int distance = dr * dr + dg * dg + db * db;
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            best = i;
-            if (distance == 0)
-                break;
-        }
-    }
-    return best;
-}
-
 bool PixelBlitter::ComputeAxis(int dstPos, int dstLen, int dstLimit, int srcPos, int srcLen, int srcLimit,
                                std::vector<int>& map, int& first, int& count) {
     first = 0;
@@ -241,7 +225,7 @@ void PixelBlitter::PrepareIndexMap(const PixelMap& dst, const PixelMap& src) {
         int index = i;
         if (i >= dstNumColors_ || own.rgbRed != q.rgbRed || own.rgbGreen != q.rgbGreen ||
             own.rgbBlue != q.rgbBlue)
-            index = NearestIndex(dstColors_.data(), dstNumColors_, q.rgbRed, q.rgbGreen, q.rgbBlue);
+            index = NearestColor(dstColors_.data(), dstNumColors_, q.rgbRed, q.rgbGreen, q.rgbBlue);
         indexMap_[static_cast<std::size_t>(i)] = static_cast<BYTE>(index);
         identity_ = identity_ && index == i;
     }
@@ -254,7 +238,7 @@ BYTE PixelBlitter::NearestCached(std::uint32_t rgb) {
     const std::uint32_t entry = memo_[slot];
     if (entry != 0 && ((entry - 1) >> 8) == rgb)
         return static_cast<BYTE>((entry - 1) & 0xff);
-    const int index = NearestIndex(dstColors_.data(), dstNumColors_, static_cast<int>((rgb >> 16) & 0xff),
+    const int index = NearestColor(dstColors_.data(), dstNumColors_, static_cast<int>((rgb >> 16) & 0xff),
                                    static_cast<int>((rgb >> 8) & 0xff), static_cast<int>(rgb & 0xff));
     memo_[slot] = ((rgb << 8) | static_cast<std::uint32_t>(index)) + 1;
     return static_cast<BYTE>(index);

@@ -44,10 +44,6 @@ public:
     void Stretch(const PixelMap& dst, int dx, int dy, int dw, int dh, const PixelMap& src, int sx, int sy,
                  int sw, int sh, RECT* written);
 
-    // Index of the colour of `dstColors` nearest to (r, g, b), by squared
-    // distance, lowest index on a tie.
-    static int NearestIndex(const RGBQUAD* colors, int numColors, int r, int g, int b);
-
 private:
     bool ComputeAxis(int dstPos, int dstLen, int dstLimit, int srcPos, int srcLen, int srcLimit,
                      std::vector<int>& map, int& first, int& count);

@@ -581,9 +581,8 @@ UINT GetNearestPaletteIndex(HPALETTE h, COLORREF color) {
     std::array<RGBQUAD, 256> quads{};
     for (std::size_t i = 0; i < entries.size(); ++i)
         quads[i] = toQuad(entries[i]);
-    return static_cast<UINT>(PixelBlitter::NearestIndex(quads.data(), static_cast<int>(entries.size()),
-                                                        GetRValue(color), GetGValue(color),
-                                                        GetBValue(color)));
+    return static_cast<UINT>(NearestColor(quads.data(), static_cast<int>(entries.size()), GetRValue(color),
+                                          GetGValue(color), GetBValue(color)));
 }
 
 HPALETTE SelectPalette(HDC hdc, HPALETTE hPal, BOOL /*bForceBkgd*/) {
