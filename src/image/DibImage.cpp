@@ -149,7 +149,7 @@ bool DibImage::Load(MessageSink* owner, const char* path, int targetBitCount) {
         warn(owner, kNot256);
         return false;
     }
-    if (targetBitCount != 8 && targetBitCount != 16 && targetBitCount != 24 && targetBitCount != 32)
+    if (!IsPixelDepth(targetBitCount))
         return false;
     const std::int64_t indexBytes = pictureBytes(header.biWidth, header.biHeight, 8);
     const std::int64_t targetBytes = pictureBytes(header.biWidth, header.biHeight, targetBitCount);
@@ -231,7 +231,7 @@ bool DibImage::Attach(const BITMAPINFOHEADER* header, void* pixels) {
     if (header == nullptr || header->biSize < sizeof(BITMAPINFOHEADER))
         return false;
     const WORD bitCount = header->biBitCount;
-    if ((bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32) ||
+    if (!CanWriteFrame(header->biWidth, header->biHeight, bitCount) ||
         pictureBytes(header->biWidth, header->biHeight, bitCount) < 0)
         return false;
     std::free(info);

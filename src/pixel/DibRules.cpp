@@ -9,6 +9,13 @@ std::int64_t DibStride(std::int64_t width, int bitCount) {
     return stride > 0x7fffffff ? -1 : stride;
 }
 
+bool CanWriteFrame(LONG width, LONG height, int bitCount) {
+    if (!IsPixelDepth(bitCount) || width <= 0 || height == 0)
+        return false;
+    const std::int64_t stride = DibStride(width, bitCount);
+    return stride > 0 && stride * DibRows(height) <= 0x7fffffff;
+}
+
 int NearestColor(const RGBQUAD* colors, int count, int red, int green, int blue) {
     int best = 0;
     int bestDistance = 0x7fffffff;

@@ -248,16 +248,6 @@ void Bgr24To8(const std::uint8_t* in, int width, int frameX, int frameRow, const
 
 } // namespace
 
-bool FrameConverter::CanWriteFrame(LONG frameWidth, LONG frameHeight, WORD bitCount) {
-    if (bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32)
-        return false;
-    if (frameWidth <= 0 || frameHeight == 0 || frameHeight == static_cast<LONG>(0x80000000))
-        return false;
-    const std::int64_t row = DibStride(frameWidth, bitCount);
-    const auto rows = static_cast<std::uint64_t>(DibRows(frameHeight));
-    return row > 0 && static_cast<std::uint64_t>(row) * rows <= 0x7fffffffu;
-}
-
 bool FrameConverter::FitsInFrame(const FrameTarget& target, int width, int height) {
     if (!CanWriteFrame(target.frameWidth, target.frameHeight, target.bitCount))
         return false;

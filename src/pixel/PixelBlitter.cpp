@@ -135,8 +135,7 @@ RowFn pickRow(int s, int d) {
 }
 
 bool validMap(const PixelMap& m) {
-    return m.bits != nullptr && m.width > 0 && m.height > 0 &&
-           (m.bitsPixel == 8 || m.bitsPixel == 16 || m.bitsPixel == 24 || m.bitsPixel == 32) &&
+    return m.bits != nullptr && m.width > 0 && m.height > 0 && IsPixelDepth(m.bitsPixel) &&
            static_cast<std::int64_t>(m.stride) * 8 >= static_cast<std::int64_t>(m.width) * m.bitsPixel;
 }
 

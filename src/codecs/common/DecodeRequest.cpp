@@ -9,7 +9,7 @@ LRESULT DecodeRequest::CheckOutputFormat(const BITMAPINFOHEADER* out) {
         return ICERR_OK;
     if (out->biCompression != BI_RGB)
         return ICERR_BADFORMAT;
-    if (!FrameConverter::CanWriteFrame(out->biWidth, out->biHeight, out->biBitCount))
+    if (!CanWriteFrame(out->biWidth, out->biHeight, out->biBitCount))
         return ICERR_BADFORMAT;
     return ICERR_OK;
 }

@@ -42,7 +42,7 @@ LRESULT DibCodec::CheckInput(const BITMAPINFOHEADER& in) {
     }
     // The same limits as an output frame of this size and depth (palettised
     // frames are widened to 8 bits).
-    if (!FrameConverter::CanWriteFrame(in.biWidth, in.biHeight, in.biBitCount < 8 ? 8 : in.biBitCount))
+    if (!CanWriteFrame(in.biWidth, in.biHeight, in.biBitCount < 8 ? 8 : in.biBitCount))
         return ICERR_BADFORMAT;
     return ICERR_OK;
 }

@@ -129,13 +129,12 @@ bool ValidInput(const BITMAPINFOHEADER* in) {
            in->biHeight <= kMaxDimension;
 }
 
+// An uncompressed frame the pixel code can write, holding no more pixels than
+// a 32-bit frame under 2 GB, as this driver has always required.
 bool ValidOutputFormat(const BITMAPINFOHEADER* out) {
-    if (out == nullptr || out->biSize < sizeof(BITMAPINFOHEADER) || out->biCompression != BI_RGB)
-        return false;
-    if (out->biBitCount != 8 && out->biBitCount != 16 && out->biBitCount != 24 && out->biBitCount != 32)
-        return false;
-    const std::int64_t h = DibRows(out->biHeight);
-    return out->biWidth > 0 && h > 0 && std::int64_t{out->biWidth} * h * 4 < (std::int64_t{1} << 31);
+    return out != nullptr && out->biSize >= sizeof(BITMAPINFOHEADER) && out->biCompression == BI_RGB &&
+           CanWriteFrame(out->biWidth, out->biHeight, out->biBitCount) &&
+           std::int64_t{out->biWidth} * DibRows(out->biHeight) * 4 < (std::int64_t{1} << 31);
 }
 
 // Formats reach here checked, so the stride is a positive count.

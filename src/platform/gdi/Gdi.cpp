@@ -212,10 +212,6 @@ int deviceBits(HDC dc) {
     return dc->type == HDC__::Type::Window ? surfaceBits(*dc->surface) : dc->bitsPixel;
 }
 
-bool validDepth(int bits) {
-    return bits == 8 || bits == 16 || bits == 24 || bits == 32;
-}
-
 // Runs `draw` on the destination's pixels, holding the window surface's lock
 // when there is one, then tells the window which rectangle changed.
 template <typename Draw> void drawInto(HDC dst, WindowSurface::State* srcSurface, Draw draw) {
@@ -453,8 +449,7 @@ HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppv
         return fail<HBITMAP>(ERROR_INVALID_PARAMETER, nullptr);
     const BITMAPINFOHEADER& h = pbmi->bmiHeader;
     if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biSize > 4096 || h.biPlanes != 1 ||
-        !validDepth(h.biBitCount) || h.biCompression != BI_RGB || h.biWidth <= 0 || h.biHeight == 0 ||
-        h.biHeight == INT32_MIN)
+        h.biCompression != BI_RGB || !CanWriteFrame(h.biWidth, h.biHeight, h.biBitCount))
         return fail<HBITMAP>(ERROR_INVALID_PARAMETER, nullptr);
     const auto height = static_cast<int>(DibRows(h.biHeight));
     const std::int64_t stride = DibStride(h.biWidth, h.biBitCount);
@@ -643,7 +638,7 @@ WindowSurface::~WindowSurface() {
 }
 
 bool WindowSurface::Resize(int width, int height, int bitsPixel) {
-    if (width < 0 || height < 0 || !validDepth(bitsPixel))
+    if (width < 0 || height < 0 || !IsPixelDepth(bitsPixel))
         return false;
     const std::int64_t stride = DibStride(width, bitsPixel);
     if (stride < 0 || stride * height > kMaxPixelBytes)

@@ -32,14 +32,12 @@ struct HDRAWDIB__ {
 
 namespace {
 
+// A frame the pixel code can write, of no more than a gigabyte.
 bool drawableFormat(const BITMAPINFOHEADER* bi) {
     if (bi == nullptr || bi->biSize < sizeof(BITMAPINFOHEADER) || bi->biSize > 4096 ||
-        bi->biCompression != BI_RGB || bi->biWidth <= 0 || bi->biHeight == 0 || bi->biHeight == INT32_MIN)
+        bi->biCompression != BI_RGB || !CanWriteFrame(bi->biWidth, bi->biHeight, bi->biBitCount))
         return false;
-    if (bi->biBitCount != 8 && bi->biBitCount != 16 && bi->biBitCount != 24 && bi->biBitCount != 32)
-        return false;
-    const std::int64_t stride = DibStride(bi->biWidth, bi->biBitCount);
-    return stride > 0 && stride * DibRows(bi->biHeight) <= (std::int64_t{1} << 30);
+    return DibStride(bi->biWidth, bi->biBitCount) * DibRows(bi->biHeight) <= (std::int64_t{1} << 30);
 }
 
 // Rows of a format drawableFormat accepted, which fit an int.

@@ -178,11 +178,11 @@ TEST(FrameConverter, RefusesWithoutWritingWhenThePictureDoesNotFit) {
     EXPECT_FALSE(converter.Convert(Bgr(data, 3, 2), frame.At(0x7fffffff, 0), nullptr));
     EXPECT_EQ(CountUntouched(frame), static_cast<int>(frame.bits.size()));
 
-    EXPECT_FALSE(FrameConverter::CanWriteFrame(4, 4, 15));
-    EXPECT_FALSE(FrameConverter::CanWriteFrame(0, 4, 24));
-    EXPECT_FALSE(FrameConverter::CanWriteFrame(100000, 100000, 32)); // 40 GB
-    EXPECT_FALSE(FrameConverter::CanWriteFrame(4, static_cast<LONG>(0x80000000), 24));
-    EXPECT_TRUE(FrameConverter::CanWriteFrame(4, -4, 8));
+    EXPECT_FALSE(CanWriteFrame(4, 4, 15));
+    EXPECT_FALSE(CanWriteFrame(0, 4, 24));
+    EXPECT_FALSE(CanWriteFrame(100000, 100000, 32)); // 40 GB
+    EXPECT_FALSE(CanWriteFrame(4, static_cast<LONG>(0x80000000), 24));
+    EXPECT_TRUE(CanWriteFrame(4, -4, 8));
 }
 
 // The 8-bit picture of a smooth colour ramp: every pixel must be a palette
