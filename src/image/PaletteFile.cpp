@@ -14,7 +14,7 @@ struct MmioCloser {
 };
 
 // The palette of the RIFF palette file open as `h`, for a file on disk and
-// for one in memory alike.
+// for one in memory alike; `h` is closed on return.
 int readPalette(HMMIO h, LOGPALETTE* record) {
     MmioCloser closer{h};
 

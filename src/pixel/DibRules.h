@@ -1,6 +1,6 @@
-// The layout rules of a device-independent bitmap, each written once for
-// every layer that needs it: the platform stand-ins, the codecs, the image
-// and resource code and the tools.
+// The rules of a device-independent bitmap's layout and colours, each written
+// once for every layer that needs it: the platform stand-ins, the codecs, the
+// image and resource code and the tools.
 #pragma once
 
 #include "platform/win32/Types.h"
