@@ -1,5 +1,6 @@
 // Reads the input as a RIFF palette file into a record with guard bytes on
-// both sides; a write outside the record aborts.
+// both sides; a write outside the record aborts, and so does a different
+// answer or record from the same bytes read in memory.
 #include "../FuzzFile.h"
 #include "image/PaletteFile.h"
 
@@ -22,5 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (4 + std::size_t{record->palNumEntries} * 4 > kPaletteRecordBytes)
             std::abort();
     }
+    alignas(4) std::array<BYTE, kPaletteRecordBytes> memory;
+    memory.fill(0xC3);
+    if (ReadPaletteBytes(data, size, reinterpret_cast<LOGPALETTE*>(memory.data())) != result ||
+        std::memcmp(memory.data(), storage.data() + 32, kPaletteRecordBytes) != 0)
+        std::abort();
     return 0;
 }

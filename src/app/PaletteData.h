@@ -3,7 +3,8 @@
 //
 // Clipboard: the player takes a palette from either
 //   - the MIME type "application/x-cadmo-palette", whose bytes are a whole
-//     RIFF palette file (the same bytes as a .pal file), or
+//     RIFF palette file (the same bytes as a .pal file, read by the palette
+//     file reader of image/PaletteFile.h), or
 //   - an image with a colour table (an 8-bit indexed picture), whose table is
 //     the palette.
 #pragma once
@@ -14,11 +15,6 @@
 #include <vector>
 
 inline constexpr const char* paletteMimeType = "application/x-cadmo-palette";
-
-// The entries of a RIFF palette file in `bytes`. False, leaving `entries`
-// alone, for anything that is not a well-formed palette of 1 to 256 colours
-// whose entries all lie inside the data chunk.
-bool ParseRiffPalette(const BYTE* bytes, size_t size, std::vector<PALETTEENTRY>& entries);
 
 // A RIFF palette file of `entries` (for putting a palette on the clipboard).
 std::vector<BYTE> MakeRiffPalette(const std::vector<PALETTEENTRY>& entries);

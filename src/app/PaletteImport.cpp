@@ -47,10 +47,14 @@ bool PaletteImport::ReadClipboard(LOGPALETTE* record) {
         return false;
     std::vector<PALETTEENTRY> entries;
     if (mime->hasFormat(QString::fromLatin1(paletteMimeType))) {
+        // The bytes are read into the record, which has room for any palette
+        // file, and its entries are then taken like any clipboard palette's.
         const QByteArray bytes = mime->data(QString::fromLatin1(paletteMimeType));
-        if (!ParseRiffPalette(reinterpret_cast<const BYTE*>(bytes.constData()),
-                              static_cast<size_t>(bytes.size()), entries))
+        if (ReadPaletteBytes(reinterpret_cast<const BYTE*>(bytes.constData()),
+                             static_cast<size_t>(bytes.size()), record) != 0)
             return false;
+        const PALETTEENTRY* read = record->palPalEntry;
+        entries.assign(read, read + record->palNumEntries);
     } else if (mime->hasImage()) {
         const QImage image = qvariant_cast<QImage>(mime->imageData());
         if (image.format() != QImage::Format_Indexed8 && image.format() != QImage::Format_Mono &&
@@ -62,6 +66,11 @@ bool PaletteImport::ReadClipboard(LOGPALETTE* record) {
     } else {
         return false;
     }
+    // A palette of no colours (a palette file may hold none) has nothing to
+    // give: the choice fails as for a clipboard without a palette, instead of
+    // turning entries 10 to 245 black.
+    if (entries.empty())
+        return false;
     FillClipboardPaletteRecord(entries, record);
     return true;
 }

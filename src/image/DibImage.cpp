@@ -1,5 +1,7 @@
 #include "image/DibImage.h"
 
+#include "pixel/DibRules.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -16,15 +18,11 @@ constexpr std::size_t kFullInfoBytes = sizeof(BITMAPINFOHEADER) + 256 * sizeof(R
 // A picture larger than this is refused rather than allocated.
 constexpr std::int64_t kMaxPixelBytes = std::int64_t{1} << 28;
 
-std::int64_t strideOf(std::int64_t width, int bitCount) {
-    return ((bitCount * width) / 8 + 3) / 4 * 4;
-}
-
 // Bytes of a stride x height picture; -1 when it is empty or too large.
 std::int64_t pictureBytes(std::int64_t width, std::int64_t height, int bitCount) {
     if (width <= 0 || height <= 0 || width > 0x7fffffff || height > 0x7fffffff)
         return -1;
-    const std::int64_t stride = strideOf(width, bitCount);
+    const std::int64_t stride = DibStride(width, bitCount);
     if (stride <= 0 || stride > kMaxPixelBytes / height)
         return -1;
     return stride * height;
@@ -120,7 +118,7 @@ LONG DibImage::Height() const {
 }
 
 LONG DibImage::Stride() const {
-    return info != nullptr ? static_cast<LONG>(strideOf(info->bmiHeader.biWidth, info->bmiHeader.biBitCount))
+    return info != nullptr ? static_cast<LONG>(DibStride(info->bmiHeader.biWidth, info->bmiHeader.biBitCount))
                            : 0;
 }
 
@@ -151,7 +149,7 @@ bool DibImage::Load(MessageSink* owner, const char* path, int targetBitCount) {
         warn(owner, kNot256);
         return false;
     }
-    if (targetBitCount != 8 && targetBitCount != 16 && targetBitCount != 24 && targetBitCount != 32)
+    if (!IsPixelDepth(targetBitCount))
         return false;
     const std::int64_t indexBytes = pictureBytes(header.biWidth, header.biHeight, 8);
     const std::int64_t targetBytes = pictureBytes(header.biWidth, header.biHeight, targetBitCount);
@@ -188,8 +186,8 @@ bool DibImage::Load(MessageSink* owner, const char* path, int targetBitCount) {
         pixels.reset(static_cast<BYTE*>(std::calloc(1, static_cast<std::size_t>(targetBytes))));
         if (!pixels)
             return false;
-        const std::int64_t srcStride = strideOf(header.biWidth, 8);
-        const std::int64_t dstStride = strideOf(header.biWidth, targetBitCount);
+        const std::int64_t srcStride = DibStride(header.biWidth, 8);
+        const std::int64_t dstStride = DibStride(header.biWidth, targetBitCount);
         for (LONG y = 0; y < header.biHeight; ++y)
             convertRow(indices.get() + y * srcStride, pixels.get() + y * dstStride, header.biWidth,
                        targetBitCount, table);
@@ -233,7 +231,7 @@ bool DibImage::Attach(const BITMAPINFOHEADER* header, void* pixels) {
     if (header == nullptr || header->biSize < sizeof(BITMAPINFOHEADER))
         return false;
     const WORD bitCount = header->biBitCount;
-    if ((bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32) ||
+    if (!CanWriteFrame(header->biWidth, header->biHeight, bitCount) ||
         pictureBytes(header->biWidth, header->biHeight, bitCount) < 0)
         return false;
     std::free(info);

@@ -13,14 +13,9 @@ struct MmioCloser {
     ~MmioCloser() { mmioClose(h, 0); }
 };
 
-} // namespace
-
-int ReadPaletteFileAt(const char* path, LOGPALETTE* record) {
-    if (path == nullptr || record == nullptr)
-        return 1;
-    HMMIO h = mmioOpenA(path, nullptr, MMIO_READ | MMIO_ALLOCBUF);
-    if (h == nullptr)
-        return 1;
+// The palette of the RIFF palette file open as `h`, for a file on disk and
+// for one in memory alike; `h` is closed on return.
+int readPalette(HMMIO h, LOGPALETTE* record) {
     MmioCloser closer{h};
 
     MMCKINFO form{};
@@ -48,6 +43,31 @@ int ReadPaletteFileAt(const char* path, LOGPALETTE* record) {
         return 1;
     std::memcpy(record, buffer.data(), chunk.cksize);
     return 0;
+}
+
+} // namespace
+
+int ReadPaletteFileAt(const char* path, LOGPALETTE* record) {
+    if (path == nullptr || record == nullptr)
+        return 1;
+    HMMIO h = mmioOpenA(path, nullptr, MMIO_READ | MMIO_ALLOCBUF);
+    if (h == nullptr)
+        return 1;
+    return readPalette(h, record);
+}
+
+int ReadPaletteBytes(const BYTE* bytes, std::size_t size, LOGPALETTE* record) {
+    if (bytes == nullptr || size == 0 || size > 0x7fffffff || record == nullptr)
+        return 1;
+    MMIOINFO info{};
+    info.fccIOProc = FOURCC_MEM;
+    // Only read, never written through.
+    info.pchBuffer = const_cast<HPSTR>(reinterpret_cast<const char*>(bytes));
+    info.cchBuffer = static_cast<LONG>(size);
+    HMMIO h = mmioOpenA(nullptr, &info, MMIO_READ);
+    if (h == nullptr)
+        return 1;
+    return readPalette(h, record);
 }
 
 int ReadPaletteFile(FileChooser& chooser, LOGPALETTE* record) {

@@ -1,5 +1,6 @@
 #include "res/Bitmaps.h"
 
+#include "pixel/DibRules.h"
 #include "res/Resource.h"
 
 #include <string_view>
@@ -23,10 +24,6 @@ constexpr std::string_view playButtonArt[] = {
 
 constexpr LONG playButtonWidth = 20;
 constexpr LONG playButtonHeight = 21;
-
-constexpr LONG RowBytes4(LONG width) {
-    return ((width * 4 + 31) / 32) * 4;
-}
 
 BYTE HexDigit(char c) {
     if (c >= '0' && c <= '9')
@@ -61,7 +58,7 @@ const std::array<RGBQUAD, 16>& StandardColorTable() {
 BOOL LoadBitmapResource(UINT id, BitmapResource& out) {
     if (id != IDB_PLAYBUTTON)
         return FALSE;
-    const LONG stride = RowBytes4(playButtonWidth);
+    const LONG stride = static_cast<LONG>(DibStride(playButtonWidth, 4));
     BitmapResource bitmap;
     bitmap.header.biSize = sizeof(BITMAPINFOHEADER);
     bitmap.header.biWidth = playButtonWidth;
@@ -90,7 +87,7 @@ BYTE BitmapPixelIndex(const BitmapResource& bitmap, LONG x, LONG y) {
     const LONG height = bitmap.header.biHeight;
     if (bitmap.header.biBitCount != 4 || x < 0 || y < 0 || x >= width || y >= height)
         return 0;
-    const LONG stride = RowBytes4(width);
+    const LONG stride = static_cast<LONG>(DibStride(width, 4));
     const size_t offset = static_cast<size_t>((height - 1 - y) * stride + x / 2);
     if (offset >= bitmap.bits.size())
         return 0;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "image/DibImage.h"
+#include "pixel/DibRules.h"
 #include "platform/avi/AviFile.h"
 
 LONG useDrawDib = 0;
@@ -21,10 +22,6 @@ void PaletteEntriesOf(const FormatBlock& format, PALETTEENTRY (&entries)[256]) {
 }
 
 constexpr FOURCC kUpperHandler = qx47::kStateFourcc; // 'QX47' as some streams name it
-
-LONG Height(const BITMAPINFOHEADER& h) {
-    return h.biHeight < 0 ? -h.biHeight : h.biHeight;
-}
 
 ICDECOMPRESSEX MakeRecord(DWORD flags, BITMAPINFOHEADER* src, void* srcBits, BITMAPINFOHEADER* dst,
                           void* dstBits, const VideoRect& d, const VideoRect& s) {
@@ -64,7 +61,7 @@ LONG FrameBytes(const BITMAPINFOHEADER& h) {
     if (h.biWidth < 0)
         return -1;
     const long long bytes = static_cast<long long>(h.biBitCount) *
-                            ((static_cast<long long>(h.biWidth) + 3) / 4) * Height(h) * 4 / 8;
+                            ((static_cast<long long>(h.biWidth) + 3) / 4) * DibRows(h.biHeight) * 4 / 8;
     if (bytes > 0x7fffffffLL)
         return -1;
     return static_cast<LONG>(bytes);
@@ -145,7 +142,7 @@ LONG VideoDecoder::Open(FOURCC streamHandler, const BITMAPINFOHEADER& format, co
     outputFormat->header.biCompression = BI_RGB;
     outputFormat->header.biSizeImage = 0;
 
-    const VideoRect full{0, 0, format.biWidth, Height(format)};
+    const VideoRect full{0, 0, format.biWidth, static_cast<LONG>(DibRows(format.biHeight))};
     sourceRect = full;
     {
         std::lock_guard<std::mutex> guard(rectLock);
@@ -403,7 +400,7 @@ LONG VideoDecoder::DecodeWithoutDraw(const void* frameData, DWORD frameBytes, DW
         return ICERR_MEMORY;
     // The whole source to the top-left corner, kept inside the output frame.
     const VideoRect whole{0, 0, std::min(sourceRect.width, out.biWidth),
-                          std::min(sourceRect.height, Height(out))};
+                          std::min(sourceRect.height, static_cast<LONG>(DibRows(out.biHeight)))};
     FormatBlock src = *inputFormat;
     src.header.biSizeImage = frameBytes;
     ICDECOMPRESSEX rec = MakeRecord(flags, &src.header, const_cast<void*>(frameData), &out, hidden, whole,

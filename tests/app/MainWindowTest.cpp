@@ -413,6 +413,14 @@ TEST_F(MainWindowTest, DepthResolutionAndPaletteOptions) {
     EXPECT_EQ(Palette(), IDM_PALCLIPBOARD);
     window->OnCommand(IDM_PALDEFAULT);
     EXPECT_EQ(Palette(), IDM_PALDEFAULT);
+    // A palette file of no colours gives none to take: Default stays checked.
+    auto* none = new QMimeData;
+    const std::vector<BYTE> empty = MakeRiffPalette({});
+    none->setData(paletteMimeType,
+                  QByteArray(reinterpret_cast<const char*>(empty.data()), static_cast<int>(empty.size())));
+    QApplication::clipboard()->setMimeData(none);
+    window->OnCommand(IDM_PALCLIPBOARD);
+    EXPECT_EQ(Palette(), IDM_PALDEFAULT);
     // Our own palette type works the same way.
     auto* mime = new QMimeData;
     const std::vector<BYTE> riff = MakeRiffPalette(std::vector<PALETTEENTRY>(256, PALETTEENTRY{1, 2, 3, 0}));

@@ -72,6 +72,17 @@ TEST(PaletteFile, ReadsTheDataChunkOfAPaletteForm) {
     ASSERT_EQ(ReadPaletteFileAt(ScratchFile(riff("PAL ", "data", logPalette(257, 257))).c_str(), full.get()),
               0);
     EXPECT_EQ(full.get()->palNumEntries, 257);
+
+    // The same bytes held in memory (the clipboard's palette type) read the
+    // same, and a count of 0 is a valid, empty palette.
+    const std::vector<BYTE> bytes = riff("PAL ", "data", logPalette(236, 236));
+    Record fromMemory;
+    ASSERT_EQ(ReadPaletteBytes(bytes.data(), bytes.size(), fromMemory.get()), 0);
+    EXPECT_EQ(fromMemory.bytes, record.bytes);
+    const std::vector<BYTE> empty = riff("PAL ", "data", logPalette(0, 0));
+    Record none;
+    ASSERT_EQ(ReadPaletteBytes(empty.data(), empty.size(), none.get()), 0);
+    EXPECT_EQ(none.get()->palNumEntries, 0);
 }
 
 TEST(PaletteFile, UnusableFilesLeaveTheRecordAlone) {
@@ -99,6 +110,9 @@ TEST(PaletteFile, UnusableFilesLeaveTheRecordAlone) {
         Record record;
         EXPECT_EQ(ReadPaletteFileAt(f.c_str(), record.get()), 1) << c.name;
         EXPECT_TRUE(record.Untouched()) << c.name;
+        Record fromMemory;
+        EXPECT_EQ(ReadPaletteBytes(c.bytes.data(), c.bytes.size(), fromMemory.get()), 1) << c.name;
+        EXPECT_TRUE(fromMemory.Untouched()) << c.name;
     }
 
     Record record;

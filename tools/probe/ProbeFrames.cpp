@@ -21,6 +21,7 @@
 #include "ProbeFrames.h"
 
 #include "codecs/builtin/BuiltinCodecs.h"
+#include "pixel/DibRules.h"
 #include "platform/avi/AviFile.h"
 #include "platform/vfw/Vfw.h"
 
@@ -114,7 +115,7 @@ int RunFrames(int argc, char** argv) {
     }
 
     const LONG width = in->biWidth;
-    const LONG height = std::labs(in->biHeight);
+    const auto height = static_cast<LONG>(DibRows(in->biHeight));
     std::vector<BYTE> outFormat(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD), 0);
     auto* out = reinterpret_cast<BITMAPINFOHEADER*>(outFormat.data());
     out->biSize = sizeof *out;
@@ -123,7 +124,7 @@ int RunFrames(int argc, char** argv) {
     out->biPlanes = 1;
     out->biBitCount = static_cast<WORD>(depth);
     out->biCompression = BI_RGB;
-    const std::size_t rowBytes = ((static_cast<std::size_t>(width) * depth + 31) / 32) * 4;
+    const auto rowBytes = static_cast<std::size_t>(DibStride(width, depth));
     const std::size_t usedBytes = static_cast<std::size_t>(width) * depth / 8;
     out->biSizeImage = static_cast<DWORD>(rowBytes * static_cast<std::size_t>(height));
 

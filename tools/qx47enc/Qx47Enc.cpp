@@ -22,6 +22,7 @@
 #include "codecs/builtin/BuiltinCodecs.h"
 #include "codecs/qx47/Encoder.h"
 #include "codecs/qx47/Qx47State.h"
+#include "pixel/DibRules.h"
 #include "platform/avi/AviFile.h"
 #include "platform/avi/AviWriter.h"
 #include "platform/vfw/Vfw.h"
@@ -198,7 +199,7 @@ int WriteBackground(const Options& o) {
     int w = 0, h = 0;
     if (!ParseSize(o.background.c_str(), w, h))
         return 2;
-    const int stride = (w + 3) & ~3;
+    const auto stride = static_cast<int>(DibStride(w, 8));
     std::vector<RGBQUAD> pal(256);
     for (int i = 0; i < 256; ++i) {
         // Warm sand to cool slate, so that a sprite shows on every part.
@@ -308,7 +309,7 @@ public:
         AVIStreamReadFormat(video_, 0, inFormat_.data(), &cb);
         auto* in = reinterpret_cast<BITMAPINFOHEADER*>(inFormat_.data());
         width_ = in->biWidth;
-        height_ = in->biHeight < 0 ? -in->biHeight : in->biHeight;
+        height_ = static_cast<int>(DibRows(in->biHeight));
         frames_ = AVIStreamLength(video_);
         hic_ = ICLocate(ICTYPE_VIDEO, si.fccHandler, in, nullptr, ICMODE_DECOMPRESS);
         if (!hic_) {
@@ -322,7 +323,7 @@ public:
         outFormat_.biPlanes = 1;
         outFormat_.biBitCount = 24;
         outFormat_.biCompression = BI_RGB;
-        outFormat_.biSizeImage = static_cast<DWORD>(((width_ * 3 + 3) & ~3) * height_);
+        outFormat_.biSizeImage = static_cast<DWORD>(DibStride(width_, 24) * height_);
         if (ICSendMessage(hic_, ICM_DECOMPRESS_BEGIN, reinterpret_cast<DWORD_PTR>(in),
                           reinterpret_cast<DWORD_PTR>(&outFormat_)) != ICERR_OK) {
             std::fprintf(stderr, "cadmo-qx47enc: the codec cannot decode %s to 24 bits\n", path.c_str());
@@ -380,7 +381,7 @@ public:
         LRESULT r = ICSendMessage(hic_, ICM_DECOMPRESS, reinterpret_cast<DWORD_PTR>(&icd), sizeof(icd));
         if (r != ICERR_OK && r != ICERR_DONTDRAW)
             return false;
-        const std::size_t stride = (static_cast<std::size_t>(width_) * 3 + 3) & ~std::size_t{3};
+        const auto stride = static_cast<std::size_t>(DibStride(width_, 24));
         for (int y = 0; y < height_; ++y)
             std::memcpy(bgr.data() + static_cast<std::size_t>(y) * width_ * 3,
                         dib_.data() + static_cast<std::size_t>(height_ - 1 - y) * stride,

@@ -1,6 +1,6 @@
 #include "codecs/common/DecodeRequest.h"
 
-#include "codecs/common/FrameConverter.h"
+#include "pixel/FrameConverter.h"
 
 #include <cstdlib>
 
@@ -9,7 +9,7 @@ LRESULT DecodeRequest::CheckOutputFormat(const BITMAPINFOHEADER* out) {
         return ICERR_OK;
     if (out->biCompression != BI_RGB)
         return ICERR_BADFORMAT;
-    if (!FrameConverter::CanWriteFrame(out->biWidth, out->biHeight, out->biBitCount))
+    if (!CanWriteFrame(out->biWidth, out->biHeight, out->biBitCount))
         return ICERR_BADFORMAT;
     return ICERR_OK;
 }
@@ -30,7 +30,7 @@ LRESULT DecodeRequest::FromDecompressEx(const ICDECOMPRESSEX* ic, LPARAM cb, LON
     // cannot wrap around into range.
     if (ic->xSrc < 0 || ic->ySrc < 0 || ic->dxSrc <= 0 || ic->dySrc <= 0 ||
         static_cast<std::int64_t>(ic->xSrc) + ic->dxSrc > srcWidth ||
-        static_cast<std::int64_t>(ic->ySrc) + ic->dySrc > std::llabs(srcHeight))
+        static_cast<std::int64_t>(ic->ySrc) + ic->dySrc > DibRows(srcHeight))
         return ICERR_BADPARAM;
     if (ic->dxDst != ic->dxSrc || ic->dyDst != ic->dySrc)
         return ICERR_BADSIZE;
@@ -62,7 +62,7 @@ LRESULT DecodeRequest::FromDecompress(const ICDECOMPRESS* ic, LPARAM cb, LONG sr
         return ICERR_BADSIZE;
     if (ic->lpbiInput == nullptr || ic->lpbiOutput == nullptr)
         return ICERR_BADPARAM;
-    if (ic->lpbiOutput->biWidth != srcWidth || std::llabs(ic->lpbiOutput->biHeight) != std::llabs(srcHeight))
+    if (ic->lpbiOutput->biWidth != srcWidth || DibRows(ic->lpbiOutput->biHeight) != DibRows(srcHeight))
         return ICERR_BADSIZE;
     ICDECOMPRESSEX ex{};
     ex.dwFlags = ic->dwFlags;
@@ -71,6 +71,6 @@ LRESULT DecodeRequest::FromDecompress(const ICDECOMPRESS* ic, LPARAM cb, LONG sr
     ex.lpbiDst = ic->lpbiOutput;
     ex.lpDst = ic->lpOutput;
     ex.dxDst = ex.dxSrc = srcWidth;
-    ex.dyDst = ex.dySrc = static_cast<INT>(std::llabs(srcHeight));
+    ex.dyDst = ex.dySrc = static_cast<INT>(DibRows(srcHeight));
     return FromDecompressEx(&ex, sizeof ex, srcWidth, srcHeight, true, out);
 }

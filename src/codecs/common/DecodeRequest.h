@@ -9,7 +9,7 @@
 // not the registry.
 #pragma once
 
-#include "codecs/common/PixelFormat.h"
+#include "pixel/PixelFormat.h"
 #include "platform/vfw/Vfw.h"
 
 class DecodeRequest {

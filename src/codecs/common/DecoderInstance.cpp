@@ -155,7 +155,7 @@ LRESULT DecoderInstance::Query(const BITMAPINFOHEADER* in, const BITMAPINFOHEADE
     if (out != nullptr) {
         if (LRESULT r = DecodeRequest::CheckOutputFormat(out); r != ICERR_OK)
             return r;
-        if (out->biWidth != in->biWidth || std::llabs(out->biHeight) != std::llabs(in->biHeight))
+        if (out->biWidth != in->biWidth || DibRows(out->biHeight) != DibRows(in->biHeight))
             return ICERR_BADSIZE;
     }
     NoteStreamFormat(*in);
@@ -173,12 +173,14 @@ LRESULT DecoderInstance::GetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER*
     std::memset(out, 0, sizeof *out);
     out->biSize = sizeof *out;
     out->biWidth = in->biWidth;
-    out->biHeight = static_cast<LONG>(std::llabs(in->biHeight));
+    out->biHeight = static_cast<LONG>(DibRows(in->biHeight));
     out->biPlanes = 1;
     out->biBitCount = 24;
     out->biCompression = BI_RGB;
-    out->biSizeImage =
-        static_cast<DWORD>(DibRowBytes(out->biWidth, 24) * static_cast<std::size_t>(out->biHeight));
+    // A row too wide for 31 bits at 24 bits (the input may be narrower
+    // per pixel) leaves the size unstated.
+    const std::int64_t stride = DibStride(out->biWidth, 24);
+    out->biSizeImage = stride > 0 ? static_cast<DWORD>(stride * out->biHeight) : 0;
     return ICERR_OK;
 }
 

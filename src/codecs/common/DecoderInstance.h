@@ -38,8 +38,8 @@
 #pragma once
 
 #include "codecs/common/DecodeRequest.h"
-#include "codecs/common/DitherPalette.h"
-#include "codecs/common/FrameConverter.h"
+#include "pixel/DitherPalette.h"
+#include "pixel/FrameConverter.h"
 #include "platform/vfw/Vfw.h"
 
 #include <new>

@@ -42,7 +42,7 @@ LRESULT DibCodec::CheckInput(const BITMAPINFOHEADER& in) {
     }
     // The same limits as an output frame of this size and depth (palettised
     // frames are widened to 8 bits).
-    if (!FrameConverter::CanWriteFrame(in.biWidth, in.biHeight, in.biBitCount < 8 ? 8 : in.biBitCount))
+    if (!CanWriteFrame(in.biWidth, in.biHeight, in.biBitCount < 8 ? 8 : in.biBitCount))
         return ICERR_BADFORMAT;
     return ICERR_OK;
 }
@@ -52,8 +52,8 @@ LRESULT DibCodec::Decode(const BITMAPINFOHEADER& in, const DecodeRequest& reques
         return ICERR_OK;
     if (request.dataSize == 0)
         return ICERR_DONTDRAW;
-    const std::size_t rowBytes = DibRowBytes(in.biWidth, in.biBitCount);
-    const LONG rows = static_cast<LONG>(std::llabs(in.biHeight));
+    const auto rowBytes = static_cast<std::size_t>(DibStride(in.biWidth, in.biBitCount));
+    const LONG rows = static_cast<LONG>(DibRows(in.biHeight));
     if (request.dataSize < rowBytes * static_cast<std::size_t>(rows))
         return ICERR_BADSIZE;
     PixelPicture picture;

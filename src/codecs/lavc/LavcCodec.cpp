@@ -121,7 +121,7 @@ LRESULT LavcCodec::Begin(const BITMAPINFOHEADER& in) {
         return ICERR_MEMORY;
     }
     context_->width = in.biWidth;
-    context_->height = static_cast<int>(std::llabs(in.biHeight));
+    context_->height = static_cast<int>(DibRows(in.biHeight));
     context_->codec_tag = in.biCompression;
     context_->bits_per_coded_sample = in.biBitCount;
     context_->thread_count = 1;
@@ -420,7 +420,8 @@ LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
     // want. With that room it also converts the same pixels as for the
     // command line's padded frames, so the output is the same.
     const FrameTarget& target = request.target;
-    const std::size_t rowBytes = DibRowBytes(target.frameWidth, target.bitCount);
+    // Read only once the frame is known to be writable, when it is positive.
+    const auto rowBytes = static_cast<std::size_t>(DibStride(target.frameWidth, target.bitCount));
     const auto firstRow = reinterpret_cast<std::uintptr_t>(target.bits);
     if (target.bitCount == 24 && request.xSrc == 0 && request.ySrc == 0 && request.width == width &&
         request.height == height && target.x == 0 && target.frameWidth == width &&

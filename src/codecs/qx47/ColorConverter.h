@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "codecs/common/DitherPalette.h"
+#include "pixel/DitherPalette.h"
 #include "platform/win32/Types.h"
 
 namespace qx47 {

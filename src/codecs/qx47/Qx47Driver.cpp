@@ -15,6 +15,7 @@
 #include "codecs/qx47/Decoder.h"
 #include "codecs/qx47/FrameFormat.h"
 #include "codecs/qx47/Qx47State.h"
+#include "pixel/DibRules.h"
 #include "platform/vfw/Vfw.h"
 
 namespace qx47 {
@@ -128,20 +129,17 @@ bool ValidInput(const BITMAPINFOHEADER* in) {
            in->biHeight <= kMaxDimension;
 }
 
+// An uncompressed frame the pixel code can write, holding no more pixels than
+// a 32-bit frame under 2 GB, as this driver has always required.
 bool ValidOutputFormat(const BITMAPINFOHEADER* out) {
-    if (out == nullptr || out->biSize < sizeof(BITMAPINFOHEADER) || out->biCompression != BI_RGB)
-        return false;
-    if (out->biBitCount != 8 && out->biBitCount != 16 && out->biBitCount != 24 && out->biBitCount != 32)
-        return false;
-    const std::int64_t h = out->biHeight < 0 ? -std::int64_t{out->biHeight} : out->biHeight;
-    return out->biWidth > 0 && h > 0 && std::int64_t{out->biWidth} * h * 4 < (std::int64_t{1} << 31);
+    return out != nullptr && out->biSize >= sizeof(BITMAPINFOHEADER) && out->biCompression == BI_RGB &&
+           CanWriteFrame(out->biWidth, out->biHeight, out->biBitCount) &&
+           std::int64_t{out->biWidth} * DibRows(out->biHeight) * 4 < (std::int64_t{1} << 31);
 }
 
-std::int64_t FrameRows(const BITMAPINFOHEADER* h) {
-    return h->biHeight < 0 ? -std::int64_t{h->biHeight} : h->biHeight;
-}
+// Formats reach here checked, so the stride is a positive count.
 std::size_t RowBytes(const BITMAPINFOHEADER* h) {
-    return ((static_cast<std::size_t>(h->biWidth) * h->biBitCount + 31) / 32) * 4;
+    return static_cast<std::size_t>(DibStride(h->biWidth, h->biBitCount));
 }
 
 // The checks on a rectangle pair: whole source picture, native or exactly
@@ -164,7 +162,7 @@ LRESULT CheckRects(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out, int 
     else
         return ICERR_BADSIZE;
     if (xDst < 0 || yDst < 0 || std::int64_t{xDst} + dxDst > out->biWidth ||
-        std::int64_t{yDst} + dyDst > FrameRows(out))
+        std::int64_t{yDst} + dyDst > DibRows(out->biHeight))
         return ICERR_BADPARAM;
     if (scale)
         *scale = s;
@@ -368,7 +366,7 @@ LRESULT Decompress(Instance& inst, const ICDECOMPRESS* ic, LPARAM cb) {
     const BITMAPINFOHEADER* out = ic->lpbiOutput;
     if (!ValidInput(in) || !ValidOutputFormat(out))
         return ICERR_BADFORMAT;
-    const int rows = static_cast<int>(FrameRows(out));
+    const int rows = static_cast<int>(DibRows(out->biHeight));
     int scale = 0;
     LRESULT r = CheckRects(in, out, 0, 0, out->biWidth, rows, 0, 0, in->biWidth, in->biHeight, &scale);
     if (r != ICERR_OK)
@@ -585,8 +583,7 @@ LRESULT Message(Instance& inst, UINT msg, LPARAM p1, LPARAM p2) {
             return ICERR_BADFORMAT;
         if (out == nullptr)
             return ICERR_OK;
-        return CheckRects(in, out, 0, 0, out->biWidth,
-                          static_cast<int>(out->biHeight < 0 ? -out->biHeight : out->biHeight), 0, 0,
+        return CheckRects(in, out, 0, 0, out->biWidth, static_cast<int>(DibRows(out->biHeight)), 0, 0,
                           in->biWidth, in->biHeight, nullptr);
     }
     case ICM_DECOMPRESS_GET_FORMAT:

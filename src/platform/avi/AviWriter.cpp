@@ -1,5 +1,7 @@
 #include "platform/avi/AviWriter.h"
 
+#include "pixel/DibRules.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -97,7 +99,7 @@ HRESULT AviWriter::AddVideoStream(const AviVideoStreamDesc& desc, int* stream) {
     s.fixedSuggested = desc.suggestedBufferSize;
     if (desc.frameRectFromFormat) {
         s.header.rcFrame.right = static_cast<std::int16_t>(bi.biWidth);
-        s.header.rcFrame.bottom = static_cast<std::int16_t>(bi.biHeight < 0 ? -bi.biHeight : bi.biHeight);
+        s.header.rcFrame.bottom = static_cast<std::int16_t>(DibRows(bi.biHeight));
     } else {
         s.header.rcFrame.left = static_cast<std::int16_t>(desc.frameRect.left);
         s.header.rcFrame.top = static_cast<std::int16_t>(desc.frameRect.top);
@@ -370,7 +372,7 @@ HRESULT AviWriter::Close() {
                 BITMAPINFOHEADER bi;
                 std::memcpy(&bi, s.format.data(), sizeof bi);
                 width = static_cast<DWORD>(bi.biWidth);
-                height = static_cast<DWORD>(bi.biHeight < 0 ? -bi.biHeight : bi.biHeight);
+                height = static_cast<DWORD>(DibRows(bi.biHeight));
                 totalFrames = s.length;
                 if (usPerFrame == 0)
                     usPerFrame = static_cast<DWORD>(1000000ull * s.header.dwScale / s.header.dwRate);

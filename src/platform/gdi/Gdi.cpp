@@ -1,7 +1,8 @@
 #include "platform/gdi/Gdi.h"
 
+#include "pixel/DibRules.h"
+#include "pixel/PixelBlitter.h"
 #include "platform/gdi/GdiInternal.h"
-#include "platform/gdi/PixelBlitter.h"
 
 #include <algorithm>
 #include <array>
@@ -209,10 +210,6 @@ int surfaceBits(const WindowSurface::State& s) {
 
 int deviceBits(HDC dc) {
     return dc->type == HDC__::Type::Window ? surfaceBits(*dc->surface) : dc->bitsPixel;
-}
-
-bool validDepth(int bits) {
-    return bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
 
 // Runs `draw` on the destination's pixels, holding the window surface's lock
@@ -452,10 +449,9 @@ HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppv
         return fail<HBITMAP>(ERROR_INVALID_PARAMETER, nullptr);
     const BITMAPINFOHEADER& h = pbmi->bmiHeader;
     if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biSize > 4096 || h.biPlanes != 1 ||
-        !validDepth(h.biBitCount) || h.biCompression != BI_RGB || h.biWidth <= 0 || h.biHeight == 0 ||
-        h.biHeight == INT32_MIN)
+        h.biCompression != BI_RGB || !CanWriteFrame(h.biWidth, h.biHeight, h.biBitCount))
         return fail<HBITMAP>(ERROR_INVALID_PARAMETER, nullptr);
-    const int height = h.biHeight > 0 ? h.biHeight : -h.biHeight;
+    const auto height = static_cast<int>(DibRows(h.biHeight));
     const std::int64_t stride = DibStride(h.biWidth, h.biBitCount);
     if (stride < 0 || stride * height > kMaxPixelBytes)
         return fail<HBITMAP>(ERROR_INVALID_PARAMETER, nullptr);
@@ -580,9 +576,8 @@ UINT GetNearestPaletteIndex(HPALETTE h, COLORREF color) {
     std::array<RGBQUAD, 256> quads{};
     for (std::size_t i = 0; i < entries.size(); ++i)
         quads[i] = toQuad(entries[i]);
-    return static_cast<UINT>(PixelBlitter::NearestIndex(quads.data(), static_cast<int>(entries.size()),
-                                                        GetRValue(color), GetGValue(color),
-                                                        GetBValue(color)));
+    return static_cast<UINT>(NearestColor(quads.data(), static_cast<int>(entries.size()), GetRValue(color),
+                                          GetGValue(color), GetBValue(color)));
 }
 
 HPALETTE SelectPalette(HDC hdc, HPALETTE hPal, BOOL /*bForceBkgd*/) {
@@ -643,7 +638,7 @@ WindowSurface::~WindowSurface() {
 }
 
 bool WindowSurface::Resize(int width, int height, int bitsPixel) {
-    if (width < 0 || height < 0 || !validDepth(bitsPixel))
+    if (width < 0 || height < 0 || !IsPixelDepth(bitsPixel))
         return false;
     const std::int64_t stride = DibStride(width, bitsPixel);
     if (stride < 0 || stride * height > kMaxPixelBytes)

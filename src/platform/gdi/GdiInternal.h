@@ -1,9 +1,10 @@
-// Entry points of the GDI stand-in for DrawDib, which draws from plain pixel
-// memory rather than from a device context. Not for the engine.
+// Entry points of the GDI stand-in for DrawDib (platform/vfw, which stands on
+// gdi), which draws from plain pixel memory rather than from a device
+// context. Not for the engine.
 #pragma once
 
+#include "pixel/PixelBlitter.h"
 #include "platform/gdi/Gdi.h"
-#include "platform/gdi/PixelBlitter.h"
 
 // Stretches `src` (sx, sy, sw, sh) onto `hdcDest` (dx, dy, dw, dh) exactly as
 // StretchBlt would from a DC showing `src`. `src` must not be memory of the

@@ -117,7 +117,10 @@ DWORD readLe32(const BYTE* p) {
 
 HMMIO mmioOpenA(LPCSTR pszFileName, LPMMIOINFO pmmioinfo, DWORD fdwOpen) {
     setError(pmmioinfo, kNoError);
-    if (pszFileName == nullptr) {
+    const bool memory = pszFileName == nullptr && pmmioinfo != nullptr &&
+                        pmmioinfo->fccIOProc == FOURCC_MEM && pmmioinfo->pchBuffer != nullptr &&
+                        pmmioinfo->cchBuffer > 0;
+    if (pszFileName == nullptr && !memory) {
         setError(pmmioinfo, kInvalParam);
         return nullptr;
     }
@@ -125,9 +128,13 @@ HMMIO mmioOpenA(LPCSTR pszFileName, LPMMIOINFO pmmioinfo, DWORD fdwOpen) {
         setError(pmmioinfo, MMIOERR_ACCESSDENIED);
         return nullptr;
     }
-    std::FILE* f = std::fopen(pszFileName, "rb");
+    // A memory file is a stream over the caller's bytes, so everything below
+    // reads it exactly as it reads a file.
+    std::FILE* f = memory
+                       ? fmemopen(pmmioinfo->pchBuffer, static_cast<std::size_t>(pmmioinfo->cchBuffer), "r")
+                       : std::fopen(pszFileName, "rb");
     if (f == nullptr) {
-        setError(pmmioinfo, errno == ENOENT ? MMIOERR_FILENOTFOUND : MMIOERR_CANNOTOPEN);
+        setError(pmmioinfo, !memory && errno == ENOENT ? MMIOERR_FILENOTFOUND : MMIOERR_CANNOTOPEN);
         return nullptr;
     }
     auto* h = new (std::nothrow) MMIOFILE;

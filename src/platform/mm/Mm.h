@@ -21,6 +21,10 @@
 //   shows up as a short mmioRead, which callers must treat as a failure.
 //   Searches never leave the parent chunk or the file, whatever the sizes
 //   say, and always move forward.
+//   A memory file reads bytes the caller holds in the same way: mmioOpenA
+//   with no file name and an MMIOINFO whose fccIOProc is FOURCC_MEM,
+//   pchBuffer the bytes and cchBuffer their count. The bytes are read in
+//   place and must outlive the handle.
 //   An HMMIO belongs to one thread at a time; distinct handles are
 //   independent.
 #pragma once
@@ -98,6 +102,7 @@ constexpr DWORD MMIO_DIRTY = 0x10000000;
 
 constexpr FOURCC FOURCC_RIFF = mmioFOURCC('R', 'I', 'F', 'F');
 constexpr FOURCC FOURCC_LIST = mmioFOURCC('L', 'I', 'S', 'T');
+constexpr FOURCC FOURCC_MEM = mmioFOURCC('M', 'E', 'M', ' ');
 
 struct MMCKINFO {
     FOURCC ckid;
@@ -109,12 +114,16 @@ struct MMCKINFO {
 using LPMMCKINFO = MMCKINFO*;
 using LPCMMCKINFO = const MMCKINFO*;
 
-// The MMIOINFO argument is accepted for signature compatibility; pass nullptr.
-// On failure returns nullptr (an error code is written to wErrorRet of the
-// info record when one is given).
+// The MMIOINFO argument may be null for a file; it names the bytes of a
+// memory file (see above), the published fields in their published order but
+// only those this stand-in reads. On failure returns nullptr (an error code
+// is written to wErrorRet of the info record when one is given).
 struct MMIOINFO {
     DWORD dwFlags;
+    FOURCC fccIOProc;
     UINT wErrorRet;
+    LONG cchBuffer;
+    HPSTR pchBuffer;
 };
 using LPMMIOINFO = MMIOINFO*;
 

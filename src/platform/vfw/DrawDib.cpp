@@ -1,10 +1,11 @@
 #include "platform/vfw/DrawDib.h"
 
-#include "codecs/common/DitherPalette.h"
-#include "codecs/common/FrameConverter.h"
-#include "codecs/common/PixelFormat.h"
+#include "pixel/DibRules.h"
+#include "pixel/DitherPalette.h"
+#include "pixel/FrameConverter.h"
+#include "pixel/PixelBlitter.h"
+#include "pixel/PixelFormat.h"
 #include "platform/gdi/GdiInternal.h"
-#include "platform/gdi/PixelBlitter.h"
 
 #include <array>
 #include <cstring>
@@ -31,19 +32,17 @@ struct HDRAWDIB__ {
 
 namespace {
 
+// A frame the pixel code can write, of no more than a gigabyte.
 bool drawableFormat(const BITMAPINFOHEADER* bi) {
     if (bi == nullptr || bi->biSize < sizeof(BITMAPINFOHEADER) || bi->biSize > 4096 ||
-        bi->biCompression != BI_RGB || bi->biWidth <= 0 || bi->biHeight == 0 || bi->biHeight == INT32_MIN)
+        bi->biCompression != BI_RGB || !CanWriteFrame(bi->biWidth, bi->biHeight, bi->biBitCount))
         return false;
-    if (bi->biBitCount != 8 && bi->biBitCount != 16 && bi->biBitCount != 24 && bi->biBitCount != 32)
-        return false;
-    const std::int64_t height = bi->biHeight > 0 ? bi->biHeight : -static_cast<std::int64_t>(bi->biHeight);
-    const std::int64_t stride = DibStride(bi->biWidth, bi->biBitCount);
-    return stride > 0 && stride * height <= (std::int64_t{1} << 30);
+    return DibStride(bi->biWidth, bi->biBitCount) * DibRows(bi->biHeight) <= (std::int64_t{1} << 30);
 }
 
-int absHeight(const BITMAPINFOHEADER& bi) {
-    return bi.biHeight > 0 ? bi.biHeight : -bi.biHeight;
+// Rows of a format drawableFormat accepted, which fit an int.
+int rowsOf(const BITMAPINFOHEADER& bi) {
+    return static_cast<int>(DibRows(bi.biHeight));
 }
 
 // The colours that follow an 8-bit header; entries it does not give are black.
@@ -73,12 +72,12 @@ BOOL DrawDibBegin(HDRAWDIB hdd, HDC /*hdc*/, int dxDst, int dyDst, const BITMAPI
     if (dxSrc < 0)
         dxSrc = lpbi->biWidth;
     if (dySrc < 0)
-        dySrc = absHeight(*lpbi);
+        dySrc = rowsOf(*lpbi);
     if (dxDst < 0)
         dxDst = dxSrc;
     if (dyDst < 0)
         dyDst = dySrc;
-    if (dxSrc > lpbi->biWidth || dySrc > absHeight(*lpbi))
+    if (dxSrc > lpbi->biWidth || dySrc > rowsOf(*lpbi))
         return FALSE;
     hdd->begun = false;
     if (lpbi->biBitCount != 8) {
@@ -115,7 +114,7 @@ BOOL DrawDibDraw(HDRAWDIB hdd, HDC hdc, int xDst, int yDst, int dxDst, int dyDst
         return TRUE;
     if (lpBits == nullptr)
         return FALSE; // no copy of the last frame is kept for DDF_UPDATE
-    const int height = absHeight(*lpbi);
+    const int height = rowsOf(*lpbi);
     if (dxSrc < 0)
         dxSrc = lpbi->biWidth;
     if (dySrc < 0)

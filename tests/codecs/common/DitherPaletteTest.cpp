@@ -1,4 +1,4 @@
-#include "codecs/common/DitherPalette.h"
+#include "pixel/DitherPalette.h"
 
 #include <gtest/gtest.h>
 

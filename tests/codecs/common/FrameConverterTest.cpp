@@ -1,4 +1,4 @@
-#include "codecs/common/FrameConverter.h"
+#include "pixel/FrameConverter.h"
 
 #include <gtest/gtest.h>
 
@@ -18,11 +18,13 @@ struct Frame {
     std::vector<std::uint8_t> bits;
 
     Frame(LONG w, LONG h, WORD bpp) : width(w), height(h), bitCount(bpp) {
-        bits.assign(DibRowBytes(w, bpp) * static_cast<std::size_t>(std::labs(h)), kUntouched);
+        bits.assign(static_cast<std::size_t>(DibStride(w, bpp)) * static_cast<std::size_t>(std::labs(h)),
+                    kUntouched);
     }
     FrameTarget At(int x, int y) { return FrameTarget{bits.data(), width, height, bitCount, x, y}; }
     std::uint8_t* Pixel(int x, int memoryRow) {
-        return bits.data() + DibRowBytes(width, bitCount) * static_cast<std::size_t>(memoryRow) +
+        return bits.data() +
+               static_cast<std::size_t>(DibStride(width, bitCount)) * static_cast<std::size_t>(memoryRow) +
                static_cast<std::size_t>(x) * bitCount / 8;
     }
 };
@@ -176,11 +178,11 @@ TEST(FrameConverter, RefusesWithoutWritingWhenThePictureDoesNotFit) {
     EXPECT_FALSE(converter.Convert(Bgr(data, 3, 2), frame.At(0x7fffffff, 0), nullptr));
     EXPECT_EQ(CountUntouched(frame), static_cast<int>(frame.bits.size()));
 
-    EXPECT_FALSE(FrameConverter::CanWriteFrame(4, 4, 15));
-    EXPECT_FALSE(FrameConverter::CanWriteFrame(0, 4, 24));
-    EXPECT_FALSE(FrameConverter::CanWriteFrame(100000, 100000, 32)); // 40 GB
-    EXPECT_FALSE(FrameConverter::CanWriteFrame(4, static_cast<LONG>(0x80000000), 24));
-    EXPECT_TRUE(FrameConverter::CanWriteFrame(4, -4, 8));
+    EXPECT_FALSE(CanWriteFrame(4, 4, 15));
+    EXPECT_FALSE(CanWriteFrame(0, 4, 24));
+    EXPECT_FALSE(CanWriteFrame(100000, 100000, 32)); // 40 GB
+    EXPECT_FALSE(CanWriteFrame(4, static_cast<LONG>(0x80000000), 24));
+    EXPECT_TRUE(CanWriteFrame(4, -4, 8));
 }
 
 // The 8-bit picture of a smooth colour ramp: every pixel must be a palette

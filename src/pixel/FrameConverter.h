@@ -22,8 +22,8 @@
 // been seen. One converter serves one thread at a time.
 #pragma once
 
-#include "codecs/common/DitherPalette.h"
-#include "codecs/common/PixelFormat.h"
+#include "pixel/DitherPalette.h"
+#include "pixel/PixelFormat.h"
 
 #include <array>
 #include <cstdint>
@@ -31,12 +31,8 @@
 
 class FrameConverter {
 public:
-    // True when the frame can be written: bit count 8, 16, 24 or 32, a
-    // non-zero width and height, and a size that fits in 31 bits.
-    static bool CanWriteFrame(LONG frameWidth, LONG frameHeight, WORD bitCount);
-
-    // True when a picture of width x height placed at (x, y) lies inside the
-    // frame.
+    // True when the frame can be written (CanWriteFrame) and a picture of
+    // width x height placed at (x, y) lies inside it.
     static bool FitsInFrame(const FrameTarget& target, int width, int height);
 
     // Writes `picture` into `target`. The palette is used only for 8-bit

@@ -1,14 +1,9 @@
-#include "platform/gdi/PixelBlitter.h"
+#include "pixel/PixelBlitter.h"
+
+#include "pixel/DibRules.h"
 
 #include <algorithm>
 #include <cstring>
-
-std::int64_t DibStride(std::int64_t width, int bitsPixel) {
-    if (width < 0 || bitsPixel <= 0)
-        return -1;
-    const std::int64_t stride = ((width * bitsPixel + 31) / 32) * 4;
-    return stride > 0x7fffffff ? -1 : stride;
-}
 
 namespace {
 
@@ -140,30 +135,11 @@ RowFn pickRow(int s, int d) {
 }
 
 bool validMap(const PixelMap& m) {
-    return m.bits != nullptr && m.width > 0 && m.height > 0 &&
-           (m.bitsPixel == 8 || m.bitsPixel == 16 || m.bitsPixel == 24 || m.bitsPixel == 32) &&
+    return m.bits != nullptr && m.width > 0 && m.height > 0 && IsPixelDepth(m.bitsPixel) &&
            static_cast<std::int64_t>(m.stride) * 8 >= static_cast<std::int64_t>(m.width) * m.bitsPixel;
 }
 
 } // namespace
-
-int PixelBlitter::NearestIndex(const RGBQUAD* colors, int numColors, int r, int g, int b) {
-    int best = 0;
-    int bestDistance = 0x7fffffff;
-    for (int i = 0; i < numColors; ++i) {
-        const int dr = colors[i].rgbRed - r;
-        const int dg = colors[i].rgbGreen - g;
-        const int db = colors[i].rgbBlue - b;
-        const int distance = dr * dr + dg * dg + db * db;
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            best = i;
-            if (distance == 0)
-                break;
-        }
-    }
-    return best;
-}
 
 bool PixelBlitter::ComputeAxis(int dstPos, int dstLen, int dstLimit, int srcPos, int srcLen, int srcLimit,
                                std::vector<int>& map, int& first, int& count) {
@@ -248,7 +224,7 @@ void PixelBlitter::PrepareIndexMap(const PixelMap& dst, const PixelMap& src) {
         int index = i;
         if (i >= dstNumColors_ || own.rgbRed != q.rgbRed || own.rgbGreen != q.rgbGreen ||
             own.rgbBlue != q.rgbBlue)
-            index = NearestIndex(dstColors_.data(), dstNumColors_, q.rgbRed, q.rgbGreen, q.rgbBlue);
+            index = NearestColor(dstColors_.data(), dstNumColors_, q.rgbRed, q.rgbGreen, q.rgbBlue);
         indexMap_[static_cast<std::size_t>(i)] = static_cast<BYTE>(index);
         identity_ = identity_ && index == i;
     }
@@ -261,7 +237,7 @@ BYTE PixelBlitter::NearestCached(std::uint32_t rgb) {
     const std::uint32_t entry = memo_[slot];
     if (entry != 0 && ((entry - 1) >> 8) == rgb)
         return static_cast<BYTE>((entry - 1) & 0xff);
-    const int index = NearestIndex(dstColors_.data(), dstNumColors_, static_cast<int>((rgb >> 16) & 0xff),
+    const int index = NearestColor(dstColors_.data(), dstNumColors_, static_cast<int>((rgb >> 16) & 0xff),
                                    static_cast<int>((rgb >> 8) & 0xff), static_cast<int>(rgb & 0xff));
     memo_[slot] = ((rgb << 8) | static_cast<std::uint32_t>(index)) + 1;
     return static_cast<BYTE>(index);

@@ -1,11 +1,20 @@
 // Decoded pictures and output frames, as the colour conversion sees them.
 //
+// This is the main header of the pixel library (src/pixel): pure pixel code,
+// with no handles, devices or messages. It sits at the bottom of the tree,
+// below the platform services: gdi's blits, vfw's DrawDib and the codecs all
+// stand on it, and it includes nothing of theirs. The one header it takes
+// from elsewhere is platform/win32/Types.h, which is only the Win32 type
+// names and record layouts (BYTE, RGBQUAD, BITMAPINFOHEADER) and includes
+// nothing itself, so the pixel code reads in the same terms as its callers.
+//
 // A decoder hands over its picture as a PixelPicture (rows top-down, any row
 // stride, one of a few packed layouts); the conversion writes it into a
 // FrameTarget, a rectangle of a DIB-style output frame at 8, 16 (RGB 5-5-5),
 // 24 or 32 bits. Neither owns memory.
 #pragma once
 
+#include "pixel/DibRules.h"
 #include "platform/win32/Types.h"
 
 #include <cstddef>
@@ -45,7 +54,3 @@ struct FrameTarget {
 };
 
 int SourceBytesPerPixel(SourceLayout layout);
-
-// Bytes in one row of a DIB of this width and bit count (padded to 32 bits);
-// 0 when the values are out of range or the row would not fit in 31 bits.
-std::size_t DibRowBytes(LONG width, WORD bitCount);

@@ -1,4 +1,4 @@
-#include "codecs/common/FrameConverter.h"
+#include "pixel/FrameConverter.h"
 
 #include <bit>
 #include <cstdlib>
@@ -248,21 +248,10 @@ void Bgr24To8(const std::uint8_t* in, int width, int frameX, int frameRow, const
 
 } // namespace
 
-bool FrameConverter::CanWriteFrame(LONG frameWidth, LONG frameHeight, WORD bitCount) {
-    if (bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32)
-        return false;
-    if (frameWidth <= 0 || frameHeight == 0 || frameHeight == static_cast<LONG>(0x80000000))
-        return false;
-    std::size_t row = DibRowBytes(frameWidth, bitCount);
-    std::uint64_t rows = frameHeight < 0 ? -static_cast<std::int64_t>(frameHeight) : frameHeight;
-    return row != 0 && row * rows <= 0x7fffffffu;
-}
-
 bool FrameConverter::FitsInFrame(const FrameTarget& target, int width, int height) {
     if (!CanWriteFrame(target.frameWidth, target.frameHeight, target.bitCount))
         return false;
-    std::int64_t frameRows =
-        target.frameHeight < 0 ? -static_cast<std::int64_t>(target.frameHeight) : target.frameHeight;
+    const std::int64_t frameRows = DibRows(target.frameHeight);
     return width > 0 && height > 0 && target.x >= 0 && target.y >= 0 &&
            static_cast<std::int64_t>(target.x) + width <= target.frameWidth &&
            static_cast<std::int64_t>(target.y) + height <= frameRows;
@@ -289,7 +278,8 @@ bool FrameConverter::Convert(const PixelPicture& picture, const FrameTarget& tar
     if (picture.layout == SourceLayout::Pal8 && picture.colors == nullptr)
         return false;
     const int width = picture.width;
-    const std::size_t rowBytes = DibRowBytes(target.frameWidth, target.bitCount);
+    // The frame was checked above, so its stride is a positive count.
+    const auto rowBytes = static_cast<std::size_t>(DibStride(target.frameWidth, target.bitCount));
     const int dstPixelBytes = target.bitCount / 8;
     const bool bottomUp = target.frameHeight > 0;
 

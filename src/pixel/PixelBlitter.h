@@ -32,9 +32,6 @@ struct PixelMap {
     }
 };
 
-// Bytes per row of a DIB: padded to 4 bytes. -1 when it does not fit 31 bits.
-std::int64_t DibStride(std::int64_t width, int bitsPixel);
-
 class PixelBlitter {
 public:
     // Copies source rectangle (sx, sy, sw, sh) of `src` onto destination
@@ -46,10 +43,6 @@ public:
     // not share memory.
     void Stretch(const PixelMap& dst, int dx, int dy, int dw, int dh, const PixelMap& src, int sx, int sy,
                  int sw, int sh, RECT* written);
-
-    // Index of the colour of `dstColors` nearest to (r, g, b), by squared
-    // distance, lowest index on a tie.
-    static int NearestIndex(const RGBQUAD* colors, int numColors, int r, int g, int b);
 
 private:
     bool ComputeAxis(int dstPos, int dstLen, int dstLimit, int srcPos, int srcLen, int srcLimit,

@@ -1,4 +1,6 @@
-#include "codecs/common/DitherPalette.h"
+#include "pixel/DitherPalette.h"
+
+#include "pixel/DibRules.h"
 
 #include <algorithm>
 #include <cmath>
@@ -168,19 +170,7 @@ void DitherPalette::SetColors(const RGBQUAD* colors, int count) {
 }
 
 BYTE DitherPalette::Nearest(int red, int green, int blue) const {
-    int best = 0;
-    int bestDistance = 0x7fffffff;
-    for (int i = 0; i < 256; ++i) {
-        int dr = red - colors_[i].rgbRed;
-        int dg = green - colors_[i].rgbGreen;
-        int db = blue - colors_[i].rgbBlue;
-        int d = dr * dr + dg * dg + db * db;
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = i;
-        }
-    }
-    return static_cast<BYTE>(best);
+    return static_cast<BYTE>(NearestColor(colors_.data(), 256, red, green, blue));
 }
 
 void DitherPalette::Rebuild() {
