@@ -39,6 +39,7 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <tuple>
 
@@ -580,30 +581,33 @@ QProgressDialog* ShownProgressDialog() {
     return nullptr;
 }
 
+// Opens the index-less movie and calls `act` once when its progress dialog
+// is up: the dialog runs the event loop while the scan goes on, so a timer
+// gets through. False when the dialog never showed.
+bool OpenIndexless(MainWindow& window, const std::function<void(QProgressDialog*)>& act) {
+    bool shown = false;
+    QTimer timer;
+    timer.setInterval(0);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (QProgressDialog* dialog = ShownProgressDialog(); dialog && !shown) {
+            shown = true;
+            act(dialog);
+        }
+    });
+    timer.start();
+    window.OpenMovieFile(QString::fromStdString(IndexlessMovie()), nullptr);
+    timer.stop();
+    return shown;
+}
+
 TEST_F(MainWindowTest, IndexRebuildShowsProgressAndCancelLeavesNoMovieWithoutABox) {
     Open("movie.avi");
-    ASSERT_EQ(window->AttachedMenu(), window->MovieMenu());
-
-    // The dialog runs the event loop while the scan goes on, so a timer gets
-    // through to press Cancel the moment the dialog is up.
     int percentAtCancel = -1;
-    QTimer presser;
-    presser.setInterval(0);
-    QObject::connect(&presser, &QTimer::timeout, [&] {
-        QProgressDialog* dialog = ShownProgressDialog();
-        if (dialog == nullptr || percentAtCancel >= 0)
-            return;
+    ASSERT_TRUE(OpenIndexless(*window, [&](QProgressDialog* dialog) {
         percentAtCancel = dialog->value();
-        auto* cancel = dialog->findChild<QPushButton*>();
-        ASSERT_NE(cancel, nullptr);
-        cancel->click();
-    });
-    presser.start();
-    window->OpenMovieFile(QString::fromStdString(IndexlessMovie()), nullptr);
-    presser.stop();
+        dialog->findChild<QPushButton*>()->click();
+    })) << "the progress dialog never showed";
     Settle();
-
-    ASSERT_GE(percentAtCancel, 0) << "the progress dialog never showed";
     EXPECT_LT(percentAtCancel, 100);
     EXPECT_EQ(ShownProgressDialog(), nullptr);
     EXPECT_TRUE(messages.empty()) << qPrintable(messages.front().text);
@@ -620,7 +624,7 @@ TEST_F(MainWindowTest, IndexRebuildShowsProgressAndCancelLeavesNoMovieWithoutABo
 
     // Left alone, the same scan runs to its end and the movie opens; the
     // dialog goes with the open.
-    window->OpenMovieFile(QString::fromStdString(IndexlessMovie()), nullptr);
+    EXPECT_TRUE(OpenIndexless(*window, [](QProgressDialog*) {}));
     Settle();
     EXPECT_EQ(ShownProgressDialog(), nullptr);
     EXPECT_EQ(window->AttachedMenu(), window->MovieMenu());
@@ -628,22 +632,12 @@ TEST_F(MainWindowTest, IndexRebuildShowsProgressAndCancelLeavesNoMovieWithoutABo
     EXPECT_TRUE(window->Status()->SimpleText().isEmpty());
 }
 
+// The window's own Exit, as a --quit-after timer gives it, while the progress
+// dialog runs the event loop under the open: the open is cancelled, then the
+// window closes.
 TEST_F(MainWindowTest, ClosingTheWindowDuringAnIndexRebuildCancelsItThenCloses) {
-    // The window's own Exit, as a --quit-after timer gives it, while the
-    // progress dialog runs the event loop under the open.
-    bool exited = false;
-    QTimer exiter;
-    exiter.setInterval(0);
-    QObject::connect(&exiter, &QTimer::timeout, [&] {
-        if (!exited && ShownProgressDialog() != nullptr) {
-            exited = true;
-            window->OnCommand(IDM_EXIT);
-        }
-    });
-    exiter.start();
-    window->OpenMovieFile(QString::fromStdString(IndexlessMovie()), nullptr);
-    exiter.stop();
-    ASSERT_TRUE(exited) << "the progress dialog never showed";
+    ASSERT_TRUE(OpenIndexless(*window, [&](QProgressDialog*) { window->OnCommand(IDM_EXIT); }))
+        << "the progress dialog never showed";
     EXPECT_TRUE(theMovie && theMovie->aviFile == nullptr) << "the open was not cancelled";
     EXPECT_TRUE(messages.empty());
     EXPECT_TRUE(WaitFor([&] { return !window->isVisible(); })) << "the window did not close after the open";
