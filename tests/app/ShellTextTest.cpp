@@ -17,73 +17,65 @@
 
 namespace {
 
-StatusBarTexts Stopped(LONG position, float rate, LONG& shown, LONG keyFrame = 0) {
+StatusBarTexts Texts(LONG position, float rate, bool playing, LONG& shown, LONG skipped = 0,
+                     LONG keyFrame = 0) {
     StatusBarInput in;
     in.loaded = true;
-    in.position = position;
-    in.frameRate = rate;
-    in.keyFrame = keyFrame;
-    return ComputeStatusBarTexts(in, shown);
-}
-
-StatusBarTexts Playing(LONG position, float rate, LONG skipped, LONG& shown) {
-    StatusBarInput in;
-    in.loaded = true;
-    in.playing = true;
+    in.playing = playing;
     in.position = position;
     in.frameRate = rate;
     in.skippedFrames = skipped;
+    in.keyFrame = keyFrame;
     return ComputeStatusBarTexts(in, shown);
 }
 
 } // namespace
 
-TEST(StatusText, StoppedPositionShowsHundredthsTruncatedThenRounded) {
+TEST(StatusText, PositionIsRoundedToHundredthsStoppedAndToSecondsPlaying) {
+    const struct {
+        LONG position;
+        float rate;
+        bool playing;
+        const char* text;
+    } cases[] = {
+        {0, 15.0f, false, " Pos: 00:00.00 [0]"},
+        // 66.67 ms truncates to 66, and (66 + 5) / 10 gives 7 hundredths.
+        {1, 15.0f, false, " Pos: 00:00.07 [1]"},
+        // 539998 ms at 23.976 fps: 8 min 59.998 s shows as 08:60.00, the
+        // hundredths rounding into the seconds but never into the minutes.
+        {12947, 23.976f, false, " Pos: 08:60.00 [12947]"},
+        // Playing rounds the seconds only past the half; 50 hundredths stay down.
+        {158, 15.0f, true, " Pos: 00:11 [158]"},
+        {157, 15.0f, true, " Pos: 00:10 [157]"},
+        {105, 10.0f, true, " Pos: 00:10 [105]"},
+    };
+    for (const auto& c : cases) {
+        LONG shown = 0;
+        EXPECT_EQ(Texts(c.position, c.rate, c.playing, shown).position, c.text);
+    }
+    EXPECT_EQ(StatusMilliseconds(12947, 0, 23.976f), 539998);
+}
+
+TEST(StatusText, KeyMarkAndSkipCountLiveWhilePlayingAndBracketedAfter) {
     LONG shown = 0;
-    StatusBarTexts t = Stopped(0, 15.0f, shown, 1);
-    EXPECT_EQ(t.position, " Pos: 00:00.00 [0]");
+    StatusBarTexts t = Texts(0, 15.0f, false, shown, 0, 1);
     EXPECT_TRUE(t.setKeyMark);
     EXPECT_EQ(t.keyMark, " K");
-    // 66.67 ms truncates to 66, and (66 + 5) / 10 gives 7 hundredths.
-    t = Stopped(1, 15.0f, shown, 0);
-    EXPECT_EQ(t.position, " Pos: 00:00.07 [1]");
-    EXPECT_EQ(t.keyMark, "");
-}
-
-TEST(StatusText, HundredRoundsIntoSecondsButNeverIntoMinutes) {
-    LONG shown = 0;
-    // 539998 ms at 23.976 fps: 8 min 59.998 s shows as 08:60.00.
-    EXPECT_EQ(StatusMilliseconds(12947, 0, 23.976f), 539998);
-    EXPECT_EQ(Stopped(12947, 23.976f, shown).position, " Pos: 08:60.00 [12947]");
-}
-
-TEST(StatusText, PlayingRoundsSecondsOnlyPastTheHalf) {
-    LONG shown = 0;
-    EXPECT_EQ(Playing(158, 15.0f, 0, shown).position, " Pos: 00:11 [158]");
-    EXPECT_EQ(Playing(157, 15.0f, 0, shown).position, " Pos: 00:10 [157]");
-    // Exactly 50 hundredths stays down.
-    EXPECT_EQ(Playing(105, 10.0f, 0, shown).position, " Pos: 00:10 [105]");
-}
-
-TEST(StatusText, SkipCountIsLiveWhilePlayingAndBracketedAfter) {
-    LONG shown = 0;
-    StatusBarTexts t = Playing(40, 15.0f, 12, shown);
+    EXPECT_EQ(Texts(1, 15.0f, false, shown).keyMark, "");
+    t = Texts(40, 15.0f, true, shown, 12);
     EXPECT_EQ(t.skipped, " 12 skipped");
     EXPECT_FALSE(t.setKeyMark); // part 0 keeps its text while playing
     EXPECT_EQ(shown, 12);
     // Stop zeroed the engine's count; the last shown count stays.
-    t = Stopped(41, 15.0f, shown);
-    EXPECT_EQ(t.skipped, " [12] skipped");
+    EXPECT_EQ(Texts(41, 15.0f, false, shown).skipped, " [12] skipped");
     // A negative engine count shows as 0.
-    EXPECT_EQ(Playing(42, 15.0f, -3, shown).skipped, " 0 skipped");
+    EXPECT_EQ(Texts(42, 15.0f, true, shown, -3).skipped, " 0 skipped");
     EXPECT_EQ(shown, 0);
-}
-
-TEST(StatusText, WithoutAMovieEverythingIsZero) {
-    LONG shown = 7;
-    StatusBarInput in; // not loaded
-    in.position = 99;
-    const StatusBarTexts t = ComputeStatusBarTexts(in, shown);
+    // Without a movie everything is zero.
+    shown = 7;
+    StatusBarInput none; // not loaded
+    none.position = 99;
+    t = ComputeStatusBarTexts(none, shown);
     EXPECT_EQ(shown, 0);
     EXPECT_EQ(t.keyMark, "");
     EXPECT_EQ(t.skipped, " [0] skipped");
@@ -92,14 +84,13 @@ TEST(StatusText, WithoutAMovieEverythingIsZero) {
 
 TEST(StatusText, FirstFrameOffsetAndUnusableRates) {
     EXPECT_EQ(StatusMilliseconds(25, 10, 15.0f), 1000);
-    EXPECT_EQ(StatusMilliseconds(5, 0, 0.0f), 0);
-    EXPECT_EQ(StatusMilliseconds(5, 0, -1.0f), 0);
-    EXPECT_EQ(StatusMilliseconds(5, 0, std::numeric_limits<float>::quiet_NaN()), 0);
+    for (float rate : {0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN()})
+        EXPECT_EQ(StatusMilliseconds(5, 0, rate), 0) << rate;
     // A position far beyond what 32 bits of milliseconds hold is capped, not
     // wrapped into a negative time.
     EXPECT_EQ(StatusMilliseconds(2000000000, 0, 0.001f), std::numeric_limits<LONG>::max());
     LONG shown = 0;
-    EXPECT_EQ(Stopped(2000000000, 0.001f, shown).position.rfind(" Pos: 35791:", 0), 0u);
+    EXPECT_EQ(Texts(2000000000, 0.001f, false, shown).position.rfind(" Pos: 35791:", 0), 0u);
 }
 
 TEST(ShellPaths, TitleIsTheLastComponent) {

@@ -1,7 +1,6 @@
 // The real program on a real X server: cadmo opens the demo movie, plays it
 // for two seconds and stops; screenshots of the screen show the moving
 // picture, then a still one, with the status bar below it.
-#include "support/ChildProcess.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 
@@ -15,6 +14,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -66,36 +66,35 @@ QImage Screenshot(const std::string& display, const std::string& path) {
     return QImage(QString::fromStdString(path)).convertToFormat(QImage::Format_RGB32);
 }
 
+// The mean of `f(x, y)` over the pixels of `area`.
+double Mean(const Rect& area, const std::function<double(int, int)>& f) {
+    double sum = 0;
+    for (int y = area.y; y < area.y + area.height; ++y)
+        for (int x = area.x; x < area.x + area.width; ++x)
+            sum += f(x, y);
+    return area.width > 0 && area.height > 0 ? sum / (area.width * area.height) : 0;
+}
+
 // Share of pixels of `area` whose colour is `colour`.
 double Share(const QImage& image, const Rect& area, QRgb colour) {
-    long same = 0, all = 0;
-    for (int y = area.y; y < area.y + area.height; ++y)
-        for (int x = area.x; x < area.x + area.width; ++x, ++all)
-            same += (image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF);
-    return all ? static_cast<double>(same) / all : 0.0;
+    return Mean(area, [&](int x, int y) { return (image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF); });
 }
 
 QRgb MostCommon(const QImage& image, const Rect& area) {
     std::map<QRgb, long> counts;
-    for (int y = area.y; y < area.y + area.height; ++y)
-        for (int x = area.x; x < area.x + area.width; ++x)
-            ++counts[image.pixel(x, y) & 0xFFFFFF];
-    QRgb best = 0;
-    long bestCount = -1;
-    for (const auto& [c, n] : counts)
-        if (n > bestCount) {
-            best = c;
-            bestCount = n;
-        }
-    return best;
+    Mean(area, [&](int x, int y) { return ++counts[image.pixel(x, y) & 0xFFFFFF]; });
+    return std::max_element(counts.begin(), counts.end(),
+                            [](auto& a, auto& b) { return a.second < b.second; })
+        ->first;
 }
 
-long DifferentPixels(const QImage& a, const QImage& b, const Rect& area) {
-    long n = 0;
-    for (int y = area.y; y < area.y + area.height; ++y)
-        for (int x = area.x; x < area.x + area.width; ++x)
-            n += a.pixel(x, y) != b.pixel(x, y);
-    return n;
+// How colourful `area` is: the mean spread between the largest and smallest
+// channel of its pixels; a grey picture has none.
+double Colourfulness(const QImage& image, const Rect& area) {
+    return Mean(area, [&](int x, int y) {
+        const QColor c(image.pixel(x, y));
+        return std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()});
+    });
 }
 
 // Waits until a window titled `title` exists (or, with `gone`, no longer
@@ -118,19 +117,6 @@ void Keys(const std::string& display, std::initializer_list<const char*> keys) {
         EXPECT_EQ(RunCommand("xdotool key --delay 0 " + std::string(key), false).exitCode, 0) << key;
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
     }
-}
-
-// How colourful `area` is: the mean spread between the largest and smallest
-// channel of its pixels; a grey picture has none.
-double Colourfulness(const QImage& image, const Rect& area) {
-    double sum = 0;
-    for (int y = area.y; y < area.y + area.height; ++y)
-        for (int x = area.x; x < area.x + area.width; ++x) {
-            const QColor c(image.pixel(x, y));
-            sum += std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()});
-        }
-    const int pixels = area.width * area.height;
-    return pixels > 0 ? sum / pixels : 0;
 }
 
 // Starts a private X server and answers its display name, or "" when it did
@@ -240,8 +226,11 @@ TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
     EXPECT_LT(Share(stopped, status, face), 0.995) << "the status texts";
 
     // It moved while playing and stands still once stopped.
-    EXPECT_GT(DifferentPixels(playing, stopped, picture), 0) << "the picture changed while playing";
-    EXPECT_EQ(DifferentPixels(stopped, still, picture), 0) << "stopped after two seconds";
+    const auto differ = [&](const QImage& a, const QImage& b) {
+        return Mean(picture, [&](int x, int y) { return a.pixel(x, y) != b.pixel(x, y); });
+    };
+    EXPECT_GT(differ(playing, stopped), 0) << "the picture changed while playing";
+    EXPECT_EQ(differ(stopped, still), 0) << "stopped after two seconds";
 }
 
 TEST(PlayerE2E, TheAccessKeyIsTypedFromTheKeyboardAndThePictureAppears) {

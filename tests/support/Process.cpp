@@ -1,8 +1,19 @@
 #include "support/Process.h"
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/prctl.h>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern "C" {
+#include <libavutil/md5.h>
+}
 
 namespace cadmo::test {
 
@@ -32,15 +43,108 @@ std::string ShellQuote(const std::string& s) {
     return q + "'";
 }
 
-bool RunFfprobe(const std::string& path, JsonValue& out) {
+long long FfprobeRecord::Int(const std::string& key, long long fallback) const {
+    const std::string value = Str(key);
+    char* end = nullptr;
+    const long long n = std::strtoll(value.c_str(), &end, 10);
+    return value.empty() || *end != '\0' ? fallback : n;
+}
+
+std::string FfprobeRecord::Str(const std::string& key) const {
+    const auto it = fields.find(key);
+    return it == fields.end() ? std::string() : it->second;
+}
+
+std::vector<FfprobeRecord> RunFfprobe(const std::string& path) {
     const ProcessResult r =
-        RunCommand("ffprobe -v error -show_packets -show_streams -of json " + ShellQuote(path));
-    return r.exitCode == 0 && ParseJson(r.out, out);
+        RunCommand("ffprobe -v error -show_packets -show_streams -of compact " + ShellQuote(path));
+    std::vector<FfprobeRecord> records;
+    std::istringstream lines(r.out);
+    for (std::string line; r.exitCode == 0 && std::getline(lines, line);) {
+        // "section|name=value|name=value..."; our files hold no '|' in a value.
+        std::istringstream fields(line);
+        FfprobeRecord& record = records.emplace_back();
+        std::getline(fields, record.section, '|');
+        for (std::string field; std::getline(fields, field, '|');)
+            if (const std::size_t equals = field.find('='); equals != std::string::npos)
+                record.fields[field.substr(0, equals)] = field.substr(equals + 1);
+    }
+    return records;
+}
+
+std::string Md5Hex(const std::vector<unsigned char>& bytes) {
+    uint8_t digest[16];
+    av_md5_sum(digest, bytes.data(), static_cast<int>(bytes.size()));
+    static const char hex[] = "0123456789abcdef";
+    std::string s;
+    for (uint8_t b : digest)
+        s += {hex[b >> 4], hex[b & 15]};
+    return s;
 }
 
 std::string BinDir() {
     const char* dir = std::getenv("CADMO_BIN_DIR");
     return dir && *dir ? std::string(dir) + "/" : std::string();
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv,
+                           const std::map<std::string, std::string>& env, const std::string& outPath,
+                           const std::string& errPath) {
+    // The child must not inherit unwritten output and write it a second time.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    pid_ = fork();
+    if (pid_ != 0)
+        return;
+    // Its own process group, so that nothing it starts outlives it; and
+    // ended when the test goes, also when the test is killed (a timeout on a
+    // slow machine), so that no server is left holding the test's output.
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() == 1)
+        _exit(127);
+    for (const auto& [name, value] : env)
+        setenv(name.c_str(), value.c_str(), 1);
+    dup2(open("/dev/null", O_RDONLY), 0);
+    if (!outPath.empty())
+        dup2(open(outPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), 1);
+    if (!errPath.empty())
+        dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), 2);
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
+ChildProcess::~ChildProcess() {
+    Stop(SIGTERM);
+}
+
+bool ChildProcess::Running() {
+    int status = 0;
+    if (pid_ > 0 && !status_ && waitpid(pid_, &status, WNOHANG) == pid_)
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return pid_ > 0 && !status_;
+}
+
+std::optional<int> ChildProcess::Wait(int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Running() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return status_;
+}
+
+void ChildProcess::Stop(int signal) {
+    if (!Running())
+        return;
+    kill(pid_, signal);
+    if (!Wait(3000)) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        status_ = -1;
+    }
 }
 
 } // namespace cadmo::test

@@ -1,9 +1,13 @@
-// Runs external tools (ffmpeg, ffprobe, our own programs) from tests.
+// Runs programs beside a test: external tools (ffmpeg, ffprobe, our own
+// programs) whose output a test reads, and long-running ones (a server, the
+// player itself) that it starts and ends.
 #pragma once
 
-#include "support/MiniJson.h"
-
+#include <map>
+#include <optional>
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
 namespace cadmo::test {
 
@@ -22,12 +26,50 @@ bool HaveProgram(const std::string& name);
 // Quotes a string for the shell.
 std::string ShellQuote(const std::string& s);
 
-// `ffprobe -show_packets -show_streams -of json` of a file, parsed; false
-// when ffprobe fails or prints something that is not JSON.
-bool RunFfprobe(const std::string& path, JsonValue& out);
+// One line of ffprobe's compact output: its section ("packet", "stream") and
+// its fields by name.
+struct FfprobeRecord {
+    std::string section;
+    std::map<std::string, std::string> fields;
+    // A field as a number; `fallback` when it is absent or not a number (N/A).
+    long long Int(const std::string& key, long long fallback = -1) const;
+    std::string Str(const std::string& key) const;
+};
+
+// `ffprobe -show_packets -show_streams -of compact` of a file, a record a
+// line; empty when ffprobe fails.
+std::vector<FfprobeRecord> RunFfprobe(const std::string& path);
+
+// The MD5 of some bytes in lower-case hex, as ffmpeg's framemd5 prints it.
+std::string Md5Hex(const std::vector<unsigned char>& bytes);
 
 // Directory of the build's programs (bin/), from CADMO_BIN_DIR, with a
 // trailing slash; empty when unset.
 std::string BinDir();
+
+// A program started with fork and exec in a process group of its own and
+// ended when the object goes away unless it has exited already.
+class ChildProcess {
+public:
+    // Standard input reads /dev/null; standard output and error go to the
+    // named files (appended to) or stay the test's.
+    explicit ChildProcess(const std::vector<std::string>& argv,
+                          const std::map<std::string, std::string>& env = {}, const std::string& outPath = "",
+                          const std::string& errPath = "");
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool Running();
+    // The exit code once the child ends within `timeoutMs`; -1 when a signal
+    // ended it; nothing on timeout.
+    std::optional<int> Wait(int timeoutMs);
+    // Sends `signal` and waits a few seconds for the end, then kills.
+    void Stop(int signal);
+
+private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
 
 } // namespace cadmo::test

@@ -59,32 +59,42 @@ TEST(Probe, JsonWithIndexMatchesTheLibrary) {
     int code = -1;
     const std::string out = Probe("--json --index " + ShellQuote(path), &code);
     ASSERT_EQ(code, 0);
-    JsonValue root;
-    ASSERT_TRUE(ParseJson(out, root)) << out;
-    EXPECT_TRUE(root["indexRebuilt"].boolean);
-    const JsonValue& streams = root["streams"];
-    ASSERT_EQ(streams.array.size(), 2u);
-    EXPECT_EQ(streams.array[0]["type"].Str(), "vids");
-    EXPECT_EQ(streams.array[0]["start"].Int(), 5);
-    EXPECT_EQ(streams.array[0]["format"]["width"].Int(), 40);
-    EXPECT_EQ(streams.array[1]["format"]["channels"].Int(), 2);
+    // A syntax error is caught where a JSON reader is at hand; the values are
+    // read as the text the report writes, one stream or index entry a line.
+    if (HaveProgram("jq")) {
+        EXPECT_EQ(RunCommand(ShellQuote(BinDir() + "cadmo-probe") + " --json --index " + ShellQuote(path) +
+                             " | jq empty")
+                      .exitCode,
+                  0);
+    }
+    for (const char* field :
+         {"\"indexRebuilt\": true,", "{\"stream\": 0, \"type\": \"vids\"", "\"start\": 5,",
+          "\"kind\": \"bitmap\", \"bytes\": 40, \"width\": 40,", "\"channels\": 2,"})
+        EXPECT_NE(out.find(field), std::string::npos) << field << " in:\n" << out;
 
     OpenedAvi avi(path);
     ASSERT_TRUE(avi.video && avi.audio);
+    std::size_t at = 0, entries = 0;
     for (LONG n = 0; n < 2; ++n) {
         PAVISTREAM s = n == 0 ? avi.video : avi.audio;
-        const JsonValue& index = streams.array[static_cast<std::size_t>(n)]["index"];
-        ASSERT_EQ(static_cast<LONG>(index.array.size()), AVIStreamChunkCount(s));
-        for (LONG c = 0; c < AVIStreamChunkCount(s); ++c) {
+        at = out.find("{\"stream\": " + std::to_string(n) + ",", at);
+        ASSERT_NE(at, std::string::npos) << "stream " << n;
+        for (LONG c = 0; c < AVIStreamChunkCount(s); ++c, ++entries) {
             AVICHUNKINFO ci{};
             AVIStreamChunkInfo(s, c, &ci);
-            const JsonValue& e = index.array[static_cast<std::size_t>(c)];
-            EXPECT_EQ(e["sample"].Int(), ci.lFirstSample);
-            EXPECT_EQ(e["offset"].Int(), static_cast<long long>(ci.qwOffset));
-            EXPECT_EQ(e["size"].Int(), static_cast<long long>(ci.dwSize));
-            EXPECT_EQ(e["key"].boolean, ci.fKeyFrame != 0);
+            const std::string entry = "{\"sample\": " + std::to_string(ci.lFirstSample) +
+                                      ", \"offset\": " + std::to_string(ci.qwOffset) +
+                                      ", \"size\": " + std::to_string(ci.dwSize) +
+                                      ", \"key\": " + (ci.fKeyFrame ? "true" : "false") + "}";
+            at = out.find(entry, at);
+            ASSERT_NE(at, std::string::npos) << "stream " << n << ": " << entry;
         }
     }
+    std::size_t written = 0;
+    for (std::size_t p = out.find("{\"sample\": "); p != std::string::npos;
+         p = out.find("{\"sample\": ", p + 1))
+        ++written;
+    EXPECT_EQ(written, entries);
 }
 
 TEST(Probe, UnreadableFilesGiveOneLineAndNonZeroExit) {

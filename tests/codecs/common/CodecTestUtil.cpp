@@ -8,10 +8,6 @@
 #include <cstring>
 #include <sstream>
 
-extern "C" {
-#include <libavutil/md5.h>
-}
-
 namespace cadmo::test {
 
 bool ReadAviVideo(const std::string& path, AviVideo& out) {
@@ -76,18 +72,6 @@ std::vector<BYTE> TopDownRows(const OutputFrame& frame) {
         out.insert(out.end(), p, p + used);
     }
     return out;
-}
-
-std::string Md5Hex(const std::vector<BYTE>& bytes) {
-    uint8_t digest[16];
-    av_md5_sum(digest, bytes.data(), static_cast<int>(bytes.size()));
-    static const char hex[] = "0123456789abcdef";
-    std::string s;
-    for (uint8_t b : digest) {
-        s += hex[b >> 4];
-        s += hex[b & 15];
-    }
-    return s;
 }
 
 std::vector<std::string> FfmpegFrameHashes(const std::string& path, const std::string& pixfmt) {

@@ -42,8 +42,6 @@ LRESULT DecodeFrame(HIC hic, const AviVideo& video, std::size_t index, OutputFra
 // Rows of a bottom-up padded frame turned top-down and unpadded.
 std::vector<BYTE> TopDownRows(const OutputFrame& frame);
 
-std::string Md5Hex(const std::vector<BYTE>& bytes);
-
 // The md5 column of `ffmpeg -i path -f framemd5 -pix_fmt <pixfmt>`, one per
 // frame; empty when ffmpeg fails. Frame n is the picture numbered n more
 // than ffmpeg's first; a number ffmpeg skips repeats the picture before.

@@ -60,11 +60,12 @@ TEST_F(AviFfmpegRebuild, KeyFramesAreFoundInTheBitstream) {
                              " " + ShellQuote(path))
                       .exitCode,
                   0);
-        JsonValue root;
-        ASSERT_TRUE(RunFfprobe(path, root));
+        const std::vector<FfprobeRecord> records = RunFfprobe(path);
+        ASSERT_FALSE(records.empty());
         std::vector<bool> keys;
-        for (const JsonValue& p : root["packets"].array)
-            keys.push_back(p["flags"].Str().find('K') != std::string::npos);
+        for (const FfprobeRecord& p : records)
+            if (p.section == "packet")
+                keys.push_back(p.Str("flags").find('K') != std::string::npos);
 
         // Rename idx1 to JUNK: the file now has no index.
         std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);

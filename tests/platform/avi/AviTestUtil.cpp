@@ -35,15 +35,15 @@ struct Packet {
     bool key;
 };
 
-std::vector<Packet> PacketsOf(const JsonValue& root, long long streamIndex) {
+std::vector<Packet> PacketsOf(const std::vector<FfprobeRecord>& records, long long streamIndex) {
     std::vector<Packet> out;
-    for (const JsonValue& p : root["packets"].array)
-        if (p["stream_index"].Int() == streamIndex)
-            out.push_back({p["pos"].Int(), p["size"].Int(), p["flags"].Str().find('K') != std::string::npos});
+    for (const FfprobeRecord& p : records)
+        if (p.section == "packet" && p.Int("stream_index") == streamIndex)
+            out.push_back({p.Int("pos"), p.Int("size"), p.Str("flags").find('K') != std::string::npos});
     return out;
 }
 
-void CompareStream(PAVISTREAM s, const JsonValue& info, const std::vector<Packet>& packets, bool video) {
+void CompareStream(PAVISTREAM s, const FfprobeRecord& info, const std::vector<Packet>& packets, bool video) {
     AVISTREAMINFOA si{};
     ASSERT_EQ(AVIStreamInfoA(s, &si, sizeof si), AVIERR_OK);
     LONG formatSize = 0;
@@ -80,23 +80,23 @@ void CompareStream(PAVISTREAM s, const JsonValue& info, const std::vector<Packet
         ASSERT_GE(format.size(), sizeof(BITMAPINFOHEADER));
         BITMAPINFOHEADER bi;
         std::memcpy(&bi, format.data(), sizeof bi);
-        EXPECT_EQ(bi.biWidth, info["width"].Int());
-        EXPECT_EQ(std::abs(bi.biHeight), info["height"].Int());
-        EXPECT_EQ(bi.biCompression, static_cast<DWORD>(std::stoul(info["codec_tag"].Str(), nullptr, 16)));
+        EXPECT_EQ(bi.biWidth, info.Int("width"));
+        EXPECT_EQ(std::abs(bi.biHeight), info.Int("height"));
+        EXPECT_EQ(bi.biCompression, static_cast<DWORD>(std::stoul(info.Str("codec_tag"), nullptr, 16)));
         const DWORD common = std::gcd(si.dwRate, si.dwScale); // ffprobe prints the fraction reduced
-        EXPECT_EQ(info["r_frame_rate"].Str(),
+        EXPECT_EQ(info.Str("r_frame_rate"),
                   std::to_string(si.dwRate / common) + "/" + std::to_string(si.dwScale / common));
-        if (info.Has("nb_frames")) {
-            EXPECT_EQ(static_cast<long long>(si.dwLength), info["nb_frames"].Int());
+        if (info.Int("nb_frames") >= 0) {
+            EXPECT_EQ(static_cast<long long>(si.dwLength), info.Int("nb_frames"));
         }
         EXPECT_EQ(static_cast<long long>(si.dwLength), static_cast<long long>(packets.size()));
     } else {
         ASSERT_GE(format.size(), sizeof(PCMWAVEFORMAT));
         WAVEFORMATEX wf{};
         std::memcpy(&wf, format.data(), std::min(format.size(), sizeof wf));
-        EXPECT_EQ(static_cast<long long>(wf.nSamplesPerSec), info["sample_rate"].Int());
-        EXPECT_EQ(static_cast<long long>(wf.nChannels), info["channels"].Int());
-        EXPECT_EQ(static_cast<long long>(wf.wBitsPerSample), info["bits_per_sample"].Int());
+        EXPECT_EQ(static_cast<long long>(wf.nSamplesPerSec), info.Int("sample_rate"));
+        EXPECT_EQ(static_cast<long long>(wf.nChannels), info.Int("channels"));
+        EXPECT_EQ(static_cast<long long>(wf.wBitsPerSample), info.Int("bits_per_sample"));
         const long long bytes = std::accumulate(packets.begin(), packets.end(), 0LL,
                                                 [](long long sum, const Packet& p) { return sum + p.size; });
         ASSERT_NE(si.dwSampleSize, 0u);
@@ -107,8 +107,8 @@ void CompareStream(PAVISTREAM s, const JsonValue& info, const std::vector<Packet
 } // namespace
 
 void CompareWithFfprobe(const std::string& path, LONG frames) {
-    JsonValue root;
-    ASSERT_TRUE(RunFfprobe(path, root)) << path;
+    const std::vector<FfprobeRecord> records = RunFfprobe(path);
+    ASSERT_FALSE(records.empty()) << path;
     OpenedAvi avi(path);
     ASSERT_EQ(avi.hr, AVIERR_OK);
     EXPECT_FALSE(avi.details.fIndexRebuilt);
@@ -117,12 +117,14 @@ void CompareWithFfprobe(const std::string& path, LONG frames) {
     EXPECT_EQ(fi.dwStreams, 2u);
 
     int videos = 0, audios = 0;
-    for (const JsonValue& st : root["streams"].array) {
-        const bool video = st["codec_type"].Str() == "video";
+    for (const FfprobeRecord& st : records) {
+        if (st.section != "stream")
+            continue;
+        const bool video = st.Str("codec_type") == "video";
         ++(video ? videos : audios);
-        SCOPED_TRACE(st["codec_type"].Str() + " stream " + std::to_string(st["index"].Int()));
+        SCOPED_TRACE(st.Str("codec_type") + " stream " + std::to_string(st.Int("index")));
         ASSERT_NE(video ? avi.video : avi.audio, nullptr);
-        CompareStream(video ? avi.video : avi.audio, st, PacketsOf(root, st["index"].Int()), video);
+        CompareStream(video ? avi.video : avi.audio, st, PacketsOf(records, st.Int("index")), video);
     }
     EXPECT_EQ(videos, 1);
     EXPECT_EQ(audios, 1);

@@ -3,7 +3,7 @@
 // rest of the test process. Stopped (or killed) by the test.
 #pragma once
 
-#include "support/ChildProcess.h"
+#include "support/Process.h"
 
 #include <memory>
 #include <string>
