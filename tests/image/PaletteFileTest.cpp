@@ -94,6 +94,7 @@ TEST(PaletteFile, UnusableFilesLeaveTheRecordAlone) {
         {"chunk claims more than the file", riff("PAL ", "data", logPalette(4, 4), 1000)},
         {"file cut short", truncated},
         {"count beyond the chunk", riff("PAL ", "data", logPalette(300, 10))},
+        {"count one entry beyond the chunk", riff("PAL ", "data", logPalette(5, 4))},
         {"header cut in half", riff("PAL ", "data", {0x00, 0x03})},
         {"not RIFF at all", text},
         {"empty file", empty},
