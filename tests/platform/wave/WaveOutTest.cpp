@@ -139,7 +139,6 @@ TEST_F(NullWaveTest, RefusesWhatItCannotPlay) {
         EXPECT_EQ(waveOutOpen(&h, WAVE_MAPPER, &bad, 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT);
     const WAVEFORMATEX good = Pcm(44100, 2, 16);
     EXPECT_EQ(h, nullptr);
-    EXPECT_EQ(waveOutWrite(reinterpret_cast<HWAVEOUT>(&h), nullptr, sizeof(WAVEHDR)), MMSYSERR_INVALHANDLE);
 
     options.failOpen = true;
     WaveNullSetOptions(options);
