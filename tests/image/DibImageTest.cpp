@@ -94,7 +94,6 @@ TEST_F(DibImageLoad, RefusesFilesItCannotShowWithTheRightMessage) {
         {"file ends inside the rows", [](BmpFile& b) { b.Sizes(1078, 1078 + 16).pixels.resize(9); }, nullptr},
         {"offset beyond the file size", [](BmpFile& b) { b.Sizes(0xFFFFFFF0, 10); }, nullptr},
         {"huge picture", [](BmpFile& b) { b.info.biWidth = b.info.biHeight = 0x7FFFFFFF; }, nullptr},
-        {"not a bitmap at all", [](BmpFile& b) { b = BmpFile(0, 0, 0); }, nullptr},
     };
     const std::string good = Saved(BmpFile(4, 4), "good.bmp");
     for (const Case& c : cases) {
