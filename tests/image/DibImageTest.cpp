@@ -1,14 +1,16 @@
 #include "image/DibImage.h"
 
 #include "../platform/gdi/GdiTestSupport.h"
-#include "ScratchFile.h"
 #include "platform/gdi/Gdi.h"
+#include "support/TempDir.h"
 #include "support/TestBmp.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -24,55 +26,53 @@ struct RecordingSink : MessageSink {
 
 using cadmo::test::BmpFile;
 
-TEST(DibImageLoad, EightBitFileKeepsIndicesTableAndBottomUpRows) {
+class DibImageLoad : public ::testing::Test {
+protected:
+    std::string Saved(BmpFile bmp, const std::string& name = "in.bmp") {
+        EXPECT_TRUE(bmp.Save(dir.File(name)));
+        return dir.File(name);
+    }
+    cadmo::test::TempDir dir;
+};
+
+TEST_F(DibImageLoad, EightBitFileKeepsIndicesTableAndBottomUpRows) {
     BmpFile bmp(3, 2);
     bmp.pixels = {1, 2, 3, 0xEE, 4, 5, 6, 0xEE}; // bottom row first
-    const std::string f = ScratchFile(bmp.Bytes());
     DibImage image;
     RecordingSink sink;
-    ASSERT_TRUE(image.Load(&sink, f.c_str(), 8));
+    ASSERT_TRUE(image.Load(&sink, Saved(bmp).c_str(), 8));
     EXPECT_TRUE(sink.messages.empty());
-    EXPECT_EQ(image.Width(), 3);
-    EXPECT_EQ(image.Height(), 2);
-    EXPECT_EQ(image.Stride(), 4);
-    EXPECT_EQ(*image.PixelAddress(0, 0), 4) << "top-left is the first byte of the last row in memory";
-    EXPECT_EQ(image.PixelAddress(0, 0), image.Bits() + 4);
+    EXPECT_EQ(std::tuple(image.Width(), image.Height(), image.Stride()), std::tuple(3, 2, 4));
+    EXPECT_EQ(image.PixelAddress(0, 0), image.Bits() + 4) << "the top row is the last in memory";
     EXPECT_EQ(*image.PixelAddress(2, 1), 3);
-    EXPECT_EQ(image.PixelAddress(3, 0), nullptr);
-    EXPECT_EQ(image.PixelAddress(0, 2), nullptr);
-    EXPECT_EQ(image.PixelAddress(-1, 0), nullptr);
+    for (const auto& [x, y] : {std::pair(3, 0), std::pair(0, 2), std::pair(-1, 0)})
+        EXPECT_EQ(image.PixelAddress(x, y), nullptr) << x << "," << y;
     EXPECT_EQ(image.Info()->bmiColors[5].rgbGreen, 250);
 }
 
-TEST(DibImageLoad, ConvertsToTheTargetDepth) {
+TEST_F(DibImageLoad, ConvertsToTheTargetDepth) {
     BmpFile bmp(3, 1, 2);
-    bmp.colors[0] = RGBQUAD{0, 0, 0, 0};
-    bmp.colors[1] = RGBQUAD{255, 255, 255, 0};
+    bmp.colors = {RGBQUAD{0, 0, 0, 0}, RGBQUAD{255, 255, 255, 0}};
     bmp.pixels = {1, 0, 1, 0};
-    const std::string f = ScratchFile(bmp.Bytes());
-
+    const std::string f = Saved(bmp);
     DibImage i16, i24, i32;
     ASSERT_TRUE(i16.Load(nullptr, f.c_str(), 16));
     ASSERT_TRUE(i24.Load(nullptr, f.c_str(), 24));
     ASSERT_TRUE(i32.Load(nullptr, f.c_str(), 32));
-    EXPECT_EQ(i16.Stride(), 8);
-    EXPECT_EQ(i24.Stride(), 12);
-    EXPECT_EQ(i32.Stride(), 12);
+    EXPECT_EQ(std::tuple(i16.Stride(), i24.Stride(), i32.Stride()), std::tuple(8, 12, 12));
     EXPECT_EQ(i24.Info()->bmiHeader.biBitCount, 24);
-    const BYTE white16[2] = {0xFF, 0x7F};
+    const BYTE white16[2] = {0xFF, 0x7F}, white24[3] = {0xFF, 0xFF, 0xFF};
     EXPECT_EQ(std::memcmp(i16.PixelAddress(0, 0), white16, 2), 0);
     EXPECT_EQ(i16.PixelAddress(1, 0)[1], 0);
-    const BYTE white24[3] = {0xFF, 0xFF, 0xFF};
     EXPECT_EQ(std::memcmp(i24.PixelAddress(2, 0), white24, 3), 0);
-    EXPECT_EQ(i32.PixelAddress(2, 0)[2], 0xFF);
-    EXPECT_EQ(i32.PixelAddress(2, 0)[3], 0);
+    EXPECT_EQ(std::tuple(i32.PixelAddress(2, 0)[2], i32.PixelAddress(2, 0)[3]), std::tuple(0xFF, 0));
 
     DibImage odd;
     EXPECT_FALSE(odd.Load(nullptr, f.c_str(), 4)) << "no conversion to other depths";
     EXPECT_EQ(odd.Info(), nullptr);
 }
 
-TEST(DibImageLoad, RefusesFilesItCannotShowWithTheRightMessage) {
+TEST_F(DibImageLoad, RefusesFilesItCannotShowWithTheRightMessage) {
     struct Case {
         const char* name;
         void (*spoil)(BmpFile&);
@@ -95,14 +95,13 @@ TEST(DibImageLoad, RefusesFilesItCannotShowWithTheRightMessage) {
         {"offset beyond the file size", [](BmpFile& b) { b.Sizes(0xFFFFFFF0, 10); }, nullptr},
         {"huge picture", [](BmpFile& b) { b.info.biWidth = b.info.biHeight = 0x7FFFFFFF; }, nullptr},
     };
-    BmpFile good(4, 4);
-    const std::string goodFile = ScratchFile(good.Bytes());
+    const std::string good = Saved(BmpFile(4, 4), "good.bmp");
     for (const Case& c : cases) {
         BmpFile bmp(4, 4);
         c.spoil(bmp);
-        const std::string f = ScratchFile(bmp.Bytes());
+        const std::string f = Saved(bmp);
         DibImage image;
-        ASSERT_TRUE(image.Load(nullptr, goodFile.c_str(), 8));
+        ASSERT_TRUE(image.Load(nullptr, good.c_str(), 8));
         RecordingSink sink;
         EXPECT_FALSE(image.Load(&sink, f.c_str(), 24)) << c.name;
         EXPECT_EQ(image.Width(), 4) << c.name << ": the old picture stays";
@@ -112,30 +111,26 @@ TEST(DibImageLoad, RefusesFilesItCannotShowWithTheRightMessage) {
             expected.push_back(std::string(c.message) + "|Cadmo error|" + std::to_string(MB_ICONWARNING));
         EXPECT_EQ(sink.messages, expected) << c.name;
     }
-
-    const std::string text = ScratchFile(std::vector<BYTE>{'h', 'e', 'l', 'l', 'o', '\n'});
+    std::ofstream(dir.File("text.bmp")) << "hello\n";
     DibImage image;
     RecordingSink sink;
-    EXPECT_FALSE(image.Load(&sink, text.c_str(), 8));
+    EXPECT_FALSE(image.Load(&sink, dir.File("text.bmp").c_str(), 8));
     EXPECT_FALSE(image.Load(&sink, "/nonexistent/x.bmp", 8));
     EXPECT_TRUE(sink.messages.empty());
 }
 
-TEST(DibImageLoad, ColourCountsBeyondTheTableAreCapped) {
+TEST_F(DibImageLoad, ColourCountsBeyondTheTableAreCapped) {
     // biClrUsed 300: 256 entries are read and the pixels follow them.
     BmpFile bmp(4, 1);
     bmp.info.biClrUsed = 300;
     bmp.pixels = {255, 0, 1, 2};
-    const std::string f = ScratchFile(bmp.Bytes());
     DibImage image;
-    ASSERT_TRUE(image.Load(nullptr, f.c_str(), 8));
+    ASSERT_TRUE(image.Load(nullptr, Saved(bmp).c_str(), 8));
     EXPECT_EQ(*image.PixelAddress(0, 0), 255);
     EXPECT_EQ(image.Info()->bmiColors[255].rgbBlue, 255);
 
     // biClrUsed 16: entries 16..255 stay black.
-    BmpFile small(4, 1, 16);
-    const std::string g = ScratchFile(small.Bytes());
-    ASSERT_TRUE(image.Load(nullptr, g.c_str(), 8));
+    ASSERT_TRUE(image.Load(nullptr, Saved(BmpFile(4, 1, 16)).c_str(), 8));
     EXPECT_EQ(image.Info()->bmiColors[15].rgbBlue, 15);
     for (int i = 16; i < 256; ++i) {
         const RGBQUAD& q = image.Info()->bmiColors[i];
@@ -143,12 +138,11 @@ TEST(DibImageLoad, ColourCountsBeyondTheTableAreCapped) {
     }
 }
 
-TEST(DibImage, MatchPaletteRemapsEveryByteAndTakesThePaletteColours) {
+TEST_F(DibImageLoad, MatchPaletteRemapsEveryByteAndTakesThePaletteColours) {
     BmpFile bmp(2, 1, 2);
-    bmp.colors[0] = RGBQUAD{0, 0, 250, 0};     // nearly red
-    bmp.colors[1] = RGBQUAD{250, 250, 250, 0}; // nearly white
-    bmp.pixels = {0, 1, 2, 1};                 // index 2 is one of the black unloaded entries
-    const std::string f = ScratchFile(bmp.Bytes());
+    bmp.colors = {RGBQUAD{0, 0, 250, 0}, RGBQUAD{250, 250, 250, 0}}; // nearly red, nearly white
+    bmp.pixels = {0, 1, 2, 1}; // index 2 is one of the black unloaded entries
+    const std::string f = Saved(bmp);
     DibImage image;
     ASSERT_TRUE(image.Load(nullptr, f.c_str(), 8));
 
@@ -157,10 +151,9 @@ TEST(DibImage, MatchPaletteRemapsEveryByteAndTakesThePaletteColours) {
     entries[7] = PALETTEENTRY{0, 0, 0, 0};
     HPALETTE pal = MakePalette(entries);
     ASSERT_TRUE(image.MatchPalette(pal));
-    EXPECT_EQ(image.Bits()[0], 0);
-    EXPECT_EQ(image.Bits()[1], 1) << "white maps to the first white entry";
-    EXPECT_EQ(image.Bits()[2], 7) << "black entries map like any other, padding included";
-    EXPECT_EQ(image.Bits()[3], 1);
+    // White maps to the first white entry; black entries map like any other,
+    // padding included.
+    EXPECT_EQ(std::vector<BYTE>(image.Bits(), image.Bits() + 4), (std::vector<BYTE>{0, 1, 7, 1}));
     EXPECT_EQ(image.Info()->bmiColors[7].rgbRed, 0);
     EXPECT_EQ(image.Info()->bmiColors[0].rgbRed, 255);
 
@@ -237,9 +230,7 @@ TEST(DibImageCopy, ClipsToBothImages) {
         ASSERT_TRUE(deep.Attach(&hdr, bytes.data()));
         deep.CopyTo(&dst.image, 0, 0, 4, 4, 0, 0);
         src.image.CopyTo(nullptr, 0, 0, 4, 4, 0, 0);
-        for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < 4; ++x)
-                ASSERT_EQ(dst.At(x, y), 0xFFFFFFFFu) << x << "," << y;
+        EXPECT_EQ(dst.memory, std::vector<DWORD>(16, 0xFFFFFFFF));
     }
 }
 
@@ -254,8 +245,8 @@ TEST(DibImage, AttachBorrowsMemoryAndCopiesTheColourTable) {
         DibImage image;
         ASSERT_TRUE(image.Attach(hdr, pixels.data()));
         EXPECT_FALSE(image.OwnsBits());
-        EXPECT_EQ(image.Info()->bmiColors[2].rgbRed, 99);
-        EXPECT_EQ(image.Info()->bmiColors[3].rgbRed, 0);
+        EXPECT_EQ(std::tuple(image.Info()->bmiColors[2].rgbRed, image.Info()->bmiColors[3].rgbRed),
+                  std::tuple(99, 0));
         EXPECT_EQ(image.PixelAddress(0, 1), pixels.data());
         *image.PixelAddress(4, 0) = 5;
         EXPECT_EQ(pixels[8 + 4], 5);

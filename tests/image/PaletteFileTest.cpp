@@ -1,7 +1,7 @@
 #include "image/PaletteFile.h"
 
-#include "ScratchFile.h"
 #include "support/RiffBuilder.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -12,21 +12,23 @@
 
 namespace {
 
+using cadmo::test::RiffBuilder;
+
 FOURCC fourcc(const char* id) {
     return mmioFOURCC(id[0], id[1], id[2], id[3]);
 }
 
 // RIFF form `form` holding one chunk `chunkId` with `payload`; `declared`
 // overrides the chunk's size field.
-std::vector<BYTE> riff(const char* form, const char* chunkId, const std::vector<BYTE>& payload,
-                       long declared = -1) {
-    cadmo::test::RiffBuilder b;
+RiffBuilder riff(const char* form, const char* chunkId, const std::vector<BYTE>& payload,
+                 long declared = -1) {
+    RiffBuilder b;
     b.BeginRiff(fourcc(form));
     const std::size_t at = b.Chunk(fourcc(chunkId), payload.data(), payload.size());
     b.End();
     if (declared >= 0)
         b.Patch32(at + 4, static_cast<DWORD>(declared));
-    return b.Data();
+    return b;
 }
 
 std::vector<BYTE> logPalette(WORD count, std::size_t entriesPresent) {
@@ -58,9 +60,10 @@ struct ScriptedChooser : FileChooser {
 };
 
 TEST(PaletteFile, ReadsTheDataChunkOfAPaletteForm) {
-    const std::string f = ScratchFile(riff("PAL ", "data", logPalette(236, 236)));
+    const cadmo::test::TempDir dir;
+    ASSERT_TRUE(riff("PAL ", "data", logPalette(236, 236)).Save(dir.File("236.pal")));
     Record record;
-    ScriptedChooser chooser(f);
+    ScriptedChooser chooser(dir.File("236.pal"));
     ASSERT_EQ(ReadPaletteFile(chooser, record.get()), 0);
     EXPECT_EQ(record.get()->palVersion, 0x300);
     EXPECT_EQ(record.get()->palNumEntries, 236);
@@ -68,18 +71,18 @@ TEST(PaletteFile, ReadsTheDataChunkOfAPaletteForm) {
     EXPECT_EQ(record.bytes[4 + 4 * 236], 0xA5) << "nothing written past the chunk";
 
     // 1032 bytes: the header and 257 entries, the record's whole capacity.
+    ASSERT_TRUE(riff("PAL ", "data", logPalette(257, 257)).Save(dir.File("257.pal")));
     Record full;
-    ASSERT_EQ(ReadPaletteFileAt(ScratchFile(riff("PAL ", "data", logPalette(257, 257))).c_str(), full.get()),
-              0);
+    ASSERT_EQ(ReadPaletteFileAt(dir.File("257.pal").c_str(), full.get()), 0);
     EXPECT_EQ(full.get()->palNumEntries, 257);
 
     // The same bytes held in memory (the clipboard's palette type) read the
     // same, and a count of 0 is a valid, empty palette.
-    const std::vector<BYTE> bytes = riff("PAL ", "data", logPalette(236, 236));
+    const std::vector<BYTE> bytes = riff("PAL ", "data", logPalette(236, 236)).Data();
     Record fromMemory;
     ASSERT_EQ(ReadPaletteBytes(bytes.data(), bytes.size(), fromMemory.get()), 0);
     EXPECT_EQ(fromMemory.bytes, record.bytes);
-    const std::vector<BYTE> empty = riff("PAL ", "data", logPalette(0, 0));
+    const std::vector<BYTE> empty = riff("PAL ", "data", logPalette(0, 0)).Data();
     Record none;
     ASSERT_EQ(ReadPaletteBytes(empty.data(), empty.size(), none.get()), 0);
     EXPECT_EQ(none.get()->palNumEntries, 0);
@@ -88,10 +91,11 @@ TEST(PaletteFile, ReadsTheDataChunkOfAPaletteForm) {
 TEST(PaletteFile, UnusableFilesLeaveTheRecordAlone) {
     struct Case {
         const char* name;
-        std::vector<BYTE> bytes;
+        RiffBuilder file;
     };
-    std::vector<BYTE> truncated = riff("PAL ", "data", logPalette(16, 16));
-    truncated.resize(truncated.size() - 10);
+    RiffBuilder truncated = riff("PAL ", "data", logPalette(16, 16)), text, empty;
+    truncated.Data().resize(truncated.Data().size() - 10);
+    text.Bytes("JASC-PAL", 8);
     const Case cases[] = {
         {"empty data chunk", riff("PAL ", "data", {})},
         {"5000-byte data chunk", riff("PAL ", "data", std::vector<BYTE>(5000, 1))},
@@ -101,17 +105,20 @@ TEST(PaletteFile, UnusableFilesLeaveTheRecordAlone) {
         {"chunk claims more than the file", riff("PAL ", "data", logPalette(4, 4), 1000)},
         {"file cut short", truncated},
         {"count beyond the chunk", riff("PAL ", "data", logPalette(300, 10))},
+        {"count one entry beyond the chunk", riff("PAL ", "data", logPalette(5, 4))},
         {"header cut in half", riff("PAL ", "data", {0x00, 0x03})},
-        {"not RIFF at all", std::vector<BYTE>{'J', 'A', 'S', 'C', '-', 'P', 'A', 'L'}},
-        {"empty file", {}},
+        {"not RIFF at all", text},
+        {"empty file", empty},
     };
+    const cadmo::test::TempDir dir;
     for (const Case& c : cases) {
-        const std::string f = ScratchFile(c.bytes);
+        ASSERT_TRUE(c.file.Save(dir.File("x.pal"))) << c.name;
         Record record;
-        EXPECT_EQ(ReadPaletteFileAt(f.c_str(), record.get()), 1) << c.name;
+        EXPECT_EQ(ReadPaletteFileAt(dir.File("x.pal").c_str(), record.get()), 1) << c.name;
         EXPECT_TRUE(record.Untouched()) << c.name;
         Record fromMemory;
-        EXPECT_EQ(ReadPaletteBytes(c.bytes.data(), c.bytes.size(), fromMemory.get()), 1) << c.name;
+        const std::vector<BYTE>& bytes = c.file.Data();
+        EXPECT_EQ(ReadPaletteBytes(bytes.data(), bytes.size(), fromMemory.get()), 1) << c.name;
         EXPECT_TRUE(fromMemory.Untouched()) << c.name;
     }
 

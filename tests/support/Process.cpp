@@ -43,35 +43,6 @@ std::string ShellQuote(const std::string& s) {
     return q + "'";
 }
 
-long long FfprobeRecord::Int(const std::string& key, long long fallback) const {
-    const std::string value = Str(key);
-    char* end = nullptr;
-    const long long n = std::strtoll(value.c_str(), &end, 10);
-    return value.empty() || *end != '\0' ? fallback : n;
-}
-
-std::string FfprobeRecord::Str(const std::string& key) const {
-    const auto it = fields.find(key);
-    return it == fields.end() ? std::string() : it->second;
-}
-
-std::vector<FfprobeRecord> RunFfprobe(const std::string& path) {
-    const ProcessResult r =
-        RunCommand("ffprobe -v error -show_packets -show_streams -of compact " + ShellQuote(path));
-    std::vector<FfprobeRecord> records;
-    std::istringstream lines(r.out);
-    for (std::string line; r.exitCode == 0 && std::getline(lines, line);) {
-        // "section|name=value|name=value..."; our files hold no '|' in a value.
-        std::istringstream fields(line);
-        FfprobeRecord& record = records.emplace_back();
-        std::getline(fields, record.section, '|');
-        for (std::string field; std::getline(fields, field, '|');)
-            if (const std::size_t equals = field.find('='); equals != std::string::npos)
-                record.fields[field.substr(0, equals)] = field.substr(equals + 1);
-    }
-    return records;
-}
-
 std::string Md5Hex(const std::vector<unsigned char>& bytes) {
     uint8_t digest[16];
     av_md5_sum(digest, bytes.data(), static_cast<int>(bytes.size()));

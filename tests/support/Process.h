@@ -26,20 +26,6 @@ bool HaveProgram(const std::string& name);
 // Quotes a string for the shell.
 std::string ShellQuote(const std::string& s);
 
-// One line of ffprobe's compact output: its section ("packet", "stream") and
-// its fields by name.
-struct FfprobeRecord {
-    std::string section;
-    std::map<std::string, std::string> fields;
-    // A field as a number; `fallback` when it is absent or not a number (N/A).
-    long long Int(const std::string& key, long long fallback = -1) const;
-    std::string Str(const std::string& key) const;
-};
-
-// `ffprobe -show_packets -show_streams -of compact` of a file, a record a
-// line; empty when ffprobe fails.
-std::vector<FfprobeRecord> RunFfprobe(const std::string& path);
-
 // The MD5 of some bytes in lower-case hex, as ffmpeg's framemd5 prints it.
 std::string Md5Hex(const std::vector<unsigned char>& bytes);
 

@@ -25,6 +25,7 @@ public:
     void Patch32(std::size_t at, DWORD v);
 
     std::vector<BYTE>& Data() { return m_data; }
+    const std::vector<BYTE>& Data() const { return m_data; }
     bool Save(const std::string& path) const;
 
 private:

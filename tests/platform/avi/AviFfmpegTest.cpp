@@ -1,5 +1,6 @@
-// Files made by the ffmpeg tool, read by us and by ffprobe: stream facts,
-// frame count, and every packet's position, size and key flag must agree.
+// Files made by the ffmpeg tool, and files from our writer, read by us and by
+// ffprobe: stream facts, frame count, and every packet's position, size and
+// key flag must agree.
 #include "AviTestUtil.h"
 
 #include "support/Process.h"
@@ -10,44 +11,30 @@
 
 using namespace cadmo::test;
 
-namespace {
-
-struct Case {
-    const char* name;
-    const char* videoArgs;
-};
-
-class AviFfmpegFiles : public AviTest, public ::testing::WithParamInterface<Case> {};
-
-TEST_P(AviFfmpegFiles, AgreeWithFfprobe) {
-    if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe"))
-        GTEST_SKIP() << "ffmpeg is not installed";
-    const Case& c = GetParam();
-    const std::string path = dir.File(std::string(c.name) + ".avi");
-    const std::string cmd =
-        std::string("ffmpeg -v error -y -f lavfi -i testsrc=size=96x72:rate=15:duration=4 -f lavfi -i "
-                    "sine=frequency=440:sample_rate=22050:duration=4 ") +
-        c.videoArgs + " -c:a pcm_s16le " + ShellQuote(path);
-    ASSERT_EQ(RunCommand(cmd).exitCode, 0) << cmd;
-    CompareWithFfprobe(path, 60);
-}
+using AviFfmpeg = AviTest;
 
 // To the container a codec is chunk sizes and key flags: large chunks all
 // key, and small ones with only frames 0 and 50 key.
-INSTANTIATE_TEST_SUITE_P(Codecs, AviFfmpegFiles,
-                         ::testing::Values(Case{"rawvideo", "-c:v rawvideo -pix_fmt bgr24"},
-                                           Case{"mpeg4", "-c:v mpeg4 -g 50 -bf 0"}),
-                         [](const auto& param) { return std::string(param.param.name); });
-
-} // namespace
-
-using AviFfmpegRebuild = AviTest;
-using AviFfmpegWriter = AviTest;
+TEST_F(AviFfmpeg, FfmpegFilesAgreeWithFfprobe) {
+    if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe"))
+        GTEST_SKIP() << "ffmpeg is not installed";
+    for (const std::string args : {"-c:v rawvideo -pix_fmt bgr24", "-c:v mpeg4 -g 50 -bf 0"}) {
+        SCOPED_TRACE(args);
+        const std::string path = dir.File("ffmpeg.avi");
+        ASSERT_EQ(
+            RunCommand("ffmpeg -v error -y -f lavfi -i testsrc=size=96x72:rate=15:duration=4 -f lavfi -i "
+                       "sine=frequency=440:sample_rate=22050:duration=4 " +
+                       args + " -c:a pcm_s16le " + ShellQuote(path))
+                .exitCode,
+            0);
+        CompareWithFfprobe(path, 60);
+    }
+}
 
 // With the index gone, the key frames of MPEG-4 and H.264 streams are found
 // again from the frames themselves, and match what ffprobe reports with the
 // index intact.
-TEST_F(AviFfmpegRebuild, KeyFramesAreFoundInTheBitstream) {
+TEST_F(AviFfmpeg, RebuiltIndexFindsKeyFramesInTheBitstream) {
     if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe"))
         GTEST_SKIP() << "ffmpeg is not installed";
     std::vector<std::pair<std::string, std::string>> codecs = {{"mpeg4", "-c:v mpeg4 -g 12 -bf 0"}};
@@ -60,12 +47,10 @@ TEST_F(AviFfmpegRebuild, KeyFramesAreFoundInTheBitstream) {
                              " " + ShellQuote(path))
                       .exitCode,
                   0);
-        const std::vector<FfprobeRecord> records = RunFfprobe(path);
-        ASSERT_FALSE(records.empty());
         std::vector<bool> keys;
-        for (const FfprobeRecord& p : records)
-            if (p.section == "packet")
-                keys.push_back(p.Str("flags").find('K') != std::string::npos);
+        for (const FfprobeSection& p : Ffprobe(path))
+            if (p.at("") == "packet")
+                keys.push_back(p.at("flags")[0] == 'K');
 
         // Rename idx1 to JUNK: the file now has no index.
         std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
@@ -89,7 +74,7 @@ TEST_F(AviFfmpegRebuild, KeyFramesAreFoundInTheBitstream) {
 
 // The other way round: files from our writer, plain and OpenDML (several AVIX
 // lists), read by ffprobe exactly as by our reader.
-TEST_F(AviFfmpegWriter, FfprobeReadsOurFiles) {
+TEST_F(AviFfmpeg, FfprobeReadsOurFiles) {
     if (!HaveProgram("ffprobe"))
         GTEST_SKIP() << "ffprobe is not installed";
     for (const DWORD riffLimit : {0u, 1u << 18}) {

@@ -1,5 +1,5 @@
-// Shared by the AVI reader tests: a fixture that writes test files and the
-// comparison of our reading with ffprobe's.
+// Shared by the AVI reader tests: a fixture that writes test files, the check
+// that a file reads back as written, and what ffprobe sees in a file.
 #pragma once
 
 #include "platform/avi/AviFile.h"
@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
 // The default test file (with sound) in another size.
 inline cadmo::test::TestAviSpec SizedSpec(LONG width, LONG height, int frames) {
@@ -36,6 +38,12 @@ using cadmo::test::OpenedAvi;
 // Reads every sample of both streams and checks the content written by
 // WriteTestAvi for `spec`.
 bool ReadsBack(const OpenedAvi& avi, const cadmo::test::TestAviSpec& spec);
+
+// The packets and streams ffprobe finds in a file, one map of field names to
+// values each, the section name ("packet" or "stream") under the empty key;
+// empty when ffprobe fails.
+using FfprobeSection = std::map<std::string, std::string>;
+std::vector<FfprobeSection> Ffprobe(const std::string& path);
 
 // Opens the file with our reader and with ffprobe and checks that both see one
 // video stream of `frames` frames and one audio stream, with the same formats

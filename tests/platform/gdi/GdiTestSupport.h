@@ -49,6 +49,7 @@ struct TestDib {
     TestDib& operator=(const TestDib&) = delete;
 
     BITMAPINFOHEADER* Header() { return reinterpret_cast<BITMAPINFOHEADER*>(info.data()); }
+    // Where the test finds its pixels: rows padded to 4 bytes.
     int Stride() const { return ((width * bitsPixel + 31) / 32) * 4; }
     int Rows() const { return height < 0 ? -height : height; }
     // Pixel (x, y) with y counted from the top of the picture.
@@ -62,6 +63,14 @@ struct TestDib {
         return v;
     }
     void Set(int x, int y, DWORD v) { std::memcpy(At(x, y), &v, static_cast<std::size_t>(bitsPixel / 8)); }
+    // Every pixel, row by row from the top.
+    std::vector<DWORD> Pixels() const {
+        std::vector<DWORD> all;
+        for (int y = 0; y < Rows(); ++y)
+            for (int x = 0; x < width; ++x)
+                all.push_back(Get(x, y));
+        return all;
+    }
 };
 
 inline RGBQUAD Quad(BYTE r, BYTE g, BYTE b) {

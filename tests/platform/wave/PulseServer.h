@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/Process.h"
+#include "support/TempDir.h"
 
 #include <memory>
 #include <string>
@@ -25,9 +26,9 @@ public:
     void Kill();
 
     const std::string& Error() const { return error_; }
-    const std::string& Dir() const { return dir_; }
+    const std::string& Dir() const { return dir_.Path(); }
     // The address clients use, as PULSE_SERVER takes it.
-    std::string Address() const { return "unix:" + dir_ + "/native"; }
+    std::string Address() const { return "unix:" + dir_.Path() + "/native"; }
 
     // Records the sink's monitor with parec into a raw s16le stereo file
     // until StopRecording; returns once the recording has begun.
@@ -35,7 +36,7 @@ public:
     void StopRecording();
 
 private:
-    std::string dir_;
+    TempDir dir_;
     std::string error_;
     std::unique_ptr<ChildProcess> server_;
     std::unique_ptr<ChildProcess> recorder_;

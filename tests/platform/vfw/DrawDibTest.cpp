@@ -1,4 +1,4 @@
-#include "GdiTestSupport.h"
+#include "../gdi/GdiTestSupport.h"
 
 #include "platform/gdi/Gdi.h"
 #include "platform/vfw/DrawDib.h"
