@@ -1,5 +1,6 @@
 #include "CodecTestUtil.h"
 
+#include "codecs/common/PixelFormat.h"
 #include "support/OpenedAvi.h"
 #include "support/Process.h"
 #include "support/TestAvi.h"
@@ -38,8 +39,8 @@ bool ReadAviVideo(const std::string& path, AviVideo& out) {
 OutputFrame MakeOutputFrame(LONG width, LONG height, WORD bitCount) {
     OutputFrame f;
     f.header.assign(40 + 256 * 4, 0);
-    const std::size_t row = ((static_cast<std::size_t>(width) * bitCount + 31) / 32) * 4;
-    const auto size = static_cast<DWORD>(row * static_cast<std::size_t>(std::abs(height)));
+    const auto size =
+        static_cast<DWORD>(DibRowBytes(width, bitCount) * static_cast<std::size_t>(std::abs(height)));
     f.Header() = BITMAPINFOHEADER{40, width, height, 1, bitCount, BI_RGB, size, 0, 0, 0, 0};
     f.bits.assign(size, 0xcd);
     return f;
@@ -61,9 +62,9 @@ LRESULT DecodeFrame(HIC hic, const AviVideo& video, std::size_t index, OutputFra
 
 std::vector<BYTE> TopDownRows(const OutputFrame& frame) {
     const auto& h = *reinterpret_cast<const BITMAPINFOHEADER*>(frame.header.data());
-    std::size_t row = ((static_cast<std::size_t>(h.biWidth) * h.biBitCount + 31) / 32) * 4;
-    std::size_t used = static_cast<std::size_t>(h.biWidth) * h.biBitCount / 8;
-    LONG rows = std::abs(h.biHeight);
+    const LONG rows = std::abs(h.biHeight);
+    const std::size_t row = frame.bits.size() / static_cast<std::size_t>(rows); // as MakeOutputFrame made it
+    const std::size_t used = static_cast<std::size_t>(h.biWidth) * h.biBitCount / 8;
     std::vector<BYTE> out;
     out.reserve(used * static_cast<std::size_t>(rows));
     for (LONG i = 0; i < rows; ++i) {

@@ -1,5 +1,5 @@
-// The codec core without the message layer: bit stream codes, frame headers
-// and what the encoder promises about quality.
+// The codec core without the message layer: frame headers, the inverse
+// transform and what the encoder promises about quality.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,8 +9,6 @@
 #include <vector>
 
 #include "SyntheticScene.h"
-#include "codecs/qx47/BitReader.h"
-#include "codecs/qx47/BitWriter.h"
 #include "codecs/qx47/ColorConverter.h"
 #include "codecs/qx47/Decoder.h"
 #include "codecs/qx47/Encoder.h"
@@ -19,33 +17,6 @@
 
 namespace qx47 {
 namespace {
-
-TEST(Qx47BitStream, CodesRoundTripAndOverrunsAreFlagged) {
-    BitWriter bw;
-    const std::uint32_t ues[] = {0, 1, 2, 7, 255, 65535, (1u << 24) - 2};
-    const std::int32_t ses[] = {0, 1, -1, 1000, -1000, (1 << 22), -(1 << 22)};
-    for (auto v : ues)
-        bw.PutUe(v);
-    for (auto v : ses)
-        bw.PutSe(v);
-    bw.PutBits(0xabcde, 20);
-    std::vector<std::uint8_t> bytes = bw.Finish();
-    BitReader br(bytes.data(), bytes.size());
-    for (auto v : ues)
-        EXPECT_EQ(br.GetUe(), v);
-    for (auto v : ses)
-        EXPECT_EQ(br.GetSe(), v);
-    EXPECT_EQ(br.GetBits(20), 0xabcdeu);
-    EXPECT_FALSE(br.Overrun());
-    br.GetBits(16); // the padding byte and beyond
-    EXPECT_TRUE(br.Overrun());
-
-    // A prefix longer than any value the format allows is an error, not a hang.
-    std::vector<std::uint8_t> zeros(16, 0);
-    BitReader bad(zeros.data(), zeros.size());
-    bad.GetUe();
-    EXPECT_TRUE(bad.Overrun());
-}
 
 TEST(Qx47FrameHeader, RefusesInconsistentHeaders) {
     FrameHeader h;

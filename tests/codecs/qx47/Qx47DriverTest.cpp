@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "SyntheticScene.h"
+#include "codecs/common/PixelFormat.h"
 #include "codecs/qx47/Encoder.h"
 #include "codecs/qx47/Qx47State.h"
 #include "platform/vfw/Vfw.h"
@@ -40,10 +41,6 @@ BITMAPINFOHEADER Header(int w, int h, int bits, DWORD compression) {
     return BITMAPINFOHEADER{40, w, h, 1, static_cast<WORD>(bits), compression, 0, 0, 0, 0, 0};
 }
 
-std::size_t Stride(int w, int bits) {
-    return ((static_cast<std::size_t>(w) * bits + 31) / 32) * 4;
-}
-
 // One codec instance and one output frame of the given format. Without the
 // library the instance is null and every message answers ICERR_BADHANDLE.
 class Session {
@@ -52,7 +49,7 @@ public:
         : w_(w), h_(h), in_(Header(w, h, 24, kHandler)), out_{Header(w * scale, h * scale, bits, BI_RGB), {}},
           scale_(scale) {
         hic_ = ICOpen(ICTYPE_VIDEO, kHandler, ICMODE_DECOMPRESS);
-        bits_.assign(Stride(w * scale, bits) * h * scale, 0);
+        bits_.assign(DibRowBytes(w * scale, static_cast<WORD>(bits)) * h * scale, 0);
     }
     ~Session() {
         if (hic_)
@@ -92,9 +89,8 @@ public:
 
     // Pixel (x, y) of the output, counted from the top.
     const std::uint8_t* At(int x, int y) {
-        const int bits = out_.header.biBitCount;
         const int rows = h_ * scale_;
-        return bits_.data() + Stride(w_ * scale_, bits) * (rows - 1 - y) + x * bits / 8;
+        return bits_.data() + bits_.size() / rows * (rows - 1 - y) + x * out_.header.biBitCount / 8;
     }
     double MeanLuma() {
         double sum = 0;
@@ -352,58 +348,51 @@ TEST(Qx47Driver, AccessKeyOpensTheKeyedMovieOnly) {
 
 // Pixel doubling repeats every pixel 2 x 2; alternate-line doubling writes
 // the first line of each pair and leaves the second as the buffer held it.
-void DoublingModes(int w, int h, LONG brightness, LONG saturation, LONG contrast) {
-    SCOPED_TRACE(testing::Message() << w << " x " << h);
-    EncoderSettings es;
-    es.keyInterval = 1; // every frame can be decoded again on its own
-    auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 2, es);
-    for (int bits : {8, 16, 24, 32}) {
-        Session native(w, h, bits), doubled(w, h, bits, 2);
-        ASSERT_EQ(native.Begin(), ICERR_OK);
-        ASSERT_EQ(doubled.Begin(), ICERR_OK);
-        ASSERT_EQ(SetColors(native, brightness, saturation, contrast), ICERR_OK);
-        ASSERT_EQ(SetColors(doubled, brightness, saturation, contrast), ICERR_OK);
-        for (const Frame& f : frames) {
-            ASSERT_EQ(native.Decode(f), ICERR_OK);
-            ASSERT_EQ(doubled.Decode(f), ICERR_OK);
-        }
-        const int bytes = bits / 8;
-        for (int y = 0; bits != 8 && y < 2 * h; ++y) // 8 bits: the dither follows the output position
-            for (int x = 0; x < 2 * w; ++x)
-                ASSERT_EQ(std::memcmp(doubled.At(x, y), native.At(x / 2, y / 2), bytes), 0)
-                    << bits << " bits at " << x << "," << y;
-
-        ShortStateRecord sr = ShortRequest(kShortKindLater, kShortMaskLineDoubling);
-        sr.alternateLine = 1;
-        ASSERT_EQ(doubled.Send(ICM_SETSTATE, &sr, 44), ICERR_OK);
-        std::fill(doubled.bits().begin(), doubled.bits().end(), 0xEE);
-        ASSERT_EQ(doubled.Decode(frames[1]), ICERR_OK);
-        for (int y = 0; y < 2 * h; ++y) {
-            const std::uint8_t* p = doubled.At(0, y);
-            const bool untouched =
-                std::all_of(p, p + 2 * w * bytes, [](std::uint8_t v) { return v == 0xEE; });
-            EXPECT_EQ(untouched, (y & 1) == 1) << bits << " bits, line " << y;
-            if (bits != 8 && !(y & 1)) {
-                ASSERT_EQ(std::memcmp(p, native.At(0, y / 2), bytes), 0);
-            }
-        }
-    }
-}
-
+// Doubled rows take the plain conversion only, native ones the vector paths,
+// two rows at a time: 54 pixels a row end with 32 pixels that overlap the
+// first 32, 55 with 16 pixels and 7 plain ones; 33 rows leave one row alone.
+// The second size turns the colour controls up to their limits, where sums
+// saturate and clamp.
 TEST(Qx47Driver, DoublingModesGiveTheDocumentedPixels) {
-    // Doubled rows take the plain conversion only, native ones the vector
-    // paths, two rows at a time: 54 pixels a row end with 32 pixels that
-    // overlap the first 32, 55 with 16 pixels and 7 plain ones; 33 rows leave
-    // one row alone. The second size turns the colour controls up to their
-    // limits, where sums saturate and clamp.
     struct Case {
         int w, h;
         LONG brightness, saturation, contrast;
     };
+    EncoderSettings es;
+    es.keyInterval = 1; // every frame can be decoded again on its own
     for (const Case& c : {Case{54, 32, 0, 0, 0}, Case{55, 33, -60, 255, 255}}) {
-        DoublingModes(c.w, c.h, c.brightness, c.saturation, c.contrast);
-        if (HasFatalFailure())
-            return;
+        const int w = c.w, h = c.h;
+        auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 2, es);
+        for (int bits : {8, 16, 24, 32}) {
+            SCOPED_TRACE(testing::Message() << w << " x " << h << ", " << bits << " bits");
+            Session native(w, h, bits), doubled(w, h, bits, 2);
+            for (Session* s : {&native, &doubled}) {
+                ASSERT_EQ(s->Begin(), ICERR_OK);
+                ASSERT_EQ(SetColors(*s, c.brightness, c.saturation, c.contrast), ICERR_OK);
+                for (const Frame& f : frames)
+                    ASSERT_EQ(s->Decode(f), ICERR_OK);
+            }
+            const int bytes = bits / 8;
+            for (int y = 0; bits != 8 && y < 2 * h; ++y) // 8 bits: the dither follows the output position
+                for (int x = 0; x < 2 * w; ++x)
+                    ASSERT_EQ(std::memcmp(doubled.At(x, y), native.At(x / 2, y / 2), bytes), 0)
+                        << x << "," << y;
+
+            ShortStateRecord sr = ShortRequest(kShortKindLater, kShortMaskLineDoubling);
+            sr.alternateLine = 1;
+            ASSERT_EQ(doubled.Send(ICM_SETSTATE, &sr, 44), ICERR_OK);
+            std::fill(doubled.bits().begin(), doubled.bits().end(), 0xEE);
+            ASSERT_EQ(doubled.Decode(frames[1]), ICERR_OK);
+            for (int y = 0; y < 2 * h; ++y) {
+                const std::uint8_t* p = doubled.At(0, y);
+                const bool untouched =
+                    std::all_of(p, p + 2 * w * bytes, [](std::uint8_t v) { return v == 0xEE; });
+                EXPECT_EQ(untouched, (y & 1) == 1) << "line " << y;
+                if (bits != 8 && !(y & 1)) {
+                    ASSERT_EQ(std::memcmp(p, native.At(0, y / 2), bytes), 0);
+                }
+            }
+        }
     }
 }
 
@@ -521,8 +510,8 @@ TEST(Qx47Driver, OddSizesAndTopDownOutput) {
         ASSERT_EQ(up.Decode(f), ICERR_OK);
         ASSERT_EQ(down.Decode(f), ICERR_OK);
     }
-    for (int y = 0; y < h; ++y)
-        ASSERT_EQ(std::memcmp(up.At(0, y), down.bits().data() + Stride(w, 24) * y, w * 3), 0) << y;
+    for (int y = 0; y < h; ++y) // rows of 111 bytes padded to 112
+        ASSERT_EQ(std::memcmp(up.At(0, y), down.bits().data() + 112 * y, w * 3), 0) << y;
     EXPECT_LT(MeanError(up, sources[2], w, h), 6.0);
 }
 
