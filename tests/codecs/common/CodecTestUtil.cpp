@@ -1,6 +1,6 @@
 #include "CodecTestUtil.h"
 
-#include "codecs/common/PixelFormat.h"
+#include "pixel/DibRules.h"
 #include "support/OpenedAvi.h"
 #include "support/Process.h"
 #include "support/TestAvi.h"
@@ -39,8 +39,7 @@ bool ReadAviVideo(const std::string& path, AviVideo& out) {
 OutputFrame MakeOutputFrame(LONG width, LONG height, WORD bitCount) {
     OutputFrame f;
     f.header.assign(40 + 256 * 4, 0);
-    const auto size =
-        static_cast<DWORD>(DibRowBytes(width, bitCount) * static_cast<std::size_t>(std::abs(height)));
+    const auto size = static_cast<DWORD>(DibStride(width, bitCount) * std::abs(height));
     f.Header() = BITMAPINFOHEADER{40, width, height, 1, bitCount, BI_RGB, size, 0, 0, 0, 0};
     f.bits.assign(size, 0xcd);
     return f;

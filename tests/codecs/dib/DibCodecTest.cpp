@@ -1,7 +1,7 @@
 #include "CodecTestUtil.h"
 
 #include "codecs/builtin/BuiltinCodecs.h"
-#include "codecs/common/PixelFormat.h"
+#include "pixel/DibRules.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 #include "support/TestAvi.h"
@@ -101,7 +101,8 @@ AviVideo HandMade(LONG width, LONG height, WORD bpp) {
     v.format.assign(40, 0);
     *reinterpret_cast<BITMAPINFOHEADER*>(v.format.data()) =
         BITMAPINFOHEADER{40, width, height, 1, bpp, BI_RGB, 0, 0, 0, 0, 0};
-    std::vector<BYTE> frame(DibRowBytes(width, bpp) * static_cast<std::size_t>(std::abs(height)));
+    std::vector<BYTE> frame(static_cast<std::size_t>(DibStride(width, bpp)) *
+                            static_cast<std::size_t>(std::abs(height)));
     for (std::size_t i = 0; i < frame.size(); ++i)
         frame[i] = static_cast<BYTE>(i * 7 + 1);
     v.frames.push_back(frame);

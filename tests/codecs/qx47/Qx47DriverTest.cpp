@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "SyntheticScene.h"
-#include "codecs/common/PixelFormat.h"
 #include "codecs/qx47/Encoder.h"
 #include "codecs/qx47/Qx47State.h"
+#include "pixel/DibRules.h"
 #include "platform/vfw/Vfw.h"
 
 namespace qx47 {
@@ -49,7 +49,7 @@ public:
         : w_(w), h_(h), in_(Header(w, h, 24, kHandler)), out_{Header(w * scale, h * scale, bits, BI_RGB), {}},
           scale_(scale) {
         hic_ = ICOpen(ICTYPE_VIDEO, kHandler, ICMODE_DECOMPRESS);
-        bits_.assign(DibRowBytes(w * scale, static_cast<WORD>(bits)) * h * scale, 0);
+        bits_.assign(static_cast<std::size_t>(DibStride(w * scale, bits)) * h * scale, 0);
     }
     ~Session() {
         if (hic_)
