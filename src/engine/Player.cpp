@@ -85,7 +85,7 @@ INT OpenMovie(OwnerWindow* window, const char* path) {
         window->ShowMessageBox("Error: Cannot open AVI file", "Vorple Error", MB_OK | MB_ICONEXCLAMATION);
         return 0;
     }
-    if (theMovie->OpenStreams(window) != 0) {
+    if (theMovie->OpenStreams(window) != kOk) {
         window->ShowMessageBox("Error: Cannot read Video or Audio stream", "Vorple Error",
                                MB_OK | MB_ICONEXCLAMATION);
         return 0;
@@ -141,7 +141,7 @@ void StartPlayback(OwnerWindow* window) {
     if (!playerPaused && !playbackThreadHandle)
         playbackThreadHandle = std::make_unique<PlaybackThread>(theMovie.get());
     HDC dc = window->GetDC();
-    if (theMovie->Play(dc) != 0) {
+    if (theMovie->Play(dc) != kOk) {
         // Refused (for example still playing after the end was reached and
         // before the posted Stop arrives): the context is not in use.
         if (dc)

@@ -62,11 +62,11 @@ LONG FrameBytes(const BITMAPINFOHEADER& h) {
     // The 32-bit rule, evaluated in 64 bits so that a huge header is seen for
     // what it is instead of wrapping to a small (or negative) size.
     if (h.biWidth < 0)
-        return -1;
+        return kNoFrameBytes;
     const long long bytes = static_cast<long long>(h.biBitCount) *
                             ((static_cast<long long>(h.biWidth) + 3) / 4) * Height(h) * 4 / 8;
     if (bytes > 0x7fffffffLL)
-        return -1;
+        return kNoFrameBytes;
     return static_cast<LONG>(bytes);
 }
 
@@ -192,7 +192,7 @@ LONG VideoDecoder::Close() {
 
 LONG VideoDecoder::BeginDraw(HDC dc, float framesPerSecond) {
     if (!codec || !dc)
-        return -1;
+        return kCannotDraw;
     targetDC = dc;
     memoryDC = CreateCompatibleDC(dc);
     BITMAPINFOHEADER& out = outputFormat->header;
@@ -290,7 +290,7 @@ LONG VideoDecoder::BeginDraw(HDC dc, float framesPerSecond) {
 LONG VideoDecoder::EndDraw() {
     drawing = 0;
     if (!targetDC)
-        return -1;
+        return kNotBegun;
     compositeImage.reset();
     if (useDrawDib) {
         DrawDibStop(drawDib);
@@ -482,7 +482,7 @@ void VideoDecoder::GetOutputFormat(BITMAPINFOHEADER* h) const {
 
 LONG VideoDecoder::QueryDecode(const BITMAPINFOHEADER* h, LONG x, LONG y, LONG width, LONG height) {
     if (!codec || !outputFormat)
-        return -1;
+        return kCannotDraw;
     const VideoRect d = DecodeRectSnapshot();
     if (x == 0)
         x = d.x;
@@ -495,13 +495,13 @@ LONG VideoDecoder::QueryDecode(const BITMAPINFOHEADER* h, LONG x, LONG y, LONG w
     BITMAPINFOHEADER header = h ? *h : outputFormat->header;
     if (x < 0 || y < 0 || static_cast<long long>(x) + width > header.biWidth ||
         static_cast<long long>(y) + height > header.biHeight)
-        return -1;
+        return kDoesNotFit;
     ICDECOMPRESSEX rec = MakeRecord(0, &inputFormat->header, nullptr, &header, nullptr,
                                     VideoRect{x, y, width, height}, sourceRect);
     if (LRESULT r = Send(codec, ICM_DECOMPRESSEX_QUERY, &rec, sizeof rec); r != ICERR_OK)
         return static_cast<LONG>(r);
     if (background && (viewRect.width < header.biWidth || viewRect.height < header.biHeight))
-        return -1;
+        return kDoesNotFit;
     return 0;
 }
 
@@ -512,9 +512,9 @@ LONG VideoDecoder::SetOutputFormat(const BITMAPINFOHEADER& h) {
     // a caller may leave 0 or understate: no decode may outgrow the buffer.
     const LONG bytes = FrameBytes(h);
     if (bytes < 0)
-        return -1;
+        return kFrameTooLarge;
     if (static_cast<DWORD>(bytes) > pixelBufferSize && !ResizePixelBuffer(static_cast<DWORD>(bytes)))
-        return -1;
+        return kFrameTooLarge;
     outputFormat->header = h;
     return 0;
 }

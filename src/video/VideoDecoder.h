@@ -58,8 +58,9 @@ static_assert(sizeof(FormatBlock) == 1064);
 
 // Bytes of a frame of `header`: bit count x ((width + 3) / 4) x height x 4 / 8,
 // the width rounded up to a multiple of 4 pixels so every row is whole 32-bit
-// words. Returns -1 when the header is not a usable size (negative extent or a
-// result beyond 32 bits); callers refuse such formats.
+// words. Returns kNoFrameBytes when the header is not a usable size (negative
+// extent or a result beyond 32 bits); callers refuse such formats.
+constexpr LONG kNoFrameBytes = -1;
 LONG FrameBytes(const BITMAPINFOHEADER& header);
 
 // Process-wide: 1 while the current drawing cycle goes through DrawDib.
@@ -68,6 +69,18 @@ extern LONG useDrawDib;
 
 class VideoDecoder {
 public:
+    // The decoder's own answers. Its statuses are 0 for success and -1 for
+    // its refusals (each named for what it refuses), or a code of the codec or
+    // the library that it passes up. The codec controls answer 1 or 0.
+    static constexpr LONG kOk = 0;
+    static constexpr LONG kCannotDraw = -1;    // BeginDraw: no codec or no device context
+    static constexpr LONG kNotBegun = -1;      // EndDraw: drawing had not begun
+    static constexpr LONG kDoesNotFit = -1;    // QueryDecode: the rectangle or the background
+    static constexpr LONG kFrameTooLarge = -1; // SetOutputFormat: no buffer can hold the frame
+    static constexpr LONG kNotTavro = -1;      // GetUpdatedRect with another codec
+    static constexpr LONG kAccepted = 1;
+    static constexpr LONG kRefused = 0;
+
     VideoDecoder();
     ~VideoDecoder(); // Close
     VideoDecoder(const VideoDecoder&) = delete;
@@ -85,9 +98,9 @@ public:
     // and the drawing surface's colour table follows it.
     void SetInputColors(const RGBQUAD* colors, DWORD count);
     LONG Close();
-    // 0; -1 without codec or device context; else the codec's refusal.
+    // 0; kCannotDraw without codec or device context; else the codec's refusal.
     LONG BeginDraw(HDC dc, float framesPerSecond);
-    // 0; -1 when drawing had not begun.
+    // 0; kNotBegun when drawing had not begun.
     LONG EndDraw();
     LONG StartCodecClock(float framesPerSecond);
     LONG StopCodecClock();
@@ -108,14 +121,15 @@ public:
 
     // Display format: 0 when the codec can decode to `h` (null: the output
     // format) at the rectangle (0 in any value: the decode rectangle's value);
-    // -1 when the rectangle does not fit; else the codec's answer.
+    // kDoesNotFit when the rectangle does not fit; kCannotDraw without a
+    // codec; else the codec's answer.
     LONG QueryDecode(const BITMAPINFOHEADER* h, LONG x, LONG y, LONG width, LONG height);
     // Replaces the output header (ignored while a background is set); grows
-    // the pixel buffer when the new frame is larger. 0, or -1 when the header
-    // is refused because no buffer can hold its frame.
+    // the pixel buffer when the new frame is larger. 0, or kFrameTooLarge when
+    // the header is refused because no buffer can hold its frame.
     LONG SetOutputFormat(const BITMAPINFOHEADER& h);
 
-    // Codec control (any codec): 1 accepted, 0 refused.
+    // Codec control (any codec): kAccepted or kRefused.
     LONG SetPalette(const LOGPALETTE* palette);
     // Tavro only.
     void InitCodecState();

@@ -49,17 +49,17 @@ void VideoDecoder::InitCodecState() {
 
 LONG VideoDecoder::GetUpdatedRect(RECT* r) const {
     if (!IsTavro())
-        return -1;
+        return kNotTavro;
     std::lock_guard<std::mutex> guard(rectLock);
     *r = updatedRect.ToRect();
-    return 0;
+    return kOk;
 }
 
 LONG VideoDecoder::SetPalette(const LOGPALETTE* p) {
     if (!codec || !outputFormat)
-        return 0;
+        return kRefused;
     if (!p)
-        return ICSendMessage(codec, ICM_DECOMPRESS_SET_PALETTE, 0, 0) == ICERR_OK ? 1 : 0;
+        return ICSendMessage(codec, ICM_DECOMPRESS_SET_PALETTE, 0, 0) == ICERR_OK ? kAccepted : kRefused;
     // Entries 0..9 stay the system's fixed colours; a palette fills at most
     // the 236 entries after them.
     const int n = p->palNumEntries > 236 ? 236 : p->palNumEntries;
@@ -73,16 +73,16 @@ LONG VideoDecoder::SetPalette(const LOGPALETTE* p) {
     if (ICSendMessage(codec, ICM_DECOMPRESS_SET_PALETTE, reinterpret_cast<DWORD_PTR>(outputFormat.get()),
                       0) != ICERR_OK) {
         ICSendMessage(codec, ICM_DECOMPRESS_SET_PALETTE, 0, 0);
-        return 0;
+        return kRefused;
     }
-    return 1;
+    return kAccepted;
 }
 
 LONG VideoDecoder::SetBackground(std::unique_ptr<DibImage> image) {
     if (!IsTavro() || !image)
-        return 0;
+        return kRefused;
     if (image->Width() < windowRect.width || image->Height() < windowRect.height)
-        return 0;
+        return kRefused;
     background = std::move(image);
     viewRect = VideoRect{0, 0, background->Width(), background->Height()};
     {
@@ -93,16 +93,16 @@ LONG VideoDecoder::SetBackground(std::unique_ptr<DibImage> image) {
     shortState.transparency = qx47::kTransparencyComposite;
     shortState.mask = qx47::kShortMaskTransparency;
     SendRecord(codec, ICM_SETSTATE, &shortState, 44);
-    return 1;
+    return kAccepted;
 }
 
 LONG VideoDecoder::SetLineDoubling(INT mode) {
     if (!IsTavro())
-        return 0;
+        return kRefused;
     shortState.mask = qx47::kShortMaskLineDoubling;
     shortState.kind = qx47::kShortKindLater;
     shortState.alternateLine = mode == 1 ? 0 : 1;
-    return SendRecord(codec, ICM_SETSTATE, &shortState, shortState.size) == ICERR_OK ? 1 : 0;
+    return SendRecord(codec, ICM_SETSTATE, &shortState, shortState.size) == ICERR_OK ? kAccepted : kRefused;
 }
 
 void VideoDecoder::GetColorControls(LONG* brightness, LONG* saturation, LONG* contrast, BOOL defaults) {
