@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 
+#include "video/TavroControls.h"
 #include "video/VideoDecoder.h"
 
 std::unique_ptr<Movie> theMovie;
@@ -245,45 +246,54 @@ void JumpSeconds(OwnerWindow* window, LONG seconds) {
 
 namespace {
 
-// The open movie's decoder, or null: the codec controls do nothing without one.
-VideoDecoder* MovieDecoder() {
-    return theMovie ? theMovie->decoder.get() : nullptr;
+// The Tavro codec's controls of the open movie's decoder, or null: the codec
+// controls do nothing without a decoder, and send nothing unless its codec is
+// the Tavro codec (so the get operations leave their outputs as they were).
+TavroControls* MovieTavro() {
+    return theMovie && theMovie->decoder ? theMovie->decoder->Tavro() : nullptr;
 }
 
 // After a change of the picture's settings a still frame is decoded afresh
-// at the next paint; a playing movie shows it with its next frame.
+// at the next paint; a playing movie shows it with its next frame. Any
+// decoder counts, as it always has: another codec merely decodes again.
 void RedecodeWhenStill() {
     if (!playerPlaying)
         theMovie->decodedFrame = -1;
 }
 
+bool HasDecoder() {
+    return theMovie && theMovie->decoder;
+}
+
 } // namespace
 
 void GetColorControls(LONG* brightness, LONG* saturation, LONG* contrast, BOOL defaults) {
-    if (VideoDecoder* d = MovieDecoder())
-        d->GetColorControls(brightness, saturation, contrast, defaults);
+    if (TavroControls* t = MovieTavro())
+        t->GetColorControls(brightness, saturation, contrast, defaults);
 }
 
 void SetColorControls(LONG brightness, LONG saturation, LONG contrast, BOOL reset) {
-    if (VideoDecoder* d = MovieDecoder()) {
-        d->SetColorControls(brightness, saturation, contrast, reset);
-        RedecodeWhenStill();
-    }
+    if (!HasDecoder())
+        return;
+    if (TavroControls* t = MovieTavro())
+        t->SetColorControls(brightness, saturation, contrast, reset);
+    RedecodeWhenStill();
 }
 
 void GetScalability(LONG* ms, BOOL defaults) {
-    if (VideoDecoder* d = MovieDecoder())
-        d->GetScalability(ms, defaults);
+    if (TavroControls* t = MovieTavro())
+        t->GetScalability(ms, defaults);
 }
 
 void SetScalability(LONG ms, BOOL reset) {
-    if (VideoDecoder* d = MovieDecoder()) {
-        d->SetScalability(ms, reset);
-        RedecodeWhenStill();
-    }
+    if (!HasDecoder())
+        return;
+    if (TavroControls* t = MovieTavro())
+        t->SetScalability(ms, reset);
+    RedecodeWhenStill();
 }
 
 void SetAccessKey(LONG key) {
-    if (VideoDecoder* d = MovieDecoder())
-        d->SetAccessKey(key);
+    if (TavroControls* t = MovieTavro())
+        t->SetAccessKey(key);
 }

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <new>
 
+#include "codecs/qx47/Qx47State.h"
 #include "image/DibImage.h"
 #include "platform/avi/AviFile.h"
+#include "video/TavroControls.h"
 
 LONG useDrawDib = 0;
 
@@ -74,6 +76,10 @@ VideoDecoder::VideoDecoder() = default;
 
 VideoDecoder::~VideoDecoder() {
     Close();
+}
+
+bool VideoDecoder::IsTavro() const {
+    return handler == qx47::kHandler;
 }
 
 void VideoDecoder::OutOfMemory() {
@@ -155,8 +161,12 @@ LONG VideoDecoder::Open(FOURCC streamHandler, const BITMAPINFOHEADER& format, co
     windowRect = full;
     viewRect = full;
 
-    if (IsTavro())
-        InitCodecState();
+    if (IsTavro()) {
+        tavro.reset(new (std::nothrow) TavroControls(codec));
+        if (!tavro)
+            OutOfMemory();
+        tavro->InitCodecState();
+    }
 
     // The hidden buffer receives whole output frames, so it must hold the
     // 8-bit output too (a 1- or 4-bit input frame is smaller than that).
@@ -184,6 +194,7 @@ LONG VideoDecoder::Close() {
         ICClose(codec);
         codec = nullptr;
     }
+    tavro.reset(); // the codec that wrote into it has ended
     compositeImage.reset();
     background.reset();
     handler = 0;
@@ -365,10 +376,10 @@ LONG VideoDecoder::DrawFrame(const void* frameData, DWORD frameBytes, DWORD flag
     if (LRESULT r = Send(codec, ICM_DECOMPRESSEX, &rec, sizeof rec); r != ICERR_OK)
         return static_cast<LONG>(r);
 
-    if (background) {
+    if (background && tavro) {
+        const TavroControls::Area& b = tavro->codecBounds;
         std::lock_guard<std::mutex> guard(rectLock);
-        updatedRect =
-            VideoRect{codecBounds.x + d.x, codecBounds.y + d.y, codecBounds.width, codecBounds.height};
+        updatedRect = VideoRect{b.x + d.x, b.y + d.y, b.width, b.height};
     }
 
     if (useDrawDib) {

@@ -6,7 +6,8 @@
 // StretchBlt) or through DrawDib when GDI cannot show the decoded format. It
 // keeps the picture's geometry (four rectangles), the output format, the 8-bit
 // palette and, for the Tavro codec (qx47), a background image over which the
-// frames are composited, and the Tavro codec's state records.
+// frames are composited. The Tavro codec's private controls are a TavroControls
+// that the decoder owns only while its codec is that codec (Tavro()).
 //
 // Calling order: Open; then drawing cycles, each BeginDraw (StartCodecClock
 // when playing), any number of DrawFrame / DecodeWithoutDraw, StopCodecClock,
@@ -20,20 +21,20 @@
 // thread while the playback thread draws: decodeRect and updatedRect are
 // therefore exchanged as whole values under the decoder's rectLock, so a
 // frame never sees half a move. The Tavro colour, scalability and access-key
-// operations may also run while playing; they touch only the state records,
-// which the playback thread never reads.
+// operations (TavroControls) may also run while playing. The TavroControls
+// object itself is created by Open and destroyed by Close only.
 #pragma once
 
 #include <memory>
 #include <mutex>
 
-#include "codecs/qx47/Qx47State.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/vfw/DrawDib.h"
 #include "platform/vfw/Vfw.h"
 #include "platform/win32/Types.h"
 
 class DibImage;
+class TavroControls;
 
 // A rectangle stored as origin and extent.
 struct VideoRect {
@@ -132,17 +133,15 @@ public:
     // Codec control (any codec): kAccepted or kRefused.
     LONG SetPalette(const LOGPALETTE* palette);
     // Tavro only.
-    void InitCodecState();
     LONG GetUpdatedRect(RECT* r) const;
     LONG SetBackground(std::unique_ptr<DibImage> image);
     LONG SetLineDoubling(INT mode);
-    void GetColorControls(LONG* brightness, LONG* saturation, LONG* contrast, BOOL defaults);
-    void SetColorControls(LONG brightness, LONG saturation, LONG contrast, BOOL reset);
-    void GetScalability(LONG* ms, BOOL defaults);
-    void SetScalability(LONG ms, BOOL reset);
-    void SetAccessKey(LONG key);
 
-    bool IsTavro() const { return handler == qx47::kHandler; }
+    // The handler is the Tavro codec's (qx47).
+    bool IsTavro() const;
+    // The Tavro codec's controls (colours, time budget, access key): null
+    // unless the decoder is open on the Tavro codec.
+    TavroControls* Tavro() const { return tavro.get(); }
 
     // Codecs with a reorder delay (Vfw.h). UpdateReorderDelay asks the codec
     // again (after each frame fed: it learns the delay from the stream) and
@@ -173,12 +172,8 @@ public:
     VideoRect decodeRect; // exchanged under rectLock
     VideoRect windowRect;
     VideoRect viewRect;
-    qx47::ShortStateRecord shortState{};
-    qx47::ShortStateRecord shortStateRequest{};
-    qx47::LongStateRecord longState{};
-    qx47::LongStateRecord longStateRequest{};
-    VideoRect codecBounds; // written by the Tavro codec after each frame
-    VideoRect updatedRect; // exchanged under rectLock
+    std::unique_ptr<TavroControls> tavro; // only while the codec is the Tavro codec
+    VideoRect updatedRect;                // exchanged under rectLock
     std::unique_ptr<DibImage> compositeImage;
     std::unique_ptr<DibImage> background;
     HBITMAP dibSection = nullptr;

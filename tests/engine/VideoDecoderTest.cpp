@@ -8,6 +8,7 @@
 #include "EngineTestSupport.h"
 #include "engine/Movie.h"
 #include "platform/avi/AviFile.h"
+#include "video/TavroControls.h"
 #include "video/VideoDecoder.h"
 
 using namespace enginetest;
@@ -99,8 +100,9 @@ TEST_F(VideoDecoderTest, TavroHandlerAndFirstStateExchange) {
     EXPECT_EQ(std::tuple(s.kind, s.mask, s.fourcc), std::tuple(3u, 0x80000007u, qx47::kStateFourcc));
     const auto l = StateOf<qx47::LongStateRecord>(state[2]);
     EXPECT_EQ(std::tuple(l.kind, l.mask), std::tuple(2u, 0x80000008u));
-    EXPECT_EQ(qx47::GetBoundsAddress(l), &d.codecBounds.x);
-    EXPECT_EQ(d.shortState.kind, 4u);
+    ASSERT_NE(d.Tavro(), nullptr);
+    EXPECT_EQ(qx47::GetBoundsAddress(l), &d.Tavro()->codecBounds.x);
+    EXPECT_EQ(d.Tavro()->shortState.kind, 4u);
 }
 
 TEST_F(VideoDecoderTest, DrawingCycleMessagesAndRecords) {
@@ -258,38 +260,35 @@ TEST_F(VideoDecoderTest, TavroControlsOnlyReachTheTavroCodec) {
     RECT r{1, 2, 3, 4};
     EXPECT_EQ(other.GetUpdatedRect(&r), -1);
     EXPECT_EQ(r.left, 1);
-    LONG b = 99, s = 99, c = 99, ms = 99;
-    other.GetColorControls(&b, &s, &c, FALSE);
-    other.SetColorControls(1, 2, 3, FALSE);
-    other.GetScalability(&ms, FALSE);
-    other.SetScalability(10, FALSE);
-    other.SetAccessKey(1234);
+    EXPECT_EQ(other.Tavro(), nullptr) << "no Tavro controls for another codec";
     EXPECT_EQ(other.SetLineDoubling(1), 0);
-    EXPECT_EQ(std::pair(b, ms), (std::pair<LONG, LONG>(99, 99)));
     EXPECT_TRUE(FakeCodec::Get().Calls().empty());
 
     VideoDecoder t;
     ASSERT_EQ(t.Open(qx47::kHandler, Header(32, 24, 24, qx47::kHandler)), 0);
+    ASSERT_NE(t.Tavro(), nullptr);
+    TavroControls& tc = *t.Tavro();
     FakeCodec::Get().ClearCalls();
-    t.SetColorControls(256, 0, 0, FALSE);
-    t.SetColorControls(0, 0, 300, TRUE);
+    tc.SetColorControls(256, 0, 0, FALSE);
+    tc.SetColorControls(0, 0, 300, TRUE);
     EXPECT_TRUE(FakeCodec::Get().Calls().empty()) << "out-of-range values send nothing, reset or not";
-    t.SetColorControls(-255, 255, 0, FALSE);
+    tc.SetColorControls(-255, 255, 0, FALSE);
     auto sets = FakeCodec::Get().Calls(ICM_SETSTATE);
     ASSERT_EQ(sets.size(), 1u);
     EXPECT_EQ(sets[0].length, 84);
     const auto l = StateOf<qx47::LongStateRecord>(sets[0]);
     EXPECT_EQ(std::tuple(l.kind, l.brightness, l.saturation), std::tuple(2u, -255, 255));
 
-    t.GetColorControls(&b, &s, &c, TRUE);
+    LONG b = 99, s = 99, c = 99;
+    tc.GetColorControls(&b, &s, &c, TRUE);
     EXPECT_EQ(FakeCodec::Get().Calls(ICM_GETSTATE).back().record[12], 1) << "defaults: kind 1";
     EXPECT_EQ(b, 0);
-    t.GetColorControls(&b, &s, &c, FALSE);
+    tc.GetColorControls(&b, &s, &c, FALSE);
     EXPECT_EQ(FakeCodec::Get().Calls(ICM_GETSTATE).back().record[12], 2);
     EXPECT_EQ(std::pair(b, c), (std::pair<LONG, LONG>(11, 33)));
 
     FakeCodec::Get().ClearCalls();
-    t.SetAccessKey(-77);
+    tc.SetAccessKey(-77);
     auto calls = FakeCodec::Get().Calls();
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].msg, ICM_GETSTATE);
@@ -309,8 +308,8 @@ TEST_F(VideoDecoderTest, TavroControlsOnlyReachTheTavroCodec) {
 
     // A codec that rewrites the size word cannot make the player send more
     // than the record holds.
-    t.longState.size = 4096;
+    tc.longState.size = 4096;
     FakeCodec::Get().ClearCalls();
-    t.SetScalability(25, FALSE);
+    tc.SetScalability(25, FALSE);
     EXPECT_EQ(FakeCodec::Get().Calls(ICM_SETSTATE)[0].length, 84);
 }
