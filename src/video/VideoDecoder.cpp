@@ -178,7 +178,7 @@ LONG VideoDecoder::Open(FOURCC streamHandler, const BITMAPINFOHEADER& format, co
     }
     if (!ResizePixelBuffer(static_cast<DWORD>(std::max(inBytes, outBytes))))
         OutOfMemory();
-    return 0;
+    return kOk;
 }
 
 LONG VideoDecoder::Close() {
@@ -198,7 +198,7 @@ LONG VideoDecoder::Close() {
     compositeImage.reset();
     background.reset();
     handler = 0;
-    return 0;
+    return kOk;
 }
 
 LONG VideoDecoder::BeginDraw(HDC dc, float framesPerSecond) {
@@ -295,7 +295,7 @@ LONG VideoDecoder::BeginDraw(HDC dc, float framesPerSecond) {
     }
     SetStretchBltMode(dc, COLORONCOLOR);
     drawing = 1;
-    return 0;
+    return kOk;
 }
 
 LONG VideoDecoder::EndDraw() {
@@ -328,25 +328,25 @@ LONG VideoDecoder::EndDraw() {
         palette = nullptr;
     }
     targetDC = nullptr;
-    return 0;
+    return kOk;
 }
 
 LONG VideoDecoder::StartCodecClock(float framesPerSecond) {
     ICDrawBegin(codec, 0, nullptr, nullptr, nullptr, 0, 0, 0, 0, nullptr, 0, 0, 0, 0,
                 MicrosecondsPerFrame(framesPerSecond), 1000000);
     ICSendMessage(codec, ICM_DRAW_START, 0, 0);
-    return 0;
+    return kOk;
 }
 
 LONG VideoDecoder::StopCodecClock() {
     ICSendMessage(codec, ICM_DRAW_STOP, 0, 0);
     ICSendMessage(codec, ICM_DRAW_END, 0, 0);
-    return 0;
+    return kOk;
 }
 
 LONG VideoDecoder::DrawFrame(const void* frameData, DWORD frameBytes, DWORD flags) {
     if (!drawing)
-        return 0;
+        return kOk;
     BITMAPINFOHEADER& out = outputFormat->header;
     void* buffer = useDrawDib ? static_cast<void*>(pixelBuffer.get()) : dibBits;
     if (!buffer || (useDrawDib && pixelBufferSize < static_cast<DWORD>(std::max<LONG>(FrameBytes(out), 0))))
@@ -385,7 +385,7 @@ LONG VideoDecoder::DrawFrame(const void* frameData, DWORD frameBytes, DWORD flag
     if (useDrawDib) {
         DrawDibDraw(drawDib, targetDC, windowRect.x, windowRect.y, windowRect.width, windowRect.height, &out,
                     buffer, d.x, d.y, d.width, d.height, 0);
-        return 0;
+        return kOk;
     }
     BOOL ok;
     if (windowRect.width == d.width && windowRect.height == d.height)
@@ -397,12 +397,12 @@ LONG VideoDecoder::DrawFrame(const void* frameData, DWORD frameBytes, DWORD flag
     if (!ok)
         return static_cast<LONG>(GetLastError());
     GdiFlush();
-    return 0;
+    return kOk;
 }
 
 LONG VideoDecoder::DecodeWithoutDraw(const void* frameData, DWORD frameBytes, DWORD flags) {
     if (!drawing)
-        return 0;
+        return kOk;
     BITMAPINFOHEADER& out = outputFormat->header;
     // The buffer that the current path does not show, so the picture on
     // screen is never disturbed by a catch-up decode.
@@ -513,12 +513,12 @@ LONG VideoDecoder::QueryDecode(const BITMAPINFOHEADER* h, LONG x, LONG y, LONG w
         return static_cast<LONG>(r);
     if (background && (viewRect.width < header.biWidth || viewRect.height < header.biHeight))
         return kDoesNotFit;
-    return 0;
+    return kOk;
 }
 
 LONG VideoDecoder::SetOutputFormat(const BITMAPINFOHEADER& h) {
     if (background || !outputFormat)
-        return 0;
+        return kOk;
     // Sized by the frame the header describes, not by its biSizeImage, which
     // a caller may leave 0 or understate: no decode may outgrow the buffer.
     const LONG bytes = FrameBytes(h);
@@ -527,5 +527,5 @@ LONG VideoDecoder::SetOutputFormat(const BITMAPINFOHEADER& h) {
     if (static_cast<DWORD>(bytes) > pixelBufferSize && !ResizePixelBuffer(static_cast<DWORD>(bytes)))
         return kFrameTooLarge;
     outputFormat->header = h;
-    return 0;
+    return kOk;
 }
