@@ -258,10 +258,10 @@ TEST_F(VideoDecoderTest, TavroControlsOnlyReachTheTavroCodec) {
     ASSERT_EQ(other.Open(kFake, Header(32, 24, 8, kFake)), 0);
     FakeCodec::Get().ClearCalls();
     RECT r{1, 2, 3, 4};
-    EXPECT_EQ(other.GetUpdatedRect(&r), -1);
+    EXPECT_EQ(other.GetUpdatedRect(&r), VideoDecoder::kNotTavro);
     EXPECT_EQ(r.left, 1);
     EXPECT_EQ(other.Tavro(), nullptr) << "no Tavro controls for another codec";
-    EXPECT_EQ(other.SetLineDoubling(1), 0);
+    EXPECT_EQ(other.SetLineDoubling(1), VideoDecoder::kRefused);
     EXPECT_TRUE(FakeCodec::Get().Calls().empty());
 
     VideoDecoder t;
