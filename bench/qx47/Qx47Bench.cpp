@@ -199,13 +199,7 @@ DecodeRun DecodeAll(const Encoded& e, LONG budgetMs, bool keep) {
     in.biBitCount = out.biBitCount = 24;
     in.biCompression = kHandler;
     out.biCompression = BI_RGB;
-    LongStateRecord lr{};
-    lr.size = sizeof(lr);
-    lr.fourcc = kStateFourcc;
-    lr.version = kStateVersion;
-    lr.kind = kLongKindCurrent;
-    lr.qualifier = kStateQualifier;
-    lr.mask = kLongMaskTimeBudget;
+    LongStateRecord lr = MakeStateRecord<LongStateRecord>(kLongKindCurrent, kLongMaskTimeBudget);
     lr.timeBudget = budgetMs;
     ICSendMessage(hic, ICM_SETSTATE, reinterpret_cast<DWORD_PTR>(&lr), sizeof(lr));
     std::vector<std::uint8_t> dib(frameBytes);

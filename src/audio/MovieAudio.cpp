@@ -65,28 +65,28 @@ WORD StoredFormatTag(PAVISTREAM stream) {
 LONG Movie::OpenCompressedAudio(const AVISTREAMINFOA& info, WAVEFORMATEX& format) {
     compressedSound = std::make_unique<CompressedSound>();
     if (!compressedSound->Open(audioStream, info, format))
-        return -12;
+        return kAudioFormatRefused;
     sampleSize = format.nBlockAlign;
     blockSamples = static_cast<LONG>(std::max<DWORD>(1, format.nSamplesPerSec / 4));
     lastAudioBlock = 0;
     audioInitialFrames = 0;
-    return 0;
+    return kOk;
 }
 
 LONG Movie::OpenAudio() {
     audioBaseTime = -1;
     if (!audioStream)
-        return -10;
+        return kNoAudio;
     if (waveOut)
         CloseAudio();
 
     AVISTREAMINFOA info{};
     if (AVIStreamInfoA(audioStream, &info, sizeof info) != AVIERR_OK)
-        return -12;
+        return kAudioFormatRefused;
     if (StoredFormatTag(audioStream) != WAVE_FORMAT_PCM) {
         WAVEFORMATEX pcm{};
         const LONG status = OpenCompressedAudio(info, pcm);
-        if (status != 0) {
+        if (status != kOk) {
             CloseAudio();
             return status;
         }
@@ -97,14 +97,14 @@ LONG Movie::OpenAudio() {
     const std::int64_t samples =
         static_cast<std::int64_t>(info.dwSuggestedBufferSize) * static_cast<std::int64_t>(info.dwSampleSize);
     if (samples <= 0 || samples * info.dwSampleSize > kMaxBlockBytes)
-        return -12;
+        return kAudioFormatRefused;
     sampleSize = static_cast<LONG>(info.dwSampleSize);
     blockSamples = static_cast<LONG>(samples);
     lastAudioBlock = static_cast<LONG>(info.dwStart + info.dwLength / static_cast<DWORD>(blockSamples));
     audioInitialFrames = static_cast<LONG>(std::min<DWORD>(info.dwInitialFrames, INT32_MAX));
     if (info.dwInitialFrames >= static_cast<DWORD>(waveBufferCount)) {
         CloseAudio();
-        return -11;
+        return kTooManyInitialFrames;
     }
 
     // Only the record's own size is read, whatever the stream stores: a longer
@@ -115,7 +115,7 @@ LONG Movie::OpenAudio() {
     const HRESULT read = AVIStreamReadFormat(audioStream, 0, &format, &formatSize);
     if ((read != AVIERR_OK && read != AVIERR_BUFFERTOOSMALL) || format.wFormatTag != WAVE_FORMAT_PCM) {
         CloseAudio();
-        return -12;
+        return kAudioFormatRefused;
     }
     if (formatSize < static_cast<LONG>(sizeof format))
         format.cbSize = 0;
@@ -131,7 +131,7 @@ LONG Movie::OpenRing(const WAVEFORMATEX& format) {
                     reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
         waveOut = nullptr;
         CloseAudio();
-        return -13;
+        return kWaveOpenFailed;
     }
 
     const std::size_t blockBytes =
@@ -150,10 +150,10 @@ LONG Movie::OpenRing(const WAVEFORMATEX& format) {
         header->dwBufferLength = static_cast<DWORD>(blockBytes);
         if (waveOutPrepareHeader(waveOut, header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
             CloseAudio();
-            return -14;
+            return kWaveBufferRefused;
         }
     }
-    return 0;
+    return kOk;
 }
 
 LONG Movie::CloseAudio() {
@@ -175,16 +175,16 @@ LONG Movie::CloseAudio() {
         waveOut = nullptr;
     }
     compressedSound.reset();
-    return 0;
+    return kOk;
 }
 
 LONG Movie::StartAudio(LONG sample) {
     if (paused) {
         ResumeAudio();
-        return 0;
+        return kOk;
     }
     const LONG status = OpenAudio();
-    if (status != 0)
+    if (status != kOk)
         return status;
     nextAudioBlock = sample / blockSamples;
 
@@ -204,34 +204,34 @@ LONG Movie::StartAudio(LONG sample) {
     clockRepeatStart = timeGetTime();
     audioClockPaused = false;
     waveOutRestart(waveOut);
-    return 0;
+    return kOk;
 }
 
 LONG Movie::StopAudio() {
     if (!waveOut)
-        return -10;
+        return kNoWaveDevice;
     // The buffers the reset returns are not refilled (see OnBufferDone).
     audioBaseTime = -1;
     waveOutReset(waveOut);
     ringWrite = ringSubmit = ringQueued = 0;
     CloseAudio();
-    return 0;
+    return kOk;
 }
 
 LONG Movie::PauseAudio() {
     if (!waveOut)
-        return -10;
+        return kNoWaveDevice;
     waveOutPause(waveOut);
     if (!audioClockPaused) {
         audioClockPaused = true;
         audioPauseTime = timeGetTime();
     }
-    return 0;
+    return kOk;
 }
 
 LONG Movie::ResumeAudio() {
     if (!waveOut)
-        return -10;
+        return kNoWaveDevice;
     // The position carries on from where it stopped, so the clock does too.
     // Where the system clock was carrying it (the sound had run out, or a
     // coarse position had not moved yet), it carries on from its value at the
@@ -242,7 +242,7 @@ LONG Movie::ResumeAudio() {
         audioClockPaused = false;
     }
     waveOutRestart(waveOut);
-    return 0;
+    return kOk;
 }
 
 LONG Movie::ReadBlocks(LONG count) {
@@ -306,11 +306,11 @@ LONG Movie::OnBufferDone() {
     // one after the other, and a buffer ignored between the two stores would
     // leave the ring one buffer short for the rest of the play.
     if (audioBaseTime < 0)
-        return -1;
+        return kAudioStopped;
     ReadBlocks(1);
     --ringQueued;
     SubmitBlocks();
-    return 0;
+    return kOk;
 }
 
 void WaveCallback(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2) {
@@ -332,11 +332,11 @@ void WaveCallback(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR p
 
 LONG Movie::AudioClock() {
     if (!waveOut)
-        return -10;
+        return kNoWaveDevice;
     MMTIME time{};
     time.wType = TIME_SAMPLES;
     if (waveOutGetPosition(waveOut, &time, sizeof time) != MMSYSERR_NOERROR)
-        return -14;
+        return kWavePositionUnreadable;
     std::int64_t value = -1;
     const LONG base = audioBaseTime;
     DWORD heard = 0;
@@ -348,7 +348,7 @@ LONG Movie::AudioClock() {
         value = ToMilliseconds(heard, bytesPerSecond) + base;
     }
     if (base < 0 || value < 0)
-        return -1;
+        return kNoAudioClock;
     const auto reading = static_cast<LONG>(std::min<std::int64_t>(value, INT32_MAX));
     // While paused the system clock's part stands still with the position.
     const DWORD now = audioClockPaused ? audioPauseTime : timeGetTime();

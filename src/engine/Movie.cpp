@@ -76,7 +76,7 @@ LONG Movie::ReleaseFile() {
         AVIFileRelease(aviFile);
         aviFile = nullptr;
     }
-    return 0;
+    return kOk;
 }
 
 LONG Movie::OpenStreams(OwnerWindow* owner) {
@@ -88,13 +88,13 @@ LONG Movie::OpenStreams(OwnerWindow* owner) {
     decoder.reset();
     waveOut = nullptr;
     if (!aviFile)
-        return -1;
+        return kNoMovie;
 
     // Any failure to get a stream counts as a missing stream: a damaged file
     // is refused the same way as one without video.
     if (AVIFileGetStream(aviFile, &videoStream, streamtypeVIDEO, 0) != AVIERR_OK) {
         videoStream = nullptr;
-        return -1;
+        return kNoVideo;
     }
     if (AVIFileGetStream(aviFile, &audioStream, streamtypeAUDIO, 0) != AVIERR_OK)
         audioStream = nullptr;
@@ -105,7 +105,7 @@ LONG Movie::OpenStreams(OwnerWindow* owner) {
         // No usable frame rate: nothing could be timed, so the stream is
         // refused like a file without video.
         CloseStreams();
-        return -1;
+        return kNoVideo;
     }
     frameRate =
         static_cast<float>(static_cast<long double>(info.dwRate) / static_cast<long double>(info.dwScale));
@@ -124,25 +124,25 @@ LONG Movie::CloseStreams() {
         AVIStreamRelease(audioStream);
         audioStream = nullptr;
     }
-    return 0;
+    return kOk;
 }
 
 LONG Movie::SetupVideo() {
     if (!videoStream)
-        return -20;
+        return kNoVideoStream;
     if (decoder)
         TeardownVideo();
     playStartTime = -1;
 
     AVISTREAMINFOA info{};
     if (AVIStreamInfoA(videoStream, &info, sizeof info) != AVIERR_OK)
-        return -1;
+        return kFormatRefused;
     // Frame numbers are signed 32-bit; a stream that cannot be numbered so,
     // or that has no frame at all, has nothing to show.
     const long long start = info.dwStart;
     const long long last = start + static_cast<long long>(info.dwLength) - 1;
     if (info.dwLength == 0 || last > 0x7fffffffLL)
-        return -1;
+        return kFormatRefused;
     position = firstFrame = static_cast<LONG>(start);
     lastFrame = static_cast<LONG>(last);
     decodedFrame = static_cast<LONG>(start - 1);
@@ -155,21 +155,21 @@ LONG Movie::SetupVideo() {
     if (AVIStreamReadFormat(videoStream, firstFrame, nullptr, &formatSize) != AVIERR_OK ||
         formatSize < static_cast<LONG>(sizeof(BITMAPINFOHEADER)) ||
         formatSize > static_cast<LONG>(sizeof(FormatBlock)))
-        return -1;
+        return kFormatRefused;
     FormatBlock block{};
     if (AVIStreamReadFormat(videoStream, firstFrame, &block, &formatSize) != AVIERR_OK)
-        return -1;
+        return kFormatRefused;
     const BITMAPINFOHEADER& format = block.header;
     // Beyond the bare header only a colour table is taken, and only one that
     // the stored format holds whole.
     const DWORD colors = PaletteColors(format, formatSize);
     if (formatSize != static_cast<LONG>(sizeof(BITMAPINFOHEADER)) && colors == 0)
-        return -1;
+        return kFormatRefused;
     // A frame whose size does not fit the size rule would get a short buffer;
     // refuse it before anything is allocated.
     const LONG bytes = FrameBytes(format);
     if (bytes <= 0)
-        return -1;
+        return kFormatRefused;
 
     decoder.reset(new (std::nothrow) VideoDecoder());
     if (!decoder)
@@ -177,7 +177,7 @@ LONG Movie::SetupVideo() {
     decoder->SetFatalErrorHandler(&FatalFromDecoder, ownerWindow);
     if (decoder->Open(info.fccHandler, format, colors ? block.colors : nullptr, colors) != 0) {
         TeardownVideo();
-        return -21;
+        return kDecoderFailed;
     }
 
     frameBuffer.reset(new (std::nothrow) BYTE[static_cast<std::size_t>(bytes)]);
@@ -186,7 +186,7 @@ LONG Movie::SetupVideo() {
     frameBufferSize = bytes;
     skippedFrames = 0;
     formatFrame = colors != 0 && (info.dwFlags & AVISTREAMINFO_FORMATCHANGES) ? firstFrame : kNoFormatChanges;
-    return 0;
+    return kOk;
 }
 
 LONG Movie::TeardownVideo() {
@@ -197,12 +197,12 @@ LONG Movie::TeardownVideo() {
         decoder->Close();
         decoder.reset();
     }
-    return 0;
+    return kOk;
 }
 
 LONG Movie::Seek(LONG frame) {
     if (playing)
-        return -1;
+        return kNoSeekWhilePlaying;
     position = ClampFrame(frame, firstFrame, lastFrame);
     if (position == firstFrame) {
         decodedFrame = -1;
@@ -214,7 +214,7 @@ LONG Movie::Seek(LONG frame) {
 
 LONG Movie::Step(LONG count) {
     if (playing)
-        return -1;
+        return kNoSeekWhilePlaying;
     position = ClampFrame(static_cast<long long>(position.load()) + count, firstFrame, lastFrame);
     return position;
 }
@@ -237,9 +237,9 @@ LONG Movie::IsKeyFrame(LONG frame) const {
 
 LONG Movie::Play(HDC dc) {
     if (!videoStream)
-        return -1;
+        return kNoVideo;
     if (playing)
-        return -4;
+        return kPlaying;
     playing = 1;
 
     TIMECAPS caps{};
@@ -256,7 +256,7 @@ LONG Movie::Play(HDC dc) {
     }
     paused = 0;
     BeginDrawing(dc, -1);
-    return 0;
+    return kOk;
 }
 
 void Movie::EndTimerPeriod() {
@@ -272,7 +272,7 @@ LONG Movie::Stop() {
     StopAudio();
     EndDrawing();
     EndTimerPeriod();
-    return 0;
+    return kOk;
 }
 
 LONG Movie::Pause() {
@@ -281,7 +281,7 @@ LONG Movie::Pause() {
     PauseAudio();
     EndDrawing();
     EndTimerPeriod();
-    return 0;
+    return kOk;
 }
 
 DWORD Movie::SystemTime() const {

@@ -2,17 +2,9 @@
 // the frame range and rate, the current position, the frame scheduler's state
 // and the audio ring.
 //
-// Status convention: 0 is success, negative values are refusals:
-//   -1 no video stream / no movie / not allowed while playing / format not
-//      acceptable / no valid audio clock / audio not running
-//   -4 already playing            -5 the decoder refused a setting
-//  -10 no audio stream or device -11 too many initial audio frames
-//  -12 audio neither PCM nor decodable -13 wave device not opened
-//  -14 wave buffer not prepared or device position unreadable
-//  -20 no video stream           -21 no decoder, or the decoder failed
-//  -22 no device context         -23 drawing not begun
-//  -24 a video frame could not be read
-// Movie::OpenFile alone returns the AVI library's own error code.
+// Status convention: 0 (kOk) is success, negative values are refusals, each
+// named in engine/Status.h. Movie::OpenFile alone returns the AVI library's
+// own error code.
 //
 // Threads: the window thread performs every operation, except that while the
 // player is playing the playback thread runs ShowFrame (and with it
@@ -29,6 +21,7 @@
 #include <atomic>
 #include <memory>
 
+#include "engine/Status.h"
 #include "platform/avi/AviFile.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/wave/WaveOut.h"

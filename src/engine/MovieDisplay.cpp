@@ -27,9 +27,9 @@ private:
 
 LONG Movie::SetDisplayFormat(float zoom, INT bitsPerPixel, INT doubling, LONG width, LONG height) {
     if (!videoStream || !decoder)
-        return -1;
+        return kNoVideo;
     if (playing)
-        return -4;
+        return kPlaying;
     BITMAPINFOHEADER in{};
     BITMAPINFOHEADER out{};
     RECT s{};
@@ -39,14 +39,14 @@ LONG Movie::SetDisplayFormat(float zoom, INT bitsPerPixel, INT doubling, LONG wi
 
     const INT bpp = bitsPerPixel ? bitsPerPixel : out.biBitCount;
     if (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
-        return -5;
+        return kDecoderRefused;
     LONG w = width;
     LONG h = height;
     if (zoom > 0.0f) {
         const double dw = static_cast<double>(in.biWidth) * zoom;
         const double dh = static_cast<double>(in.biHeight) * zoom;
         if (dw > 0x7fffffff || dh > 0x7fffffff || dw < -0x7fffffffLL || dh < -0x7fffffffLL)
-            return -5;
+            return kDecoderRefused;
         w = static_cast<LONG>(dw);
         h = static_cast<LONG>(dh);
     }
@@ -55,60 +55,60 @@ LONG Movie::SetDisplayFormat(float zoom, INT bitsPerPixel, INT doubling, LONG wi
     out.biHeight = h;
     const LONG bytes = FrameBytes(out);
     if (bytes < 0)
-        return -5; // no buffer could hold such a frame
+        return kDecoderRefused; // no buffer could hold such a frame
     out.biSizeImage = static_cast<DWORD>(bytes);
     const RECT d{s.left, s.top, s.left + w, s.top + h};
 
     if (decoder->QueryDecode(&out, d.left, d.top, w, h) == 0) {
         if (decoder->SetOutputFormat(out) != 0)
-            return -5;
+            return kDecoderRefused;
         decoder->SetDecodeRect(d);
         decoder->SetWindowRect(d);
-        if (doubling != 0 && decoder->SetLineDoubling(doubling) == 0) {
+        if (doubling != 0 && decoder->SetLineDoubling(doubling) == VideoDecoder::kRefused) {
             decodedFrame = -1;
-            return -5;
+            return kDecoderRefused;
         }
     } else {
         out.biWidth = in.biWidth;
         out.biHeight = in.biHeight;
         out.biSizeImage = static_cast<DWORD>(FrameBytes(out));
         if (decoder->QueryDecode(&out, s.left, s.top, s.right - s.left, s.bottom - s.top) != 0)
-            return -5;
+            return kDecoderRefused;
         if (decoder->SetOutputFormat(out) != 0)
-            return -5;
+            return kDecoderRefused;
         decoder->SetDecodeRect(s);
         decoder->SetWindowRect(d);
     }
     decodedFrame = -1;
-    return 0;
+    return kOk;
 }
 
 LONG Movie::SetDisplayPalette(const LOGPALETTE* palette) {
     if (!videoStream || !decoder)
-        return -1;
-    return decoder->SetPalette(palette) ? 0 : -5;
+        return kNoVideo;
+    return decoder->SetPalette(palette) == VideoDecoder::kAccepted ? kOk : kDecoderRefused;
 }
 
 LONG Movie::SetBackgroundImage(const char* path) {
     if (!videoStream || !decoder)
-        return -1;
+        return kNoVideo;
     if (playing)
-        return -4;
+        return kPlaying;
     BITMAPINFOHEADER out{};
     decoder->GetOutputFormat(&out);
     std::unique_ptr<DibImage> image(new (std::nothrow) DibImage());
     if (!image)
-        return -5;
+        return kDecoderRefused;
     backgroundImage = image.get();
     OwnerMessageSink sink(ownerWindow);
     if (!image->Load(&sink, path, out.biBitCount)) {
         backgroundImage = nullptr;
-        return -5;
+        return kDecoderRefused;
     }
-    if (decoder->SetBackground(std::move(image)) == 0) {
+    if (decoder->SetBackground(std::move(image)) == VideoDecoder::kRefused) {
         // SetBackground destroys a refused image.
         backgroundImage = nullptr;
-        return -5;
+        return kDecoderRefused;
     }
-    return 0;
+    return kOk;
 }

@@ -26,13 +26,21 @@ constexpr LONG kMaxFrameBuffer = 256 * 1024 * 1024;
 // FeedFrame's answer when a frame could not be read; no codec answers it.
 constexpr LONG kUnreadable = INT32_MIN;
 
+// ReadFrame's answer when the frame could not be read into the buffer.
+constexpr LONG kReadFailed = -1;
+
+// PrepareFrame's answers: the decoder is up to the frame, which is drawn
+// now; or the frame is skipped because the next key frame is nearer.
+constexpr LONG kDrawNow = 1;
+constexpr LONG kLeaveUndrawn = 0;
+
 } // namespace
 
 LONG Movie::BeginDrawing(HDC dc, LONG frame) {
     if (!decoder)
-        return -21;
+        return kNoDecoder;
     if (!dc)
-        return -22;
+        return kNoDrawContext;
     // A cycle still open would leave the decoder's drawing objects behind.
     if (drawDC)
         EndDrawing();
@@ -41,26 +49,26 @@ LONG Movie::BeginDrawing(HDC dc, LONG frame) {
         position = frame;
     if (decoder->BeginDraw(dc, frameRate) != 0) {
         EndDrawing();
-        return -21;
+        return kDecoderFailed;
     }
     if (playing)
         decoder->StartCodecClock(frameRate);
     playStartTime = static_cast<LONG>(SystemTime() & kClockMask);
     playStartStreamTime = FrameToTime(position);
     prevDrawnFrame = position;
-    return 0;
+    return kOk;
 }
 
 LONG Movie::EndDrawing() {
     if (!drawDC)
-        return -22;
+        return kNoDrawContext;
     if (decoder) {
         decoder->StopCodecClock();
         decoder->EndDraw();
     }
     playStartTime = -1;
     drawDC = nullptr;
-    return 0;
+    return kOk;
 }
 
 LONG Movie::CurrentStreamTime() {
@@ -95,16 +103,16 @@ LONG Movie::ReadFrame(LONG frame) {
         LONG needed = 0;
         if (AVIStreamRead(videoStream, frame, 1, nullptr, 0, &needed, nullptr) != AVIERR_OK ||
             needed <= frameBufferSize || needed > kMaxFrameBuffer)
-            return -1;
+            return kReadFailed;
         std::unique_ptr<BYTE[]> grown(new (std::nothrow) BYTE[static_cast<std::size_t>(needed)]);
         if (!grown)
-            return -1;
+            return kReadFailed;
         frameBuffer = std::move(grown);
         frameBufferSize = needed;
         hr = AVIStreamRead(videoStream, frame, 1, frameBuffer.get(), frameBufferSize, &bytes, &samples);
     }
     if (hr != AVIERR_OK || samples != 1)
-        return -1;
+        return kReadFailed;
     return bytes;
 }
 
@@ -129,9 +137,9 @@ void Movie::ApplyFormatAt(LONG frame) {
 
 LONG Movie::ShowFrame() {
     if (!decoder)
-        return -21;
+        return kNoDecoder;
     if (playStartTime < 0)
-        return -23;
+        return kNotDrawing;
     if (playing) {
         LONG frame = TimeToFrame(CurrentStreamTime());
         if (frame > lastFrame)
@@ -140,7 +148,7 @@ LONG Movie::ShowFrame() {
             frame = firstFrame;
         position = frame;
         if (position == decodedFrame)
-            return 0;
+            return kOk;
     } else {
         if (position > lastFrame)
             position = lastFrame;
@@ -148,8 +156,8 @@ LONG Movie::ShowFrame() {
             decodedFrame = -1;
     }
     decoder->runStart = -1;
-    if (PrepareFrame() == 0)
-        return 0;
+    if (PrepareFrame() == kLeaveUndrawn)
+        return kOk;
     LONG r = FeedFrame(position, true, 0);
     // The B-frames that an open group stores after its key frame show before
     // it and need the group before: decoded from that key frame, they do not
@@ -167,15 +175,15 @@ LONG Movie::ShowFrame() {
         }
     }
     if (r == kUnreadable)
-        return -24;
+        return kFrameUnreadable;
     if (r != 0)
-        return -21;
+        return kDecoderFailed;
     decodedFrame = position.load();
     if (playing) {
         skippedFrames += position - prevDrawnFrame - 1;
         prevDrawnFrame = position;
     }
-    return 0;
+    return kOk;
 }
 
 LONG Movie::PrepareFrame() {
@@ -183,15 +191,15 @@ LONG Movie::PrepareFrame() {
     if (decodedFrame > target)
         decodedFrame = -1;
     if (target - decodedFrame == 1)
-        return 1;
+        return kDrawNow;
     if (AVIStreamFindSample(videoStream, target, FIND_PREV | FIND_KEY) == target) {
         prevKeyFrame = target;
         nextKeyFrame = AVIStreamFindSample(videoStream, target + 1, FIND_NEXT | FIND_KEY);
-        return 1;
+        return kDrawNow;
     }
     if (target - decodedFrame == 2) {
         CatchUp();
-        return 1;
+        return kDrawNow;
     }
     if (nextKeyFrame < target || prevKeyFrame > target) {
         prevKeyFrame = AVIStreamFindSample(videoStream, target - 1, FIND_PREV | FIND_KEY);
@@ -201,9 +209,9 @@ LONG Movie::PrepareFrame() {
     const long long ahead = std::llabs(static_cast<long long>(target) - nextKeyFrame);
     if (back <= ahead || !playing) {
         CatchUp();
-        return 1;
+        return kDrawNow;
     }
-    return 0;
+    return kLeaveUndrawn;
 }
 
 void Movie::CatchUp() {

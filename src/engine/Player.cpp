@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 
+#include "video/TavroControls.h"
 #include "video/VideoDecoder.h"
 
 std::unique_ptr<Movie> theMovie;
@@ -85,7 +86,7 @@ INT OpenMovie(OwnerWindow* window, const char* path) {
         window->ShowMessageBox("Error: Cannot open AVI file", "Vorple Error", MB_OK | MB_ICONEXCLAMATION);
         return 0;
     }
-    if (theMovie->OpenStreams(window) != 0) {
+    if (theMovie->OpenStreams(window) != kOk) {
         window->ShowMessageBox("Error: Cannot read Video or Audio stream", "Vorple Error",
                                MB_OK | MB_ICONEXCLAMATION);
         return 0;
@@ -141,7 +142,7 @@ void StartPlayback(OwnerWindow* window) {
     if (!playerPaused && !playbackThreadHandle)
         playbackThreadHandle = std::make_unique<PlaybackThread>(theMovie.get());
     HDC dc = window->GetDC();
-    if (theMovie->Play(dc) != 0) {
+    if (theMovie->Play(dc) != kOk) {
         // Refused (for example still playing after the end was reached and
         // before the posted Stop arrives): the context is not in use.
         if (dc)
@@ -245,47 +246,60 @@ void JumpSeconds(OwnerWindow* window, LONG seconds) {
 
 namespace {
 
-// The open movie's decoder, or null: the codec controls do nothing without one.
+// The Tavro codec's controls of the open movie's decoder, or null: the codec
+// controls do nothing without a decoder, and send nothing unless its codec is
+// the Tavro codec (so the get operations leave their outputs as they were).
 VideoDecoder* MovieDecoder() {
     return theMovie ? theMovie->decoder.get() : nullptr;
 }
 
+TavroControls* MovieTavro() {
+    return theMovie && theMovie->decoder ? theMovie->decoder->Tavro() : nullptr;
+}
+
 // After a change of the picture's settings a still frame is decoded afresh
-// at the next paint; a playing movie shows it with its next frame.
+// at the next paint; a playing movie shows it with its next frame. Any
+// decoder counts, as it always has: another codec merely decodes again.
 void RedecodeWhenStill() {
     if (!playerPlaying)
         theMovie->decodedFrame = -1;
 }
 
+bool HasDecoder() {
+    return MovieDecoder() != nullptr;
+}
+
 } // namespace
 
 void GetColorControls(LONG* brightness, LONG* saturation, LONG* contrast, BOOL defaults) {
-    if (VideoDecoder* d = MovieDecoder())
-        d->GetColorControls(brightness, saturation, contrast, defaults);
+    if (TavroControls* t = MovieTavro())
+        t->GetColorControls(brightness, saturation, contrast, defaults);
 }
 
 void SetColorControls(LONG brightness, LONG saturation, LONG contrast, BOOL reset) {
-    if (VideoDecoder* d = MovieDecoder()) {
-        d->SetColorControls(brightness, saturation, contrast, reset);
-        RedecodeWhenStill();
-    }
+    if (!HasDecoder())
+        return;
+    if (TavroControls* t = MovieTavro())
+        t->SetColorControls(brightness, saturation, contrast, reset);
+    RedecodeWhenStill();
 }
 
 void GetScalability(LONG* ms, BOOL defaults) {
-    if (VideoDecoder* d = MovieDecoder())
-        d->GetScalability(ms, defaults);
+    if (TavroControls* t = MovieTavro())
+        t->GetScalability(ms, defaults);
 }
 
 void SetScalability(LONG ms, BOOL reset) {
-    if (VideoDecoder* d = MovieDecoder()) {
-        d->SetScalability(ms, reset);
-        RedecodeWhenStill();
-    }
+    if (!HasDecoder())
+        return;
+    if (TavroControls* t = MovieTavro())
+        t->SetScalability(ms, reset);
+    RedecodeWhenStill();
 }
 
 void SetAccessKey(LONG key) {
-    if (VideoDecoder* d = MovieDecoder())
-        d->SetAccessKey(key);
+    if (TavroControls* t = MovieTavro())
+        t->SetAccessKey(key);
 }
 
 BOOL MovieHasDecoder() {
@@ -300,7 +314,7 @@ BOOL MovieCodecIsTavro() {
 LONG QueryMovieDepth(WORD bits) {
     VideoDecoder* d = MovieDecoder();
     if (d == nullptr)
-        return -1;
+        return kNoVideo;
     BITMAPINFOHEADER header{};
     d->GetOutputFormat(&header);
     header.biBitCount = bits;
@@ -310,20 +324,20 @@ LONG QueryMovieDepth(WORD bits) {
 LONG GetMovieViewRect(RECT* r) {
     const VideoDecoder* d = MovieDecoder();
     if (d == nullptr)
-        return -1;
+        return kNoVideo;
     d->GetViewRect(r);
     return 0;
 }
 
 LONG GetMovieUpdatedRect(RECT* r) {
     const VideoDecoder* d = MovieDecoder();
-    return d != nullptr ? d->GetUpdatedRect(r) : -1;
+    return d != nullptr ? d->GetUpdatedRect(r) : kNoVideo;
 }
 
 LONG MoveMovieDecodeRect(LONG dx, LONG dy) {
     VideoDecoder* d = MovieDecoder();
     if (d == nullptr)
-        return -1;
+        return kNoVideo;
     RECT r{};
     d->GetDecodeRect(&r);
     const LONG answer = d->QueryDecode(nullptr, r.left + dx, r.top + dy, 0, 0);

@@ -50,9 +50,9 @@ void JumpPercent(OwnerWindow* window, LONG percent);
 void JumpSeconds(OwnerWindow* window, LONG seconds);
 
 // The Tavro codec's controls at player level, for the control dialogs. Each
-// does nothing without a movie decoder, and the decoder sends nothing unless
-// its codec is the Tavro codec, so the get operations then leave their
-// outputs as they were. A change of colours or time budget while not playing
+// does nothing without a movie decoder, and sends nothing unless the decoder
+// has the Tavro codec's controls (TavroControls), so the get operations then
+// leave their outputs as they were. A change of colours or time budget while not playing
 // makes the next paint decode the current frame afresh; while playing, the
 // next frame shows it. The access key changes nothing of the current frame
 // by itself (a paint always decodes the still frame again).

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <new>
 
+#include "codecs/qx47/Qx47State.h"
 #include "image/DibImage.h"
 #include "pixel/DibRules.h"
 #include "platform/avi/AviFile.h"
+#include "video/TavroControls.h"
 
 LONG useDrawDib = 0;
 
@@ -59,11 +61,11 @@ LONG FrameBytes(const BITMAPINFOHEADER& h) {
     // The 32-bit rule, evaluated in 64 bits so that a huge header is seen for
     // what it is instead of wrapping to a small (or negative) size.
     if (h.biWidth < 0)
-        return -1;
+        return kNoFrameBytes;
     const long long bytes = static_cast<long long>(h.biBitCount) *
                             ((static_cast<long long>(h.biWidth) + 3) / 4) * DibRows(h.biHeight) * 4 / 8;
     if (bytes > 0x7fffffffLL)
-        return -1;
+        return kNoFrameBytes;
     return static_cast<LONG>(bytes);
 }
 
@@ -71,6 +73,10 @@ VideoDecoder::VideoDecoder() = default;
 
 VideoDecoder::~VideoDecoder() {
     Close();
+}
+
+bool VideoDecoder::IsTavro() const {
+    return handler == qx47::kHandler;
 }
 
 void VideoDecoder::OutOfMemory() {
@@ -152,8 +158,12 @@ LONG VideoDecoder::Open(FOURCC streamHandler, const BITMAPINFOHEADER& format, co
     windowRect = full;
     viewRect = full;
 
-    if (IsTavro())
-        InitCodecState();
+    if (IsTavro()) {
+        tavro.reset(new (std::nothrow) TavroControls(codec));
+        if (!tavro)
+            OutOfMemory();
+        tavro->InitCodecState();
+    }
 
     // The hidden buffer receives whole output frames, so it must hold the
     // 8-bit output too (a 1- or 4-bit input frame is smaller than that).
@@ -165,7 +175,7 @@ LONG VideoDecoder::Open(FOURCC streamHandler, const BITMAPINFOHEADER& format, co
     }
     if (!ResizePixelBuffer(static_cast<DWORD>(std::max(inBytes, outBytes))))
         OutOfMemory();
-    return 0;
+    return kOk;
 }
 
 LONG VideoDecoder::Close() {
@@ -181,15 +191,16 @@ LONG VideoDecoder::Close() {
         ICClose(codec);
         codec = nullptr;
     }
+    tavro.reset(); // the codec that wrote into it has ended
     compositeImage.reset();
     background.reset();
     handler = 0;
-    return 0;
+    return kOk;
 }
 
 LONG VideoDecoder::BeginDraw(HDC dc, float framesPerSecond) {
     if (!codec || !dc)
-        return -1;
+        return kCannotDraw;
     targetDC = dc;
     memoryDC = CreateCompatibleDC(dc);
     BITMAPINFOHEADER& out = outputFormat->header;
@@ -281,13 +292,13 @@ LONG VideoDecoder::BeginDraw(HDC dc, float framesPerSecond) {
     }
     SetStretchBltMode(dc, COLORONCOLOR);
     drawing = 1;
-    return 0;
+    return kOk;
 }
 
 LONG VideoDecoder::EndDraw() {
     drawing = 0;
     if (!targetDC)
-        return -1;
+        return kNotBegun;
     compositeImage.reset();
     if (useDrawDib) {
         DrawDibStop(drawDib);
@@ -314,25 +325,25 @@ LONG VideoDecoder::EndDraw() {
         palette = nullptr;
     }
     targetDC = nullptr;
-    return 0;
+    return kOk;
 }
 
 LONG VideoDecoder::StartCodecClock(float framesPerSecond) {
     ICDrawBegin(codec, 0, nullptr, nullptr, nullptr, 0, 0, 0, 0, nullptr, 0, 0, 0, 0,
                 MicrosecondsPerFrame(framesPerSecond), 1000000);
     ICSendMessage(codec, ICM_DRAW_START, 0, 0);
-    return 0;
+    return kOk;
 }
 
 LONG VideoDecoder::StopCodecClock() {
     ICSendMessage(codec, ICM_DRAW_STOP, 0, 0);
     ICSendMessage(codec, ICM_DRAW_END, 0, 0);
-    return 0;
+    return kOk;
 }
 
 LONG VideoDecoder::DrawFrame(const void* frameData, DWORD frameBytes, DWORD flags) {
     if (!drawing)
-        return 0;
+        return kOk;
     BITMAPINFOHEADER& out = outputFormat->header;
     void* buffer = useDrawDib ? static_cast<void*>(pixelBuffer.get()) : dibBits;
     if (!buffer || (useDrawDib && pixelBufferSize < static_cast<DWORD>(std::max<LONG>(FrameBytes(out), 0))))
@@ -362,16 +373,16 @@ LONG VideoDecoder::DrawFrame(const void* frameData, DWORD frameBytes, DWORD flag
     if (LRESULT r = Send(codec, ICM_DECOMPRESSEX, &rec, sizeof rec); r != ICERR_OK)
         return static_cast<LONG>(r);
 
-    if (background) {
+    if (background && tavro) {
+        const TavroControls::Area& b = tavro->codecBounds;
         std::lock_guard<std::mutex> guard(rectLock);
-        updatedRect =
-            VideoRect{codecBounds.x + d.x, codecBounds.y + d.y, codecBounds.width, codecBounds.height};
+        updatedRect = VideoRect{b.x + d.x, b.y + d.y, b.width, b.height};
     }
 
     if (useDrawDib) {
         DrawDibDraw(drawDib, targetDC, windowRect.x, windowRect.y, windowRect.width, windowRect.height, &out,
                     buffer, d.x, d.y, d.width, d.height, 0);
-        return 0;
+        return kOk;
     }
     BOOL ok;
     if (windowRect.width == d.width && windowRect.height == d.height)
@@ -383,12 +394,12 @@ LONG VideoDecoder::DrawFrame(const void* frameData, DWORD frameBytes, DWORD flag
     if (!ok)
         return static_cast<LONG>(GetLastError());
     GdiFlush();
-    return 0;
+    return kOk;
 }
 
 LONG VideoDecoder::DecodeWithoutDraw(const void* frameData, DWORD frameBytes, DWORD flags) {
     if (!drawing)
-        return 0;
+        return kOk;
     BITMAPINFOHEADER& out = outputFormat->header;
     // The buffer that the current path does not show, so the picture on
     // screen is never disturbed by a catch-up decode.
@@ -479,7 +490,7 @@ void VideoDecoder::GetOutputFormat(BITMAPINFOHEADER* h) const {
 
 LONG VideoDecoder::QueryDecode(const BITMAPINFOHEADER* h, LONG x, LONG y, LONG width, LONG height) {
     if (!codec || !outputFormat)
-        return -1;
+        return kCannotDraw;
     const VideoRect d = DecodeRectSnapshot();
     if (x == 0)
         x = d.x;
@@ -492,26 +503,26 @@ LONG VideoDecoder::QueryDecode(const BITMAPINFOHEADER* h, LONG x, LONG y, LONG w
     BITMAPINFOHEADER header = h ? *h : outputFormat->header;
     if (x < 0 || y < 0 || static_cast<long long>(x) + width > header.biWidth ||
         static_cast<long long>(y) + height > header.biHeight)
-        return -1;
+        return kDoesNotFit;
     ICDECOMPRESSEX rec = MakeRecord(0, &inputFormat->header, nullptr, &header, nullptr,
                                     VideoRect{x, y, width, height}, sourceRect);
     if (LRESULT r = Send(codec, ICM_DECOMPRESSEX_QUERY, &rec, sizeof rec); r != ICERR_OK)
         return static_cast<LONG>(r);
     if (background && (viewRect.width < header.biWidth || viewRect.height < header.biHeight))
-        return -1;
-    return 0;
+        return kDoesNotFit;
+    return kOk;
 }
 
 LONG VideoDecoder::SetOutputFormat(const BITMAPINFOHEADER& h) {
     if (background || !outputFormat)
-        return 0;
+        return kOk;
     // Sized by the frame the header describes, not by its biSizeImage, which
     // a caller may leave 0 or understate: no decode may outgrow the buffer.
     const LONG bytes = FrameBytes(h);
     if (bytes < 0)
-        return -1;
+        return kFrameTooLarge;
     if (static_cast<DWORD>(bytes) > pixelBufferSize && !ResizePixelBuffer(static_cast<DWORD>(bytes)))
-        return -1;
+        return kFrameTooLarge;
     outputFormat->header = h;
-    return 0;
+    return kOk;
 }

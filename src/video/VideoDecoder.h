@@ -6,7 +6,8 @@
 // StretchBlt) or through DrawDib when GDI cannot show the decoded format. It
 // keeps the picture's geometry (four rectangles), the output format, the 8-bit
 // palette and, for the Tavro codec (qx47), a background image over which the
-// frames are composited, and the Tavro codec's state records.
+// frames are composited. The Tavro codec's private controls are a TavroControls
+// that the decoder owns only while its codec is that codec (Tavro()).
 //
 // Calling order: Open; then drawing cycles, each BeginDraw (StartCodecClock
 // when playing), any number of DrawFrame / DecodeWithoutDraw, StopCodecClock,
@@ -20,20 +21,20 @@
 // thread while the playback thread draws: decodeRect and updatedRect are
 // therefore exchanged as whole values under the decoder's rectLock, so a
 // frame never sees half a move. The Tavro colour, scalability and access-key
-// operations may also run while playing; they touch only the state records,
-// which the playback thread never reads.
+// operations (TavroControls) may also run while playing. The TavroControls
+// object itself is created by Open and destroyed by Close only.
 #pragma once
 
 #include <memory>
 #include <mutex>
 
-#include "codecs/qx47/Qx47State.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/vfw/DrawDib.h"
 #include "platform/vfw/Vfw.h"
 #include "platform/win32/Types.h"
 
 class DibImage;
+class TavroControls;
 
 // A rectangle stored as origin and extent.
 struct VideoRect {
@@ -58,8 +59,9 @@ static_assert(sizeof(FormatBlock) == 1064);
 
 // Bytes of a frame of `header`: bit count x ((width + 3) / 4) x height x 4 / 8,
 // the width rounded up to a multiple of 4 pixels so every row is whole 32-bit
-// words. Returns -1 when the header is not a usable size (negative extent or a
-// result beyond 32 bits); callers refuse such formats.
+// words. Returns kNoFrameBytes when the header is not a usable size (negative
+// extent or a result beyond 32 bits); callers refuse such formats.
+constexpr LONG kNoFrameBytes = -1;
 LONG FrameBytes(const BITMAPINFOHEADER& header);
 
 // Process-wide: 1 while the current drawing cycle goes through DrawDib.
@@ -68,6 +70,18 @@ extern LONG useDrawDib;
 
 class VideoDecoder {
 public:
+    // The decoder's own answers. Its statuses are 0 for success and -1 for
+    // its refusals (each named for what it refuses), or a code of the codec or
+    // the library that it passes up. The codec controls answer 1 or 0.
+    static constexpr LONG kOk = 0;
+    static constexpr LONG kCannotDraw = -1;    // BeginDraw: no codec or no device context
+    static constexpr LONG kNotBegun = -1;      // EndDraw: drawing had not begun
+    static constexpr LONG kDoesNotFit = -1;    // QueryDecode: the rectangle or the background
+    static constexpr LONG kFrameTooLarge = -1; // SetOutputFormat: no buffer can hold the frame
+    static constexpr LONG kNotTavro = -1;      // GetUpdatedRect with another codec
+    static constexpr LONG kAccepted = 1;
+    static constexpr LONG kRefused = 0;
+
     VideoDecoder();
     ~VideoDecoder(); // Close
     VideoDecoder(const VideoDecoder&) = delete;
@@ -85,9 +99,9 @@ public:
     // and the drawing surface's colour table follows it.
     void SetInputColors(const RGBQUAD* colors, DWORD count);
     LONG Close();
-    // 0; -1 without codec or device context; else the codec's refusal.
+    // 0; kCannotDraw without codec or device context; else the codec's refusal.
     LONG BeginDraw(HDC dc, float framesPerSecond);
-    // 0; -1 when drawing had not begun.
+    // 0; kNotBegun when drawing had not begun.
     LONG EndDraw();
     LONG StartCodecClock(float framesPerSecond);
     LONG StopCodecClock();
@@ -108,27 +122,26 @@ public:
 
     // Display format: 0 when the codec can decode to `h` (null: the output
     // format) at the rectangle (0 in any value: the decode rectangle's value);
-    // -1 when the rectangle does not fit; else the codec's answer.
+    // kDoesNotFit when the rectangle does not fit; kCannotDraw without a
+    // codec; else the codec's answer.
     LONG QueryDecode(const BITMAPINFOHEADER* h, LONG x, LONG y, LONG width, LONG height);
     // Replaces the output header (ignored while a background is set); grows
-    // the pixel buffer when the new frame is larger. 0, or -1 when the header
-    // is refused because no buffer can hold its frame.
+    // the pixel buffer when the new frame is larger. 0, or kFrameTooLarge when
+    // the header is refused because no buffer can hold its frame.
     LONG SetOutputFormat(const BITMAPINFOHEADER& h);
 
-    // Codec control (any codec): 1 accepted, 0 refused.
+    // Codec control (any codec): kAccepted or kRefused.
     LONG SetPalette(const LOGPALETTE* palette);
     // Tavro only.
-    void InitCodecState();
     LONG GetUpdatedRect(RECT* r) const;
     LONG SetBackground(std::unique_ptr<DibImage> image);
     LONG SetLineDoubling(INT mode);
-    void GetColorControls(LONG* brightness, LONG* saturation, LONG* contrast, BOOL defaults);
-    void SetColorControls(LONG brightness, LONG saturation, LONG contrast, BOOL reset);
-    void GetScalability(LONG* ms, BOOL defaults);
-    void SetScalability(LONG ms, BOOL reset);
-    void SetAccessKey(LONG key);
 
-    bool IsTavro() const { return handler == qx47::kHandler; }
+    // The handler is the Tavro codec's (qx47).
+    bool IsTavro() const;
+    // The Tavro codec's controls (colours, time budget, access key): null
+    // unless the decoder is open on the Tavro codec.
+    TavroControls* Tavro() const { return tavro.get(); }
 
     // Codecs with a reorder delay (Vfw.h). UpdateReorderDelay asks the codec
     // again (after each frame fed: it learns the delay from the stream) and
@@ -159,12 +172,8 @@ public:
     VideoRect decodeRect; // exchanged under rectLock
     VideoRect windowRect;
     VideoRect viewRect;
-    qx47::ShortStateRecord shortState{};
-    qx47::ShortStateRecord shortStateRequest{};
-    qx47::LongStateRecord longState{};
-    qx47::LongStateRecord longStateRequest{};
-    VideoRect codecBounds; // written by the Tavro codec after each frame
-    VideoRect updatedRect; // exchanged under rectLock
+    std::unique_ptr<TavroControls> tavro; // only while the codec is the Tavro codec
+    VideoRect updatedRect;                // exchanged under rectLock
     std::unique_ptr<DibImage> compositeImage;
     std::unique_ptr<DibImage> background;
     HBITMAP dibSection = nullptr;

@@ -210,3 +210,34 @@ TEST_F(PlayerTest, APlayThatCannotBeginDrawingIsRefusedAndLeavesThePlayerStopped
         }
     }
 }
+
+TEST_F(PlayerTest, TheCodecControlsReachOnlyTheTavroCodec) {
+    LONG b = 99, s = 99, c = 99, ms = 99;
+    auto useAll = [&] {
+        GetColorControls(&b, &s, &c, FALSE);
+        SetColorControls(1, 2, 3, FALSE);
+        GetScalability(&ms, FALSE);
+        SetScalability(10, FALSE);
+        SetAccessKey(1234);
+    };
+    useAll(); // no movie, no decoder
+
+    // Another codec: nothing is sent and the outputs stay, but a still frame
+    // is still decoded afresh after a change.
+    Open(FakeMovie());
+    theMovie->decodedFrame = 5;
+    FakeCodec::Get().ClearCalls();
+    useAll();
+    EXPECT_EQ((std::array<LONG, 4>{b, s, c, ms}), (std::array<LONG, 4>{99, 99, 99, 99}));
+    EXPECT_TRUE(FakeCodec::Get().Calls(ICM_GETSTATE).empty());
+    EXPECT_TRUE(FakeCodec::Get().Calls(ICM_SETSTATE).empty());
+    EXPECT_EQ(theMovie->decodedFrame, -1);
+
+    cadmo::test::TestAviSpec tavro = FakeMovie();
+    tavro.compression = tavro.handler = qx47::kHandler;
+    Open(tavro);
+    FakeCodec::Get().ClearCalls();
+    useAll();
+    EXPECT_EQ(std::pair(b, c), (std::pair<LONG, LONG>(11, 33))) << "the codec's current colours";
+    EXPECT_EQ(FakeCodec::Get().Calls(ICM_SETSTATE).size(), 3u) << "colours, time budget, access key";
+}

@@ -8,6 +8,7 @@
 #include "EngineTestSupport.h"
 #include "engine/Movie.h"
 #include "platform/avi/AviFile.h"
+#include "video/TavroControls.h"
 #include "video/VideoDecoder.h"
 
 using namespace enginetest;
@@ -112,7 +113,9 @@ TEST_F(VideoDecoderTest, TavroHandlerAndFirstStateExchange) {
     // the display-format test reads back through GetUpdatedRect.
     const auto l = StateOf<qx47::LongStateRecord>(state[2]);
     EXPECT_EQ(std::tuple(l.kind, l.mask), std::tuple(2u, 0x80000008u));
-    EXPECT_NE(qx47::GetBoundsAddress(l), nullptr);
+    ASSERT_NE(d.Tavro(), nullptr);
+    EXPECT_EQ(qx47::GetBoundsAddress(l), &d.Tavro()->codecBounds.x);
+    EXPECT_EQ(d.Tavro()->shortState.kind, 4u);
 }
 
 TEST_F(VideoDecoderTest, DrawingCycleMessagesAndRecords) {
@@ -268,40 +271,37 @@ TEST_F(VideoDecoderTest, TavroControlsOnlyReachTheTavroCodec) {
     ASSERT_EQ(other.Open(kFake, Header(32, 24, 8, kFake)), 0);
     FakeCodec::Get().ClearCalls();
     RECT r{1, 2, 3, 4};
-    EXPECT_EQ(other.GetUpdatedRect(&r), -1);
+    EXPECT_EQ(other.GetUpdatedRect(&r), VideoDecoder::kNotTavro);
     EXPECT_EQ(r.left, 1);
-    LONG b = 99, s = 99, c = 99, ms = 99;
-    other.GetColorControls(&b, &s, &c, FALSE);
-    other.SetColorControls(1, 2, 3, FALSE);
-    other.GetScalability(&ms, FALSE);
-    other.SetScalability(10, FALSE);
-    other.SetAccessKey(1234);
-    EXPECT_EQ(other.SetLineDoubling(1), 0);
-    EXPECT_EQ(std::pair(b, ms), (std::pair<LONG, LONG>(99, 99)));
+    EXPECT_EQ(other.Tavro(), nullptr) << "no Tavro controls for another codec";
+    EXPECT_EQ(other.SetLineDoubling(1), VideoDecoder::kRefused);
     EXPECT_TRUE(FakeCodec::Get().Calls().empty());
 
     VideoDecoder t;
     ASSERT_EQ(t.Open(qx47::kHandler, Header(32, 24, 24, qx47::kHandler)), 0);
+    ASSERT_NE(t.Tavro(), nullptr);
+    TavroControls& tc = *t.Tavro();
     FakeCodec::Get().ClearCalls();
-    t.SetColorControls(256, 0, 0, FALSE);
-    t.SetColorControls(0, 0, 300, TRUE);
+    tc.SetColorControls(256, 0, 0, FALSE);
+    tc.SetColorControls(0, 0, 300, TRUE);
     EXPECT_TRUE(FakeCodec::Get().Calls().empty()) << "out-of-range values send nothing, reset or not";
-    t.SetColorControls(-255, 255, 0, FALSE);
+    tc.SetColorControls(-255, 255, 0, FALSE);
     auto sets = FakeCodec::Get().Calls(ICM_SETSTATE);
     ASSERT_EQ(sets.size(), 1u);
     EXPECT_EQ(sets[0].length, 84);
     const auto l = StateOf<qx47::LongStateRecord>(sets[0]);
     EXPECT_EQ(std::tuple(l.kind, l.brightness, l.saturation), std::tuple(2u, -255, 255));
 
-    t.GetColorControls(&b, &s, &c, TRUE);
+    LONG b = 99, s = 99, c = 99;
+    tc.GetColorControls(&b, &s, &c, TRUE);
     EXPECT_EQ(FakeCodec::Get().Calls(ICM_GETSTATE).back().record[12], 1) << "defaults: kind 1";
     EXPECT_EQ(b, 0);
-    t.GetColorControls(&b, &s, &c, FALSE);
+    tc.GetColorControls(&b, &s, &c, FALSE);
     EXPECT_EQ(FakeCodec::Get().Calls(ICM_GETSTATE).back().record[12], 2);
     EXPECT_EQ(std::pair(b, c), (std::pair<LONG, LONG>(11, 33)));
 
     FakeCodec::Get().ClearCalls();
-    t.SetAccessKey(-77);
+    tc.SetAccessKey(-77);
     auto calls = FakeCodec::Get().Calls();
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].msg, ICM_GETSTATE);
@@ -322,9 +322,9 @@ TEST_F(VideoDecoderTest, TavroControlsOnlyReachTheTavroCodec) {
     // The fake codec's answers rewrite the size word to 4096: the decoder
     // still sends no more than each record holds.
     FakeCodec::Get().ClearCalls();
-    t.SetScalability(25, FALSE);
+    tc.SetScalability(25, FALSE);
     t.SetLineDoubling(2);
-    t.SetColorControls(0, 0, 0, TRUE);
+    tc.SetColorControls(0, 0, 0, TRUE);
     std::vector<LPARAM> lengths;
     for (const CodecCall& call : FakeCodec::Get().Calls(ICM_SETSTATE))
         lengths.push_back(call.length);

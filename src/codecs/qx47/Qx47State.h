@@ -42,6 +42,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "platform/win32/Types.h"
 
@@ -125,6 +126,23 @@ static_assert(offsetof(LongStateRecord, boundsAddress) == 60);
 static_assert(offsetof(LongStateRecord, boundsAddressHigh) == 64);
 static_assert(offsetof(LongStateRecord, brightness) == 72);
 static_assert(offsetof(LongStateRecord, contrast) == 80);
+
+// A record ready to send: the header words filled in (size = the record's
+// own size, the state FourCC, version and qualifier), `kind` and `mask` as
+// given, every other word 0. The one place where a player or a test builds a
+// record.
+template <typename Record> Record MakeStateRecord(DWORD kind, DWORD mask) {
+    static_assert(std::is_same_v<Record, ShortStateRecord> || std::is_same_v<Record, LongStateRecord>,
+                  "a Tavro state record");
+    Record r{};
+    r.size = sizeof(Record);
+    r.fourcc = kStateFourcc;
+    r.version = kStateVersion;
+    r.kind = kind;
+    r.qualifier = kStateQualifier;
+    r.mask = mask;
+    return r;
+}
 
 inline void SetBoundsAddress(LongStateRecord& r, const void* bounds) {
     auto a = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(bounds));

@@ -114,18 +114,8 @@ private:
     std::vector<std::uint8_t> bits_;
 };
 
-template <class Record> Record Request(DWORD kind, DWORD mask) {
-    Record r{};
-    r.size = sizeof(r);
-    r.fourcc = kStateFourcc;
-    r.version = kStateVersion;
-    r.kind = kind;
-    r.qualifier = kStateQualifier;
-    r.mask = mask;
-    return r;
-}
-const auto ShortRequest = Request<ShortStateRecord>;
-const auto LongRequest = Request<LongStateRecord>;
+const auto ShortRequest = MakeStateRecord<ShortStateRecord>;
+const auto LongRequest = MakeStateRecord<LongStateRecord>;
 
 // Mean absolute difference per channel between the output and a source
 // picture (top-down B, G, R).
