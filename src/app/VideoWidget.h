@@ -3,15 +3,23 @@
 // and queue a repaint here; painting first lets the engine draw the current
 // frame (PaintMovie), then copies the surface to the screen. Where the
 // surface does not reach, the window's mid-grey background shows.
+//
+// A 24-bit surface (blue, green, red bytes) is not handed to Qt as it is:
+// Qt converts that layout to the screen's 32-bit pixels through its slowest,
+// generic path on every paint. Instead the rectangles the blits changed are
+// copied into a 32-bit picture kept here, which the paint then copies
+// unconverted; the pixels shown are the same.
 #pragma once
 
 #include "platform/gdi/Gdi.h"
 
+#include <QImage>
 #include <QWidget>
 
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class VideoWidget : public QWidget {
     Q_OBJECT
@@ -36,6 +44,9 @@ protected:
 
 private:
     void SurfaceChanged(const RECT& changed);
+    // Brings `shown` up to date with a 24-bit view: resized to it, and the
+    // rectangles changed since the last paint copied.
+    void UpdateShown(const WindowSurface::View& view);
 
     HWND window;
     int bitsPixel;
@@ -44,6 +55,12 @@ private:
     bool showSurface = false;
     bool inPaint = false;
     std::atomic<bool> repaintQueued{false};
+    // The 32-bit copy of a 24-bit surface, and the part of the surface
+    // changed since it was last brought up to date (blits report it from
+    // any thread).
+    QImage shown;
+    std::mutex dirtyLock;
+    QRect dirty;
 };
 
 // The grey of the window background, RGB(128, 128, 128).

@@ -3,6 +3,7 @@
 // picture, then a still one, with the status bar below it.
 #include "support/Process.h"
 #include "support/TempDir.h"
+#include "support/XServer.h"
 
 #include <QColor>
 #include <QImage>
@@ -13,12 +14,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
-#include <poll.h>
 #include <regex>
 #include <string>
 #include <sys/stat.h>
@@ -29,6 +28,7 @@
 using cadmo::test::ChildProcess;
 using cadmo::test::RunCommand;
 using cadmo::test::ShellQuote;
+using cadmo::test::StartXvfb;
 
 namespace {
 
@@ -117,44 +117,6 @@ void Keys(const std::string& display, std::initializer_list<const char*> keys) {
         EXPECT_EQ(RunCommand("xdotool key --delay 0 " + std::string(key), false).exitCode, 0) << key;
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
     }
-}
-
-// Starts a private X server and answers its display name, or "" when it did
-// not come up. Xvfb picks a free display itself and writes its number to a
-// pipe (-displayfd) once it accepts connections, so no number is guessed and
-// no probe connects: without -noreset the server would also reset when its
-// last client left, which a probe's disconnect made it do just as the
-// player connected. A cold, busy machine may take many seconds.
-std::string StartXvfb(std::unique_ptr<ChildProcess>& server) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
-        return {};
-    fcntl(fds[1], F_SETFD, 0); // only the write end goes to the server
-    server = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-noreset", "-screen", "0",
-                                 "1024x768x24", "-nolisten", "tcp"});
-    close(fds[1]);
-    std::string number;
-    bool complete = false;
-    const auto deadline = Clock::now() + std::chrono::seconds(60);
-    while (!complete && Clock::now() < deadline) {
-        pollfd ready{fds[0], POLLIN, 0};
-        if (poll(&ready, 1, 100) <= 0)
-            continue;
-        char c = 0;
-        if (read(fds[0], &c, 1) != 1)
-            break; // the server ended without a display
-        if (c == '\n')
-            complete = !number.empty();
-        else
-            number += c;
-    }
-    close(fds[0]);
-    if (!complete) {
-        server.reset();
-        return {};
-    }
-    return ":" + number;
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sstream>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -93,10 +94,20 @@ ChildProcess::~ChildProcess() {
     Stop(SIGTERM);
 }
 
-bool ChildProcess::Running() {
+bool ChildProcess::Reap(int options) {
     int status = 0;
-    if (pid_ > 0 && !status_ && waitpid(pid_, &status, WNOHANG) == pid_)
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    struct rusage usage {};
+    if (wait4(pid_, &status, options, &usage) != pid_)
+        return false;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    cpuSeconds_ = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                  static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return true;
+}
+
+bool ChildProcess::Running() {
+    if (pid_ > 0 && !status_)
+        Reap(WNOHANG);
     return pid_ > 0 && !status_;
 }
 
@@ -113,7 +124,7 @@ void ChildProcess::Stop(int signal) {
     kill(pid_, signal);
     if (!Wait(3000)) {
         kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
+        Reap(0);
         status_ = -1;
     }
 }

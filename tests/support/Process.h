@@ -52,10 +52,18 @@ public:
     std::optional<int> Wait(int timeoutMs);
     // Sends `signal` and waits a few seconds for the end, then kills.
     void Stop(int signal);
+    // User plus system CPU seconds the child used, once it has ended (and
+    // those of its own children that it waited for); 0 before.
+    double CpuSeconds() const { return cpuSeconds_; }
 
 private:
+    // Waits for the child's end (`options` as for waitpid) and keeps its
+    // status and CPU time; true when it has ended.
+    bool Reap(int options);
+
     pid_t pid_ = -1;
     std::optional<int> status_;
+    double cpuSeconds_ = 0;
 };
 
 } // namespace cadmo::test
