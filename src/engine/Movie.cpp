@@ -87,6 +87,12 @@ LONG Movie::OpenStreams(OwnerWindow* owner) {
     ownerWindow = owner;
     decoder.reset();
     waveOut = nullptr;
+    // Nothing of a movie opened before survives into this one: a file refused
+    // below stays attached until closed, and the window must not show the
+    // old movie's position for it.
+    position = firstFrame = lastFrame = 0;
+    frameRate = 0.0f;
+    skippedFrames = 0;
     if (!aviFile)
         return kNoMovie;
 

@@ -47,12 +47,18 @@ TEST_F(MovieTest, StreamsFrameRangeAndBuffer) {
 }
 
 TEST_F(MovieTest, RefusedStreams) {
+    // A movie opened and stepped on before, as the window may have done.
+    ASSERT_EQ(Open(FakeMovie(20)), 0);
+    movie.position = 7;
     TestAviSpec noVideo = FakeMovie();
     noVideo.audio = true;
     noVideo.video = false;
     EXPECT_EQ(Open(noVideo), -1);
     EXPECT_EQ(movie.decoder, nullptr);
     EXPECT_NE(movie.aviFile, nullptr) << "the file stays attached until closed";
+    EXPECT_EQ(std::tuple(movie.position.load(), movie.firstFrame, movie.lastFrame, movie.frameRate),
+              std::tuple(0, 0, 0, 0.0f))
+        << "the status bar shows no position of the movie before";
 
     TestAviSpec noCodec = FakeMovie();
     noCodec.compression = noCodec.handler = mmioFOURCC('n', 'o', 'n', 'e');
