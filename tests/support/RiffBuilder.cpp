@@ -43,7 +43,8 @@ bool RiffBuilder::Save(const std::string& path) const {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f)
         return false;
-    const bool ok = std::fwrite(m_data.data(), 1, m_data.size(), f) == m_data.size();
+    // An empty builder writes an empty file (fwrite may not be given its null data).
+    const bool ok = m_data.empty() || std::fwrite(m_data.data(), 1, m_data.size(), f) == m_data.size();
     return std::fclose(f) == 0 && ok;
 }
 
