@@ -5,6 +5,7 @@
 #include "platform/avi/AviFile.h"
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -28,10 +29,9 @@ void ReadStream(PAVISTREAM s) {
         if (hr == AVIERR_OK && bytes > static_cast<LONG>(buffer.size()))
             buffer.resize(static_cast<std::size_t>(bytes));
         hr = AVIStreamRead(s, pos, 4096, buffer.data(), static_cast<LONG>(buffer.size()), &bytes, &samples);
-        if (hr != AVIERR_OK || samples <= 0)
-            ++pos;
-        else
-            pos += samples;
+        // A stream may end on the last frame number there is: step in 64 bits.
+        const long long next = static_cast<long long>(pos) + (hr != AVIERR_OK || samples <= 0 ? 1 : samples);
+        pos = next < end ? static_cast<LONG>(next) : end;
         AVIStreamFindSample(s, pos, FIND_PREV | FIND_KEY);
         AVIStreamFindSample(s, pos, FIND_NEXT | FIND_KEY);
         AVIStreamFindSample(s, pos, FIND_PREV | FIND_ANY | FIND_OFFSET);
@@ -41,8 +41,10 @@ void ReadStream(PAVISTREAM s) {
         AVIStreamFindSample(s, pos, FIND_NEXT | FIND_FORMAT);
         AVIStreamTimeToSample(s, AVIStreamSampleToTime(s, pos));
     }
-    AVIStreamFindSample(s, end + 1, FIND_PREV | FIND_KEY | FIND_SIZE);
-    AVIStreamFindSample(s, start - 1, FIND_NEXT | FIND_KEY | FIND_LENGTH);
+    AVIStreamFindSample(s, end < std::numeric_limits<LONG>::max() ? end + 1 : end,
+                        FIND_PREV | FIND_KEY | FIND_SIZE);
+    AVIStreamFindSample(s, start > std::numeric_limits<LONG>::min() ? start - 1 : start,
+                        FIND_NEXT | FIND_KEY | FIND_LENGTH);
     for (LONG c = 0; c < AVIStreamChunkCount(s); ++c) {
         AVICHUNKINFO ci{};
         AVIStreamChunkInfo(s, c, &ci);

@@ -30,6 +30,11 @@ int main(int argc, char** argv) {
     plain.start = 2;
     ok = ok && WriteTestAvi(dir + "/plain.avi", plain) == AVIERR_OK;
 
+    // A stream that ends on the last frame number there is.
+    TestAviSpec lastNumber = plain;
+    lastNumber.start = 0x7fffffff - 6;
+    ok = ok && WriteTestAvi(dir + "/lastnumber.avi", lastNumber) == AVIERR_OK;
+
     TestAviSpec noIndex = plain;
     noIndex.options.writeIdx1 = false;
     noIndex.compression = noIndex.handler = mmioFOURCC('X', 'V', 'I', 'D');
