@@ -1,44 +1,34 @@
 #include "app/DisplayOptions.h"
 
+namespace {
+
+// The four depth items in menu order, with the bits each one means: the one
+// table the three mappings below read.
+struct DepthRow {
+    UINT item;
+    INT bits;
+};
+constexpr DepthRow kDepths[] = {{IDM_RGB8, 8}, {IDM_RGB16, 16}, {IDM_RGB24, 24}, {IDM_RGB32, 32}};
+
+} // namespace
+
 UINT DisplayOptions::DepthItemOfDisplay(int bits) {
-    switch (bits) {
-    case 16:
-        return IDM_RGB16;
-    case 24:
-        return IDM_RGB24;
-    case 32:
-        return IDM_RGB32;
-    default:
-        return IDM_RGB8;
-    }
+    for (const DepthRow& row : kDepths)
+        if (row.bits == bits)
+            return row.item;
+    return IDM_RGB8;
 }
 
 INT DisplayOptions::BitsOf(UINT depthItem) {
-    switch (depthItem) {
-    case IDM_RGB8:
-        return 8;
-    case IDM_RGB16:
-        return 16;
-    case IDM_RGB24:
-        return 24;
-    default:
-        return 32;
-    }
+    const int i = DepthIndex(depthItem);
+    return i >= 0 ? kDepths[i].bits : 32;
 }
 
 int DisplayOptions::DepthIndex(UINT item) {
-    switch (item) {
-    case IDM_RGB8:
-        return 0;
-    case IDM_RGB16:
-        return 1;
-    case IDM_RGB24:
-        return 2;
-    case IDM_RGB32:
-        return 3;
-    default:
-        return -1;
-    }
+    for (int i = 0; i < 4; ++i)
+        if (kDepths[i].item == item)
+            return i;
+    return -1;
 }
 
 bool DisplayOptions::DepthUsable(UINT item) const {

@@ -265,10 +265,6 @@ void RedecodeWhenStill() {
         theMovie->decodedFrame = -1;
 }
 
-bool HasDecoder() {
-    return MovieDecoder() != nullptr;
-}
-
 } // namespace
 
 void GetColorControls(LONG* brightness, LONG* saturation, LONG* contrast, BOOL defaults) {
@@ -277,7 +273,7 @@ void GetColorControls(LONG* brightness, LONG* saturation, LONG* contrast, BOOL d
 }
 
 void SetColorControls(LONG brightness, LONG saturation, LONG contrast, BOOL reset) {
-    if (!HasDecoder())
+    if (!MovieHasDecoder())
         return;
     if (TavroControls* t = MovieTavro())
         t->SetColorControls(brightness, saturation, contrast, reset);
@@ -290,7 +286,7 @@ void GetScalability(LONG* ms, BOOL defaults) {
 }
 
 void SetScalability(LONG ms, BOOL reset) {
-    if (!HasDecoder())
+    if (!MovieHasDecoder())
         return;
     if (TavroControls* t = MovieTavro())
         t->SetScalability(ms, reset);
