@@ -65,9 +65,11 @@ void DecodeAtDepth(HIC hic, BITMAPINFOHEADER* in, PAVISTREAM s, WORD depth) {
                       reinterpret_cast<DWORD_PTR>(out));
     std::vector<BYTE> pixels(out->biSizeImage);
     std::vector<BYTE> frame;
-    const LONG first = AVIStreamStart(s);
-    const LONG end = AVIStreamEnd(s);
-    for (LONG n = first; n < end && n < first + kMaxFrames; ++n) {
+    // Stepped in 64 bits: a stream may end on the last frame number there is.
+    const long long first = AVIStreamStart(s);
+    const long long last = std::min<long long>(AVIStreamEnd(s), first + kMaxFrames);
+    for (long long frameNumber = first; frameNumber < last; ++frameNumber) {
+        const auto n = static_cast<LONG>(frameNumber);
         LONG bytes = 0, samples = 0;
         if (AVIStreamRead(s, n, 1, nullptr, 0, &bytes, &samples) != AVIERR_OK || bytes < 0)
             continue;
@@ -115,7 +117,7 @@ void DecodeSound(PAVISTREAM s) {
     std::vector<BYTE> block(pcm.nBlockAlign * 4096u);
     const LONG start = AVIStreamStart(s);
     const LONG end = AVIStreamEnd(s);
-    for (LONG from : {start, start + (end - start) / 2}) {
+    for (LONG from : {start, static_cast<LONG>(start + (static_cast<long long>(end) - start) / 2)}) {
         sound.Start(from);
         for (int i = 0; i < 4; ++i)
             if (sound.Fill(block.data(), static_cast<LONG>(block.size())) < static_cast<LONG>(block.size()))
@@ -137,7 +139,7 @@ void Audio(PAVISTREAM s) {
     std::vector<BYTE> buffer(static_cast<std::size_t>(blocks) * static_cast<std::size_t>(align));
     const LONG start = AVIStreamStart(s);
     const LONG end = AVIStreamEnd(s);
-    for (LONG from : {start, start + (end - start) / 2}) {
+    for (LONG from : {start, static_cast<LONG>(start + (static_cast<long long>(end) - start) / 2)}) {
         LONG pos = from;
         for (int i = 0; i < 8 && pos < end; ++i) {
             LONG bytes = 0, samples = 0;
