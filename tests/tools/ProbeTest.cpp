@@ -1,5 +1,7 @@
 // cadmo-probe run as a program on files we write: the text report, the JSON
-// report with the index, and the one-line errors.
+// report with the index, the frame hashes of --frames, the progress shown on
+// a terminal, and the exit statuses. Whether the codecs' pictures are right is
+// checked against ffmpeg in the codec tests; here the tool's own output is.
 #include "support/OpenedAvi.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
@@ -7,19 +9,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <regex>
+#include <sstream>
 
 using namespace cadmo::test;
 
 namespace {
 
-std::string Probe(const std::string& args, int* exitCode) {
-    const ProcessResult r = RunCommand(ShellQuote(BinDir() + "cadmo-probe") + " " + args);
-    if (exitCode)
-        *exitCode = r.exitCode;
-    return r.out;
+// Redirections in `args` apply to the probe alone.
+ProcessResult RunProbe(const std::string& args) {
+    return RunCommand("{ " + ShellQuote(BinDir() + "cadmo-probe") + " " + args + "; }");
 }
 
+// 100 frames at 29.97 a second from frame 5, a key frame every 25, and sound.
 TestAviSpec Spec() {
     TestAviSpec spec;
     spec.rate = 30000;
@@ -32,91 +36,120 @@ TestAviSpec Spec() {
     return spec;
 }
 
+class Probe : public ::testing::Test {
+protected:
+    // The movie of `spec`, written once under `name`.
+    std::string Movie(const TestAviSpec& spec, const std::string& name = "movie.avi") {
+        EXPECT_EQ(WriteTestAvi(dir.File(name), spec), AVIERR_OK);
+        return dir.File(name);
+    }
+    TempDir dir;
+};
+
 } // namespace
 
-TEST(Probe, TextReportDescribesHeadersStreamsAndFormats) {
-    TempDir dir;
-    const std::string path = dir.File("movie.avi");
-    ASSERT_EQ(WriteTestAvi(path, Spec()), AVIERR_OK);
-    int code = -1;
-    const std::string out = Probe(ShellQuote(path), &code);
-    ASSERT_EQ(code, 0) << out;
+TEST_F(Probe, TextReportDescribesHeadersStreamsAndFormats) {
+    const ProcessResult r = RunProbe(ShellQuote(Movie(Spec())));
+    ASSERT_EQ(r.exitCode, 0) << r.out;
     for (const char* line :
          {"Format: AVI 1.0, 1 RIFF list\n", "Index: idx1, offsets relative to movi\n",
           "  Streams: 2 (2 usable)\n", "Stream 0: vids\n", "  Rate/scale: 30000/1001 = 29.970 per second\n",
           "  Start: 5\n", "  Length: 100\n", "  Duration: 3.337 s\n", "  Chunks: 100 (4 key)\n",
           "    Size: 40 x 30 (bottom-up)\n", "    Compression: BI_RGB (0x00000000)\n", "Stream 1: auds\n",
           "    Samples per second: 22050\n", "    Block align: 4\n", "    Format tag: 1 (PCM)\n"})
-        EXPECT_NE(out.find(line), std::string::npos) << "missing: " << line << "in:\n" << out;
+        EXPECT_NE(r.out.find(line), std::string::npos) << "missing: " << line << "in:\n" << r.out;
 }
 
-TEST(Probe, JsonWithIndexMatchesTheLibrary) {
-    TempDir dir;
+TEST_F(Probe, JsonWithIndexMatchesTheLibrary) {
     TestAviSpec spec = Spec();
     spec.options.writeIdx1 = false; // the report must say that the index was rebuilt
-    const std::string path = dir.File("noindex.avi");
-    ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
-    int code = -1;
-    const std::string out = Probe("--json --index " + ShellQuote(path), &code);
-    ASSERT_EQ(code, 0);
+    const std::string path = Movie(spec);
+    const ProcessResult json = RunProbe("--json --index " + ShellQuote(path));
+    ASSERT_EQ(json.exitCode, 0);
+    const std::string& out = json.out;
     // A syntax error is caught where a JSON reader is at hand; the values are
     // read as the text the report writes, one stream or index entry a line.
     if (HaveProgram("jq")) {
-        EXPECT_EQ(RunCommand(ShellQuote(BinDir() + "cadmo-probe") + " --json --index " + ShellQuote(path) +
-                             " | jq empty")
-                      .exitCode,
-                  0);
+        EXPECT_EQ(RunProbe("--json --index " + ShellQuote(path) + " | jq empty").exitCode, 0);
     }
     for (const char* field :
          {"\"indexRebuilt\": true,", "{\"stream\": 0, \"type\": \"vids\"", "\"start\": 5,",
           "\"kind\": \"bitmap\", \"bytes\": 40, \"width\": 40,", "\"channels\": 2,"})
         EXPECT_NE(out.find(field), std::string::npos) << field << " in:\n" << out;
 
+    // Every chunk the library sees, in order, and nothing else.
     OpenedAvi avi(path);
     ASSERT_TRUE(avi.video && avi.audio);
-    std::size_t at = 0, entries = 0;
-    for (LONG n = 0; n < 2; ++n) {
-        PAVISTREAM s = n == 0 ? avi.video : avi.audio;
-        at = out.find("{\"stream\": " + std::to_string(n) + ",", at);
-        ASSERT_NE(at, std::string::npos) << "stream " << n;
-        for (LONG c = 0; c < AVIStreamChunkCount(s); ++c, ++entries) {
+    std::string expected;
+    for (PAVISTREAM s : {avi.video, avi.audio})
+        for (LONG c = 0; c < AVIStreamChunkCount(s); ++c) {
             AVICHUNKINFO ci{};
             AVIStreamChunkInfo(s, c, &ci);
-            const std::string entry = "{\"sample\": " + std::to_string(ci.lFirstSample) +
-                                      ", \"offset\": " + std::to_string(ci.qwOffset) +
-                                      ", \"size\": " + std::to_string(ci.dwSize) +
-                                      ", \"key\": " + (ci.fKeyFrame ? "true" : "false") + "}";
-            at = out.find(entry, at);
-            ASSERT_NE(at, std::string::npos) << "stream " << n << ": " << entry;
+            expected += "{\"sample\": " + std::to_string(ci.lFirstSample) +
+                        ", \"offset\": " + std::to_string(ci.qwOffset) +
+                        ", \"size\": " + std::to_string(ci.dwSize) +
+                        ", \"key\": " + (ci.fKeyFrame ? "true" : "false") + "}\n";
         }
-    }
-    std::size_t written = 0;
-    for (std::size_t p = out.find("{\"sample\": "); p != std::string::npos;
-         p = out.find("{\"sample\": ", p + 1))
-        ++written;
-    EXPECT_EQ(written, entries);
+    std::string written;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        if (const auto at = line.find("{\"sample\": "); at != std::string::npos)
+            written += line.substr(at, line.find('}', at) + 1 - at) + "\n";
+    EXPECT_EQ(written, expected);
 }
 
-TEST(Probe, UnreadableFilesGiveOneLineAndNonZeroExit) {
-    TempDir dir;
+// --frames: one "number md5" line a frame, of the rows top to bottom without
+// their padding, which are the bytes --raw writes.
+TEST_F(Probe, FramesPrintsTheHashOfEachPictureAsRawWritesIt) {
+    TestAviSpec spec;
+    spec.width = 30; // 90 bytes a row, stored in 92
+    spec.height = 2;
+    spec.frames = 3;
+    spec.audio = false;
+    const std::string movie = ShellQuote(Movie(spec));
+    const std::string raw = dir.File("out.raw");
+    ProcessResult r = RunProbe("--frames " + movie + " --raw " + ShellQuote(raw));
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    std::ifstream file(raw, std::ios::binary);
+    const std::vector<BYTE> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string expected;
+    for (int f = 0; f < 3; ++f) {
+        const std::vector<BYTE> stored = TestFrameBytes(f, 184);
+        std::vector<BYTE> rows(180); // the top row is stored last
+        std::copy_n(stored.begin() + 92, 90, rows.begin());
+        std::copy_n(stored.begin(), 90, rows.begin() + 90);
+        EXPECT_EQ(std::vector<BYTE>(bytes.begin() + f * 180, bytes.begin() + f * 180 + 180), rows) << f;
+        expected += std::to_string(f) + " " + Md5Hex(rows) + "\n";
+    }
+    EXPECT_EQ(bytes.size(), 3u * 180);
+    EXPECT_EQ(r.out, expected);
+
+    // At 8 bits the palette comes first.
+    r = RunProbe("--frames " + movie + " --depth 8");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("^palette( [0-9a-f]{6}){256}\n0 [0-9a-f]{32}\n")))
+        << r.out;
+}
+
+TEST_F(Probe, UnreadableFilesAndBadArgumentsGiveOneLineAndTheirExitStatus) {
     const std::string text = dir.File("text.avi");
     std::ofstream(text) << "not a movie at all";
     for (const auto& [path, cause] :
          {std::pair{dir.File("missing.avi"), "cannot open the file"}, std::pair{text, "not an AVI file"}}) {
         // Standard error only.
-        const ProcessResult r = RunCommand("{ " + ShellQuote(BinDir() + "cadmo-probe") + " " +
-                                           ShellQuote(path) + " 2>&1 >/dev/null; }");
+        const ProcessResult r = RunProbe(ShellQuote(path) + " 2>&1 >/dev/null");
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_NE(r.out.find(cause), std::string::npos) << r.out;
         EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
     }
-    int code = 0;
-    Probe("", &code);
-    EXPECT_EQ(code, 2);
+    for (const std::string& args :
+         std::vector<std::string>{"", "--frames", "--frames --depth 15 x.avi", "--frames " + text})
+        EXPECT_EQ(RunProbe(args).exitCode, 2) << args;
     // Asked for, the usage is an answer: on standard output, with success.
     for (const char* help : {"--help", "-h"}) {
-        EXPECT_NE(Probe(help, &code).find("usage: cadmo-probe"), std::string::npos) << help;
-        EXPECT_EQ(code, 0) << help;
+        const ProcessResult r = RunProbe(help);
+        EXPECT_NE(r.out.find("usage: cadmo-probe"), std::string::npos) << help;
+        EXPECT_EQ(r.exitCode, 0) << help;
     }
 }
 
@@ -124,19 +157,17 @@ TEST(Probe, UnreadableFilesGiveOneLineAndNonZeroExit) {
 // scan counts up on stderr, and the line is blanked before the report.
 // Anything else reading stderr sees no change. The library reports only scans
 // of 32 MB and more.
-TEST(Probe, IndexRebuildCountsUpOnATerminalOnly) {
+TEST_F(Probe, IndexRebuildCountsUpOnATerminalOnly) {
     if (!HaveProgram("script"))
         GTEST_SKIP() << "script (util-linux) is needed for a terminal";
-    TempDir dir;
     TestAviSpec spec;
     spec.width = 640;
     spec.height = 480;
     spec.frames = 40;
     spec.audio = false;
     spec.options.writeIdx1 = false;
-    const std::string movie = dir.File("no index.avi");
-    ASSERT_EQ(WriteTestAvi(movie, spec), 0);
-    const std::string probe = ShellQuote(BinDir() + "cadmo-probe") + " " + ShellQuote(movie);
+    const std::string probe =
+        ShellQuote(BinDir() + "cadmo-probe") + " " + ShellQuote(Movie(spec, "no index.avi"));
 
     const ProcessResult piped = RunCommand("{ " + probe + " 2>&1 >/dev/null; }");
     EXPECT_EQ(piped.exitCode, 0);
