@@ -43,49 +43,41 @@ struct Record {
     alignas(4) std::array<BYTE, kPaletteRecordBytes> bytes;
     Record() { bytes.fill(0xA5); }
     LOGPALETTE* get() { return reinterpret_cast<LOGPALETTE*>(bytes.data()); }
-    bool Untouched() const {
-        return std::all_of(bytes.begin(), bytes.end(), [](BYTE b) { return b == 0xA5; });
+    bool UntouchedFrom(std::size_t at = 0) const {
+        return std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end(),
+                           [](BYTE b) { return b == 0xA5; });
     }
 };
 
-// Answers the open dialog with `answer`, or cancels it.
+// Answers the open dialog with `answer`, or cancels it when that is empty.
 struct ScriptedChooser : FileChooser {
-    ScriptedChooser(std::string a, bool o = true) : answer(std::move(a)), ok(o) {}
+    explicit ScriptedChooser(std::string a) : answer(std::move(a)) {}
     bool ChooseFileToOpen(const OpenFileRequest&, std::string& path) override {
         path = answer;
-        return ok;
+        return !answer.empty();
     }
     std::string answer;
-    bool ok;
 };
 
 TEST(PaletteFile, ReadsTheDataChunkOfAPaletteForm) {
     const cadmo::test::TempDir dir;
-    ASSERT_TRUE(riff("PAL ", "data", logPalette(236, 236)).Save(dir.File("236.pal")));
-    Record record;
-    ScriptedChooser chooser(dir.File("236.pal"));
-    ASSERT_EQ(ReadPaletteFile(chooser, record.get()), 0);
-    EXPECT_EQ(record.get()->palVersion, 0x300);
-    EXPECT_EQ(record.get()->palNumEntries, 236);
-    EXPECT_EQ(record.bytes[4 + 4 * 235 + 1], static_cast<BYTE>(2 * 235));
-    EXPECT_EQ(record.bytes[4 + 4 * 236], 0xA5) << "nothing written past the chunk";
-
-    // 1032 bytes: the header and 257 entries, the record's whole capacity.
-    ASSERT_TRUE(riff("PAL ", "data", logPalette(257, 257)).Save(dir.File("257.pal")));
-    Record full;
-    ASSERT_EQ(ReadPaletteFileAt(dir.File("257.pal").c_str(), full.get()), 0);
-    EXPECT_EQ(full.get()->palNumEntries, 257);
-
-    // The same bytes held in memory (the clipboard's palette type) read the
-    // same, and a count of 0 is a valid, empty palette.
-    const std::vector<BYTE> bytes = riff("PAL ", "data", logPalette(236, 236)).Data();
-    Record fromMemory;
-    ASSERT_EQ(ReadPaletteBytes(bytes.data(), bytes.size(), fromMemory.get()), 0);
-    EXPECT_EQ(fromMemory.bytes, record.bytes);
-    const std::vector<BYTE> empty = riff("PAL ", "data", logPalette(0, 0)).Data();
-    Record none;
-    ASSERT_EQ(ReadPaletteBytes(empty.data(), empty.size(), none.get()), 0);
-    EXPECT_EQ(none.get()->palNumEntries, 0);
+    // 257 entries fill the record's whole capacity; a count of 0 is a valid,
+    // empty palette.
+    for (WORD count : {236, 257, 0}) {
+        const std::vector<BYTE> chunk = logPalette(count, count);
+        const RiffBuilder file = riff("PAL ", "data", chunk);
+        ASSERT_TRUE(file.Save(dir.File("x.pal")));
+        Record record;
+        ScriptedChooser chooser(dir.File("x.pal"));
+        ASSERT_EQ(ReadPaletteFile(chooser, record.get()), 0) << count;
+        EXPECT_TRUE(std::equal(chunk.begin(), chunk.end(), record.bytes.begin())) << count;
+        EXPECT_TRUE(record.UntouchedFrom(chunk.size())) << count << ": nothing written past the chunk";
+        // The same bytes held in memory (the clipboard's palette type) read
+        // the same.
+        Record fromMemory;
+        ASSERT_EQ(ReadPaletteBytes(file.Data().data(), file.Data().size(), fromMemory.get()), 0) << count;
+        EXPECT_EQ(fromMemory.bytes, record.bytes) << count;
+    }
 }
 
 TEST(PaletteFile, UnusableFilesLeaveTheRecordAlone) {
@@ -115,18 +107,18 @@ TEST(PaletteFile, UnusableFilesLeaveTheRecordAlone) {
         ASSERT_TRUE(c.file.Save(dir.File("x.pal"))) << c.name;
         Record record;
         EXPECT_EQ(ReadPaletteFileAt(dir.File("x.pal").c_str(), record.get()), 1) << c.name;
-        EXPECT_TRUE(record.Untouched()) << c.name;
+        EXPECT_TRUE(record.UntouchedFrom()) << c.name;
         Record fromMemory;
         const std::vector<BYTE>& bytes = c.file.Data();
         EXPECT_EQ(ReadPaletteBytes(bytes.data(), bytes.size(), fromMemory.get()), 1) << c.name;
-        EXPECT_TRUE(fromMemory.Untouched()) << c.name;
+        EXPECT_TRUE(fromMemory.UntouchedFrom()) << c.name;
     }
 
     Record record;
     EXPECT_EQ(ReadPaletteFileAt("/nonexistent/quant.pal", record.get()), 1);
-    ScriptedChooser cancel("ignored", false);
+    ScriptedChooser cancel("");
     EXPECT_EQ(ReadPaletteFile(cancel, record.get()), 1);
-    EXPECT_TRUE(record.Untouched());
+    EXPECT_TRUE(record.UntouchedFrom());
 }
 
 } // namespace
