@@ -18,7 +18,8 @@ using namespace cadmo::test;
 
 namespace {
 
-// Redirections in `args` apply to the probe alone.
+// Redirections in `args` act inside the braces, before the runner sends
+// standard error away, so a test can read the probe's standard error.
 ProcessResult RunProbe(const std::string& args) {
     return RunCommand("{ " + ShellQuote(BinDir() + "cadmo-probe") + " " + args + "; }");
 }
@@ -38,7 +39,7 @@ TestAviSpec Spec() {
 
 class Probe : public ::testing::Test {
 protected:
-    // The movie of `spec`, written once under `name`.
+    // The movie of `spec`, written as `name` in the test's folder.
     std::string Movie(const TestAviSpec& spec, const std::string& name = "movie.avi") {
         EXPECT_EQ(WriteTestAvi(dir.File(name), spec), AVIERR_OK);
         return dir.File(name);
