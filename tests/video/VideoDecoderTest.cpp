@@ -49,12 +49,9 @@ TEST(FrameBytesTest, RoundsRowsUpToWholeWordsAndRefusesWhatDoesNotFit) {
         LONG bytes;
     };
     // The last three wrap in 32-bit arithmetic to small or negative sizes.
-    for (const Case& c : {Case{321, 240, 8, 77760},
-                          {321, 240, 24, 233280},
-                          {320, -240, 24, 230400},
-                          {40000, 40000, 32, -1},
-                          {0x7fffffff, 1, 8, -1},
-                          {-4, 10, 8, -1}})
+    const Case cases[] = {{321, 240, 8, 77760},   {321, 240, 24, 233280}, {320, -240, 24, 230400},
+                          {40000, 40000, 32, -1}, {0x7fffffff, 1, 8, -1}, {-4, 10, 8, -1}};
+    for (const Case& c : cases)
         EXPECT_EQ(FrameBytes(Header(c.w, c.h, c.bits)), c.bytes) << c.w << "x" << c.h << "x" << c.bits;
 }
 
