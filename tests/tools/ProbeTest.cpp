@@ -113,6 +113,7 @@ TEST_F(Probe, FramesPrintsTheHashOfEachPictureAsRawWritesIt) {
     ASSERT_EQ(r.exitCode, 0) << r.out;
     std::ifstream file(raw, std::ios::binary);
     const std::vector<BYTE> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(bytes.size(), 3u * 180);
     std::string expected;
     for (int f = 0; f < 3; ++f) {
         const std::vector<BYTE> stored = TestFrameBytes(f, 184);
@@ -122,7 +123,6 @@ TEST_F(Probe, FramesPrintsTheHashOfEachPictureAsRawWritesIt) {
         EXPECT_EQ(std::vector<BYTE>(bytes.begin() + f * 180, bytes.begin() + f * 180 + 180), rows) << f;
         expected += std::to_string(f) + " " + Md5Hex(rows) + "\n";
     }
-    EXPECT_EQ(bytes.size(), 3u * 180);
     EXPECT_EQ(r.out, expected);
 
     // At 8 bits the palette comes first.
