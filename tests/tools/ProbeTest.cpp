@@ -132,7 +132,7 @@ TEST_F(Probe, FramesPrintsTheHashOfEachPictureAsRawWritesIt) {
         << r.out;
 }
 
-TEST_F(Probe, UnreadableFilesAndBadArgumentsGiveOneLineAndTheirExitStatus) {
+TEST_F(Probe, UnreadableFilesGiveOneLineAndNonZeroExit) {
     const std::string text = dir.File("text.avi");
     std::ofstream(text) << "not a movie at all";
     for (const auto& [path, cause] :
