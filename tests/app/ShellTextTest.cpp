@@ -1,17 +1,14 @@
 // The shell's pure rules: status-bar texts and their rounding, titles and
-// extensions of paths, dialog filters, the command line, accelerator keys.
-#include "app/AcceleratorKeys.h"
+// extensions of paths, dialog filters and the command line.
 #include "app/CommandLine.h"
 #include "app/ShellPaths.h"
 #include "app/StatusText.h"
-#include "res/Accelerators.h"
 #include "res/Resource.h"
 #include "res/Strings.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <set>
 
 namespace {
 
@@ -132,19 +129,4 @@ TEST(CommandLine, OneFileAndTheOptions) {
                             "--quit-after=999999999"})
         EXPECT_EQ(ParseCommandLine({bad}).action, CommandLine::Action::Error) << bad;
     EXPECT_EQ(ParseCommandLine({"a.avi", "b.avi"}).action, CommandLine::Action::Error);
-}
-
-TEST(AcceleratorKeys, EveryEntryHasDistinctKeys) {
-    const auto table = LoadAcceleratorTable();
-    ASSERT_EQ(table.size(), 14u);
-    std::set<QString> seen;
-    for (const ACCEL& a : table) {
-        EXPECT_TRUE(a.fVirt & FNOINVERT);
-        const QList<QKeySequence> keys = KeySequencesFor(a);
-        ASSERT_FALSE(keys.isEmpty()) << a.cmd;
-        for (const QKeySequence& k : keys)
-            EXPECT_TRUE(seen.insert(k.toString()).second) << "duplicate " << k.toString().toStdString();
-    }
-    // Which key runs which command is followed in the window's own tests,
-    // which press the keys.
 }

@@ -1,14 +1,13 @@
-// The Info sheet's texts and their rounding, and the About box.
+// The Info sheet: its texts and their rounding, and the page that copies them;
+// the lines of the system version and where a dialog is centred.
 #include "../app/QtTestApp.h"
 
 #include "codecs/builtin/BuiltinCodecs.h"
-#include "dialogs/AboutBox.h"
 #include "dialogs/CenterWindow.h"
 #include "dialogs/InfoSheet.h"
 #include "dialogs/MovieInfo.h"
 #include "dialogs/SystemVersion.h"
 #include "engine/Movie.h"
-#include "res/Resource.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 
@@ -38,9 +37,7 @@ TEST(MovieInfoText, AudioVideoAndCodecTexts) {
     wave.nChannels = 6;
     wave.wFormatTag = 0x55; // the word "PCM" is written whatever the tag says
     EXPECT_EQ(FormatAudioFormat(&wave), "PCM, 22050 Hz, 16 Bit, Mono");
-    EXPECT_EQ(FormatVideoSize(320, 240), "320 x 240 Pixels");
     EXPECT_EQ(FormatFrameRate(29.97f), "29.970 Frames/Sec");
-    EXPECT_EQ(FormatCodecText(mmioFOURCC('D', 'I', 'B', ' ')), "DIB ");
 }
 
 TEST(MovieInfoText, CompressedSoundNamesItsFormat) {
@@ -151,12 +148,4 @@ TEST(InfoSheet, GeneralPageCopiesTheRecordEachTimeItBecomesCurrent) {
     sheet.Pages()->setCurrentIndex(0);
     for (int i = 0; i < 8; ++i)
         EXPECT_EQ(sheet.ValueText(i), "") << i;
-}
-
-TEST(AboutBox, ShowsOurVersionValuesAndTheSystemLine) {
-    cadmo::test::TestApplication();
-    AboutBox box(nullptr, "Linux 6.1.0 (Build: #1)");
-    EXPECT_EQ(box.windowTitle(), "About Cadmo");
-    EXPECT_EQ(box.ControlText(IDC_ABOUTVERSION), CADMO_VERSION);
-    EXPECT_EQ(box.ControlText(IDC_ABOUTOSVERSION), "Linux 6.1.0 (Build: #1)");
 }
