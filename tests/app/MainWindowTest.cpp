@@ -433,69 +433,6 @@ TEST_F(MainWindowTest, SeekBarOpensAtTheRightClickSeeksAndPlays) {
     EXPECT_EQ(window->SeekBarDialog(), nullptr);
 }
 
-// The demo sprite: its own items enabled, and a ".BMP" name from the Open
-// dialog becomes its background, which locks depth and size. Then a press
-// inside the area the last frame covered takes the picture along with the
-// mouse, and a move that would put it past the background's edge is refused;
-// a press beside it drags nothing.
-TEST_F(MainWindowTest, ATavroPictureTakesABackgroundAndIsDraggedOverItUpToItsEdge) {
-    const std::string demo = cadmo::test::BinDir() + "demo/";
-    if (cadmo::test::BinDir().empty() || !QFile::exists(QString::fromStdString(demo + "qx47sprite.avi")) ||
-        !QFile::exists(QString::fromStdString(demo + "background.bmp")))
-        GTEST_SKIP() << "the Tavro demo movies are not built";
-    QFile::remove(QString::fromStdString(dir->File("back.BMP")));
-    ASSERT_TRUE(QFile::copy(QString::fromStdString(demo + "background.bmp"),
-                            QString::fromStdString(dir->File("back.BMP"))));
-    window->OpenMovieFile(QString::fromStdString(demo + "qx47sprite.avi"), nullptr);
-    EXPECT_EQ(movieInfo.codecText, "qx47");
-    EXPECT_FALSE(Grayed(IDM_ALTLINE));
-    EXPECT_TRUE(Enabled({2, 2}));
-    // Background Image with the dialog cancelled changes nothing.
-    window->OnCommand(IDM_BACKGROUND);
-    EXPECT_EQ(dialogFilters.back(), "BMP File (*.bmp) (*.[bB][mM][pP])");
-    EXPECT_TRUE(Enabled({2, 0}));
-    nextDialogAnswer = QString::fromStdString(dir->File("back.BMP"));
-    window->OnCommand(IDM_OPEN);
-    Settle();
-    EXPECT_EQ(window->windowTitle(), "qx47sprite.avi");
-    EXPECT_FALSE(Enabled({2, 0}));
-    EXPECT_FALSE(Enabled({2, 1}));
-    Key(Qt::Key_2, Qt::ControlModifier);
-    EXPECT_EQ(Size(), IDM_NATIVE);
-    ASSERT_EQ(theMovie->decoder->viewRect.width, 800);
-
-    // A rectangle as its edges, moved by (dx, dy).
-    const auto edges = [](const RECT& r, LONG dx = 0, LONG dy = 0) {
-        return std::array<LONG, 4>{r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
-    };
-    RECT covered{}, placed{}, now{};
-    ASSERT_EQ(theMovie->decoder->GetUpdatedRect(&covered), 0);
-    ASSERT_LT(covered.left, covered.right) << "a frame has been drawn";
-    theMovie->decoder->GetDecodeRect(&placed);
-    const auto drag = [&](QPoint from, const std::vector<QPoint>& moves) {
-        QTest::mousePress(window->Video(), Qt::LeftButton, Qt::NoModifier, from);
-        for (QPoint to : moves)
-            QTest::mouseMove(window->Video(), to);
-        QTest::mouseRelease(window->Video(), Qt::LeftButton, Qt::NoModifier, moves.back());
-        Settle();
-        theMovie->decoder->GetDecodeRect(&now);
-    };
-    drag(QPoint(covered.left - 2, covered.top - 2), {QPoint(covered.left + 40, covered.top + 30)});
-    EXPECT_EQ(edges(now), edges(placed)) << "pressed beside the picture";
-    const QPoint inside((covered.left + covered.right) / 2, (covered.top + covered.bottom) / 2);
-    const QImage shown = window->Video()->SurfaceImage();
-    drag(inside, {inside + QPoint(32, -20), inside + QPoint(32 + 800, -20)});
-    EXPECT_EQ(edges(now), edges(placed, 32, -20)) << "moved with the mouse, then refused past the edge";
-    const QRect ball(inside - QPoint(8, 8), QSize(16, 16)); // the middle of the sprite
-    EXPECT_TRUE(window->Video()->SurfaceImage().copy(ball.translated(32, -20)) == shown.copy(ball))
-        << "the picture is shown at its new place";
-    EXPECT_TRUE(messages.empty());
-    // The next movie unlocks depth and size.
-    window->OpenMovieFile(QString::fromStdString(demo + "qx47sprite.avi"), nullptr);
-    EXPECT_TRUE(Enabled({2, 0}));
-    EXPECT_TRUE(Enabled({2, 1}));
-}
-
 // An index-less movie with enough data that the AVI library reports its
 // index rebuild (it stays quiet below 32 MB): 40 uncompressed 640 x 480
 // frames. Written once, on first use.
@@ -827,4 +764,62 @@ TEST_F(CodecDialogsTest, CloseEndsEveryDialogAndAnOpenDialogServesTheNextMovie) 
     OpenDemo("qx47demo.avi");
     EXPECT_EQ(CodecColors().saturation, 0);
     EXPECT_GT(Colourfulness(Picture()), 10.0);
+}
+
+// The demo sprite: its own items enabled, and a ".BMP" name from the Open
+// dialog becomes its background, which locks depth and size. Then a press
+// inside the area the last frame covered takes the picture along with the
+// mouse, and a move that would put it past the background's edge is refused;
+// a press beside it drags nothing.
+TEST_F(CodecDialogsTest, ATavroPictureTakesABackgroundAndIsDraggedOverItUpToItsEdge) {
+    QFile::remove(QString::fromStdString(dir->File("back.BMP")));
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(demo + "background.bmp"),
+                            QString::fromStdString(dir->File("back.BMP"))));
+    OpenDemo("qx47sprite.avi");
+    EXPECT_EQ(movieInfo.codecText, "qx47");
+    EXPECT_FALSE(Grayed(IDM_ALTLINE));
+    EXPECT_TRUE(Enabled({2, 2}));
+    // Background Image with the dialog cancelled changes nothing.
+    window->OnCommand(IDM_BACKGROUND);
+    EXPECT_EQ(dialogFilters.back(), "BMP File (*.bmp) (*.[bB][mM][pP])");
+    EXPECT_TRUE(Enabled({2, 0}));
+    nextDialogAnswer = QString::fromStdString(dir->File("back.BMP"));
+    window->OnCommand(IDM_OPEN);
+    Settle();
+    EXPECT_EQ(window->windowTitle(), "qx47sprite.avi");
+    EXPECT_FALSE(Enabled({2, 0}));
+    EXPECT_FALSE(Enabled({2, 1}));
+    Key(Qt::Key_2, Qt::ControlModifier);
+    EXPECT_EQ(Size(), IDM_NATIVE);
+    ASSERT_EQ(theMovie->decoder->viewRect.width, 800);
+
+    // A rectangle as its edges, moved by (dx, dy).
+    const auto edges = [](const RECT& r, LONG dx = 0, LONG dy = 0) {
+        return std::array<LONG, 4>{r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
+    };
+    RECT covered{}, placed{}, now{};
+    ASSERT_EQ(theMovie->decoder->GetUpdatedRect(&covered), 0);
+    ASSERT_LT(covered.left, covered.right) << "a frame has been drawn";
+    theMovie->decoder->GetDecodeRect(&placed);
+    const auto drag = [&](QPoint from, const std::vector<QPoint>& moves) {
+        QTest::mousePress(window->Video(), Qt::LeftButton, Qt::NoModifier, from);
+        for (QPoint to : moves)
+            QTest::mouseMove(window->Video(), to);
+        QTest::mouseRelease(window->Video(), Qt::LeftButton, Qt::NoModifier, moves.back());
+        Settle();
+        theMovie->decoder->GetDecodeRect(&now);
+    };
+    drag(QPoint(covered.left - 2, covered.top - 2), {QPoint(covered.left + 40, covered.top + 30)});
+    EXPECT_EQ(edges(now), edges(placed)) << "pressed beside the picture";
+    const QPoint inside((covered.left + covered.right) / 2, (covered.top + covered.bottom) / 2);
+    const QImage shown = window->Video()->SurfaceImage();
+    drag(inside, {inside + QPoint(32, -20), inside + QPoint(32 + 800, -20)});
+    EXPECT_EQ(edges(now), edges(placed, 32, -20)) << "moved with the mouse, then refused past the edge";
+    const QRect ball(inside - QPoint(8, 8), QSize(16, 16)); // the middle of the sprite
+    EXPECT_TRUE(window->Video()->SurfaceImage().copy(ball.translated(32, -20)) == shown.copy(ball))
+        << "the picture is shown at its new place";
+    // The next movie unlocks depth and size.
+    OpenDemo("qx47sprite.avi");
+    EXPECT_TRUE(Enabled({2, 0}));
+    EXPECT_TRUE(Enabled({2, 1}));
 }
