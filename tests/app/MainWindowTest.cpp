@@ -172,7 +172,7 @@ protected:
         Settle();
     }
 
-    static cadmo::test::TempDir* dir;
+    static inline cadmo::test::TempDir* dir = nullptr;
     std::unique_ptr<MainWindow> window;
     QStringList messages;
     QStringList dialogFilters;
@@ -181,7 +181,89 @@ protected:
     std::vector<UINT> modalDialogs;
 };
 
-cadmo::test::TempDir* MainWindowTest::dir = nullptr;
+// The Tavro control dialogs driven as a user drives them, against the real
+// Tavro codec library and the demo movies: keys typed into the fields, the
+// sliders moved with the keyboard and dragged with the mouse, and the
+// picture looked at after each change.
+class CodecDialogsTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        ResetCodecDialogState();
+        MainWindowTest::SetUp();
+        demo = cadmo::test::BinDir() + "demo/";
+        // The build makes them, with the codec library, before this test.
+        ASSERT_TRUE(QFile::exists(QString::fromStdString(demo + "qx47keyed.avi"))) << demo;
+    }
+    void TearDown() override {
+        EXPECT_TRUE(messages.empty()) << qPrintable(messages.join(' '));
+        MainWindowTest::TearDown();
+    }
+    void OpenDemo(const char* name) {
+        window->OpenMovieFile(QString::fromStdString(demo + name), nullptr);
+        Settle();
+    }
+
+    // The picture as the window shows it now, drawn afresh.
+    QImage Picture() {
+        Settle();
+        window->Video()->repaint();
+        return window->Video()->SurfaceImage();
+    }
+
+    // How colourful a picture is: the mean spread between its largest and
+    // smallest channel. A grey picture has none.
+    static double Colourfulness(const QImage& image) {
+        double sum = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb c = image.pixel(x, y);
+                sum += std::max({qRed(c), qGreen(c), qBlue(c)}) - std::min({qRed(c), qGreen(c), qBlue(c)});
+            }
+        return image.isNull() ? 0 : sum / (image.width() * image.height());
+    }
+
+    // A mouse event on `slider` with the left button held or released.
+    static void Mouse(Trackbar* slider, QEvent::Type type, QPoint at) {
+        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent event(type, at, slider->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
+        QApplication::sendEvent(slider, &event);
+    }
+
+    static QPoint Handle(Trackbar* slider) {
+        QStyleOptionSlider option;
+        option.initFrom(slider);
+        option.orientation = Qt::Horizontal;
+        option.minimum = slider->minimum();
+        option.maximum = slider->maximum();
+        option.sliderPosition = slider->sliderPosition();
+        option.sliderValue = slider->value();
+        return slider->style()
+            ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider)
+            .center();
+    }
+
+    // A key pressed in `widget`'s window, which has the focus then, as it
+    // has on a desktop when the dialog opens: the main window's shortcuts
+    // must not take the key.
+    static void KeyIn(QWidget* widget, Qt::Key key) {
+        QApplication::setActiveWindow(widget->window());
+        QTest::keyClick(widget, key);
+    }
+
+    std::string demo;
+};
+
+LONG CodecScalability() {
+    LONG ms = -99;
+    GetScalability(&ms, FALSE);
+    return ms;
+}
+
+ColorValues CodecColors() {
+    ColorValues v{-999, -999, -999};
+    GetColorControls(&v.brightness, &v.saturation, &v.contrast, FALSE);
+    return v;
+}
 
 } // namespace
 
@@ -511,94 +593,6 @@ TEST_F(MainWindowTest, ClosingTheWindowDuringAnIndexRebuildCancelsItThenCloses) 
     EXPECT_TRUE(WaitFor([&] { return !window->isVisible(); })) << "the window did not close after the open";
     EXPECT_EQ(theMovie, nullptr);
 }
-
-namespace {
-
-// The Tavro control dialogs driven as a user drives them, against the real
-// Tavro codec library and the demo movies: keys typed into the fields, the
-// sliders moved with the keyboard and dragged with the mouse, and the
-// picture looked at after each change.
-class CodecDialogsTest : public MainWindowTest {
-protected:
-    void SetUp() override {
-        ResetCodecDialogState();
-        MainWindowTest::SetUp();
-        demo = cadmo::test::BinDir() + "demo/";
-        // The build makes them, with the codec library, before this test.
-        ASSERT_TRUE(QFile::exists(QString::fromStdString(demo + "qx47keyed.avi"))) << demo;
-    }
-    void TearDown() override {
-        EXPECT_TRUE(messages.empty()) << qPrintable(messages.join(' '));
-        MainWindowTest::TearDown();
-    }
-    void OpenDemo(const char* name) {
-        window->OpenMovieFile(QString::fromStdString(demo + name), nullptr);
-        Settle();
-    }
-
-    // The picture as the window shows it now, drawn afresh.
-    QImage Picture() {
-        Settle();
-        window->Video()->repaint();
-        return window->Video()->SurfaceImage();
-    }
-
-    // How colourful a picture is: the mean spread between its largest and
-    // smallest channel. A grey picture has none.
-    static double Colourfulness(const QImage& image) {
-        double sum = 0;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) {
-                const QRgb c = image.pixel(x, y);
-                sum += std::max({qRed(c), qGreen(c), qBlue(c)}) - std::min({qRed(c), qGreen(c), qBlue(c)});
-            }
-        return image.isNull() ? 0 : sum / (image.width() * image.height());
-    }
-
-    // A mouse event on `slider` with the left button held or released.
-    static void Mouse(Trackbar* slider, QEvent::Type type, QPoint at) {
-        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-        QMouseEvent event(type, at, slider->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
-        QApplication::sendEvent(slider, &event);
-    }
-
-    static QPoint Handle(Trackbar* slider) {
-        QStyleOptionSlider option;
-        option.initFrom(slider);
-        option.orientation = Qt::Horizontal;
-        option.minimum = slider->minimum();
-        option.maximum = slider->maximum();
-        option.sliderPosition = slider->sliderPosition();
-        option.sliderValue = slider->value();
-        return slider->style()
-            ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider)
-            .center();
-    }
-
-    // A key pressed in `widget`'s window, which has the focus then, as it
-    // has on a desktop when the dialog opens: the main window's shortcuts
-    // must not take the key.
-    static void KeyIn(QWidget* widget, Qt::Key key) {
-        QApplication::setActiveWindow(widget->window());
-        QTest::keyClick(widget, key);
-    }
-
-    std::string demo;
-};
-
-LONG CodecScalability() {
-    LONG ms = -99;
-    GetScalability(&ms, FALSE);
-    return ms;
-}
-
-ColorValues CodecColors() {
-    ColorValues v{-999, -999, -999};
-    GetColorControls(&v.brightness, &v.saturation, &v.contrast, FALSE);
-    return v;
-}
-
-} // namespace
 
 TEST_F(CodecDialogsTest, TheKeyedMovieShowsItsPictureOnceTheKeyIsSet) {
     OpenDemo("qx47keyed.avi");
