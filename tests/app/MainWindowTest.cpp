@@ -713,21 +713,10 @@ TEST_F(CodecDialogsTest, ScalabilityTellsTheCodecOnlyWhenTheThumbIsReleased) {
     Mouse(slider, QEvent::MouseButtonRelease, QPoint(grab.x() + 60, grab.y()));
     EXPECT_EQ(CodecScalability(), dragged.toInt());
 
-    // Cancel gives the codec its own value back; the dialog opens again with
-    // the number last shown.
+    // Cancel gives the codec its own value back.
     dialog->Control<QPushButton>(IDCANCEL)->click();
     EXPECT_EQ(window->ScalabilityDialogHandle(), nullptr);
     EXPECT_EQ(CodecScalability(), codecStart);
-    window->OnCommand(IDM_SCALABILITY);
-    dialog = window->ScalabilityDialogHandle();
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->Control<QLabel>(IDC_SCALEVALUE)->text(), dragged);
-    // Enter is OK, which keeps the value.
-    KeyIn(dialog->Slider(), Qt::Key_Home);
-    KeyIn(dialog->Slider(), Qt::Key_Right);
-    KeyIn(dialog, Qt::Key_Return);
-    EXPECT_EQ(window->ScalabilityDialogHandle(), nullptr);
-    EXPECT_EQ(CodecScalability(), 1);
 }
 
 TEST_F(CodecDialogsTest, CloseEndsEveryDialogAndAnOpenDialogServesTheNextMovie) {

@@ -75,7 +75,6 @@ protected:
     }
     void Blit(int x, int y, int w, int h, int seed) {
         HDC dc = GetDC(Window());
-        ASSERT_NE(dc, nullptr);
         Blit(dc, x, y, w, h, seed);
         ReleaseDC(Window(), dc);
     }

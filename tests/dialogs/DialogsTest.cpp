@@ -100,7 +100,6 @@ TEST(MovieInfoText, TitlesAreCutAtACharacterBoundary) {
         accents += "\xC3\xA9"; // é, two bytes
     const std::string cut = TruncateUtf8(accents, 127);
     EXPECT_EQ(cut.size(), 126u);
-    EXPECT_EQ(TruncateUtf8("short", 127), "short");
     // Without a movie the record is left as it was.
     MovieInfo info;
     info.fileName = "kept";
