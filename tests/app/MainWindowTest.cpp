@@ -749,15 +749,12 @@ TEST_F(CodecDialogsTest, CloseEndsEveryDialogAndAnOpenDialogServesTheNextMovie) 
     EXPECT_GT(Colourfulness(Picture()), 10.0);
 }
 
-// The demo sprite: its own items enabled, and a ".BMP" name from the Open
+// The demo sprite: its own items enabled, and a ".bmp" name from the Open
 // dialog becomes its background, which locks depth and size. Then a press
 // inside the area the last frame covered takes the picture along with the
 // mouse, and a move that would put it past the background's edge is refused;
 // a press beside it drags nothing.
 TEST_F(CodecDialogsTest, ATavroPictureTakesABackgroundAndIsDraggedOverItUpToItsEdge) {
-    QFile::remove(QString::fromStdString(dir->File("back.BMP")));
-    ASSERT_TRUE(QFile::copy(QString::fromStdString(demo + "background.bmp"),
-                            QString::fromStdString(dir->File("back.BMP"))));
     OpenDemo("qx47sprite.avi");
     EXPECT_EQ(movieInfo.codecText, "qx47");
     EXPECT_FALSE(Grayed(IDM_ALTLINE));
@@ -766,7 +763,7 @@ TEST_F(CodecDialogsTest, ATavroPictureTakesABackgroundAndIsDraggedOverItUpToItsE
     window->OnCommand(IDM_BACKGROUND);
     EXPECT_EQ(dialogFilters.back(), "BMP File (*.bmp) (*.[bB][mM][pP])");
     EXPECT_TRUE(Enabled({2, 0}));
-    nextDialogAnswer = QString::fromStdString(dir->File("back.BMP"));
+    nextDialogAnswer = QString::fromStdString(demo + "background.bmp");
     window->OnCommand(IDM_OPEN);
     Settle();
     EXPECT_EQ(window->windowTitle(), "qx47sprite.avi");

@@ -114,8 +114,9 @@ struct Session {
     cadmo::test::TempDir dir;
     std::unique_ptr<ChildProcess> player;
 
-    // Starts the server, then cadmo with `args` on it.
-    void Start(const std::vector<std::string>& args) {
+    // Starts the server, then cadmo with `args` on it, and waits for its
+    // window titled `title`.
+    void Start(const std::vector<std::string>& args, const std::string& title) {
         for (const char* tool : {"Xvfb", "import", "xwininfo", "xdotool"})
             ASSERT_TRUE(cadmo::test::HaveProgram(tool))
                 << tool << " is needed (scripts/common.sh installs it)";
@@ -128,6 +129,11 @@ struct Session {
         player = std::make_unique<ChildProcess>(
             argv, std::map<std::string, std::string>{
                       {"DISPLAY", display}, {"QT_QPA_PLATFORM", "xcb"}, {"XDG_RUNTIME_DIR", dir.Path()}});
+        setenv("DISPLAY", display.c_str(), 1); // for xdotool
+        // Generous: the machine may be busy with other builds and tests.
+        ASSERT_TRUE(WaitForWindow(display, title, false, 60))
+            << "no window titled " << title << (player->Running() ? "" : " (the player ended)") << "\n"
+            << RunCommand("xwininfo -display " + display + " -root -tree", true).out;
     }
 };
 
@@ -139,12 +145,8 @@ TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
         demo = cadmo::test::BinDir() + "demo/demo.avi";
     const std::string title = demo.substr(demo.rfind('/') + 1);
     Session s;
-    ASSERT_NO_FATAL_FAILURE(s.Start({"--play=2000", "--quit-after=10000", demo}));
+    ASSERT_NO_FATAL_FAILURE(s.Start({"--play=2000", "--quit-after=10000", demo}, title));
     const std::string& display = s.display;
-    // Generous: the machine may be busy with other builds and tests.
-    ASSERT_TRUE(WaitForWindow(display, title, false, 60))
-        << "no window titled " << title << (s.player->Running() ? "" : " (the player ended)") << "\n"
-        << RunCommand("xwininfo -display " + display + " -root -tree", true).out;
     // The title is set when the movie has opened; play starts then, and the
     // stop comes two seconds later. The shots leave room for a busy machine.
     const auto shown = Clock::now();
@@ -191,10 +193,9 @@ TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
 
 TEST(PlayerE2E, TheAccessKeyIsTypedFromTheKeyboardAndThePictureAppears) {
     Session s;
-    ASSERT_NO_FATAL_FAILURE(s.Start({"--quit-after=60000", cadmo::test::BinDir() + "demo/qx47keyed.avi"}));
+    ASSERT_NO_FATAL_FAILURE(
+        s.Start({"--quit-after=60000", cadmo::test::BinDir() + "demo/qx47keyed.avi"}, "qx47keyed.avi"));
     const std::string& display = s.display;
-    setenv("DISPLAY", display.c_str(), 1); // for xdotool
-    ASSERT_TRUE(WaitForWindow(display, "qx47keyed.avi", false, 60)) << "the player window did not appear";
     std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // fitted and painted
     const auto window = FindWindow(display, "qx47keyed.avi");
     ASSERT_TRUE(window);
