@@ -8,16 +8,14 @@
 
 TEST(PaletteData, RiffPaletteReadsBackThroughThePaletteFileReader) {
     std::vector<PALETTEENTRY> colours(256);
-    for (int i = 0; i < 256; ++i)
-        colours[static_cast<size_t>(i)] = {static_cast<BYTE>(i), static_cast<BYTE>(255 - i), 7, 0};
+    colours[200] = {200, 55, 7, 0};
     const std::vector<BYTE> file = MakeRiffPalette(colours);
     alignas(4) BYTE storage[kPaletteRecordBytes] = {};
     auto* record = reinterpret_cast<LOGPALETTE*>(storage);
     ASSERT_EQ(ReadPaletteBytes(file.data(), file.size(), record), 0);
     ASSERT_EQ(record->palNumEntries, 256);
-    const PALETTEENTRY* e = record->palPalEntry;
-    EXPECT_EQ(e[200].peRed, 200);
-    EXPECT_EQ(e[200].peGreen, 55);
+    EXPECT_EQ(record->palPalEntry[200].peRed, 200);
+    EXPECT_EQ(record->palPalEntry[200].peGreen, 55);
 }
 
 TEST(PaletteData, ClipboardRecordTakesEntriesTenTo245) {

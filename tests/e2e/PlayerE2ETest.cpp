@@ -6,6 +6,7 @@
 #include "support/XServer.h"
 
 #include <QColor>
+#include <QFile>
 #include <QImage>
 
 #include <gtest/gtest.h>
@@ -20,9 +21,7 @@
 #include <optional>
 #include <regex>
 #include <string>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 using cadmo::test::ChildProcess;
@@ -34,17 +33,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
-}
-
-struct Rect {
-    int x = 0, y = 0, width = 0, height = 0;
-};
-
 // The geometry of the top-level window titled `title`, from xwininfo.
-std::optional<Rect> FindWindow(const std::string& display, const std::string& title) {
+std::optional<QRect> FindWindow(const std::string& display, const std::string& title) {
     const auto r = RunCommand("xwininfo -display " + display + " -name " + ShellQuote(title), true);
     if (r.exitCode != 0)
         return std::nullopt;
@@ -53,11 +43,9 @@ std::optional<Rect> FindWindow(const std::string& display, const std::string& ti
         const std::regex re(std::string(label) + R"(:\s+(-?\d+))");
         return std::regex_search(r.out, m, re) ? std::stoi(m[1]) : -1;
     };
-    Rect w{number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"),
-           number("Height")};
-    if (w.width <= 0 || w.height <= 0)
-        return std::nullopt;
-    return w;
+    const QRect w(number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"),
+                  number("Height"));
+    return w.isEmpty() ? std::nullopt : std::optional(w);
 }
 
 QImage Screenshot(const std::string& display, const std::string& path) {
@@ -67,20 +55,20 @@ QImage Screenshot(const std::string& display, const std::string& path) {
 }
 
 // The mean of `f(x, y)` over the pixels of `area`.
-double Mean(const Rect& area, const std::function<double(int, int)>& f) {
+double Mean(const QRect& area, const std::function<double(int, int)>& f) {
     double sum = 0;
-    for (int y = area.y; y < area.y + area.height; ++y)
-        for (int x = area.x; x < area.x + area.width; ++x)
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
             sum += f(x, y);
-    return area.width > 0 && area.height > 0 ? sum / (area.width * area.height) : 0;
+    return area.isEmpty() ? 0 : sum / (area.width() * area.height());
 }
 
 // Share of pixels of `area` whose colour is `colour`.
-double Share(const QImage& image, const Rect& area, QRgb colour) {
+double Share(const QImage& image, const QRect& area, QRgb colour) {
     return Mean(area, [&](int x, int y) { return (image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF); });
 }
 
-QRgb MostCommon(const QImage& image, const Rect& area) {
+QRgb MostCommon(const QImage& image, const QRect& area) {
     std::map<QRgb, long> counts;
     Mean(area, [&](int x, int y) { return ++counts[image.pixel(x, y) & 0xFFFFFF]; });
     return std::max_element(counts.begin(), counts.end(),
@@ -90,7 +78,7 @@ QRgb MostCommon(const QImage& image, const Rect& area) {
 
 // How colourful `area` is: the mean spread between the largest and smallest
 // channel of its pixels; a grey picture has none.
-double Colourfulness(const QImage& image, const Rect& area) {
+double Colourfulness(const QImage& image, const QRect& area) {
     return Mean(area, [&](int x, int y) {
         const QColor c(image.pixel(x, y));
         return std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()});
@@ -119,68 +107,76 @@ void Keys(const std::string& display, std::initializer_list<const char*> keys) {
     }
 }
 
+// The player on a private X server, with the X tools the tests use.
+struct Session {
+    std::unique_ptr<ChildProcess> xserver;
+    std::string display;
+    cadmo::test::TempDir dir;
+    std::unique_ptr<ChildProcess> player;
+
+    // Starts the server, then cadmo with `args` on it, and waits for its
+    // window titled `title`.
+    void Start(const std::vector<std::string>& args, const std::string& title) {
+        for (const char* tool : {"Xvfb", "import", "xwininfo", "xdotool"})
+            ASSERT_TRUE(cadmo::test::HaveProgram(tool))
+                << tool << " is needed (scripts/common.sh installs it)";
+        ASSERT_FALSE(cadmo::test::BinDir().empty()) << "CADMO_BIN_DIR names the programs (CTest sets it)";
+        for (int attempt = 0; attempt < 3 && display.empty(); ++attempt)
+            display = StartXvfb(xserver);
+        ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+        std::vector<std::string> argv{cadmo::test::BinDir() + "cadmo", "--audio=null"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        player = std::make_unique<ChildProcess>(
+            argv, std::map<std::string, std::string>{
+                      {"DISPLAY", display}, {"QT_QPA_PLATFORM", "xcb"}, {"XDG_RUNTIME_DIR", dir.Path()}});
+        setenv("DISPLAY", display.c_str(), 1); // for xdotool
+        // Generous: the machine may be busy with other builds and tests.
+        ASSERT_TRUE(WaitForWindow(display, title, false, 60))
+            << "no window titled " << title << (player->Running() ? "" : " (the player ended)") << "\n"
+            << RunCommand("xwininfo -display " + display + " -root -tree", true).out;
+    }
+};
+
 } // namespace
 
 TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
-    for (const char* tool : {"Xvfb", "import", "xwininfo"})
-        ASSERT_TRUE(cadmo::test::HaveProgram(tool)) << tool << " is needed (scripts/common.sh installs it)";
-    const std::string bin = cadmo::test::BinDir();
-    ASSERT_FALSE(bin.empty()) << "CADMO_BIN_DIR names the programs (CTest sets it)";
-    std::string demo = bin + "demo/qx47demo.avi";
-    if (!Exists(demo))
-        demo = bin + "demo/demo.avi";
-    ASSERT_TRUE(Exists(demo)) << demo;
+    std::string demo = cadmo::test::BinDir() + "demo/qx47demo.avi";
+    if (!QFile::exists(QString::fromStdString(demo)))
+        demo = cadmo::test::BinDir() + "demo/demo.avi";
     const std::string title = demo.substr(demo.rfind('/') + 1);
-
-    std::unique_ptr<ChildProcess> xserver;
-    std::string display;
-    for (int attempt = 0; attempt < 3 && display.empty(); ++attempt)
-        display = StartXvfb(xserver);
-    ASSERT_FALSE(display.empty()) << "Xvfb did not start";
-
-    cadmo::test::TempDir dir;
-    ChildProcess player({bin + "cadmo", "--audio=null", "--play=2000", "--quit-after=10000", demo},
-                        {{"DISPLAY", display}, {"QT_QPA_PLATFORM", "xcb"}, {"XDG_RUNTIME_DIR", dir.Path()}});
-
-    std::optional<Rect> window;
-    // Generous: the machine may be busy with other builds and tests.
-    const auto deadline = Clock::now() + std::chrono::seconds(60);
-    while (!(window = FindWindow(display, title)) && Clock::now() < deadline && player.Running())
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(window) << "no window titled " << title << (player.Running() ? "" : " (the player ended)")
-                        << "\n"
-                        << RunCommand("xwininfo -display " + display + " -root -tree", true).out;
+    Session s;
+    ASSERT_NO_FATAL_FAILURE(s.Start({"--play=2000", "--quit-after=10000", demo}, title));
+    const std::string& display = s.display;
     // The title is set when the movie has opened; play starts then, and the
     // stop comes two seconds later. The shots leave room for a busy machine.
     const auto shown = Clock::now();
     std::this_thread::sleep_until(shown + std::chrono::milliseconds(1000));
-    const QImage playing = Screenshot(display, dir.File("playing.png"));
+    const QImage playing = Screenshot(display, s.dir.File("playing.png"));
     std::this_thread::sleep_until(shown + std::chrono::milliseconds(6000));
-    const QImage stopped = Screenshot(display, dir.File("stopped.png"));
+    const QImage stopped = Screenshot(display, s.dir.File("stopped.png"));
     // The title comes before the window is fitted to the picture, so the
-    // size is read again now.
-    window = FindWindow(display, title);
+    // size is read only now.
+    const std::optional<QRect> window = FindWindow(display, title);
     ASSERT_TRUE(window);
     std::this_thread::sleep_until(shown + std::chrono::milliseconds(7000));
-    const QImage still = Screenshot(display, dir.File("still.png"));
-    EXPECT_EQ(player.Wait(30000), std::optional<int>(0)) << "the player ends by itself with status 0";
+    const QImage still = Screenshot(display, s.dir.File("still.png"));
+    EXPECT_EQ(s.player->Wait(30000), std::optional<int>(0)) << "the player ends by itself with status 0";
 
     ASSERT_FALSE(stopped.isNull());
-    ASSERT_GE(stopped.width(), window->x + window->width);
-    ASSERT_GE(stopped.height(), window->y + window->height);
+    ASSERT_TRUE(stopped.rect().contains(*window));
 
     // The window: menu bar, picture, status bar. The picture is the band
     // above the bottom 40 rows (the status bar is shorter than that) and
     // below the top 30 (the menu bar).
-    const Rect picture{window->x, window->y + 30, window->width, window->height - 70};
-    ASSERT_GT(picture.height, 50);
+    const QRect picture = window->adjusted(0, 30, 0, -40);
+    ASSERT_GT(picture.height(), 50);
     const QRgb grey = qRgb(128, 128, 128);
     EXPECT_LT(Share(stopped, picture, grey), 0.5) << "the picture is drawn, not the grey background";
     EXPECT_LT(Share(stopped, picture, MostCommon(stopped, picture)), 0.9) << "the picture has content";
 
     // The status bar along the bottom: one light colour, neither the grey
     // background nor picture, with a little dark text on it.
-    const Rect status{window->x, window->y + window->height - 14, window->width, 8};
+    const QRect status(window->x(), window->bottom() - 13, window->width(), 8);
     const QRgb face = MostCommon(stopped, status);
     EXPECT_GT(Share(stopped, status, face), 0.6);
     EXPECT_NE(face & 0xFFFFFF, grey & 0xFFFFFF);
@@ -196,30 +192,17 @@ TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
 }
 
 TEST(PlayerE2E, TheAccessKeyIsTypedFromTheKeyboardAndThePictureAppears) {
-    for (const char* tool : {"Xvfb", "import", "xwininfo", "xdpyinfo", "xdotool"})
-        ASSERT_TRUE(cadmo::test::HaveProgram(tool)) << tool << " is needed (scripts/common.sh installs it)";
-    const std::string bin = cadmo::test::BinDir();
-    ASSERT_FALSE(bin.empty()) << "CADMO_BIN_DIR names the programs (CTest sets it)";
-    const std::string movie = bin + "demo/qx47keyed.avi";
-    ASSERT_TRUE(Exists(movie)) << movie;
-    std::unique_ptr<ChildProcess> xserver;
-    std::string display;
-    for (int attempt = 0; attempt < 3 && display.empty(); ++attempt)
-        display = StartXvfb(xserver);
-    ASSERT_FALSE(display.empty()) << "Xvfb did not start";
-    setenv("DISPLAY", display.c_str(), 1); // for xdotool
-
-    cadmo::test::TempDir dir;
-    ChildProcess player({bin + "cadmo", "--audio=null", "--quit-after=60000", movie},
-                        {{"DISPLAY", display}, {"QT_QPA_PLATFORM", "xcb"}, {"XDG_RUNTIME_DIR", dir.Path()}});
-    ASSERT_TRUE(WaitForWindow(display, "qx47keyed.avi", false, 60)) << "the player window did not appear";
+    Session s;
+    ASSERT_NO_FATAL_FAILURE(
+        s.Start({"--quit-after=60000", cadmo::test::BinDir() + "demo/qx47keyed.avi"}, "qx47keyed.avi"));
+    const std::string& display = s.display;
     std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // fitted and painted
     const auto window = FindWindow(display, "qx47keyed.avi");
     ASSERT_TRUE(window);
-    const Rect picture{window->x + 4, window->y + 30, window->width - 8, window->height - 70};
+    const QRect picture = window->adjusted(4, 30, -4, -40);
     // There is no window manager: the keyboard goes where it is put.
     ASSERT_EQ(RunCommand("xdotool search --name qx47keyed.avi windowfocus --sync").exitCode, 0);
-    EXPECT_LT(Colourfulness(Screenshot(display, dir.File("locked.png")), picture), 1.0)
+    EXPECT_LT(Colourfulness(Screenshot(display, s.dir.File("locked.png")), picture), 1.0)
         << "grey without the key";
 
     // Options > Tavro R4 > Access Key..., the third item.
@@ -229,15 +212,14 @@ TEST(PlayerE2E, TheAccessKeyIsTypedFromTheKeyboardAndThePictureAppears) {
     Keys(display, {"Return"});
     EXPECT_TRUE(WaitForWindow(display, "Access Key Control", true)) << "Enter pressed Set and closed it";
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_GT(Colourfulness(Screenshot(display, dir.File("unlocked.png")), picture), 10.0) << "the picture";
+    EXPECT_GT(Colourfulness(Screenshot(display, s.dir.File("unlocked.png")), picture), 10.0) << "the picture";
 
     // The keyboard is back in the main window: Color Controls, the second item.
     Keys(display, {"alt+o", "t", "Down", "Return"});
     EXPECT_TRUE(WaitForWindow(display, "Color Controls")) << "the Color Controls dialog did not open";
     Keys(display, {"Escape"});
     EXPECT_TRUE(WaitForWindow(display, "Color Controls", true)) << "Escape closed it";
-    player.Stop(SIGTERM);
-    player.Wait(10000);
+    s.player->Stop(SIGTERM);
 }
 
 // Scripts and tests rely on --quit-after to end the program whatever it

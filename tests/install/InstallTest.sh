@@ -6,15 +6,13 @@
 #   InstallTest.sh BUILD_DIR QX47_MOVIE VERSION
 set -euo pipefail
 
-build=$1
-movie=$2
-version=$3
+build=$1 movie=$2 version=$3
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
-failures=0
+# The first failure ends the test: what follows depends on what came before.
 fail() {
     echo "FAIL: $*" >&2
-    failures=$((failures + 1))
+    exit 1
 }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -44,22 +42,13 @@ run() { env -u CADMO_CODEC_PATH -u LD_LIBRARY_PATH "$@"; }
 run "$prefix/bin/cadmo" --version | grep -qF "$version" || fail "cadmo --version does not name $version"
 
 frames() { "$@" "$prefix/bin/cadmo-probe" --frames "$movie" >"$prefix/frames.txt" 2>"$prefix/frames.err"; }
-if frames run; then
-    grep -q '^0 [0-9a-f]\{32\}$' "$prefix/frames.txt" || fail "cadmo-probe --frames printed no frame hashes"
-else
-    fail "the installed cadmo-probe does not decode $movie: $(cat "$prefix/frames.err")"
-fi
+frames run || fail "the installed cadmo-probe does not decode $movie: $(cat "$prefix/frames.err")"
+grep -q '^0 [0-9a-f]\{32\}$' "$prefix/frames.txt" || fail "cadmo-probe --frames printed no frame hashes"
 
 # CADMO_CODEC_PATH still brings a codec from a folder of its own.
 elsewhere=$prefix/elsewhere
 mkdir "$elsewhere"
-[ -n "$codec" ] && mv "$codec" "$elsewhere/"
-if frames run; then
-    fail "cadmo-probe decoded the movie with the codec library moved away"
-fi
-if ! frames env -u LD_LIBRARY_PATH CADMO_CODEC_PATH="$elsewhere"; then
-    fail "CADMO_CODEC_PATH: $(cat "$prefix/frames.err")"
-fi
-
-[ "$failures" -eq 0 ] && echo "install test passed"
-exit "$failures"
+mv "$codec" "$elsewhere/"
+! frames run || fail "cadmo-probe decoded the movie with the codec library moved away"
+frames env -u LD_LIBRARY_PATH CADMO_CODEC_PATH="$elsewhere" || fail "CADMO_CODEC_PATH: $(cat "$prefix/frames.err")"
+echo "install test passed"
