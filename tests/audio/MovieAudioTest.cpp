@@ -196,29 +196,6 @@ TEST_F(MovieAudioTest, ClockStartsAtTheBlockAndReadsTheSameInBytesOrSamples) {
     }
 }
 
-TEST_F(MovieAudioTest, EachRemainingWholeBlockPlaysOnceAndTheFinalPartialOneStaysSilent) {
-    TestAviSpec partial = Stereo22k(3);
-    partial.audioSamples += 16384;
-    // From within block 8 of ten; from the start of three and a half.
-    const struct {
-        TestAviSpec spec;
-        LONG fromMs;
-        LONG blocks;
-    } cases[] = {{Stereo22k(10), 11934, 2}, {partial, 0, 3}};
-    for (const auto& c : cases) {
-        Load(c.spec);
-        PlayAt(c.fromMs);
-        EXPECT_EQ(movie.ringQueued, c.blocks);
-        Advance(10000);
-        EXPECT_EQ(movie.ringQueued, 0);
-        MMTIME t{};
-        t.wType = TIME_SAMPLES;
-        EXPECT_EQ(waveOutGetPosition(movie.waveOut, &t, sizeof t), MMSYSERR_NOERROR);
-        EXPECT_EQ(t.u.sample, static_cast<DWORD>(c.blocks) * 32768u);
-        movie.Stop();
-    }
-}
-
 TEST_F(MovieAudioTest, RepeatedPositionsAreCarriedOnByTheSystemClockButNeverAheadOfTheSound) {
     options.positionStepMs = 500; // a coarse device
     Load(Stereo22k(10));
