@@ -4,6 +4,7 @@
 #include <chrono>
 #include <fstream>
 #include <thread>
+#include <tuple>
 
 #include "EngineTestSupport.h"
 #include "engine/Player.h"
@@ -162,8 +163,7 @@ TEST_F(PlayerTest, PauseResumeSeekAndStep) {
     PlaybackThread* thread = playbackThreadHandle.get();
     ASSERT_NE(thread, nullptr);
     PausePlayback(&window);
-    EXPECT_EQ(playerPaused, 1);
-    EXPECT_EQ(playerPlaying, 0);
+    EXPECT_EQ(std::pair(playerPaused.load(), playerPlaying.load()), std::pair(1, 0));
     EXPECT_EQ(theMovie->drawDC, nullptr);
     StartPlayback(&window);
     EXPECT_EQ(playbackThreadHandle.get(), thread) << "resuming creates no second thread";
@@ -175,8 +175,7 @@ TEST_F(PlayerTest, PauseResumeSeekAndStep) {
     EXPECT_GE(theMovie->position, 300);
 
     StepPlayback(&window, 5);
-    EXPECT_EQ(playerPlaying, 0);
-    EXPECT_EQ(playerPaused, 0);
+    EXPECT_EQ(std::pair(playerPaused.load(), playerPlaying.load()), std::pair(0, 0)) << "a step stops";
     const LONG at = theMovie->position;
     JumpSeconds(&window, 1);
     EXPECT_EQ(theMovie->position, at + 15);
@@ -201,10 +200,10 @@ TEST_F(PlayerTest, APlayThatCannotBeginDrawingIsRefusedAndLeavesThePlayerStopped
             FakeCodec::Get().beginAnswer = c.beginAnswer;
             window.noDC = c.noDC;
             StartPlayback(&window);
-            EXPECT_EQ(playerPlaying, 0);
-            EXPECT_EQ(playerPaused, 0) << "the movie is stopped, not paused";
-            EXPECT_EQ(theMovie->playing, 0);
-            EXPECT_EQ(window.dcsOut, 0);
+            // Stopped, not paused; the movie not playing; every context back.
+            EXPECT_EQ(std::tuple(playerPlaying.load(), playerPaused.load(), theMovie->playing.load(),
+                                 window.dcsOut),
+                      std::tuple(0, 0, 0, 0));
             FakeCodec::Get().beginAnswer = ICERR_OK;
             window.noDC = false;
             StartPlayback(&window);

@@ -165,19 +165,6 @@ TEST_F(SchedulerTest, AudioClockLeadsWhenItHasAValue) {
     EXPECT_EQ(movie.position, 9);
 }
 
-TEST_F(SchedulerTest, NothingIsDrawnOutsideADrawingCycle) {
-    Open(FakeMovie());
-    EXPECT_EQ(movie.ShowFrame(), -23);
-    EXPECT_EQ(movie.BeginDrawing(nullptr, -1), -22);
-    EXPECT_EQ(movie.EndDrawing(), -22);
-    FakeCodec::Get().beginAnswer = ICERR_BADFORMAT;
-    dc = window.GetDC();
-    EXPECT_EQ(movie.BeginDrawing(dc, -1), -21);
-    EXPECT_EQ(movie.drawDC, nullptr) << "a failed begin ends drawing again";
-    EXPECT_EQ(movie.ShowFrame(), -23);
-    EXPECT_TRUE(TakeDecodes().empty());
-}
-
 TEST_F(SchedulerTest, NextFrameDueTimeIsTheFirstMillisecondOfTheNextFrame) {
     for (auto [rate, scale] : {std::pair<DWORD, DWORD>{15, 1}, {30000, 1001}, {25, 1}, {10, 1}, {24, 1}}) {
         cadmo::test::TestAviSpec spec = FakeMovie(40);
