@@ -87,10 +87,6 @@ TEST_F(MovieAudioTest, BlocksComeFromTheSuggestedBufferAndThePrefillFromInitialF
 TEST_F(MovieAudioTest, UnplayableStreamsAndFailingDevicesLeaveNothingOpen) {
     TestAviSpec adpcm = Stereo22k(2);
     adpcm.formatTag = 0x4A4B; // a compressed format that nothing decodes
-    adpcm.bitsPerSample = 4;
-    adpcm.blockAlign = 2048;
-    adpcm.audioSamples = 64;
-    adpcm.extraFormatBytes = 32;
     // The library answers a suggested size of 0 with the largest chunk, so
     // only a stream without chunks still has none.
     TestAviSpec noSuggested = Stereo22k(0);
