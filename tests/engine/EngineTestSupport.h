@@ -71,7 +71,10 @@ public:
 private:
     std::mutex lock;
     std::vector<CodecCall> calls;
+    // Where the Tavro instance that set it reports the area it covered; it
+    // goes with that instance, as a codec's memory of the address does.
     LONG* bounds = nullptr;
+    DWORD_PTR boundsOwner = 0;
 };
 
 // An owner window whose posted commands wait for Pump(), which dispatches them
