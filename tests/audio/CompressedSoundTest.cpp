@@ -18,6 +18,7 @@
 #include <iterator>
 #include <map>
 #include <random>
+#include <tuple>
 
 namespace cadmo::test {
 namespace {
@@ -127,10 +128,8 @@ TEST_P(CompressedSoundTest, DecodesAsFfmpegDoesFromTheStartAndFromASeek) {
     const std::vector<std::int16_t>& expected = Files().reference[kind.name];
     Sound s(*path);
     ASSERT_TRUE(s.open);
-    EXPECT_EQ(s.pcm.wFormatTag, WAVE_FORMAT_PCM);
-    EXPECT_EQ(s.pcm.nChannels, 2);
-    EXPECT_EQ(s.pcm.nSamplesPerSec, kRate);
-    EXPECT_EQ(s.pcm.wBitsPerSample, 16);
+    EXPECT_EQ(std::tuple(s.pcm.wFormatTag, s.pcm.nChannels, s.pcm.nSamplesPerSec, s.pcm.wBitsPerSample),
+              std::tuple(WAVE_FORMAT_PCM, 2, kRate, 16));
 
     const std::vector<std::int16_t> whole = s.DecodeFrom(0);
     ASSERT_EQ(whole.size(), expected.size());
@@ -146,16 +145,9 @@ TEST_P(CompressedSoundTest, DecodesAsFfmpegDoesFromTheStartAndFromASeek) {
         const std::size_t at = (static_cast<std::size_t>(time) * kRate + 500) / 1000 * 2;
         ASSERT_EQ(seeked.size(), expected.size() - at);
         int worst = 0;
-        std::size_t first = seeked.size();
-        for (std::size_t i = 0; i < seeked.size(); ++i) {
-            const int d = std::abs(seeked[i] - expected[at + i]);
-            if (d > 0 && first == seeked.size())
-                first = i;
-            worst = std::max(worst, d);
-        }
-        EXPECT_LE(worst, kind.seekTolerance)
-            << "the sound after a seek differs from the continuous decode from " << first << " of "
-            << seeked.size();
+        for (std::size_t i = 0; i < seeked.size(); ++i)
+            worst = std::max(worst, std::abs(seeked[i] - expected[at + i]));
+        EXPECT_LE(worst, kind.seekTolerance) << "the sound after a seek differs from the continuous decode";
     }
 }
 
@@ -234,7 +226,8 @@ TEST(CompressedSoundHostileTest, GarbageDataEndsAndLyingHeadersAreRefused) {
 // The converter itself, fed the way a caller with other buffers would: the
 // source in pieces that cut blocks and frames anywhere (what is left unused
 // comes again with the next piece), destinations smaller than a frame. Not a
-// sample may be lost or doubled.
+// sample may be lost or doubled, and a length beyond what was prepared, which
+// would read past the caller's buffer, is refused.
 TEST(AcmStreamTest, SourceCutAnywhereAndSmallDestinationsLoseNothing) {
     for (const Kind* kind : {&kKinds[0], &kKinds[3]}) {
         SCOPED_TRACE(kind->name);
@@ -289,56 +282,14 @@ TEST(AcmStreamTest, SourceCutAnywhereAndSmallDestinationsLoseNothing) {
             if (last && have == 0 && h.cbDstLengthUsed == 0)
                 break;
         }
+        h.cbSrcLength = static_cast<DWORD>(src.size()) + 1;
+        EXPECT_EQ(acmStreamConvert(acm, &h, 0), MMSYSERR_INVALPARAM) << "more than was prepared";
         h.cbSrcLength = static_cast<DWORD>(src.size());
         h.cbDstLength = static_cast<DWORD>(dst.size());
         EXPECT_EQ(acmStreamUnprepareHeader(acm, &h, 0), MMSYSERR_NOERROR);
         EXPECT_EQ(acmStreamClose(acm, 0), MMSYSERR_NOERROR);
         EXPECT_TRUE(out == Files().reference[kind->name]) << out.size() << " samples";
     }
-}
-
-// What the converter refuses, and how.
-TEST(AcmStreamTest, RefusalsAnswerTheirCodes) {
-    WAVEFORMATEX mp3{0x0055, 2, 44100, 16000, 1152, 0, 0};
-    WAVEFORMATEX pcm{};
-    pcm.wFormatTag = WAVE_FORMAT_PCM;
-    ASSERT_EQ(acmFormatSuggest(nullptr, &mp3, &pcm, sizeof pcm, ACM_FORMATSUGGESTF_WFORMATTAG),
-              MMSYSERR_NOERROR);
-    EXPECT_EQ(pcm.nBlockAlign, 4);
-    WAVEFORMATEX other = pcm;
-    other.nChannels = 1;
-    WAVEFORMATEX unknown = mp3;
-    unknown.wFormatTag = 0x4A4B;
-    WAVEFORMATEX silent = mp3;
-    silent.nChannels = 0;
-    HACMSTREAM acm = nullptr;
-    EXPECT_EQ(acmStreamOpen(&acm, nullptr, &pcm, &pcm, nullptr, 0, 0, 0), ACMERR_NOTPOSSIBLE);
-    EXPECT_EQ(acmStreamOpen(&acm, nullptr, &unknown, &pcm, nullptr, 0, 0, 0), ACMERR_NOTPOSSIBLE);
-    EXPECT_EQ(acmStreamOpen(&acm, nullptr, &silent, &pcm, nullptr, 0, 0, 0), ACMERR_NOTPOSSIBLE);
-    EXPECT_EQ(acmStreamOpen(&acm, nullptr, &mp3, &other, nullptr, 0, 0, 0), ACMERR_NOTPOSSIBLE);
-    EXPECT_EQ(acmStreamOpen(&acm, nullptr, &mp3, &pcm, nullptr, 1, 0, 0x00030000), MMSYSERR_INVALFLAG);
-    EXPECT_EQ(acm, nullptr);
-    EXPECT_EQ(acmStreamOpen(nullptr, nullptr, &mp3, &pcm, nullptr, 0, 0, ACM_STREAMOPENF_QUERY),
-              MMSYSERR_NOERROR);
-    ASSERT_EQ(acmStreamOpen(&acm, nullptr, &mp3, &pcm, nullptr, 0, 0, 0), MMSYSERR_NOERROR);
-    BYTE src[64] = {}, dst[64] = {};
-    ACMSTREAMHEADER h{};
-    h.cbStruct = sizeof h;
-    h.pbSrc = src;
-    h.cbSrcLength = 32;
-    h.pbDst = dst;
-    h.cbDstLength = sizeof dst;
-    EXPECT_EQ(acmStreamConvert(acm, &h, 0), ACMERR_UNPREPARED);
-    ASSERT_EQ(acmStreamPrepareHeader(acm, &h, 0), MMSYSERR_NOERROR);
-    h.cbSrcLength = 64; // more than was prepared
-    EXPECT_EQ(acmStreamConvert(acm, &h, 0), MMSYSERR_INVALPARAM);
-    h.cbSrcLength = 32;
-    EXPECT_EQ(acmStreamConvert(acm, &h, 0x100), MMSYSERR_INVALFLAG);
-    EXPECT_EQ(acmStreamConvert(acm, &h, 0), MMSYSERR_NOERROR);
-    EXPECT_EQ(h.cbSrcLengthUsed, 32u);
-    EXPECT_EQ(h.cbDstLengthUsed, 0u) << "zeros are no MPEG frame";
-    EXPECT_EQ(acmStreamUnprepareHeader(acm, &h, 0), MMSYSERR_NOERROR);
-    EXPECT_EQ(acmStreamClose(acm, 0), MMSYSERR_NOERROR);
 }
 
 // The ring plays decoded MP3: the movie opens its device on the PCM format,
@@ -363,14 +314,13 @@ TEST_F(CompressedRingTest, TheRingQueuesDecodedSoundFromTheSeekTime) {
     ASSERT_TRUE(PatchStreamHeader(initial, streamtypeAUDIO, offsetof(AVIStreamHeader, dwInitialFrames), 40));
     for (const std::string& file : {*path, initial}) {
         SCOPED_TRACE(file);
-        movie.CloseStreams();
-        movie.ReleaseFile();
-        ASSERT_EQ(movie.OpenFile(file.c_str()), 0);
-        ASSERT_EQ(AVIFileGetStream(movie.aviFile, &movie.audioStream, streamtypeAUDIO, 0), AVIERR_OK);
+        // The file holds sound alone, no video to play from: the sound is
+        // started directly.
+        OpenSound(file);
         const LONG sample = AVIStreamTimeToSample(movie.audioStream, 200);
-        ASSERT_EQ(Play(sample), 0);
-        EXPECT_EQ(movie.samplesPerSecond, static_cast<LONG>(kRate));
-        EXPECT_EQ(movie.bytesPerSecond, static_cast<LONG>(kRate * 4));
+        ASSERT_EQ(movie.StartAudio(sample), 0);
+        EXPECT_EQ(std::pair(movie.samplesPerSecond, movie.bytesPerSecond),
+                  std::pair(LONG{kRate}, LONG{kRate * 4}));
         EXPECT_EQ(movie.audioBaseTime, AVIStreamSampleToTime(movie.audioStream, sample));
         EXPECT_EQ(movie.ringQueued, 7);
         const auto* first = reinterpret_cast<const WAVEHDR*>(movie.waveBuffers[0].get());

@@ -1,16 +1,19 @@
 // The movie's sound through a real PulseAudio server that the test starts:
-// what the sink hears is the file's sound, across a pause and a seek. (The
-// server's death is the whole player's test.)
+// what the sink hears is the file's sound, across a pause and a seek; and when the server dies mid-play the
+// whole player plays on to the end on the system clock.
 #include "engine/Movie.h"
+#include "engine/Player.h"
 
+#include "EngineTestSupport.h"
 #include "MovieSound.h"
 #include "PulseTest.h"
 #include "Tones.h"
-#include "support/Process.h"
+#include "codecs/builtin/BuiltinCodecs.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <thread>
@@ -19,6 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using cadmo::test::Tone;
+using Clock = std::chrono::steady_clock;
 
 constexpr unsigned kRate = cadmo::test::kPulseRate;
 constexpr LONG kBlock = 4096; // suggested buffer size 1024 x sample size 4
@@ -26,11 +30,15 @@ constexpr LONG kBlock = 4096; // suggested buffer size 1024 x sample size 4
 // 1.95 s of tones, a whole number of blocks, each tone a different length.
 const std::vector<Tone> kTones = {
     {500, 4 * kBlock}, {1500, 3 * kBlock}, {1000, 5 * kBlock}, {2500, 3 * kBlock}, {2000, 6 * kBlock}};
+// Frame 34 of the 30 a second starts at 1134 ms, within block 12: the
+// 2500 Hz tone from the block's start.
+constexpr LONG kSeekFrame = 34;
 
 double Ms(double samples) {
     return samples * 1000.0 / kRate;
 }
 
+// The tones with two seconds of uncompressed video that the player can draw.
 class MovieAudioPulseTest : public cadmo::test::PulseTest, protected cadmo::test::MovieSound {
 protected:
     void SetUp() override {
@@ -38,13 +46,16 @@ protected:
         if (!Ready())
             return;
         cadmo::test::TestAviSpec spec;
-        spec.video = false;
-        spec.frames = 0;
+        spec.handler = mmioFOURCC('D', 'I', 'B', ' ');
+        spec.rate = 30;
+        spec.frames = 60;
         spec.sampleRate = kRate;
         spec.audioSuggestedBufferSize = 1024;
         spec.audioContent = cadmo::test::MakeTones(kTones, kRate);
         spec.audioSamples = total = static_cast<DWORD>(spec.audioContent.size() / 2);
-        LoadSound(dir.File("tones.avi"), spec);
+        path = dir.File("tones.avi");
+        LoadSound(path, spec);
+        // The recording also keeps the null sink at a sound card's pace.
         raw = server.Dir() + "/heard.raw";
         ASSERT_TRUE(server.StartRecording(raw, kRate));
     }
@@ -74,12 +85,12 @@ protected:
     }
 
     cadmo::test::TempDir dir;
-    std::string raw;
+    std::string path, raw;
     DWORD total = 0;
 };
 
-TEST_F(MovieAudioPulseTest, TheSinkHearsTheFilesSoundAcrossAPause) {
-    ASSERT_EQ(Play(0), 0);
+TEST_F(MovieAudioPulseTest, TheSinkHearsTheFilesSoundAcrossAPauseAndASeek) {
+    PlayAt(0);
     std::this_thread::sleep_for(700ms);
     movie.Pause();
     const LONG atPause = movie.AudioClock();
@@ -89,16 +100,20 @@ TEST_F(MovieAudioPulseTest, TheSinkHearsTheFilesSoundAcrossAPause) {
     WaitForTheEnd();
     EXPECT_NEAR(movie.AudioClock(), Ms(total), 25) << "the clock ends where the sound ends";
     movie.Stop();
+    std::this_thread::sleep_for(300ms);
+    PlayAt(kSeekFrame);
+    WaitForTheEnd();
+    movie.Stop();
 
     const auto parts = Heard();
-    ASSERT_EQ(parts.size(), 2u) << "one silence, the pause";
+    ASSERT_EQ(parts.size(), 3u) << "two silences: the pause, and before the seek";
     EXPECT_NEAR(Ms(parts[0].size() / 2), atPause, 60)
         << "what was heard before the pause is what the clock said";
     double heardMs = 0;
     std::vector<double> order;
     std::map<double, double> toneMs;
-    for (const auto& part : parts) {
-        const auto heard = cadmo::test::Listen(part, kRate);
+    for (int i = 0; i < 2; ++i) {
+        const auto heard = cadmo::test::Listen(parts[i], kRate);
         EXPECT_EQ(heard.gapsOver20Ms, 0) << "longest gap " << heard.longestGapMs << " ms";
         heardMs += heard.soundMs;
         for (double hz : cadmo::test::ToneOrder(heard))
@@ -111,58 +126,68 @@ TEST_F(MovieAudioPulseTest, TheSinkHearsTheFilesSoundAcrossAPause) {
     EXPECT_NEAR(heardMs, Ms(total), 50);
     for (const Tone& t : kTones)
         EXPECT_NEAR(toneMs[t.hz], Ms(t.samples), 30) << t.hz << " Hz";
-}
 
-TEST_F(MovieAudioPulseTest, ASeekPlaysOnFromTheBlockOfTheNewPosition) {
-    ASSERT_EQ(Play(0), 0);
-    std::this_thread::sleep_for(500ms);
-    movie.Stop();
-    std::this_thread::sleep_for(300ms);
-    // Into the 2500 Hz tone, mid-block: play resumes at that block's start.
-    const LONG seekSample = 12 * kBlock + 1000;
-    ASSERT_EQ(Play(seekSample), 0);
-    WaitForTheEnd();
-    movie.Stop();
-
-    const auto parts = Heard();
-    ASSERT_EQ(parts.size(), 2u);
-    const auto before = cadmo::test::Listen(parts[0], kRate);
-    const auto after = cadmo::test::Listen(parts[1], kRate);
-    EXPECT_EQ(cadmo::test::ToneOrder(before)[0], 500);
+    // The seek plays on from the start of the block of the new position.
+    const auto after = cadmo::test::Listen(parts[2], kRate);
     EXPECT_EQ(cadmo::test::ToneOrder(after), (std::vector<double>{2500, 2000}));
     EXPECT_NEAR(after.soundMs, Ms(total - 12 * kBlock), 50);
     EXPECT_EQ(after.gapsOver20Ms, 0);
 }
 
-// The same tones as MP3 (made by ffmpeg from the PCM file): a seek into the
-// 2500 Hz tone plays on from there as decoded sound, whole, without a gap
-// and without a click before it.
-TEST_F(MovieAudioPulseTest, DecodedMp3PlaysOnFromASeek) {
-    if (!cadmo::test::HaveProgram("ffmpeg"))
-        GTEST_SKIP() << "no ffmpeg";
-    const std::string mp3 = dir.File("tones-mp3.avi");
-    ASSERT_EQ(cadmo::test::RunCommand("ffmpeg -y -v error -i " + dir.File("tones.avi") +
-                                      " -c:a libmp3lame -b:a 192k " + mp3)
-                  .exitCode,
-              0);
-    movie.CloseStreams();
-    movie.ReleaseFile();
-    ASSERT_EQ(movie.OpenFile(mp3.c_str()), 0);
-    ASSERT_EQ(AVIFileGetStream(movie.aviFile, &movie.audioStream, streamtypeAUDIO, 0), AVIERR_OK);
-    const LONG seekMs = static_cast<LONG>(Ms(12 * kBlock + 1000));
-    ASSERT_EQ(Play(AVIStreamTimeToSample(movie.audioStream, seekMs)), 0);
-    EXPECT_NE(movie.compressedSound, nullptr);
-    WaitForTheEnd();
-    movie.Stop();
+// The whole player, with the engine's test window and the built-in codecs.
+class PlayerPulseTest : public MovieAudioPulseTest {
+protected:
+    void SetUp() override {
+        MovieAudioPulseTest::SetUp();
+        RegisterBuiltinCodecs();
+        CreatePlayer(&window);
+    }
+    void TearDown() override {
+        CloseMovie(&window);
+        DestroyPlayer(&window);
+        MovieAudioPulseTest::TearDown();
+    }
+    // Runs the posted commands until the playback thread posts Stop;
+    // returns the time from now until then.
+    Clock::duration PlayToTheEnd() {
+        const auto start = Clock::now();
+        for (int i = 0; i < 1000; ++i) {
+            const auto posted = window.TakePosted();
+            for (WORD id : posted)
+                window.Dispatch(id);
+            if (std::find(posted.begin(), posted.end(), IDM_STOP) != posted.end())
+                return Clock::now() - start;
+            std::this_thread::sleep_for(10ms);
+        }
+        ADD_FAILURE() << "the movie did not reach its end";
+        return Clock::now() - start;
+    }
 
-    const auto parts = Heard();
-    ASSERT_EQ(parts.size(), 1u) << "one sound, without a gap";
-    const auto heard = cadmo::test::Listen(parts[0], kRate);
-    EXPECT_EQ(cadmo::test::ToneOrder(heard), (std::vector<double>{2500, 2000}));
-    // The encoder's delay (about 25 ms) moves the sound later in the stream.
-    EXPECT_NEAR(heard.soundMs, Ms(total) - seekMs, 60);
-    EXPECT_NEAR(cadmo::test::HeardMsOf(heard, 2500), Ms(15 * kBlock) - seekMs, 60);
-    EXPECT_EQ(heard.gapsOver20Ms, 0);
+    enginetest::FakeWindow window{24, 64, 64};
+};
+
+TEST_F(PlayerPulseTest, ServerDeathMidPlayLeavesTheMovieRunningOnTheSystemClock) {
+    ASSERT_EQ(OpenMovie(&window, path.c_str()), 1);
+    StartPlayback(&window);
+    ASSERT_NE(theMovie->waveOut, nullptr) << "the movie plays with sound";
+    std::this_thread::sleep_for(500ms);
+    server.Kill();
+    const auto rest = PlayToTheEnd();
+    // The remaining 1.5 s play at their own pace: neither frozen with the
+    // sound nor run through at once.
+    EXPECT_GT(rest, 1000ms);
+    EXPECT_LT(rest, 3000ms);
+    EXPECT_EQ(theMovie->position, theMovie->lastFrame);
+    EXPECT_EQ(theMovie->waveOut, nullptr) << "the stop closed the device";
+
+    // Still usable: from the start again, silently, to the end.
+    SeekToFrame(&window, 0);
+    StartPlayback(&window);
+    EXPECT_EQ(theMovie->waveOut, nullptr);
+    const auto again = PlayToTheEnd();
+    EXPECT_GT(again, 1500ms);
+    EXPECT_LT(again, 3500ms);
+    EXPECT_EQ(theMovie->position, theMovie->lastFrame);
 }
 
 } // namespace

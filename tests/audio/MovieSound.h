@@ -1,7 +1,8 @@
-// What the movie-audio tests drive: a movie whose audio stream alone is open.
-// Pause and Stop are the movie's own; Play starts the sound where the test
-// says, since Movie::Play takes the sample from a video position these
-// sound-only movies do not have.
+// What the movie-audio tests drive: a movie whose streams are open but whose
+// video has no decoder, so that the movie's own Play, Pause and Stop run their
+// sound halves and draw nothing. Its video is one frame at 1000 a second,
+// which makes a position a time in milliseconds: Play starts the sound at the
+// sample of that time, as it does from a frame.
 #pragma once
 
 #include "engine/Movie.h"
@@ -13,26 +14,34 @@
 
 namespace cadmo::test {
 
+inline TestAviSpec SoundMovie() {
+    TestAviSpec spec;
+    spec.frames = 1;
+    spec.rate = 1000;
+    spec.width = spec.height = 4;
+    return spec;
+}
+
 class MovieSound {
 protected:
-    // Writes the file and opens its audio stream, closing any movie before.
+    // Writes the file and opens its streams, closing any movie before.
     void LoadSound(const std::string& path, const TestAviSpec& spec) {
+        ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
+        OpenSound(path);
+    }
+    void OpenSound(const std::string& path) {
         movie.CloseStreams();
         movie.ReleaseFile();
-        ASSERT_EQ(WriteTestAvi(path, spec), AVIERR_OK);
         ASSERT_EQ(movie.OpenFile(path.c_str()), 0);
+        AVIFileGetStream(movie.aviFile, &movie.videoStream, streamtypeVIDEO, 0);
         ASSERT_EQ(AVIFileGetStream(movie.aviFile, &movie.audioStream, streamtypeAUDIO, 0), AVIERR_OK);
     }
-    // Movie::Play's sound half: from the start, or from a pause.
-    LONG Play(LONG sample) {
-        movie.playing = 1;
-        return movie.StartAudio(sample);
+    // Plays from `ms`, or resumes from a pause.
+    void PlayAt(LONG ms) {
+        movie.position = ms;
+        ASSERT_EQ(movie.Play(nullptr), 0);
     }
-    void Resume() {
-        movie.playing = 1;
-        movie.ResumeAudio();
-        movie.paused = 0;
-    }
+    void Resume() { PlayAt(movie.position); }
 
     Movie movie;
 };

@@ -85,8 +85,13 @@ LRESULT FakeCodec::Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2) {
     case DRV_ENABLE:
     case DRV_DISABLE:
     case DRV_FREE:
-    case DRV_CLOSE:
         return DRV_OK;
+    case DRV_CLOSE: {
+        std::lock_guard<std::mutex> guard(lock);
+        if (id == boundsOwner)
+            bounds = nullptr;
+        return DRV_OK;
+    }
     case DRV_OPEN: {
         static std::atomic<DWORD_PTR> next{1};
         answer = static_cast<LRESULT>(next++);
@@ -136,7 +141,7 @@ LRESULT FakeCodec::Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2) {
                 *last = *last;
             }
             std::lock_guard<std::mutex> guard(lock);
-            if (bounds) {
+            if (bounds && id == boundsOwner) {
                 bounds[0] = 0;
                 bounds[1] = 0;
                 bounds[2] = r->dxDst;
@@ -186,6 +191,7 @@ LRESULT FakeCodec::Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2) {
                 if (rec->mask == qx47::kLongMaskBoundsAddress) {
                     std::lock_guard<std::mutex> guard(lock);
                     bounds = qx47::GetBoundsAddress(*rec);
+                    boundsOwner = id;
                 }
             }
         }

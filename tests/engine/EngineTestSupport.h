@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "codecs/qx47/Qx47State.h"
+#include "engine/Movie.h"
 #include "engine/MovieClock.h"
 #include "engine/OwnerWindow.h"
 #include "platform/gdi/Gdi.h"
@@ -70,7 +71,10 @@ public:
 private:
     std::mutex lock;
     std::vector<CodecCall> calls;
+    // Where the Tavro instance that set it reports the area it covered; it
+    // goes with that instance, as a codec's memory of the address does.
     LONG* bounds = nullptr;
+    DWORD_PTR boundsOwner = 0;
 };
 
 // An owner window whose posted commands wait for Pump(), which dispatches them
@@ -153,5 +157,32 @@ std::string WriteGreyBitmap(LONG width, LONG height, BYTE grey, const std::strin
 
 // Frame (x, y) of a 24-bit window surface as a grey level (-1 when not grey).
 int SurfaceGrey(const WindowSurface& s, int x, int y);
+
+// A movie of the fake codec, opened as the player opens one, in a 640 x 480
+// window and on the test's clock.
+class MovieFixture : public EngineTest {
+protected:
+    void TearDown() override { movie.Stop(); }
+    // Writes the movie and opens it afresh: OpenStreams' status.
+    LONG Open(const cadmo::test::TestAviSpec& spec) {
+        movie.CloseStreams();
+        movie.ReleaseFile();
+        EXPECT_EQ(movie.OpenFile(WriteMovie(spec, dir.File("movie.avi")).c_str()), 0);
+        movie.SetClock(&clock);
+        return movie.OpenStreams(&window);
+    }
+    // Frame `frame` (-1: the position) drawn in a drawing cycle of its own.
+    void Draw(LONG frame) {
+        HDC dc = window.GetDC();
+        ASSERT_EQ(movie.BeginDrawing(dc, frame), 0);
+        EXPECT_EQ(movie.ShowFrame(), 0);
+        movie.EndDrawing();
+        window.ReleaseDC(dc);
+    }
+
+    FakeWindow window{24, 640, 480};
+    FakeClock clock;
+    Movie movie;
+};
 
 } // namespace enginetest

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <fstream>
 #include <thread>
+#include <tuple>
 
 #include "EngineTestSupport.h"
 #include "engine/Player.h"
@@ -47,31 +48,34 @@ protected:
 
 } // namespace
 
+// Jumps by a tenth of the movie (the single-precision 0.01 of the percent
+// makes 10 % of 1000 frames 99) and by seconds at the movie's own rate.
 TEST_F(PlayerTest, JumpsByPercentAndSeconds) {
-    Open(FakeMovie(1000));
-    JumpPercent(&window, 10);
-    EXPECT_EQ(theMovie->position, 99) << "10 % of 1000 frames with the single-precision 0.01";
-    JumpPercent(&window, -10);
-    EXPECT_EQ(theMovie->position, 0);
-    JumpPercent(&window, 0x7fffffff);
-    EXPECT_EQ(theMovie->position, 999);
-    SeekToFrame(&window, 100);
-    JumpSeconds(&window, -1);
-    EXPECT_EQ(theMovie->position, 85);
-
-    Open(FakeMovie(10));
-    JumpPercent(&window, 10);
-    EXPECT_EQ(theMovie->position, 0) << "0.99 of a frame truncates to none";
-
-    for (auto [rate, scale, seconds, to] :
-         {std::tuple<DWORD, DWORD, int, LONG>{30000, 1001, -1, 20}, {25, 2, 1, 63}}) {
-        cadmo::test::TestAviSpec spec = FakeMovie(100);
-        spec.rate = rate;
-        spec.scale = scale;
+    const struct {
+        int frames;
+        DWORD rate, scale;
+        LONG from;
+        bool percent;
+        int by;
+        LONG to;
+    } cases[] = {{1000, 15, 1, 0, true, 10, 99},
+                 {1000, 15, 1, 99, true, -10, 0},
+                 {1000, 15, 1, 0, true, 0x7fffffff, 999},
+                 {1000, 15, 1, 100, false, -1, 85},
+                 {10, 15, 1, 0, true, 10, 0},
+                 {100, 30000, 1001, 50, false, -1, 20},
+                 {100, 25, 2, 50, false, 1, 63}};
+    for (const auto& c : cases) {
+        cadmo::test::TestAviSpec spec = FakeMovie(c.frames);
+        spec.rate = c.rate;
+        spec.scale = c.scale;
         Open(spec);
-        SeekToFrame(&window, 50);
-        JumpSeconds(&window, seconds);
-        EXPECT_EQ(theMovie->position, to) << rate << "/" << scale;
+        SeekToFrame(&window, c.from);
+        if (c.percent)
+            JumpPercent(&window, c.by);
+        else
+            JumpSeconds(&window, c.by);
+        EXPECT_EQ(theMovie->position, c.to) << c.frames << " frames from " << c.from << " by " << c.by;
     }
 }
 
@@ -159,8 +163,7 @@ TEST_F(PlayerTest, PauseResumeSeekAndStep) {
     PlaybackThread* thread = playbackThreadHandle.get();
     ASSERT_NE(thread, nullptr);
     PausePlayback(&window);
-    EXPECT_EQ(playerPaused, 1);
-    EXPECT_EQ(playerPlaying, 0);
+    EXPECT_EQ(std::pair(playerPaused.load(), playerPlaying.load()), std::pair(1, 0));
     EXPECT_EQ(theMovie->drawDC, nullptr);
     StartPlayback(&window);
     EXPECT_EQ(playbackThreadHandle.get(), thread) << "resuming creates no second thread";
@@ -172,8 +175,7 @@ TEST_F(PlayerTest, PauseResumeSeekAndStep) {
     EXPECT_GE(theMovie->position, 300);
 
     StepPlayback(&window, 5);
-    EXPECT_EQ(playerPlaying, 0);
-    EXPECT_EQ(playerPaused, 0);
+    EXPECT_EQ(std::pair(playerPaused.load(), playerPlaying.load()), std::pair(0, 0)) << "a step stops";
     const LONG at = theMovie->position;
     JumpSeconds(&window, 1);
     EXPECT_EQ(theMovie->position, at + 15);
@@ -198,10 +200,10 @@ TEST_F(PlayerTest, APlayThatCannotBeginDrawingIsRefusedAndLeavesThePlayerStopped
             FakeCodec::Get().beginAnswer = c.beginAnswer;
             window.noDC = c.noDC;
             StartPlayback(&window);
-            EXPECT_EQ(playerPlaying, 0);
-            EXPECT_EQ(playerPaused, 0) << "the movie is stopped, not paused";
-            EXPECT_EQ(theMovie->playing, 0);
-            EXPECT_EQ(window.dcsOut, 0);
+            // Stopped, not paused; the movie not playing; every context back.
+            EXPECT_EQ(std::tuple(playerPlaying.load(), playerPaused.load(), theMovie->playing.load(),
+                                 window.dcsOut),
+                      std::tuple(0, 0, 0, 0));
             FakeCodec::Get().beginAnswer = ICERR_OK;
             window.noDC = false;
             StartPlayback(&window);
@@ -211,33 +213,25 @@ TEST_F(PlayerTest, APlayThatCannotBeginDrawingIsRefusedAndLeavesThePlayerStopped
     }
 }
 
+// The controls act on the Tavro codec alone (the decoder's test has the
+// records); after a change a still frame is decoded afresh, whatever the codec.
 TEST_F(PlayerTest, TheCodecControlsReachOnlyTheTavroCodec) {
-    LONG b = 99, s = 99, c = 99, ms = 99;
-    auto useAll = [&] {
-        GetColorControls(&b, &s, &c, FALSE);
+    LONG b = 99, s = 99, c = 99;
+    GetColorControls(&b, &s, &c, FALSE); // no movie, no decoder
+    SetColorControls(1, 2, 3, FALSE);
+    for (FOURCC codec : {kFake, qx47::kHandler}) {
+        cadmo::test::TestAviSpec spec = FakeMovie();
+        spec.compression = spec.handler = codec;
+        Open(spec);
+        theMovie->decodedFrame = 5;
+        FakeCodec::Get().ClearCalls();
         SetColorControls(1, 2, 3, FALSE);
-        GetScalability(&ms, FALSE);
+        GetColorControls(&b, &s, &c, FALSE);
         SetScalability(10, FALSE);
         SetAccessKey(1234);
-    };
-    useAll(); // no movie, no decoder
-
-    // Another codec: nothing is sent and the outputs stay, but a still frame
-    // is still decoded afresh after a change.
-    Open(FakeMovie());
-    theMovie->decodedFrame = 5;
-    FakeCodec::Get().ClearCalls();
-    useAll();
-    EXPECT_EQ((std::array<LONG, 4>{b, s, c, ms}), (std::array<LONG, 4>{99, 99, 99, 99}));
-    EXPECT_TRUE(FakeCodec::Get().Calls(ICM_GETSTATE).empty());
-    EXPECT_TRUE(FakeCodec::Get().Calls(ICM_SETSTATE).empty());
-    EXPECT_EQ(theMovie->decodedFrame, -1);
-
-    cadmo::test::TestAviSpec tavro = FakeMovie();
-    tavro.compression = tavro.handler = qx47::kHandler;
-    Open(tavro);
-    FakeCodec::Get().ClearCalls();
-    useAll();
+        EXPECT_EQ(theMovie->decodedFrame, -1);
+        EXPECT_EQ(FakeCodec::Get().Calls(ICM_SETSTATE).size(), codec == kFake ? 0u : 3u)
+            << "colours, time budget, access key";
+    }
     EXPECT_EQ(std::pair(b, c), (std::pair<LONG, LONG>(11, 33))) << "the codec's current colours";
-    EXPECT_EQ(FakeCodec::Get().Calls(ICM_SETSTATE).size(), 3u) << "colours, time budget, access key";
 }

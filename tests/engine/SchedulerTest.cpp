@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "EngineTestSupport.h"
-#include "engine/Movie.h"
 #include "video/VideoDecoder.h"
 
 using namespace enginetest;
@@ -15,22 +14,22 @@ namespace {
 using Decodes = std::vector<std::pair<LONG, DWORD>>;
 constexpr DWORD kHurry = ICDECOMPRESS_HURRYUP;
 
-class SchedulerTest : public EngineTest {
+class SchedulerTest : public MovieFixture {
 protected:
     void TearDown() override {
         movie.Stop();
         if (dc)
             window.ReleaseDC(dc);
     }
-    void Open(const cadmo::test::TestAviSpec& spec) {
-        ASSERT_EQ(movie.OpenFile(WriteMovie(spec, dir.File("movie.avi")).c_str()), 0);
-        ASSERT_EQ(movie.OpenStreams(&window), 0);
-        movie.SetClock(&clock);
-    }
     void Play() {
         dc = window.GetDC();
         startTime = clock.system;
         ASSERT_EQ(movie.Play(dc), 0);
+    }
+    void StopPlay() {
+        movie.Stop();
+        window.ReleaseDC(dc);
+        dc = nullptr;
     }
     // Sets the clock to the moment frame `f` is due and runs one step.
     LONG ShowAt(LONG f) {
@@ -44,17 +43,10 @@ protected:
     }
     Decodes RepaintAt(LONG f) {
         movie.Seek(f);
-        HDC paint = window.GetDC();
-        EXPECT_EQ(movie.BeginDrawing(paint, -1), 0);
-        EXPECT_EQ(movie.ShowFrame(), 0);
-        movie.EndDrawing();
-        window.ReleaseDC(paint);
+        Draw(-1);
         return TakeDecodes();
     }
 
-    FakeWindow window;
-    FakeClock clock;
-    Movie movie;
     HDC dc = nullptr;
     DWORD startTime = 0;
 };
@@ -94,7 +86,7 @@ TEST_F(SchedulerTest, LateFramesAreCaughtUpFromTheNearerKeyFrameOrSkipped) {
         SCOPED_TRACE(run.what);
         cadmo::test::TestAviSpec spec = FakeMovie();
         spec.keyEvery = run.keyEvery;
-        Open(spec);
+        ASSERT_EQ(Open(spec), 0);
         Play();
         for (LONG due : run.due) {
             ASSERT_EQ(ShowAt(due), 0) << due;
@@ -110,11 +102,7 @@ TEST_F(SchedulerTest, LateFramesAreCaughtUpFromTheNearerKeyFrameOrSkipped) {
             EXPECT_EQ(c.rec.lpDst,
                       (c.flags & kHurry) ? movie.decoder->pixelBuffer.get() : movie.decoder->dibBits);
         FakeCodec::Get().ClearCalls();
-        movie.Stop();
-        window.ReleaseDC(dc);
-        dc = nullptr;
-        movie.CloseStreams();
-        movie.ReleaseFile();
+        StopPlay();
     }
 }
 
@@ -132,8 +120,6 @@ TEST_F(SchedulerTest, RepaintsDecodeFromTheKeyFrame) {
     // Another movie, opened as the player does after a close: the key frames
     // cached around 35 of the first (30 and 45) mean nothing in the second.
     RepaintAt(35);
-    movie.CloseStreams();
-    movie.ReleaseFile();
     cadmo::test::TestAviSpec sparse = FakeMovie(60);
     sparse.keyEvery = 40;
     Open(sparse);
@@ -148,7 +134,7 @@ TEST_F(SchedulerTest, SystemClockWithoutAudioIncludingPastTwoToTheThirtyOne) {
     // signed start time, and at 49.7 days it wraps. Time must still run.
     cadmo::test::TestAviSpec spec = FakeMovie();
     spec.rate = 10;
-    Open(spec);
+    ASSERT_EQ(Open(spec), 0);
     for (DWORD boot : {1000u, 0x80000000u + 123, 0xffffff00u}) {
         SCOPED_TRACE(boot);
         movie.Seek(0);
@@ -164,34 +150,18 @@ TEST_F(SchedulerTest, SystemClockWithoutAudioIncludingPastTwoToTheThirtyOne) {
         clock.system = startTime + 1000000;
         movie.ShowFrame();
         EXPECT_EQ(movie.position, movie.lastFrame) << "the clock is clamped to the last frame";
-        movie.Stop();
-        window.ReleaseDC(dc);
-        dc = nullptr;
+        StopPlay();
     }
-}
-
-TEST_F(SchedulerTest, AudioClockLeadsWhenItHasAValue) {
-    Open(FakeMovie());
+    // With sound, its clock leads while it has a value; unreadable, the
+    // system clock takes over again.
+    movie.Seek(0);
     Play();
     clock.audio = movie.FrameToTime(7);
     movie.ShowFrame();
     EXPECT_EQ(movie.position, 7);
-    clock.audio = -14; // position unreadable: back to the system clock
+    clock.audio = -14;
     ShowAt(9);
     EXPECT_EQ(movie.position, 9);
-}
-
-TEST_F(SchedulerTest, NothingIsDrawnOutsideADrawingCycle) {
-    Open(FakeMovie());
-    EXPECT_EQ(movie.ShowFrame(), -23);
-    EXPECT_EQ(movie.BeginDrawing(nullptr, -1), -22);
-    EXPECT_EQ(movie.EndDrawing(), -22);
-    FakeCodec::Get().beginAnswer = ICERR_BADFORMAT;
-    dc = window.GetDC();
-    EXPECT_EQ(movie.BeginDrawing(dc, -1), -21);
-    EXPECT_EQ(movie.drawDC, nullptr) << "a failed begin ends drawing again";
-    EXPECT_EQ(movie.ShowFrame(), -23);
-    EXPECT_TRUE(TakeDecodes().empty());
 }
 
 TEST_F(SchedulerTest, NextFrameDueTimeIsTheFirstMillisecondOfTheNextFrame) {
@@ -206,8 +176,6 @@ TEST_F(SchedulerTest, NextFrameDueTimeIsTheFirstMillisecondOfTheNextFrame) {
             EXPECT_EQ(movie.TimeToFrame(due), f + 1) << rate << "/" << scale << " frame " << f;
             EXPECT_EQ(movie.TimeToFrame(due - 1), f) << rate << "/" << scale << " frame " << f;
         }
-        movie.CloseStreams();
-        movie.ReleaseFile();
     }
 }
 
@@ -221,32 +189,25 @@ TEST_F(SchedulerTest, ReorderDelayFeedsChunksAheadAndDrainsPastTheEnd) {
     FakeCodec::Get().delayAnswer = 2;
     cadmo::test::TestAviSpec spec = FakeMovie(5);
     spec.keyEvery = 3;
-    Open(spec);
+    ASSERT_EQ(Open(spec), 0);
     Play();
     ASSERT_EQ(ShowAt(0), 0);
     EXPECT_EQ(TakeDecodes(), (Decodes{{0, 0}, {1, kHurry}, {2, 0}})) << "the delay is learnt from the first";
     for (LONG f = 1; f <= 4; ++f)
         ASSERT_EQ(ShowAt(f), 0);
     EXPECT_EQ(TakeDecodes(), (Decodes{{3, 0}, {4, 0}, {-1, kEnd}, {-1, kEnd}}));
-    movie.Stop();
+    StopPlay();
     FakeCodec::Get().ClearCalls();
     movie.Seek(3);
-    HDC paint = window.GetDC();
-    ASSERT_EQ(movie.BeginDrawing(paint, -1), 0);
-    ASSERT_EQ(movie.ShowFrame(), 0);
-    movie.EndDrawing();
+    Draw(-1);
     EXPECT_EQ(FakeCodec::Get().Calls(ICM_DECOMPRESS_FLUSH).size(), 1u);
     EXPECT_EQ(TakeDecodes(), (Decodes{{3, kHurry}, {4, kHurry}, {-1, kEnd}}));
 
     FakeCodec::Get().delayAnswer = 0x7fffffff;
-    Movie huge;
-    ASSERT_EQ(huge.OpenFile(WriteMovie(spec, dir.File("huge.avi")).c_str()), 0);
-    ASSERT_EQ(huge.OpenStreams(&window), 0);
-    ASSERT_EQ(huge.BeginDrawing(paint, -1), 0);
-    ASSERT_EQ(huge.ShowFrame(), 0);
+    ASSERT_EQ(Open(spec), 0);
+    FakeCodec::Get().ClearCalls();
+    Draw(-1);
     const Decodes fed = TakeDecodes();
     ASSERT_EQ(fed.size(), 17u);
     EXPECT_EQ(fed.back(), (std::pair<LONG, DWORD>{-1, kEnd}));
-    huge.EndDrawing();
-    window.ReleaseDC(paint);
 }
