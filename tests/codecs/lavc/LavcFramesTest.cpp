@@ -173,6 +173,8 @@ protected:
 
 // After a seek the caller feeds the decoder from a key frame; fed a delta
 // frame first, the driver must refuse rather than draw on missing pictures.
+// Damaged frames must fail cleanly (the sanitizer run checks that nothing is
+// read or written out of bounds) and leave the decoder usable.
 TEST_F(LavcState, DeltaFrameWithoutItsKeyFrameFailsAndLeavesTheFrameAlone) {
     ASSERT_FALSE(d.video.keys[2]);
     ASSERT_TRUE(d.video.keys[6]);
@@ -180,6 +182,13 @@ TEST_F(LavcState, DeltaFrameWithoutItsKeyFrameFailsAndLeavesTheFrameAlone) {
     EXPECT_EQ(Decode(2), ICERR_ERROR);
     EXPECT_EQ(out.bits, untouched);
     EXPECT_EQ(Decode(3), ICERR_ERROR);
+    AviVideo bad = d.video;
+    bad.frames[0].resize(bad.frames[0].size() / 3);
+    unsigned seed = 1;
+    for (auto& b : bad.frames[1])
+        b = static_cast<BYTE>(seed = seed * 1103515245 + 12345) >> 3;
+    DecodeFrame(d.hic, bad, 0, out);
+    DecodeFrame(d.hic, bad, 1, out);
     // From the key frame on everything is right, and a later seek to another
     // key frame works at once.
     for (std::size_t i : {6, 7, 12}) {
@@ -188,26 +197,27 @@ TEST_F(LavcState, DeltaFrameWithoutItsKeyFrameFailsAndLeavesTheFrameAlone) {
     }
 }
 
-TEST_F(LavcState, HurryUpKeepsStateWithoutTouchingThePicture) {
+// Catch-up decodes (HURRYUP) keep the state without touching the picture;
+// every drawing cycle of the player sends a new begin, after which a paused
+// movie resumes with the next delta frame, so the begin must keep the state
+// too; an empty frame repeats the last picture, or is not drawn before any.
+TEST_F(LavcState, HurryUpNewBeginsAndEmptyFramesKeepTheState) {
+    AviVideo empty = d.video;
+    empty.frames[1].clear();
+    EXPECT_EQ(DecodeFrame(d.hic, empty, 1, out), ICERR_DONTDRAW);
     ASSERT_EQ(Decode(0), ICERR_OK);
     const std::vector<BYTE> first = out.bits;
     ASSERT_EQ(Decode(1, ICDECOMPRESS_HURRYUP), ICERR_OK);
     ASSERT_EQ(Decode(2, ICDECOMPRESS_HURRYUP), ICERR_OK);
     EXPECT_EQ(out.bits, first);
-    ASSERT_EQ(Decode(3), ICERR_OK);
-    EXPECT_EQ(Hash24(out), expected[3]);
-}
-
-// Every drawing cycle of the player sends a new begin; a paused movie then
-// resumes with the next delta frame, so the begin must keep the state.
-TEST_F(LavcState, NewBeginForTheSameFormatKeepsTheDecoderState) {
-    ASSERT_EQ(Decode(0), ICERR_OK);
-    ASSERT_EQ(Decode(1), ICERR_OK);
     OutputFrame out16 = d.Frame(16);
     ASSERT_EQ(d.Begin(out16), ICERR_OK);
     ASSERT_EQ(d.Begin(out), ICERR_OK);
-    ASSERT_EQ(Decode(2), ICERR_OK);
-    EXPECT_EQ(Hash24(out), expected[2]);
+    ASSERT_EQ(Decode(3), ICERR_OK);
+    EXPECT_EQ(Hash24(out), expected[3]);
+    out.bits.assign(out.bits.size(), 0);
+    EXPECT_EQ(DecodeFrame(d.hic, empty, 1, out), ICERR_OK);
+    EXPECT_EQ(Hash24(out), expected[3]);
 }
 
 // While the player plays, the window thread may ask whether a moved picture
@@ -230,31 +240,6 @@ TEST_F(LavcState, QueriesFromAnotherThreadDoNotDisturbDecoding) {
     done = true;
     window.join();
     EXPECT_EQ(refusals, 0);
-}
-
-TEST_F(LavcState, EmptyFrameRepeatsTheLastPictureOrIsNotDrawn) {
-    AviVideo empty = d.video;
-    empty.frames[1].clear();
-    EXPECT_EQ(DecodeFrame(d.hic, empty, 1, out), ICERR_DONTDRAW);
-    ASSERT_EQ(Decode(0), ICERR_OK);
-    const std::vector<BYTE> first = out.bits;
-    out.bits.assign(out.bits.size(), 0);
-    EXPECT_EQ(DecodeFrame(d.hic, empty, 1, out), ICERR_OK);
-    EXPECT_EQ(out.bits, first);
-}
-
-// Damaged frames must fail cleanly (the sanitizer run checks that nothing
-// is read or written out of bounds) and leave the decoder usable.
-TEST_F(LavcState, SurvivesDamagedFrames) {
-    AviVideo bad = d.video;
-    bad.frames[0].resize(bad.frames[0].size() / 3);
-    unsigned seed = 1;
-    for (auto& b : bad.frames[1])
-        b = static_cast<BYTE>(seed = seed * 1103515245 + 12345) >> 3;
-    DecodeFrame(d.hic, bad, 0, out);
-    DecodeFrame(d.hic, bad, 1, out);
-    ASSERT_EQ(Decode(6), ICERR_OK);
-    EXPECT_EQ(Hash24(out), expected[6]);
 }
 
 LONG Delay(HIC hic) {
@@ -348,33 +333,12 @@ TEST(LavcReorderedHostile, DrainsPastTheEndAndGarbageAreHarmless) {
     EXPECT_EQ(DecodeReordered(d, out, 0), expected);
 }
 
-// The picture lands at the requested place of a larger frame, rows counted
-// from the bottom, and nothing else of the frame changes.
-TEST(LavcOutput, DecodesIntoARectangleOfALargerFrame) {
-    Decoder d("mjpeg");
-    REQUIRE_SAMPLE(d, "mjpeg");
-    OutputFrame plain = d.Frame(24);
-    ASSERT_EQ(DecodeFrame(d.hic, d.video, 0, plain), ICERR_OK);
-
-    const LONG w = d.Width(), h = d.Height(), x = 8, y = 4;
-    OutputFrame big = MakeOutputFrame(w + 20, h + 10, 24);
-    auto* in = reinterpret_cast<BITMAPINFOHEADER*>(d.video.format.data());
-    in->biSizeImage = static_cast<DWORD>(d.video.frames[0].size());
-    ASSERT_EQ(ICDecompressEx(d.hic, 0, in, d.video.frames[0].data(), 0, 0, w, h, &big.Header(),
-                             big.bits.data(), x, y, w, h),
-              ICERR_OK);
-    const std::size_t bigRow = 588, row = 528; // 196 and 176 pixels of 3 bytes
-    std::vector<BYTE> want(big.bits.size(), 0xcd);
-    for (LONG r = 0; r < h; ++r)
-        std::memcpy(&want[bigRow * (r + y) + x * 3], &plain.bits[row * r], w * 3);
-    EXPECT_EQ(big.bits, want);
-}
-
-// The picture is the same however the frame is laid out (rows bottom-up or
-// top-down, starting on 16 bytes or not) for planar pictures of every
-// chroma layout and at a width the scaler's steps do not fill, and nothing
-// outside the frame's own bytes is written.
-TEST(LavcOutput, EveryFrameLayoutGivesTheSamePictureAndNothingOutsideIt) {
+// The picture lands at the requested place of a larger frame, whatever the
+// frame's layout (rows bottom-up or top-down, memory starting on 16 bytes or
+// not), for planar pictures of every chroma layout and at a width the
+// scaler's steps do not fill; no other byte of the frame, nor any outside
+// it, changes.
+TEST(LavcOutput, EveryPlacementAndLayoutGivesThePictureAndNothingElse) {
     for (const std::string name : {"h264", "huffyuv", "mjpeg", "mpeg4_narrow"}) {
         Decoder probe(name);
         REQUIRE_SAMPLE(probe, name);
@@ -382,30 +346,35 @@ TEST(LavcOutput, EveryFrameLayoutGivesTheSamePictureAndNothingOutsideIt) {
         ASSERT_EQ(expected.size(), probe.video.frames.size());
         for (const LONG sign : {1, -1}) {
             for (const std::size_t misalign : {0, 4}) {
+                SCOPED_TRACE(testing::Message()
+                             << name << " height " << sign << " misaligned by " << misalign);
                 Decoder d(name);
-                const LONG w = d.Width(), h = d.Height();
-                OutputFrame out = MakeOutputFrame(w, sign * h, 24);
-                const std::size_t size = out.bits.size();
-                std::vector<BYTE> memory(size + 128, 0xcd);
-                const std::size_t start = 64 - reinterpret_cast<std::uintptr_t>(memory.data()) % 16 +
-                                          misalign; // on 16 bytes + misalign
-                BYTE* bits = memory.data() + start;
-                ASSERT_EQ(d.Begin(out), ICERR_OK);
+                const LONG w = d.Width(), h = d.Height(), x = 8, y = 4;
+                OutputFrame big = MakeOutputFrame(w + 20, sign * (h + 10), 24);
+                const std::size_t row = big.bits.size() / static_cast<std::size_t>(h + 10);
+                std::vector<BYTE> memory(big.bits.size() + 128, 0xcd);
+                BYTE* bits =
+                    memory.data() + 64 - reinterpret_cast<std::uintptr_t>(memory.data()) % 16 + misalign;
+                // Picture row r (from the top) in memory: y counts rows from
+                // the bottom of a bottom-up frame, from the top of the other.
+                const auto pictureRow = [&](LONG r) {
+                    return bits + row * (sign > 0 ? y + h - 1 - r : y + r) + x * 3;
+                };
+                ASSERT_EQ(d.Begin(big), ICERR_OK);
                 auto* in = reinterpret_cast<BITMAPINFOHEADER*>(d.video.format.data());
                 for (std::size_t i = 0; i < d.video.frames.size(); ++i) {
                     in->biSizeImage = static_cast<DWORD>(d.video.frames[i].size());
                     ASSERT_EQ(ICDecompressEx(d.hic, 0, in, d.video.frames[i].data(), 0, 0, w, h,
-                                             &out.Header(), bits, 0, 0, w, h),
+                                             &big.Header(), bits, x, y, w, h),
                               ICERR_OK);
-                    out.bits.assign(bits, bits + size);
-                    EXPECT_EQ(Md5Hex(TopDownRows(out)), expected[i])
-                        << name << " height " << sign * h << " misaligned by " << misalign << " frame " << i;
+                    std::vector<BYTE> picture;
+                    for (LONG r = 0; r < h; ++r)
+                        picture.insert(picture.end(), pictureRow(r), pictureRow(r) + w * 3);
+                    EXPECT_EQ(Md5Hex(picture), expected[i]) << "frame " << i;
                 }
-                for (std::size_t b = 0; b < memory.size(); ++b) {
-                    if (b < start || b >= start + size) {
-                        ASSERT_EQ(memory[b], 0xcd) << name << " height " << sign * h << " byte " << b;
-                    }
-                }
+                for (LONG r = 0; r < h; ++r)
+                    std::fill_n(pictureRow(r), w * 3, 0xcd);
+                EXPECT_EQ(std::count(memory.begin(), memory.end(), 0xcd), std::ssize(memory));
             }
         }
     }
