@@ -27,19 +27,4 @@ TEST(DitherPalette, TableHoldsTheExactNearestColourOfEveryCellCentre) {
         }
 }
 
-// One colour given replaces entry 0 only; a count of nothing, or a reset,
-// gives the default palette back, table included.
-TEST(DitherPalette, SetColorsReplacesOnlyTheGivenEntriesAndResetRestores) {
-    DitherPalette p;
-    RGBQUAD one = {1, 2, 3, 99};
-    p.SetColors(&one, 1);
-    EXPECT_EQ(p.Colors()[255].rgbRed, DitherPalette::DefaultColors()[255].rgbRed);
-    p.SetColors(&one, -5);
-    EXPECT_TRUE(p.IsDefault());
-    p.SetColors(&one, 1);
-    p.Reset();
-    EXPECT_TRUE(p.IsDefault());
-    EXPECT_EQ(p.Lookup(3, 2, 1), p.Lookup(0, 0, 0));
-}
-
 } // namespace

@@ -125,8 +125,7 @@ TEST(FrameConverter, RefusesWithoutWritingWhenThePictureDoesNotFit) {
     EXPECT_FALSE(converter.Convert(Bgr(data, 3, 2), frame.At(0x7fffffff, 0), nullptr));
     EXPECT_EQ(std::count(frame.bits.begin(), frame.bits.end(), kUntouched), std::ssize(frame.bits));
 
-    EXPECT_FALSE(CanWriteFrame(4, 4, 15));
-    EXPECT_FALSE(CanWriteFrame(0, 4, 24));
+    // 15 bits and an empty width are refused in the decode request tests.
     EXPECT_FALSE(CanWriteFrame(100000, 100000, 32)); // 40 GB
     EXPECT_FALSE(CanWriteFrame(4, static_cast<LONG>(0x80000000), 24));
     EXPECT_TRUE(CanWriteFrame(4, -4, 8));
