@@ -359,12 +359,12 @@ TEST(LavcOutput, EveryPlacementAndLayoutGivesThePictureAndNothingElse) {
 }
 
 // MS RLE at 8 and 4 bits, written here one run per pixel (the ffmpeg tool
-// has no encoder for it), against ffmpeg's decoding of the same file. The
-// colours come from the table that follows the header of each message: a
-// changed table changes the picture from that frame on.
+// has no encoder for it), against ffmpeg's decoding of the same file. How a
+// changed table reaches the picture is checked through the player, against
+// ffmpeg too, in the engine's codec tests.
 class LavcPalette : public ::testing::TestWithParam<WORD> {};
 
-TEST_P(LavcPalette, RunLengthFramesMatchFfmpegAndFollowTheTable) {
+TEST_P(LavcPalette, RunLengthFramesMatchFfmpeg) {
     RegisterBuiltinCodecs();
     TempDir dir;
     const WORD bits = GetParam();
@@ -406,17 +406,6 @@ TEST_P(LavcPalette, RunLengthFramesMatchFfmpegAndFollowTheTable) {
         ASSERT_EQ(DecodeFrame(hic, video, f, out), ICERR_OK) << f;
         EXPECT_EQ(Md5Hex(TopDownRows(out)), expected[f]) << "frame " << f;
     }
-    // Entry 0 changes; the pixels of index 0 show it, the others do not.
-    auto* table = reinterpret_cast<RGBQUAD*>(video.format.data() + 40);
-    table[0] = RGBQUAD{11, 22, 33, 0};
-    ASSERT_EQ(DecodeFrame(hic, video, 0, out), ICERR_OK);
-    const std::vector<BYTE> rgb = TopDownRows(out);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const RGBQUAD& q = table[index(x, y, 0)];
-            const BYTE* p = &rgb[(static_cast<std::size_t>(y) * w + x) * 3];
-            ASSERT_TRUE(p[0] == q.rgbBlue && p[1] == q.rgbGreen && p[2] == q.rgbRed) << x << "," << y;
-        }
     ICClose(hic);
 }
 

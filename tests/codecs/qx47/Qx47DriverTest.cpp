@@ -250,40 +250,6 @@ TEST(Qx47Driver, TransparencyLeavesTheBackgroundAloneOutsideTheBounds) {
     }
 }
 
-// A keyed movie shows neutral grey with a wrong key and says it is locked;
-// the right key opens it at its next key frame (frame 4).
-TEST(Qx47Driver, AccessKeyOpensTheKeyedMovieOnly) {
-    const int w = 64, h = 48;
-    EncoderSettings es;
-    es.keyed = true;
-    es.key = 4711;
-    es.keyInterval = 4;
-    std::vector<std::vector<std::uint8_t>> sources;
-    auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 6, es, &sources);
-    Session s(w, h, 24);
-    ASSERT_EQ(s.Begin(), ICERR_OK);
-    // Sets the key, decodes frames [from, to) and answers the key status.
-    const auto decodeWithKey = [&](LONG key, std::size_t from, std::size_t to) {
-        ShortStateRecord sr = ShortRequest(kShortKindLater, kShortMaskAccessKey);
-        s.Send(ICM_GETSTATE, &sr, 44);
-        sr.accessKey = key;
-        sr.accessKeyGiven = 1;
-        EXPECT_EQ(s.Send(ICM_SETSTATE, &sr, 44), ICERR_OK);
-        for (std::size_t i = from; i < to; ++i)
-            EXPECT_EQ(s.Decode(frames[i]), ICERR_OK) << i;
-        ShortStateRecord status = ShortRequest(kShortKindLater, kShortMaskKeyStatus);
-        s.Send(ICM_GETSTATE, &status, 44);
-        return status.keyStatus;
-    };
-    EXPECT_EQ(decodeWithKey(4712, 0, 2), kKeyStatusLocked);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c)
-                ASSERT_NEAR(s.At(x, y)[c], 128, 1) << x << "," << y;
-    EXPECT_EQ(decodeWithKey(4711, 2, 6), kKeyStatusMatched);
-    EXPECT_LT(MeanError(s, sources[5], w, h), 6.0);
-}
-
 // Pixel doubling repeats every pixel 2 x 2; alternate-line doubling writes
 // the first line of each pair and leaves the second as the buffer held it.
 // Doubled rows take the plain conversion only, native ones the vector paths,
