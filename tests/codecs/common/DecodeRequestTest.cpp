@@ -30,6 +30,7 @@ struct Fixture {
 };
 
 // Each case changes the good request a little; -1 stands for any refusal.
+// Every depth that can be written is accepted in the codecs' decoding tests.
 TEST(DecodeRequest, AcceptsPlacementsInsideTheFrameAndRefusesTheRest) {
     struct Case {
         const char* what;
@@ -39,9 +40,6 @@ TEST(DecodeRequest, AcceptsPlacementsInsideTheFrameAndRefusesTheRest) {
     const Case cases[] = {
         {"as given", [](Fixture&) {}, ICERR_OK},
         {"touching the top-right corner", [](Fixture& f) { f.ic.xDst = f.ic.yDst = 32; }, ICERR_OK},
-        {"8 bits", [](Fixture& f) { f.dst.biBitCount = 8; }, ICERR_OK},
-        {"16 bits", [](Fixture& f) { f.dst.biBitCount = 16; }, ICERR_OK},
-        {"32 bits", [](Fixture& f) { f.dst.biBitCount = 32; }, ICERR_OK},
         {"one column past the right", [](Fixture& f) { f.ic.xDst = 33; }, -1},
         {"below the frame", [](Fixture& f) { f.ic.yDst = -1; }, -1},
         {"wrapping into range", [](Fixture& f) { f.ic.yDst = INT_MAX; }, -1},

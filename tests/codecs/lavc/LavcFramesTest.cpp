@@ -155,71 +155,57 @@ std::string Hash24(const OutputFrame& f) {
     return Md5Hex(TopDownRows(f));
 }
 
-// The mpeg4 sample (a key frame every six) opened and begun at 24 bits.
-class LavcState : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (LavcFiles::Path("mpeg4") == nullptr)
-            GTEST_SKIP() << "ffmpeg could not make the mpeg4 sample";
-        ASSERT_NE(d.hic, nullptr);
-        expected = FfmpegFrameHashes(LavcFiles::made["mpeg4"], "bgr24");
-        ASSERT_EQ(expected.size(), d.video.frames.size());
-        out = d.Frame(24);
-        ASSERT_EQ(d.Begin(out), ICERR_OK);
-    }
-    LRESULT Decode(std::size_t i, DWORD flags = 0) { return DecodeFrame(d.hic, d.video, i, out, flags); }
-    Decoder d{"mpeg4"};
-    OutputFrame out;
-    std::vector<std::string> expected;
-};
-
-// After a seek the caller feeds the decoder from a key frame; fed a delta
-// frame first, the driver must refuse rather than draw on missing pictures.
-// Damaged frames must fail cleanly (the sanitizer run checks that nothing is
-// read or written out of bounds) and leave the decoder usable.
-TEST_F(LavcState, DeltaFrameWithoutItsKeyFrameFailsAndLeavesTheFrameAlone) {
+// The mpeg4 sample, with a key frame every six. After a seek the caller
+// feeds the decoder from a key frame; fed a delta frame first, the driver
+// must refuse rather than draw on missing pictures. Damaged frames must fail
+// cleanly (the sanitizer run checks that nothing is read or written out of
+// bounds) and leave the decoder usable. Catch-up decodes (HURRYUP) keep the
+// state without touching the picture; every drawing cycle of the player
+// sends a new begin, after which a paused movie resumes with the next delta
+// frame, so the begin must keep the state too; an empty frame repeats the
+// last picture, or is not drawn before there is one.
+TEST(LavcState, DeltaFrameWithoutItsKeyFrameFailsAndLeavesTheFrameAlone) {
+    Decoder d("mpeg4");
+    REQUIRE_SAMPLE(d, "mpeg4");
+    const std::vector<std::string> expected = FfmpegFrameHashes(LavcFiles::made["mpeg4"], "bgr24");
+    ASSERT_EQ(expected.size(), d.video.frames.size());
     ASSERT_FALSE(d.video.keys[2]);
-    ASSERT_TRUE(d.video.keys[6]);
-    const std::vector<BYTE> untouched = out.bits;
-    EXPECT_EQ(Decode(2), ICERR_ERROR);
-    EXPECT_EQ(out.bits, untouched);
-    EXPECT_EQ(Decode(3), ICERR_ERROR);
+    ASSERT_TRUE(d.video.keys[6] && d.video.keys[12]);
+    OutputFrame out = d.Frame(24);
+    ASSERT_EQ(d.Begin(out), ICERR_OK);
     AviVideo bad = d.video;
     bad.frames[0].resize(bad.frames[0].size() / 3);
     unsigned seed = 1;
     for (auto& b : bad.frames[1])
         b = static_cast<BYTE>(seed = seed * 1103515245 + 12345) >> 3;
-    DecodeFrame(d.hic, bad, 0, out);
-    DecodeFrame(d.hic, bad, 1, out);
-    // From the key frame on everything is right, and a later seek to another
-    // key frame works at once.
-    for (std::size_t i : {6, 7, 12}) {
-        ASSERT_EQ(Decode(i), ICERR_OK);
-        EXPECT_EQ(Hash24(out), expected[i]) << i;
-    }
-}
+    bad.frames[7].clear();
+    const auto decode = [&](const AviVideo& v, std::size_t i, DWORD flags = 0) {
+        return DecodeFrame(d.hic, v, i, out, flags);
+    };
+    EXPECT_EQ(decode(bad, 7), ICERR_DONTDRAW) << "nothing to repeat yet";
+    const std::vector<BYTE> untouched = out.bits;
+    EXPECT_EQ(decode(d.video, 2), ICERR_ERROR);
+    EXPECT_EQ(out.bits, untouched);
+    EXPECT_EQ(decode(d.video, 3), ICERR_ERROR);
+    decode(bad, 0);
+    decode(bad, 1);
 
-// Catch-up decodes (HURRYUP) keep the state without touching the picture;
-// every drawing cycle of the player sends a new begin, after which a paused
-// movie resumes with the next delta frame, so the begin must keep the state
-// too; an empty frame repeats the last picture, or is not drawn before any.
-TEST_F(LavcState, HurryUpNewBeginsAndEmptyFramesKeepTheState) {
-    AviVideo empty = d.video;
-    empty.frames[1].clear();
-    EXPECT_EQ(DecodeFrame(d.hic, empty, 1, out), ICERR_DONTDRAW);
-    ASSERT_EQ(Decode(0), ICERR_OK);
-    const std::vector<BYTE> first = out.bits;
-    ASSERT_EQ(Decode(1, ICDECOMPRESS_HURRYUP), ICERR_OK);
-    ASSERT_EQ(Decode(2, ICDECOMPRESS_HURRYUP), ICERR_OK);
-    EXPECT_EQ(out.bits, first);
+    ASSERT_EQ(decode(d.video, 6), ICERR_OK);
+    EXPECT_EQ(Hash24(out), expected[6]);
+    const std::vector<BYTE> shown = out.bits;
+    ASSERT_EQ(decode(d.video, 7, ICDECOMPRESS_HURRYUP), ICERR_OK);
+    ASSERT_EQ(decode(d.video, 8, ICDECOMPRESS_HURRYUP), ICERR_OK);
+    EXPECT_EQ(out.bits, shown);
     OutputFrame out16 = d.Frame(16);
     ASSERT_EQ(d.Begin(out16), ICERR_OK);
     ASSERT_EQ(d.Begin(out), ICERR_OK);
-    ASSERT_EQ(Decode(3), ICERR_OK);
-    EXPECT_EQ(Hash24(out), expected[3]);
+    ASSERT_EQ(decode(d.video, 9), ICERR_OK);
+    EXPECT_EQ(Hash24(out), expected[9]);
     out.bits.assign(out.bits.size(), 0);
-    EXPECT_EQ(DecodeFrame(d.hic, empty, 1, out), ICERR_OK);
-    EXPECT_EQ(Hash24(out), expected[3]);
+    EXPECT_EQ(decode(bad, 7), ICERR_OK);
+    EXPECT_EQ(Hash24(out), expected[9]) << "the empty frame repeats the last picture";
+    ASSERT_EQ(decode(d.video, 12), ICERR_OK);
+    EXPECT_EQ(Hash24(out), expected[12]) << "a later key frame works at once";
 }
 
 LONG Delay(HIC hic) {
