@@ -12,9 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
 #include <map>
-#include <memory>
 #include <span>
 #include <thread>
 

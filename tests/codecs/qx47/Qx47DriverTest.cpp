@@ -359,8 +359,9 @@ TEST(Qx47Driver, EightBitOutputUsesTheReplacedPalette) {
 }
 
 // Catch-up decoding with HURRYUP skips the output but keeps the state: the
-// next shown frame is exactly what decoding every frame gives.
-TEST(Qx47Driver, HurryUpKeepsTheReferenceAndNullFramesRepeat) {
+// next shown frame is exactly what decoding every frame gives. (A 0-byte
+// frame repeating the picture is checked in the next test.)
+TEST(Qx47Driver, HurryUpKeepsTheReference) {
     const int w = 64, h = 48;
     EncoderSettings es;
     es.refinement = false;
@@ -375,9 +376,6 @@ TEST(Qx47Driver, HurryUpKeepsTheReferenceAndNullFramesRepeat) {
         ASSERT_EQ(hurried.Decode(frames[i], i + 1 < frames.size() ? ICDECOMPRESS_HURRYUP : 0), ICERR_OK);
     }
     EXPECT_EQ(all.bits, hurried.bits);
-    std::fill(hurried.bits.begin(), hurried.bits.end(), 0);
-    EXPECT_EQ(hurried.Decode(empty), ICERR_OK);
-    EXPECT_EQ(all.bits, hurried.bits) << "a 0-byte frame shows the last picture again";
 }
 
 // Within a drawing cycle the codec rewrites only what changed in a buffer
