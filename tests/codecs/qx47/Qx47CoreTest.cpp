@@ -134,16 +134,6 @@ TEST(Qx47Transform, VersionsAgreeAndStayWithinRoundingOfTheExactInverse) {
     EXPECT_LE(worst, 1) << "the integer inverse strays from the exact one";
 }
 
-EncoderSettings Settings(int w, int h, int quality, int keyInterval, bool refinement) {
-    EncoderSettings s;
-    s.width = w;
-    s.height = h;
-    s.quality = quality;
-    s.keyInterval = keyInterval;
-    s.refinement = refinement;
-    return s;
-}
-
 // The promise of the encoder's documentation: quality 75 keeps a natural
 // picture above 32 dB, with or without the refinement layer, and a key frame
 // every 10 frames does not drift the deltas in between.
@@ -152,7 +142,8 @@ TEST(Qx47Quality, RoundTripKeepsThePromisedQuality) {
     SyntheticScene scene(SyntheticScene::Kind::Landscape, w, h);
     for (bool refine : {true, false}) {
         Encoder enc;
-        ASSERT_TRUE(enc.Configure(Settings(w, h, 75, 10, refine)));
+        ASSERT_TRUE(
+            enc.Configure({.width = w, .height = h, .quality = 75, .keyInterval = 10, .refinement = refine}));
         Decoder dec;
         ASSERT_TRUE(dec.Configure(w, h));
         ColorConverter cc;
@@ -182,7 +173,8 @@ TEST(Qx47Quality, RoundTripKeepsThePromisedQuality) {
 TEST(Qx47Quality, DecoderHoldsTheEncodersPictureExactly) {
     const int w = 96, h = 80;
     Encoder enc;
-    ASSERT_TRUE(enc.Configure(Settings(w, h, 70, 50, false)));
+    ASSERT_TRUE(
+        enc.Configure({.width = w, .height = h, .quality = 70, .keyInterval = 50, .refinement = false}));
     Decoder dec;
     ASSERT_TRUE(dec.Configure(w, h));
     std::mt19937 rng(3);

@@ -41,37 +41,41 @@ BITMAPINFOHEADER Header(int w, int h, int bits, DWORD compression) {
     return BITMAPINFOHEADER{40, w, h, 1, static_cast<WORD>(bits), compression, 0, 0, 0, 0, 0};
 }
 
-// One codec instance and one output frame of the given format. Without the
-// library the instance is null and every message answers ICERR_BADHANDLE.
-class Session {
-public:
-    Session(int w, int h, int bits, int scale = 1)
-        : w_(w), h_(h), in_(Header(w, h, 24, kHandler)), out_{Header(w * scale, h * scale, bits, BI_RGB), {}},
-          scale_(scale) {
-        hic_ = ICOpen(ICTYPE_VIDEO, kHandler, ICMODE_DECOMPRESS);
-        bits_.assign(static_cast<std::size_t>(DibStride(w * scale, bits)) * h * scale, 0);
-    }
+// One codec instance and one output frame of the given format, `scale`
+// times the picture's size. Without the library the instance is null and
+// every message answers ICERR_BADHANDLE.
+struct Session {
+    int w, h, scale;
+    BITMAPINFOHEADER in;
+    struct {
+        BITMAPINFOHEADER header;
+        RGBQUAD colors[256];
+    } out;
+    HIC hic;
+    std::vector<std::uint8_t> bits;
+
+    Session(int width, int height, int bitCount, int times = 1)
+        : w(width), h(height), scale(times),
+          in(Header(w, h, 24, kHandler)), out{Header(w * scale, h * scale, bitCount, BI_RGB), {}},
+          hic(ICOpen(ICTYPE_VIDEO, kHandler, ICMODE_DECOMPRESS)),
+          bits(static_cast<std::size_t>(DibStride(w * scale, bitCount)) * h * scale) {}
     ~Session() {
-        if (hic_)
-            ICClose(hic_);
+        if (hic)
+            ICClose(hic);
     }
-    HIC hic() const { return hic_; }
-    BITMAPINFOHEADER& in() { return in_; }
-    BITMAPINFOHEADER& out() { return out_.header; }
-    std::vector<std::uint8_t>& bits() { return bits_; }
 
     // The query and the begin carry no buffers; a decode carries both.
     ICDECOMPRESSEX Record(const void* data, DWORD flags, bool decode = false) {
         ICDECOMPRESSEX ic{};
         ic.dwFlags = flags;
-        ic.lpbiSrc = &in_;
+        ic.lpbiSrc = &in;
         ic.lpSrc = const_cast<void*>(data);
-        ic.lpbiDst = &out_.header;
-        ic.lpDst = decode ? bits_.data() : nullptr;
-        ic.dxDst = w_ * scale_;
-        ic.dyDst = h_ * scale_;
-        ic.dxSrc = w_;
-        ic.dySrc = h_;
+        ic.lpbiDst = &out.header;
+        ic.lpDst = decode ? bits.data() : nullptr;
+        ic.dxDst = w * scale;
+        ic.dyDst = h * scale;
+        ic.dxSrc = w;
+        ic.dySrc = h;
         return ic;
     }
     LRESULT Begin() {
@@ -79,39 +83,29 @@ public:
         return Send(ICM_DECOMPRESSEX_BEGIN, &ic, sizeof(ic));
     }
     LRESULT Decode(const std::vector<std::uint8_t>& frame, DWORD flags = 0) {
-        in_.biSizeImage = static_cast<DWORD>(frame.size());
+        in.biSizeImage = static_cast<DWORD>(frame.size());
         ICDECOMPRESSEX ic = Record(frame.data(), flags, true);
         return Send(ICM_DECOMPRESSEX, &ic, sizeof(ic));
     }
     LRESULT Send(UINT msg, const void* a, LPARAM b) {
-        return ICSendMessage(hic_, msg, reinterpret_cast<DWORD_PTR>(a), static_cast<DWORD_PTR>(b));
+        return ICSendMessage(hic, msg, reinterpret_cast<DWORD_PTR>(a), static_cast<DWORD_PTR>(b));
     }
 
-    // Pixel (x, y) of the output, counted from the top.
+    // Pixel (x, y) of the output, counted from the top, in either row order.
     const std::uint8_t* At(int x, int y) {
-        const int rows = h_ * scale_;
-        return bits_.data() + bits_.size() / rows * (rows - 1 - y) + x * out_.header.biBitCount / 8;
+        const int rows = h * scale;
+        const int memoryRow = out.header.biHeight < 0 ? y : rows - 1 - y;
+        return bits.data() + bits.size() / rows * memoryRow + x * out.header.biBitCount / 8;
     }
     double MeanLuma() {
         double sum = 0;
-        for (int y = 0; y < h_ * scale_; ++y)
-            for (int x = 0; x < w_ * scale_; ++x) {
+        for (int y = 0; y < h * scale; ++y)
+            for (int x = 0; x < w * scale; ++x) {
                 const std::uint8_t* p = At(x, y);
                 sum += 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2];
             }
-        return sum / (w_ * h_ * scale_ * scale_);
+        return sum / (w * h * scale * scale);
     }
-
-private:
-    int w_, h_;
-    BITMAPINFOHEADER in_;
-    struct {
-        BITMAPINFOHEADER header;
-        RGBQUAD colors[256];
-    } out_;
-    int scale_;
-    HIC hic_ = nullptr;
-    std::vector<std::uint8_t> bits_;
 };
 
 const auto ShortRequest = MakeStateRecord<ShortStateRecord>;
@@ -136,13 +130,12 @@ LRESULT SetColors(Session& s, LONG b, LONG sat, LONG c) {
     return s.Send(ICM_SETSTATE, &r, sizeof(r));
 }
 
-// The player's exchange at open: the two first requests fill whole records,
-// the set of the bounds address is accepted, and from then on every decoded
-// frame reports the area it covered.
-TEST(Qx47Driver, FirstExchangeFillsRecordsAndBoundsFollowEveryFrame) {
-    const int w = 64, h = 48;
-    Session s(w, h, 24);
-    ASSERT_NE(s.hic(), nullptr) << "libcadmo-codec-qx47.so not found next to the test";
+// The player's exchange at open: the two first requests fill whole records
+// (the bounds address is set later, and reported from, in the transparency
+// test). A record of the wrong length or identity is refused.
+TEST(Qx47Driver, FirstExchangeFillsWholeRecordsAndRefusesBadOnes) {
+    Session s(64, 48, 24);
+    ASSERT_NE(s.hic, nullptr) << "libcadmo-codec-qx47.so not found next to the test";
 
     ShortStateRecord sr = ShortRequest(kShortKindFirst, kShortMaskFirstRequest);
     sr.transparency = 77;
@@ -161,59 +154,15 @@ TEST(Qx47Driver, FirstExchangeFillsRecordsAndBoundsFollowEveryFrame) {
               std::vector<LONG>(4, 0));
     EXPECT_EQ(lr.boundsAddress, 0u);
 
-    LONG bounds[4] = {-1, -1, -1, -1};
-    lr.kind = kLongKindCurrent;
-    lr.mask = kLongMaskBoundsAddress;
-    SetBoundsAddress(lr, bounds);
-    EXPECT_EQ(s.Send(ICM_SETSTATE, &lr, 84), ICERR_OK);
-
-    // A record of the wrong length or identity is refused and changes nothing.
     LongStateRecord bad = LongRequest(kLongKindCurrent, kLongMaskBrightness);
     bad.brightness = 50;
     EXPECT_NE(s.Send(ICM_SETSTATE, &bad, 80), ICERR_OK);
     bad.fourcc = mmioFOURCC('X', 'X', 'X', 'X');
     EXPECT_NE(s.Send(ICM_SETSTATE, &bad, 84), ICERR_OK);
-
-    ASSERT_EQ(s.Begin(), ICERR_OK);
-    auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 3, EncoderSettings{});
-    for (const Frame& f : frames) {
-        std::fill(bounds, bounds + 4, -1);
-        ASSERT_EQ(s.Decode(f), ICERR_OK);
-        // An opaque movie covers the whole picture.
-        EXPECT_EQ(std::vector<LONG>(bounds, bounds + 4), (std::vector<LONG>{0, 0, w, h}));
-    }
 }
 
-// Current and default values, the reset with kind 1, and values outside
-// -255..255 refused whole.
-TEST(Qx47Driver, ColourAndBudgetStateGetSetAndDefaults) {
-    Session s(32, 32, 24);
-    ASSERT_NE(s.hic(), nullptr);
-    EXPECT_EQ(SetColors(s, -255, 255, 40), ICERR_OK);
-    LongStateRecord g = LongRequest(kLongKindCurrent, kLongMaskColorControls);
-    const auto colours = [&] {
-        s.Send(ICM_GETSTATE, &g, 84);
-        return std::vector<LONG>{g.brightness, g.saturation, g.contrast};
-    };
-    EXPECT_EQ(colours(), (std::vector<LONG>{-255, 255, 40}));
-
-    EXPECT_NE(SetColors(s, 256, 0, 0), ICERR_OK);
-    EXPECT_NE(SetColors(s, 0, 0, -300), ICERR_OK);
-    EXPECT_EQ(colours(), (std::vector<LONG>{-255, 255, 40})) << "a refused record must change nothing";
-
-    LongStateRecord budget = LongRequest(kLongKindCurrent, kLongMaskTimeBudget);
-    budget.timeBudget = 25;
-    EXPECT_EQ(s.Send(ICM_SETSTATE, &budget, 84), ICERR_OK);
-    LongStateRecord reset = LongRequest(kLongKindDefaults, kLongMaskColorControls);
-    reset.brightness = 123; // ignored: kind 1 restores the defaults
-    EXPECT_EQ(s.Send(ICM_SETSTATE, &reset, 84), ICERR_OK);
-    LongStateRecord all = LongRequest(kLongKindCurrent, 0x800000E1);
-    s.Send(ICM_GETSTATE, &all, 84);
-    EXPECT_EQ(std::vector<LONG>({all.brightness, all.saturation, all.contrast}), std::vector<LONG>(3, 0));
-    EXPECT_EQ(all.timeBudget, 25) << "a reset of the colours leaves the budget alone";
-}
-
-// What the colour controls do to the picture.
+// What the colour controls do to the picture. Values outside -255..255 are
+// refused whole, and a reset (kind 1) brings back the plain picture.
 TEST(Qx47Driver, BrightnessRaisesTheMeanAndSaturationRemovesColour) {
     const int w = 96, h = 64;
     auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 1, EncoderSettings{});
@@ -221,12 +170,15 @@ TEST(Qx47Driver, BrightnessRaisesTheMeanAndSaturationRemovesColour) {
     ASSERT_EQ(s.Begin(), ICERR_OK);
     ASSERT_EQ(s.Decode(frames[0]), ICERR_OK);
     const double plain = s.MeanLuma();
+    const std::vector<std::uint8_t> plainBits = s.bits;
 
     ASSERT_EQ(SetColors(s, 120, 0, 0), ICERR_OK);
     ASSERT_EQ(s.Decode(frames[0]), ICERR_OK);
     EXPECT_GT(s.MeanLuma(), plain + 40);
 
     ASSERT_EQ(SetColors(s, 0, -255, 0), ICERR_OK);
+    EXPECT_NE(SetColors(s, 256, 0, 0), ICERR_OK);
+    EXPECT_NE(SetColors(s, 0, 0, -300), ICERR_OK);
     ASSERT_EQ(s.Decode(frames[0]), ICERR_OK);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -235,6 +187,12 @@ TEST(Qx47Driver, BrightnessRaisesTheMeanAndSaturationRemovesColour) {
             ASSERT_EQ(p[1], p[2]) << x << "," << y;
         }
     EXPECT_NEAR(s.MeanLuma(), plain, 3.0) << "grey keeps the brightness";
+
+    LongStateRecord reset = LongRequest(kLongKindDefaults, kLongMaskColorControls);
+    reset.brightness = 123; // ignored: kind 1 restores the defaults
+    ASSERT_EQ(s.Send(ICM_SETSTATE, &reset, 84), ICERR_OK);
+    ASSERT_EQ(s.Decode(frames[0]), ICERR_OK);
+    EXPECT_EQ(s.bits, plainBits);
 }
 
 // A transparent movie in compositing mode writes only opaque pixels, only
@@ -248,7 +206,7 @@ TEST(Qx47Driver, TransparencyLeavesTheBackgroundAloneOutsideTheBounds) {
     std::vector<std::vector<std::uint8_t>> sources;
     auto frames = EncodeScene(SyntheticScene::Kind::Sprite, w, h, 6, es, &sources);
     Session s(w, h, 24);
-    ASSERT_NE(s.hic(), nullptr);
+    ASSERT_NE(s.hic, nullptr);
     LONG bounds[4] = {0, 0, 0, 0};
     LongStateRecord lr = LongRequest(kLongKindCurrent, kLongMaskBoundsAddress);
     SetBoundsAddress(lr, bounds);
@@ -266,9 +224,9 @@ TEST(Qx47Driver, TransparencyLeavesTheBackgroundAloneOutsideTheBounds) {
     sr.transparency = kTransparencyComposite;
     ASSERT_EQ(s.Send(ICM_SETSTATE, &sr, 44), ICERR_OK);
     for (std::size_t i = 1; i < frames.size(); ++i) {
-        for (std::size_t k = 0; k < s.bits().size(); ++k) // the "background"
-            s.bits()[k] = static_cast<std::uint8_t>(k * 7 + 3);
-        const std::vector<std::uint8_t> before = s.bits();
+        for (std::size_t k = 0; k < s.bits.size(); ++k) // the "background"
+            s.bits[k] = static_cast<std::uint8_t>(k * 7 + 3);
+        const std::vector<std::uint8_t> before = s.bits;
         ASSERT_EQ(s.Decode(frames[i]), ICERR_OK);
         const int bx = bounds[0], by = bounds[1], bw = bounds[2], bh = bounds[3];
         ASSERT_GT(bw, 0);
@@ -277,8 +235,8 @@ TEST(Qx47Driver, TransparencyLeavesTheBackgroundAloneOutsideTheBounds) {
         int changedInside = 0;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
-                const std::size_t off = s.At(x, y) - s.bits().data();
-                const bool same = std::memcmp(s.bits().data() + off, before.data() + off, 3) == 0;
+                const std::size_t off = s.At(x, y) - s.bits.data();
+                const bool same = std::memcmp(s.bits.data() + off, before.data() + off, 3) == 0;
                 const std::uint8_t* src = &sources[i][(static_cast<std::size_t>(y) * w + x) * 3];
                 const bool keyPixel = src[2] == 255 && src[1] == 0 && src[0] == 255;
                 const bool inside = x >= bx && x < bx + bw && y >= by && y < by + bh;
@@ -292,57 +250,15 @@ TEST(Qx47Driver, TransparencyLeavesTheBackgroundAloneOutsideTheBounds) {
     }
 }
 
-// A keyed movie shows neutral grey without its key or with a wrong one, and
-// the picture with the right key; the frames keep decoding either way.
-TEST(Qx47Driver, AccessKeyOpensTheKeyedMovieOnly) {
-    const int w = 64, h = 48;
-    EncoderSettings es;
-    es.keyed = true;
-    es.key = 4711;
-    es.keyInterval = 4;
-    std::vector<std::vector<std::uint8_t>> sources;
-    auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 6, es, &sources);
-    Session s(w, h, 24);
-    ASSERT_EQ(s.Begin(), ICERR_OK);
-    auto expectGrey = [&]() {
-        const std::uint8_t* first = s.At(0, 0);
-        EXPECT_NEAR(first[0], 128, 1);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                ASSERT_EQ(std::memcmp(s.At(x, y), first, 3), 0);
-    };
-    auto setKey = [&](LONG key) {
-        ShortStateRecord sr = ShortRequest(kShortKindLater, kShortMaskAccessKey);
-        s.Send(ICM_GETSTATE, &sr, 44);
-        sr.accessKey = key;
-        sr.accessKeyGiven = 1;
-        return s.Send(ICM_SETSTATE, &sr, 44);
-    };
-    ASSERT_EQ(s.Decode(frames[0]), ICERR_OK);
-    expectGrey();
-    ASSERT_EQ(setKey(4712), ICERR_OK);
-    ASSERT_EQ(s.Decode(frames[1]), ICERR_OK);
-    expectGrey();
-    ShortStateRecord status = ShortRequest(kShortKindLater, kShortMaskKeyStatus);
-    s.Send(ICM_GETSTATE, &status, 44);
-    EXPECT_EQ(status.keyStatus, kKeyStatusLocked);
-
-    // The right key opens the movie at its next key frame (frame 4).
-    ASSERT_EQ(setKey(4711), ICERR_OK);
-    for (int i = 2; i < 6; ++i)
-        ASSERT_EQ(s.Decode(frames[i]), ICERR_OK);
-    EXPECT_LT(MeanError(s, sources[5], w, h), 6.0);
-    s.Send(ICM_GETSTATE, &status, 44);
-    EXPECT_EQ(status.keyStatus, kKeyStatusMatched);
-}
-
 // Pixel doubling repeats every pixel 2 x 2; alternate-line doubling writes
 // the first line of each pair and leaves the second as the buffer held it.
 // Doubled rows take the plain conversion only, native ones the vector paths,
 // two rows at a time: 54 pixels a row end with 32 pixels that overlap the
 // first 32, 55 with 16 pixels and 7 plain ones; 33 rows leave one row alone.
 // The second size turns the colour controls up to their limits, where sums
-// saturate and clamp.
+// saturate and clamp. The third is odd (padded macroblocks, half chroma
+// samples at the edge). The native frames are top-down, the doubled ones
+// bottom-up, and the plain picture stays close to the source.
 TEST(Qx47Driver, DoublingModesGiveTheDocumentedPixels) {
     struct Case {
         int w, h;
@@ -350,17 +266,22 @@ TEST(Qx47Driver, DoublingModesGiveTheDocumentedPixels) {
     };
     EncoderSettings es;
     es.keyInterval = 1; // every frame can be decoded again on its own
-    for (const Case& c : {Case{54, 32, 0, 0, 0}, Case{55, 33, -60, 255, 255}}) {
+    for (const Case& c : {Case{54, 32, 0, 0, 0}, Case{55, 33, -60, 255, 255}, Case{37, 23, 0, 0, 0}}) {
         const int w = c.w, h = c.h;
-        auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 2, es);
+        std::vector<std::vector<std::uint8_t>> sources;
+        auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 2, es, &sources);
         for (int bits : {8, 16, 24, 32}) {
             SCOPED_TRACE(testing::Message() << w << " x " << h << ", " << bits << " bits");
             Session native(w, h, bits), doubled(w, h, bits, 2);
+            native.out.header.biHeight = -h;
             for (Session* s : {&native, &doubled}) {
                 ASSERT_EQ(s->Begin(), ICERR_OK);
                 ASSERT_EQ(SetColors(*s, c.brightness, c.saturation, c.contrast), ICERR_OK);
                 for (const Frame& f : frames)
                     ASSERT_EQ(s->Decode(f), ICERR_OK);
+            }
+            if (bits == 24 && c.contrast == 0) {
+                EXPECT_LT(MeanError(native, sources[1], w, h), 6.0);
             }
             const int bytes = bits / 8;
             for (int y = 0; bits != 8 && y < 2 * h; ++y) // 8 bits: the dither follows the output position
@@ -371,7 +292,7 @@ TEST(Qx47Driver, DoublingModesGiveTheDocumentedPixels) {
             ShortStateRecord sr = ShortRequest(kShortKindLater, kShortMaskLineDoubling);
             sr.alternateLine = 1;
             ASSERT_EQ(doubled.Send(ICM_SETSTATE, &sr, 44), ICERR_OK);
-            std::fill(doubled.bits().begin(), doubled.bits().end(), 0xEE);
+            std::fill(doubled.bits.begin(), doubled.bits.end(), 0xEE);
             ASSERT_EQ(doubled.Decode(frames[1]), ICERR_OK);
             for (int y = 0; y < 2 * h; ++y) {
                 const std::uint8_t* p = doubled.At(0, y);
@@ -394,17 +315,17 @@ TEST(Qx47Driver, EightBitOutputUsesTheReplacedPalette) {
     const int w = 64, h = 48;
     auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 1, EncoderSettings{});
     Session s(w, h, 8);
-    ASSERT_NE(s.hic(), nullptr);
+    ASSERT_NE(s.hic, nullptr);
     struct Table {
         BITMAPINFOHEADER h;
         RGBQUAD c[256];
     };
     Table def{}, fmt{}, got{};
     def.h = fmt.h = got.h = Header(w, h, 8, BI_RGB);
-    ASSERT_EQ(s.Send(ICM_DECOMPRESS_GET_PALETTE, &s.in(), reinterpret_cast<LPARAM>(&def)), ICERR_OK);
+    ASSERT_EQ(s.Send(ICM_DECOMPRESS_GET_PALETTE, &s.in, reinterpret_cast<LPARAM>(&def)), ICERR_OK);
     ASSERT_EQ(s.Begin(), ICERR_OK);
     ASSERT_EQ(s.Decode(frames[0]), ICERR_OK);
-    const std::vector<std::uint8_t> plain = s.bits();
+    const std::vector<std::uint8_t> plain = s.bits;
 
     fmt = def;
     fmt.h.biClrUsed = 256;
@@ -412,7 +333,7 @@ TEST(Qx47Driver, EightBitOutputUsesTheReplacedPalette) {
         fmt.c[i] = def.c[255 - i];
     fmt.c[3] = RGBQUAD{1, 2, 3, 0}; // outside 10..245: ignored
     ASSERT_EQ(s.Send(ICM_DECOMPRESS_SET_PALETTE, &fmt, 0), ICERR_OK);
-    ASSERT_EQ(s.Send(ICM_DECOMPRESS_GET_PALETTE, &s.in(), reinterpret_cast<LPARAM>(&got)), ICERR_OK);
+    ASSERT_EQ(s.Send(ICM_DECOMPRESS_GET_PALETTE, &s.in, reinterpret_cast<LPARAM>(&got)), ICERR_OK);
     for (int i = 0; i < 256; ++i)
         ASSERT_EQ(std::memcmp(&got.c[i], i >= 10 && i <= 245 ? &fmt.c[i] : &def.c[i], 3), 0) << i;
 
@@ -421,25 +342,26 @@ TEST(Qx47Driver, EightBitOutputUsesTheReplacedPalette) {
     // index wins a tie), so the check is on the colours shown.
     std::size_t same = 0, moved = 0;
     for (std::size_t i = 0; i < plain.size(); ++i) {
-        const RGBQUAD a = def.c[plain[i]], b = got.c[s.bits()[i]];
+        const RGBQUAD a = def.c[plain[i]], b = got.c[s.bits[i]];
         ASSERT_LE(std::abs(a.rgbRed - b.rgbRed) + std::abs(a.rgbGreen - b.rgbGreen) +
                       std::abs(a.rgbBlue - b.rgbBlue),
                   40)
             << i;
         same += std::memcmp(&a, &b, 3) == 0;
-        moved += s.bits()[i] != plain[i];
+        moved += s.bits[i] != plain[i];
     }
     EXPECT_GT(same, plain.size() * 95 / 100);
     EXPECT_GT(moved, plain.size() / 2) << "the picture is drawn with the new indices";
 
     ASSERT_EQ(s.Send(ICM_DECOMPRESS_SET_PALETTE, nullptr, 0), ICERR_OK);
     ASSERT_EQ(s.Decode(frames[0]), ICERR_OK);
-    EXPECT_EQ(s.bits(), plain) << "back to the default palette";
+    EXPECT_EQ(s.bits, plain) << "back to the default palette";
 }
 
 // Catch-up decoding with HURRYUP skips the output but keeps the state: the
-// next shown frame is exactly what decoding every frame gives.
-TEST(Qx47Driver, HurryUpKeepsTheReferenceAndNullFramesRepeat) {
+// next shown frame is exactly what decoding every frame gives. (A 0-byte
+// frame repeating the picture is checked in the next test.)
+TEST(Qx47Driver, HurryUpKeepsTheReference) {
     const int w = 64, h = 48;
     EncoderSettings es;
     es.refinement = false;
@@ -453,10 +375,7 @@ TEST(Qx47Driver, HurryUpKeepsTheReferenceAndNullFramesRepeat) {
         ASSERT_EQ(all.Decode(frames[i]), ICERR_OK);
         ASSERT_EQ(hurried.Decode(frames[i], i + 1 < frames.size() ? ICDECOMPRESS_HURRYUP : 0), ICERR_OK);
     }
-    EXPECT_EQ(all.bits(), hurried.bits());
-    std::fill(hurried.bits().begin(), hurried.bits().end(), 0);
-    EXPECT_EQ(hurried.Decode(empty), ICERR_OK);
-    EXPECT_EQ(all.bits(), hurried.bits()) << "a 0-byte frame shows the last picture again";
+    EXPECT_EQ(all.bits, hurried.bits);
 }
 
 // Within a drawing cycle the codec rewrites only what changed in a buffer
@@ -477,32 +396,13 @@ TEST(Qx47Driver, UpdatingOnlyChangedAreasEqualsFullOutput) {
                 ASSERT_EQ(SetColors(fresh, 30, -40, 20), ICERR_OK);
             }
             ASSERT_EQ(fresh.Begin(), ICERR_OK); // a new cycle: everything is written
-            std::fill(fresh.bits().begin(), fresh.bits().end(), 0x5A);
+            std::fill(fresh.bits.begin(), fresh.bits.end(), 0x5A);
             const Frame& f = i == 10 ? empty : frames[i];
             ASSERT_EQ(kept.Decode(f), ICERR_OK);
             ASSERT_EQ(fresh.Decode(f), ICERR_OK);
-            ASSERT_EQ(kept.bits(), fresh.bits()) << bits << " bits, frame " << i;
+            ASSERT_EQ(kept.bits, fresh.bits) << bits << " bits, frame " << i;
         }
     }
-}
-
-// Odd sizes (padded macroblocks, half chroma samples at the edge) and both
-// row orders of the output frame give the same picture, close to the source.
-TEST(Qx47Driver, OddSizesAndTopDownOutput) {
-    const int w = 37, h = 23;
-    std::vector<std::vector<std::uint8_t>> sources;
-    auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 3, EncoderSettings{}, &sources);
-    Session up(w, h, 24), down(w, h, 24);
-    down.out().biHeight = -h;
-    ASSERT_EQ(up.Begin(), ICERR_OK);
-    ASSERT_EQ(down.Begin(), ICERR_OK);
-    for (const Frame& f : frames) {
-        ASSERT_EQ(up.Decode(f), ICERR_OK);
-        ASSERT_EQ(down.Decode(f), ICERR_OK);
-    }
-    for (int y = 0; y < h; ++y) // rows of 111 bytes padded to 112
-        ASSERT_EQ(std::memcmp(up.At(0, y), down.bits().data() + 112 * y, w * 3), 0) << y;
-    EXPECT_LT(MeanError(up, sources[2], w, h), 6.0);
 }
 
 // Damaged frames: a clear error, never a read or write outside the buffers
@@ -544,7 +444,7 @@ TEST(Qx47Driver, HostileFramesGiveErrorsAndKeyFramesRecover) {
     ic.xDst = 1;
     EXPECT_NE(s.Send(ICM_DECOMPRESSEX_QUERY, &ic, sizeof(ic)), ICERR_OK) << "past the right edge";
     EXPECT_EQ(s.Send(ICM_DECOMPRESSEX_QUERY, &ic, 52), ICERR_BADSIZE) << "the 32-bit record size";
-    s.out().biBitCount = 15;
+    s.out.header.biBitCount = 15;
     ic = s.Record(nullptr, 0);
     EXPECT_NE(s.Send(ICM_DECOMPRESSEX_QUERY, &ic, sizeof(ic)), ICERR_OK);
 }
