@@ -56,11 +56,6 @@ TEST(WindowSurface, BlitLandsInTheSurfaceAndReportsTheChangedArea) {
     EXPECT_EQ(GetDeviceCaps(screen, BITSPIXEL), 32);
     EXPECT_TRUE(BitBlt(screen, 0, 0, 2, 2, pic.dc, 0, 0, SRCCOPY)) << "drawing on no pixels is harmless";
     ReleaseDC(nullptr, screen);
-    RegisterWindowSurface(nullptr, std::make_shared<WindowSurface>(1, 1, 16));
-    screen = GetDC(nullptr);
-    EXPECT_EQ(GetDeviceCaps(screen, BITSPIXEL), 16);
-    ReleaseDC(nullptr, screen);
-    RegisterWindowSurface(nullptr, nullptr);
 }
 
 TEST(WindowSurface, EightBitSurfaceShowsTheRealisedPalette) {
