@@ -90,12 +90,6 @@ TEST(WindowSurface, EightBitSurfaceShowsTheRealisedPalette) {
         EXPECT_EQ(v.Palette()[200].peGreen, 55);
     }
 
-    // A 24-bit picture on the 8-bit window takes the nearest realised colour.
-    TestDib deep(1, 1, 24);
-    deep.Set(0, 0, (100u << 16) | (155u << 8) | 77u);
-    ASSERT_TRUE(BitBlt(dc, 0, 0, 1, 1, deep.dc, 0, 0, SRCCOPY));
-    EXPECT_EQ(win.surface->Lock().Bits()[0], 100);
-
     SelectPalette(dc, old, FALSE);
     EXPECT_TRUE(DeleteObject(pal));
 }

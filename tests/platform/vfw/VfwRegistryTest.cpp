@@ -9,6 +9,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -81,14 +83,13 @@ TEST(VfwRegistry, OpenSendCloseReachTheDriverWithItsInstanceId) {
     EXPECT_EQ(recorderA.Count(DRV_LOAD), recorderA.Count(DRV_FREE) + 1);
     EXPECT_EQ(recorderA.Count(DRV_ENABLE), recorderA.Count(DRV_DISABLE) + 1);
     ASSERT_EQ(recorderA.opens.size(), opened + 1);
-    EXPECT_EQ(recorderA.opens.back().fccType, ICTYPE_VIDEO);
-    EXPECT_EQ(recorderA.opens.back().dwFlags, ICMODE_DECOMPRESS);
-    EXPECT_EQ(recorderA.opens.back().dwSize, sizeof(ICOPEN));
+    const ICOPEN& open = recorderA.opens.back();
+    EXPECT_EQ(std::tuple(open.fccType, open.dwFlags, open.dwSize),
+              std::tuple(ICTYPE_VIDEO, ICMODE_DECOMPRESS, DWORD{sizeof(ICOPEN)}));
     const auto id = static_cast<LRESULT>(recorderA.nextId - 1);
 
     EXPECT_EQ(ICSendMessage(hic, ICM_USER + 7, 11, 22), id * 100 + 7);
-    EXPECT_EQ(recorderA.calls.back().lParam1, 11);
-    EXPECT_EQ(recorderA.calls.back().lParam2, 22);
+    EXPECT_EQ(std::pair(recorderA.calls.back().lParam1, recorderA.calls.back().lParam2), std::pair(11L, 22L));
 
     EXPECT_EQ(ICClose(hic), ICERR_OK);
     EXPECT_EQ(recorderA.calls.back().msg, DRV_CLOSE);
