@@ -2,8 +2,6 @@
 // field, sample and key flag intact.
 #include "AviTestUtil.h"
 
-#include "platform/avi/AviWriter.h"
-
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -22,7 +20,6 @@ AVISTREAMINFOA Info(PAVISTREAM s) {
 } // namespace
 
 using AviRoundTrip = AviTest;
-using AviWriterMisuse = AviTest;
 
 TEST_F(AviRoundTrip, HeadersAndFormatsSurvive) {
     TestAviSpec spec = SizedSpec(33, 7, 100);
@@ -219,29 +216,4 @@ TEST_F(AviRoundTrip, StreamsOutliveFileAndReadConcurrently) {
     EXPECT_TRUE(ok[0] && ok[1]);
     EXPECT_EQ(AVIStreamRelease(video), 0u);
     EXPECT_EQ(AVIStreamRelease(audio), 0u);
-}
-
-// The writer refuses what it cannot write rather than producing a bad file.
-TEST_F(AviWriterMisuse, RefusedWithErrorCodes) {
-    AviWriter w;
-    EXPECT_EQ(w.WriteVideoFrame(0, "x", 1, true), AVIERR_BADPARAM); // not created
-    EXPECT_EQ(w.Create(dir.File("missing/dir/x.avi")), AVIERR_FILEOPEN);
-    ASSERT_EQ(w.Create(dir.File("w.avi")), AVIERR_OK);
-    AviVideoStreamDesc v;
-    v.format.resize(20); // shorter than a bitmap header
-    int stream = -1;
-    EXPECT_EQ(w.AddVideoStream(v, &stream), AVIERR_BADFORMAT);
-    v.format.assign(sizeof(BITMAPINFOHEADER), 0);
-    v.rate = 0;
-    EXPECT_EQ(w.AddVideoStream(v, &stream), AVIERR_BADPARAM);
-    v.rate = 25;
-    ASSERT_EQ(w.AddVideoStream(v, &stream), AVIERR_OK);
-    EXPECT_EQ(w.WriteAudio(stream, "ab", 2), AVIERR_BADPARAM); // a video stream
-    EXPECT_EQ(w.WriteVideoFrame(stream, nullptr, 4, true), AVIERR_BADPARAM);
-    ASSERT_EQ(w.WriteVideoFrame(stream, "abcd", 4, true), AVIERR_OK);
-    AviAudioStreamDesc a;
-    a.format.assign(sizeof(WAVEFORMATEX), 1);
-    EXPECT_EQ(w.AddAudioStream(a, &stream), AVIERR_UNSUPPORTED); // data already written
-    EXPECT_EQ(w.Close(), AVIERR_OK);
-    EXPECT_EQ(w.Close(), AVIERR_BADHANDLE);
 }

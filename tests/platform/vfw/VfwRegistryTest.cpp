@@ -55,12 +55,10 @@ struct Recorder {
 };
 
 Recorder recorderA, recorderB;
-LRESULT ProcA(DWORD_PTR id, HDRVR, UINT msg, LPARAM l1, LPARAM l2) {
-    return recorderA.Handle(id, msg, l1, l2);
+template <Recorder& recorder> LRESULT Proc(DWORD_PTR id, HDRVR, UINT msg, LPARAM l1, LPARAM l2) {
+    return recorder.Handle(id, msg, l1, l2);
 }
-LRESULT ProcB(DWORD_PTR id, HDRVR, UINT msg, LPARAM l1, LPARAM l2) {
-    return recorderB.Handle(id, msg, l1, l2);
-}
+constexpr DRIVERPROC ProcA = Proc<recorderA>, ProcB = Proc<recorderB>;
 
 constexpr FOURCC kA = mmioFOURCC('A', 'A', 'A', 'A');
 constexpr FOURCC kB = mmioFOURCC('B', 'B', 'B', 'B');
@@ -76,7 +74,7 @@ struct Installed {
 
 TEST(VfwRegistry, OpenSendCloseReachTheDriverWithItsInstanceId) {
     Installed a(kA, ProcA);
-    EXPECT_FALSE(ICInstall(ICTYPE_VIDEO, kA, reinterpret_cast<LPARAM>(&ProcA), nullptr, ICINSTALL_FUNCTION));
+    EXPECT_FALSE(ICInstall(ICTYPE_VIDEO, kA, reinterpret_cast<LPARAM>(ProcA), nullptr, ICINSTALL_FUNCTION));
     const std::size_t opened = recorderA.opens.size();
     HIC hic = ICOpen(ICTYPE_VIDEO, mmioFOURCC('a', 'a', 'a', 'a'), ICMODE_DECOMPRESS);
     ASSERT_NE(hic, nullptr);

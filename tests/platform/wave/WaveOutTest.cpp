@@ -129,6 +129,8 @@ TEST_F(NullWaveTest, HeadersFollowThePublishedRulesAndNotificationsComeInOrderOn
     EXPECT_EQ(seen, expected);
 }
 
+// A rate of 0 or a block that does not hold whole samples would stall or
+// divide the device's clock by zero.
 TEST_F(NullWaveTest, RefusesWhatItCannotPlay) {
     HWAVEOUT h = nullptr;
     WAVEFORMATEX adpcm = Pcm(22050, 1, 4), badAlign = Pcm(22050, 2, 16);
@@ -136,12 +138,7 @@ TEST_F(NullWaveTest, RefusesWhatItCannotPlay) {
     badAlign.nBlockAlign = 3;
     for (const WAVEFORMATEX& bad : {adpcm, badAlign, Pcm(0, 2, 16)})
         EXPECT_EQ(waveOutOpen(&h, WAVE_MAPPER, &bad, 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT);
-    const WAVEFORMATEX good = Pcm(44100, 2, 16);
     EXPECT_EQ(h, nullptr);
-
-    options.failOpen = true;
-    WaveNullSetOptions(options);
-    EXPECT_EQ(waveOutOpen(&h, WAVE_MAPPER, &good, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
 }
 
 TEST_F(NullWaveTest, ResetReturnsEveryBufferBeforeItReturns) {
