@@ -56,6 +56,11 @@ TEST(WindowSurface, BlitLandsInTheSurfaceAndReportsTheChangedArea) {
     EXPECT_EQ(GetDeviceCaps(screen, BITSPIXEL), 32);
     EXPECT_TRUE(BitBlt(screen, 0, 0, 2, 2, pic.dc, 0, 0, SRCCOPY)) << "drawing on no pixels is harmless";
     ReleaseDC(nullptr, screen);
+    RegisterWindowSurface(nullptr, std::make_shared<WindowSurface>(1, 1, 16));
+    screen = GetDC(nullptr);
+    EXPECT_EQ(GetDeviceCaps(screen, BITSPIXEL), 16);
+    ReleaseDC(nullptr, screen);
+    RegisterWindowSurface(nullptr, nullptr);
 }
 
 TEST(WindowSurface, EightBitSurfaceShowsTheRealisedPalette) {
@@ -89,6 +94,12 @@ TEST(WindowSurface, EightBitSurfaceShowsTheRealisedPalette) {
         EXPECT_EQ(v.Palette()[200].peRed, 200);
         EXPECT_EQ(v.Palette()[200].peGreen, 55);
     }
+
+    // A 24-bit picture on the 8-bit window takes the nearest realised colour.
+    TestDib deep(1, 1, 24);
+    deep.Set(0, 0, (100u << 16) | (155u << 8) | 77u);
+    ASSERT_TRUE(BitBlt(dc, 0, 0, 1, 1, deep.dc, 0, 0, SRCCOPY));
+    EXPECT_EQ(win.surface->Lock().Bits()[0], 100);
 
     SelectPalette(dc, old, FALSE);
     EXPECT_TRUE(DeleteObject(pal));

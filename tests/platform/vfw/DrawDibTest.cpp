@@ -89,7 +89,21 @@ TEST(DrawDib, DeepPictureOnAPaletteWindowUsesNearbyPaletteColours) {
             ASSERT_LE(std::abs(e.peBlue - p[0]), 51) << x << "," << y;
         }
 
+    // Into an 8-bit DIB section of a memory DC compatible with a true-colour
+    // screen, the picture is dithered the same way.
+    std::vector<RGBQUAD> table(256);
+    for (int i = 0; i < 256; ++i)
+        table[static_cast<std::size_t>(i)] =
+            Quad(v.Palette()[i].peRed, v.Palette()[i].peGreen, v.Palette()[i].peBlue);
+    std::vector<BYTE> shown;
+    for (int y = 0; y < kH; ++y)
+        shown.insert(shown.end(), v.Bits() + y * v.Stride(), v.Bits() + y * v.Stride() + kW);
     v = WindowSurface::View(); // no GDI call while the window is locked
+    TestDib offscreen(kW, kH, 8, table);
+    ASSERT_TRUE(DrawDibDraw(dd, offscreen.dc, 0, 0, kW, kH, pic.Header(), pic.bits, 0, 0, kW, kH, 0));
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x)
+            ASSERT_EQ(offscreen.Get(x, y), shown[static_cast<std::size_t>(y * kW + x)]) << x << "," << y;
     DrawDibStop(dd);
     DrawDibEnd(dd);
     DrawDibClose(dd);

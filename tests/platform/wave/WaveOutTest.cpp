@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -141,6 +142,25 @@ TEST_F(NullWaveTest, RefusesWhatItCannotPlay) {
     EXPECT_EQ(h, nullptr);
 }
 
+TEST_F(NullWaveTest, PositionIsExactAndHoldsWhileStarved) {
+    Open(Pcm(44100, 2, 16));
+    WAVEHDR* a = AddBuffer(44100 * 4); // one second
+    EXPECT_EQ(Samples(), 0u);
+    ASSERT_EQ(Write(a), MMSYSERR_NOERROR);
+    WaveNullAdvanceClock(250);
+    EXPECT_EQ(Samples(), 11025u);
+    WaveNullAdvanceClock(750);
+    EXPECT_EQ(Samples(), 44100u);
+    EXPECT_TRUE(a->dwFlags & WHDR_DONE);
+
+    // Out of data, the position stops; new data plays on from there.
+    WaveNullAdvanceClock(3000);
+    EXPECT_EQ(Samples(), 44100u);
+    ASSERT_EQ(Write(AddBuffer(44100 * 4)), MMSYSERR_NOERROR);
+    WaveNullAdvanceClock(100);
+    EXPECT_EQ(Samples(), 44100u + 4410u);
+}
+
 TEST_F(NullWaveTest, ResetReturnsEveryBufferBeforeItReturns) {
     Open(Pcm(22050, 2, 16));
     std::vector<WAVEHDR*> queued;
@@ -189,6 +209,18 @@ TEST_F(NullWaveTest, DoneCallbackMayRefillButNotResetOrClose) {
     EXPECT_EQ(resetInside, MMSYSERR_HANDLEBUSY);
     EXPECT_EQ(closeInside, MMSYSERR_HANDLEBUSY);
     onDone = nullptr;
+}
+
+TEST_F(NullWaveTest, RealClockConsumesAtTheFormatsRate) {
+    options.manualClock = false;
+    Open(Pcm(8000, 1, 8));
+    WAVEHDR* a = AddBuffer(400); // 50 ms
+    const auto start = std::chrono::steady_clock::now();
+    Write(a);
+    while (!(std::atomic_ref<DWORD>(a->dwFlags).load() & WHDR_DONE))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(49));
+    EXPECT_EQ(Samples(), 400u);
 }
 
 } // namespace
