@@ -10,20 +10,20 @@
 
 using namespace cadmo::test;
 
-bool ReadsBack(const OpenedAvi& avi, const TestAviSpec& spec) {
+bool ReadsBack(PAVISTREAM video, PAVISTREAM audio, const TestAviSpec& spec) {
     bool ok = true;
     std::vector<BYTE> buffer(1 << 20);
-    for (LONG f = AVIStreamStart(avi.video); avi.video && f < AVIStreamEnd(avi.video); ++f) {
+    for (LONG f = AVIStreamStart(video); video && f < AVIStreamEnd(video); ++f) {
         LONG bytes = 0;
-        ok = ok && AVIStreamRead(avi.video, f, 1, buffer.data(), 1 << 20, &bytes, nullptr) == AVIERR_OK;
+        ok = ok && AVIStreamRead(video, f, 1, buffer.data(), 1 << 20, &bytes, nullptr) == AVIERR_OK;
         const std::vector<BYTE> want = TestFrameBytes(f, TestFrameSize(spec, f));
         ok = ok && bytes == static_cast<LONG>(want.size()) &&
              std::equal(want.begin(), want.end(), buffer.begin());
     }
-    if (avi.audio) {
+    if (audio) {
         LONG bytes = 0;
-        const LONG n = AVIStreamLength(avi.audio);
-        ok = ok && AVIStreamRead(avi.audio, 0, n, buffer.data(), 1 << 20, &bytes, nullptr) == AVIERR_OK;
+        const LONG n = AVIStreamLength(audio);
+        ok = ok && AVIStreamRead(audio, 0, n, buffer.data(), 1 << 20, &bytes, nullptr) == AVIERR_OK;
         ok = ok && std::equal(buffer.begin(), buffer.begin() + bytes, TestAudioBytes(0, bytes).begin());
     }
     return ok;

@@ -37,7 +37,10 @@ using cadmo::test::OpenedAvi;
 
 // Reads every sample of both streams and checks the content written by
 // WriteTestAvi for `spec`.
-bool ReadsBack(const OpenedAvi& avi, const cadmo::test::TestAviSpec& spec);
+bool ReadsBack(PAVISTREAM video, PAVISTREAM audio, const cadmo::test::TestAviSpec& spec);
+inline bool ReadsBack(const OpenedAvi& avi, const cadmo::test::TestAviSpec& spec) {
+    return ReadsBack(avi.video, avi.audio, spec);
+}
 
 // The packets and streams ffprobe finds in a file, one map of field names to
 // values each, the section name ("packet" or "stream") under the empty key;

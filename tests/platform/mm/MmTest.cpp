@@ -11,25 +11,6 @@
 
 namespace {
 
-TEST(MmTimer, ClockAdvancesWithSleepAndPeriodsBalance) {
-    const DWORD before = timeGetTime();
-    Sleep(20);
-    Sleep(0);
-    EXPECT_GE(static_cast<DWORD>(timeGetTime() - before), 20u);
-
-    // The player asks for the finest period the timer offers, and ends it
-    // as often as it began it.
-    TIMECAPS caps{};
-    ASSERT_EQ(timeGetDevCaps(&caps, sizeof caps), TIMERR_NOERROR);
-    EXPECT_GE(caps.wPeriodMin, 1u);
-    EXPECT_EQ(timeBeginPeriod(1), TIMERR_NOERROR);
-    EXPECT_EQ(timeBeginPeriod(1), TIMERR_NOERROR);
-    EXPECT_EQ(cadmoTimePeriodCount(1), 2u);
-    EXPECT_EQ(timeEndPeriod(1), TIMERR_NOERROR);
-    EXPECT_EQ(timeEndPeriod(1), TIMERR_NOERROR);
-    EXPECT_EQ(timeEndPeriod(1), TIMERR_NOCANDO) << "an unmatched end is reported";
-}
-
 // RIFF 'PAL ' { 'junk' (3 bytes and a pad), 'data' (8), 'big ' (claims 5000
 // bytes, the file holds 16) } and a 'next' chunk beyond the end the form
 // declares.

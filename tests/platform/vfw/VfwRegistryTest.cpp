@@ -9,6 +9,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -53,12 +55,10 @@ struct Recorder {
 };
 
 Recorder recorderA, recorderB;
-LRESULT ProcA(DWORD_PTR id, HDRVR, UINT msg, LPARAM l1, LPARAM l2) {
-    return recorderA.Handle(id, msg, l1, l2);
+template <Recorder& recorder> LRESULT Proc(DWORD_PTR id, HDRVR, UINT msg, LPARAM l1, LPARAM l2) {
+    return recorder.Handle(id, msg, l1, l2);
 }
-LRESULT ProcB(DWORD_PTR id, HDRVR, UINT msg, LPARAM l1, LPARAM l2) {
-    return recorderB.Handle(id, msg, l1, l2);
-}
+constexpr DRIVERPROC ProcA = Proc<recorderA>, ProcB = Proc<recorderB>;
 
 constexpr FOURCC kA = mmioFOURCC('A', 'A', 'A', 'A');
 constexpr FOURCC kB = mmioFOURCC('B', 'B', 'B', 'B');
@@ -74,21 +74,20 @@ struct Installed {
 
 TEST(VfwRegistry, OpenSendCloseReachTheDriverWithItsInstanceId) {
     Installed a(kA, ProcA);
-    EXPECT_FALSE(ICInstall(ICTYPE_VIDEO, kA, reinterpret_cast<LPARAM>(&ProcA), nullptr, ICINSTALL_FUNCTION));
+    EXPECT_FALSE(ICInstall(ICTYPE_VIDEO, kA, reinterpret_cast<LPARAM>(ProcA), nullptr, ICINSTALL_FUNCTION));
     const std::size_t opened = recorderA.opens.size();
     HIC hic = ICOpen(ICTYPE_VIDEO, mmioFOURCC('a', 'a', 'a', 'a'), ICMODE_DECOMPRESS);
     ASSERT_NE(hic, nullptr);
     EXPECT_EQ(recorderA.Count(DRV_LOAD), recorderA.Count(DRV_FREE) + 1);
     EXPECT_EQ(recorderA.Count(DRV_ENABLE), recorderA.Count(DRV_DISABLE) + 1);
     ASSERT_EQ(recorderA.opens.size(), opened + 1);
-    EXPECT_EQ(recorderA.opens.back().fccType, ICTYPE_VIDEO);
-    EXPECT_EQ(recorderA.opens.back().dwFlags, ICMODE_DECOMPRESS);
-    EXPECT_EQ(recorderA.opens.back().dwSize, sizeof(ICOPEN));
+    const ICOPEN& open = recorderA.opens.back();
+    EXPECT_EQ(std::tuple(open.fccType, open.dwFlags, open.dwSize),
+              std::tuple(ICTYPE_VIDEO, ICMODE_DECOMPRESS, DWORD{sizeof(ICOPEN)}));
     const auto id = static_cast<LRESULT>(recorderA.nextId - 1);
 
     EXPECT_EQ(ICSendMessage(hic, ICM_USER + 7, 11, 22), id * 100 + 7);
-    EXPECT_EQ(recorderA.calls.back().lParam1, 11);
-    EXPECT_EQ(recorderA.calls.back().lParam2, 22);
+    EXPECT_EQ(std::pair(recorderA.calls.back().lParam1, recorderA.calls.back().lParam2), std::pair(11L, 22L));
 
     EXPECT_EQ(ICClose(hic), ICERR_OK);
     EXPECT_EQ(recorderA.calls.back().msg, DRV_CLOSE);

