@@ -1,6 +1,6 @@
 // The real program on a real X server: cadmo opens the demo movie, plays it
 // for two seconds and stops; screenshots of the screen show the moving
-// picture, then a still one, with the status bar below it.
+// picture, then a still one.
 #include "support/Process.h"
 #include "support/TempDir.h"
 #include "support/XServer.h"
@@ -61,19 +61,6 @@ double Mean(const QRect& area, const std::function<double(int, int)>& f) {
         for (int x = area.left(); x <= area.right(); ++x)
             sum += f(x, y);
     return area.isEmpty() ? 0 : sum / (area.width() * area.height());
-}
-
-// Share of pixels of `area` whose colour is `colour`.
-double Share(const QImage& image, const QRect& area, QRgb colour) {
-    return Mean(area, [&](int x, int y) { return (image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF); });
-}
-
-QRgb MostCommon(const QImage& image, const QRect& area) {
-    std::map<QRgb, long> counts;
-    Mean(area, [&](int x, int y) { return ++counts[image.pixel(x, y) & 0xFFFFFF]; });
-    return std::max_element(counts.begin(), counts.end(),
-                            [](auto& a, auto& b) { return a.second < b.second; })
-        ->first;
 }
 
 // How colourful `area` is: the mean spread between the largest and smallest
@@ -167,21 +154,11 @@ TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
 
     // The window: menu bar, picture, status bar. The picture is the band
     // above the bottom 40 rows (the status bar is shorter than that) and
-    // below the top 30 (the menu bar).
+    // below the top 30 (the menu bar). The status bar's parts are the main
+    // window test's.
     const QRect picture = window->adjusted(0, 30, 0, -40);
     ASSERT_GT(picture.height(), 50);
-    const QRgb grey = qRgb(128, 128, 128);
-    EXPECT_LT(Share(stopped, picture, grey), 0.5) << "the picture is drawn, not the grey background";
-    EXPECT_LT(Share(stopped, picture, MostCommon(stopped, picture)), 0.9) << "the picture has content";
-
-    // The status bar along the bottom: one light colour, neither the grey
-    // background nor picture, with a little dark text on it.
-    const QRect status(window->x(), window->bottom() - 13, window->width(), 8);
-    const QRgb face = MostCommon(stopped, status);
-    EXPECT_GT(Share(stopped, status, face), 0.6);
-    EXPECT_NE(face & 0xFFFFFF, grey & 0xFFFFFF);
-    EXPECT_GT(QColor(face).lightness(), 150);
-    EXPECT_LT(Share(stopped, status, face), 0.995) << "the status texts";
+    EXPECT_GT(Colourfulness(stopped, picture), 10.0) << "the picture is drawn, not the grey background";
 
     // It moved while playing and stands still once stopped.
     const auto differ = [&](const QImage& a, const QImage& b) {

@@ -237,24 +237,15 @@ TEST_F(VideoDecoderTest, TavroControlsOnlyReachTheTavroCodec) {
     EXPECT_EQ(qx47::GetBoundsAddress(l), &tc.codecBounds.x);
     EXPECT_EQ(tc.shortState.kind, 4u);
 
+    // The colour values, their defaults and the key reach the real codec in the codec
+    // dialogs' tests, which look at the picture; here what is not sent.
     tc.SetColorControls(256, 0, 0, FALSE);
     tc.SetColorControls(0, 0, 300, TRUE);
     EXPECT_EQ(FakeCodec::Get().Calls(ICM_SETSTATE).size(), 1u) << "out-of-range values send nothing";
-    tc.SetColorControls(-255, 255, 0, FALSE);
-    const auto colours = StateOf<qx47::LongStateRecord>(state(ICM_SETSTATE, 1));
-    EXPECT_EQ(std::tuple(colours.kind, colours.brightness, colours.saturation), std::tuple(2u, -255, 255));
-    LONG b = 99, sat = 99, c = 99;
-    tc.GetColorControls(&b, &sat, &c, TRUE);
-    EXPECT_EQ(StateOf<qx47::LongStateRecord>(FakeCodec::Get().Calls(ICM_GETSTATE).back()).kind, 1u);
-    tc.GetColorControls(&b, &sat, &c, FALSE);
-    EXPECT_EQ(StateOf<qx47::LongStateRecord>(FakeCodec::Get().Calls(ICM_GETSTATE).back()).kind, 2u);
-    EXPECT_EQ(std::pair(b, c), (std::pair<LONG, LONG>(11, 33))) << "the codec's answer";
 
     FakeCodec::Get().ClearCalls();
     tc.SetAccessKey(-77);
-    EXPECT_EQ(Messages(), (std::vector<UINT>{ICM_GETSTATE, ICM_SETSTATE}));
-    const auto key = StateOf<qx47::ShortStateRecord>(state(ICM_SETSTATE, 0));
-    EXPECT_EQ(std::tuple(key.accessKey, key.accessKeyGiven, key.mask), std::tuple(-77, 1u, 0x80000001u));
+    EXPECT_EQ(Messages(), (std::vector<UINT>{ICM_GETSTATE, ICM_SETSTATE})) << "the key is read, then changed";
 
     EXPECT_EQ(t.SetLineDoubling(2), 1);
     EXPECT_EQ(t.SetLineDoubling(1), 1);
