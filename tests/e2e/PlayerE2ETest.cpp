@@ -133,20 +133,19 @@ TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
     const std::string title = demo.substr(demo.rfind('/') + 1);
     Session s;
     ASSERT_NO_FATAL_FAILURE(s.Start({"--play=2000", "--quit-after=10000", demo}, title));
-    const std::string& display = s.display;
     // The title is set when the movie has opened; play starts then, and the
     // stop comes two seconds later. The shots leave room for a busy machine.
     const auto shown = Clock::now();
     std::this_thread::sleep_until(shown + std::chrono::milliseconds(1000));
-    const QImage playing = Screenshot(display, s.dir.File("playing.png"));
+    const QImage playing = Screenshot(s.display, s.dir.File("playing.png"));
     std::this_thread::sleep_until(shown + std::chrono::milliseconds(6000));
-    const QImage stopped = Screenshot(display, s.dir.File("stopped.png"));
+    const QImage stopped = Screenshot(s.display, s.dir.File("stopped.png"));
     // The title comes before the window is fitted to the picture, so the
     // size is read only now.
-    const std::optional<QRect> window = FindWindow(display, title);
+    const std::optional<QRect> window = FindWindow(s.display, title);
     ASSERT_TRUE(window);
     std::this_thread::sleep_until(shown + std::chrono::milliseconds(7000));
-    const QImage still = Screenshot(display, s.dir.File("still.png"));
+    const QImage still = Screenshot(s.display, s.dir.File("still.png"));
     EXPECT_EQ(s.player->Wait(30000), std::optional<int>(0)) << "the player ends by itself with status 0";
 
     ASSERT_FALSE(stopped.isNull());
@@ -172,30 +171,30 @@ TEST(PlayerE2E, TheAccessKeyIsTypedFromTheKeyboardAndThePictureAppears) {
     Session s;
     ASSERT_NO_FATAL_FAILURE(
         s.Start({"--quit-after=60000", cadmo::test::BinDir() + "demo/qx47keyed.avi"}, "qx47keyed.avi"));
-    const std::string& display = s.display;
     std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // fitted and painted
-    const auto window = FindWindow(display, "qx47keyed.avi");
+    const auto window = FindWindow(s.display, "qx47keyed.avi");
     ASSERT_TRUE(window);
     const QRect picture = window->adjusted(4, 30, -4, -40);
     // There is no window manager: the keyboard goes where it is put.
     ASSERT_EQ(RunCommand("xdotool search --name qx47keyed.avi windowfocus --sync").exitCode, 0);
-    EXPECT_LT(Colourfulness(Screenshot(display, s.dir.File("locked.png")), picture), 1.0)
+    EXPECT_LT(Colourfulness(Screenshot(s.display, s.dir.File("locked.png")), picture), 1.0)
         << "grey without the key";
 
     // Options > Tavro R4 > Access Key..., the third item.
-    Keys(display, {"alt+o", "t", "Down", "Down", "Return"});
-    ASSERT_TRUE(WaitForWindow(display, "Access Key Control")) << "the Access Key dialog did not open";
+    Keys(s.display, {"alt+o", "t", "Down", "Down", "Return"});
+    ASSERT_TRUE(WaitForWindow(s.display, "Access Key Control")) << "the Access Key dialog did not open";
     EXPECT_EQ(RunCommand("xdotool type --delay 50 4711").exitCode, 0);
-    Keys(display, {"Return"});
-    EXPECT_TRUE(WaitForWindow(display, "Access Key Control", true)) << "Enter pressed Set and closed it";
+    Keys(s.display, {"Return"});
+    EXPECT_TRUE(WaitForWindow(s.display, "Access Key Control", true)) << "Enter pressed Set and closed it";
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_GT(Colourfulness(Screenshot(display, s.dir.File("unlocked.png")), picture), 10.0) << "the picture";
+    EXPECT_GT(Colourfulness(Screenshot(s.display, s.dir.File("unlocked.png")), picture), 10.0)
+        << "the picture";
 
     // The keyboard is back in the main window: Color Controls, the second item.
-    Keys(display, {"alt+o", "t", "Down", "Return"});
-    EXPECT_TRUE(WaitForWindow(display, "Color Controls")) << "the Color Controls dialog did not open";
-    Keys(display, {"Escape"});
-    EXPECT_TRUE(WaitForWindow(display, "Color Controls", true)) << "Escape closed it";
+    Keys(s.display, {"alt+o", "t", "Down", "Return"});
+    EXPECT_TRUE(WaitForWindow(s.display, "Color Controls")) << "the Color Controls dialog did not open";
+    Keys(s.display, {"Escape"});
+    EXPECT_TRUE(WaitForWindow(s.display, "Color Controls", true)) << "Escape closed it";
     s.player->Stop(SIGTERM);
 }
 
