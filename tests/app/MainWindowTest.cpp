@@ -327,8 +327,8 @@ TEST_F(MainWindowTest, OpenDialogDropAndTheBadInputs) {
     }
 
     // Readable files that are no movie: the message, and the movie that was
-    // open (at its first frame) is closed first. Play is refused on the half-open file instead of
-    // leaving a movie that cannot play marked as playing.
+    // open is closed first. (That the half-open file cannot play is the
+    // player test's.)
     for (const auto& [name, text] :
          {std::pair{"notes.avi", "Error: Cannot open AVI file"},
           std::pair{"sound only.avi", "Error: Cannot read Video or Audio stream"}}) {
@@ -337,8 +337,6 @@ TEST_F(MainWindowTest, OpenDialogDropAndTheBadInputs) {
         Open(name);
         EXPECT_EQ(messages, QStringList{text}) << name;
         ExpectEmptyWindow();
-        window->OnCommand(IDM_PLAY);
-        EXPECT_EQ(playerPlaying.load(), 0);
     }
 
     // A drop of several files opens the first only.
@@ -746,7 +744,6 @@ TEST_F(CodecDialogsTest, ATavroPictureTakesABackgroundAndIsDraggedOverItUpToItsE
     Settle();
     EXPECT_EQ(window->windowTitle(), "qx47sprite.avi");
     EXPECT_FALSE(Enabled({2, 0}));
-    EXPECT_FALSE(Enabled({2, 1}));
     Key(Qt::Key_2, Qt::ControlModifier);
     EXPECT_EQ(Size(), IDM_NATIVE);
     ASSERT_EQ(theMovie->decoder->viewRect.width, 800);
@@ -779,5 +776,4 @@ TEST_F(CodecDialogsTest, ATavroPictureTakesABackgroundAndIsDraggedOverItUpToItsE
     // The next movie unlocks depth and size.
     OpenDemo("qx47sprite.avi");
     EXPECT_TRUE(Enabled({2, 0}));
-    EXPECT_TRUE(Enabled({2, 1}));
 }

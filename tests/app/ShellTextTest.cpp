@@ -3,7 +3,6 @@
 #include "app/CommandLine.h"
 #include "app/ShellPaths.h"
 #include "app/StatusText.h"
-#include "res/Resource.h"
 #include "res/Strings.h"
 
 #include <gtest/gtest.h>
@@ -12,15 +11,13 @@
 
 namespace {
 
-StatusBarTexts Texts(LONG position, float rate, bool playing, LONG& shown, LONG skipped = 0,
-                     LONG keyFrame = 0) {
+StatusBarTexts Texts(LONG position, float rate, bool playing, LONG& shown, LONG skipped = 0) {
     StatusBarInput in;
     in.loaded = true;
     in.playing = playing;
     in.position = position;
     in.frameRate = rate;
     in.skippedFrames = skipped;
-    in.keyFrame = keyFrame;
     return ComputeStatusBarTexts(in, shown);
 }
 
@@ -93,11 +90,10 @@ TEST(ShellPaths, TitleIsTheLastComponentAndABitmapIsNamedSoInAnyCase) {
 
 // The filters as a file dialog takes them: the text shown, then the patterns
 // in the last parentheses. GTK's dialog matches them case-sensitively, so
-// every letter is bracketed in both cases.
+// every letter is bracketed in both cases. The string table's movie and
+// bitmap filters are seen in the window test, as the dialogs get them.
 TEST(ShellPaths, StringTableFiltersBecomeDialogFiltersOfAnyCase) {
     const std::pair<std::string, std::string> cases[] = {
-        {LoadResourceString(IDS_AVIFILTER), "AVI File (*.avi) (*.[aA][vV][iI])"},
-        {LoadResourceString(IDS_BMPFILTER), "BMP File (*.bmp) (*.[bB][mM][pP])"},
         {"Movies#*.avi#All#*#", "Movies (*.avi) (*.[aA][vV][iI]);;All (*) (*)"},
         {"", ""},
     };

@@ -49,6 +49,21 @@ TEST_F(DibImageLoad, EightBitFileKeepsIndicesTableAndBottomUpRows) {
     for (const auto& [x, y] : {std::pair(3, 0), std::pair(0, 2), std::pair(-1, 0)})
         EXPECT_EQ(image.PixelAddress(x, y), nullptr) << x << "," << y;
     EXPECT_EQ(image.Info()->bmiColors[5].rgbGreen, 250);
+
+    // Colour counts beyond the table are capped. biClrUsed 300: 256 entries
+    // are read and the pixels follow them.
+    BmpFile capped(4, 1);
+    capped.info.biClrUsed = 300;
+    capped.pixels = {255, 0, 1, 2};
+    ASSERT_TRUE(image.Load(nullptr, Saved(capped).c_str(), 8));
+    EXPECT_EQ(*image.PixelAddress(0, 0), 255);
+    EXPECT_EQ(image.Info()->bmiColors[255].rgbBlue, 255);
+
+    // biClrUsed 16: entries 16..255 stay black.
+    ASSERT_TRUE(image.Load(nullptr, Saved(BmpFile(4, 1, 16)).c_str(), 8));
+    EXPECT_EQ(image.Info()->bmiColors[15].rgbBlue, 15);
+    const auto* rest = reinterpret_cast<const BYTE*>(&image.Info()->bmiColors[16]);
+    EXPECT_EQ(std::vector<BYTE>(rest, rest + 240 * 4), std::vector<BYTE>(240 * 4, 0));
 }
 
 TEST_F(DibImageLoad, ConvertsToTheTargetDepth) {
@@ -121,23 +136,6 @@ TEST_F(DibImageLoad, RefusesFilesItCannotShowWithTheRightMessage) {
     EXPECT_FALSE(image.Load(&sink, dir.File("text.bmp").c_str(), 8));
     EXPECT_FALSE(image.Load(&sink, "/nonexistent/x.bmp", 8));
     EXPECT_TRUE(sink.messages.empty());
-}
-
-TEST_F(DibImageLoad, ColourCountsBeyondTheTableAreCapped) {
-    // biClrUsed 300: 256 entries are read and the pixels follow them.
-    BmpFile bmp(4, 1);
-    bmp.info.biClrUsed = 300;
-    bmp.pixels = {255, 0, 1, 2};
-    DibImage image;
-    ASSERT_TRUE(image.Load(nullptr, Saved(bmp).c_str(), 8));
-    EXPECT_EQ(*image.PixelAddress(0, 0), 255);
-    EXPECT_EQ(image.Info()->bmiColors[255].rgbBlue, 255);
-
-    // biClrUsed 16: entries 16..255 stay black.
-    ASSERT_TRUE(image.Load(nullptr, Saved(BmpFile(4, 1, 16)).c_str(), 8));
-    EXPECT_EQ(image.Info()->bmiColors[15].rgbBlue, 15);
-    const auto* rest = reinterpret_cast<const BYTE*>(&image.Info()->bmiColors[16]);
-    EXPECT_EQ(std::vector<BYTE>(rest, rest + 240 * 4), std::vector<BYTE>(240 * 4, 0));
 }
 
 TEST_F(DibImageLoad, MatchPaletteRemapsEveryByteAndTakesThePaletteColours) {

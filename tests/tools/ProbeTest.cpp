@@ -74,10 +74,8 @@ TEST_F(Probe, JsonWithIndexMatchesTheLibrary) {
     if (HaveProgram("jq")) {
         EXPECT_EQ(RunProbe("--json --index " + ShellQuote(path) + " | jq empty").exitCode, 0);
     }
-    for (const char* field :
-         {"\"indexRebuilt\": true,", "{\"stream\": 0, \"type\": \"vids\"", "\"start\": 5,",
-          "\"kind\": \"bitmap\", \"bytes\": 40, \"width\": 40,", "\"channels\": 2,"})
-        EXPECT_NE(out.find(field), std::string::npos) << field << " in:\n" << out;
+    // The streams' values are checked in the text report; here the index.
+    EXPECT_NE(out.find("\"indexRebuilt\": true,"), std::string::npos) << out;
 
     // Every chunk the library sees, in order, and nothing else.
     OpenedAvi avi(path);
