@@ -62,13 +62,10 @@ TEST(MovieInfoText, TheSheetNamesTheSoundOfARealMovie) {
     RegisterBuiltinCodecs();
     cadmo::test::TempDir dir;
     const std::string path = dir.File("movie.avi");
-    ASSERT_EQ(
-        cadmo::test::RunCommand("ffmpeg -y -v error -f lavfi -i testsrc2=size=32x32:rate=10 -f lavfi -i "
-                                "sine=frequency=500:sample_rate=44100 -t 2 -ac 2 -c:v rawvideo "
-                                "-pix_fmt bgr24 -c:a libmp3lame -q:a 2 " +
-                                path)
-            .exitCode,
-        0);
+    const std::string ffmpeg = "ffmpeg -y -v error -f lavfi -i testsrc2=size=32x32:rate=10 -f lavfi -i "
+                               "sine=frequency=500:sample_rate=44100 -t 2 -ac 2 -c:v rawvideo -pix_fmt bgr24 "
+                               "-c:a libmp3lame -q:a 2 ";
+    ASSERT_EQ(cadmo::test::RunCommand(ffmpeg + path).exitCode, 0);
     Movie movie;
     ASSERT_EQ(movie.OpenFile(path.c_str()), 0);
     ASSERT_EQ(movie.OpenStreams(nullptr), 0);
