@@ -421,20 +421,18 @@ TEST_F(MainWindowTest, DisplayOptionsAndPaletteImport) {
     EXPECT_EQ(Size(), IDM_PIXELDOUBLE);
     EXPECT_EQ(window->Video()->size(), QSize(128, 96));
 
-    // An empty clipboard, chosen from the menu, leaves Default checked.
+    // Our own palette type on the clipboard, chosen from the menu: a file of
+    // no colours gives none to take, so Default stays checked (not the item
+    // Qt checked on its own); a full one is taken, and saved for the File
+    // item below.
     window->OnCommand(IDM_RGB8);
-    QApplication::clipboard()->clear();
-    Choose(IDM_PALCLIPBOARD);
-    EXPECT_EQ(Palette(), IDM_PALDEFAULT);
-    // Our own palette type: a file of no colours gives none to take, so
-    // Default stays; a full one is taken, and saved for the File item below.
     for (const size_t colours : {0, 256}) {
         const std::vector<BYTE> riff = MakeRiffPalette(std::vector<PALETTEENTRY>(colours, {1, 2, 3, 0}));
         auto* mime = new QMimeData;
         mime->setData(paletteMimeType,
                       QByteArray(reinterpret_cast<const char*>(riff.data()), static_cast<int>(riff.size())));
         QApplication::clipboard()->setMimeData(mime);
-        window->OnCommand(IDM_PALCLIPBOARD);
+        Choose(IDM_PALCLIPBOARD);
         EXPECT_EQ(Palette(), colours ? IDM_PALCLIPBOARD : IDM_PALDEFAULT) << colours;
         std::ofstream(dir->File("grey.pal"), std::ios::binary)
             .write(reinterpret_cast<const char*>(riff.data()), static_cast<std::streamsize>(riff.size()));

@@ -100,16 +100,12 @@ TEST(PaletteFile, UnusableFilesLeaveTheRecordAlone) {
         {"not RIFF at all", text},
         {"empty file", empty},
     };
-    const cadmo::test::TempDir dir;
+    // Files and memory reach the same reader; the bytes are read from memory.
     for (const Case& c : cases) {
-        ASSERT_TRUE(c.file.Save(dir.File("x.pal"))) << c.name;
         Record record;
-        EXPECT_EQ(ReadPaletteFileAt(dir.File("x.pal").c_str(), record.get()), 1) << c.name;
-        EXPECT_TRUE(record.UntouchedFrom()) << c.name;
-        Record fromMemory;
         const std::vector<BYTE>& bytes = c.file.Data();
-        EXPECT_EQ(ReadPaletteBytes(bytes.data(), bytes.size(), fromMemory.get()), 1) << c.name;
-        EXPECT_TRUE(fromMemory.UntouchedFrom()) << c.name;
+        EXPECT_EQ(ReadPaletteBytes(bytes.data(), bytes.size(), record.get()), 1) << c.name;
+        EXPECT_TRUE(record.UntouchedFrom()) << c.name;
     }
 
     Record record;
