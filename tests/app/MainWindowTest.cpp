@@ -498,29 +498,23 @@ TEST_F(MainWindowTest, SeekBarOpensAtTheRightClickSeeksAndPlays) {
     EXPECT_EQ(window->SeekBarDialog(), nullptr);
 }
 
-// An index-less movie with enough data that the AVI library reports its
-// index rebuild (it stays quiet below 32 MB): 40 uncompressed 640 x 480
-// frames. Written once, on first use.
-std::string IndexlessMovie() {
-    static const std::string path = [] {
-        static cadmo::test::TempDir bigDir;
-        const std::string file = bigDir.File("no index.avi");
+// Opens an index-less movie and calls `act` once when its progress dialog
+// is up: the dialog runs the event loop while the scan goes on, so a timer
+// gets through. False when the dialog never showed. The movie has enough data
+// that the AVI library reports its index rebuild (it stays quiet below
+// 32 MB): 40 uncompressed 640 x 480 frames, written once, on first use.
+bool OpenIndexless(MainWindow& window, const std::function<void(QProgressDialog*)>& act) {
+    static cadmo::test::TempDir bigDir;
+    static const std::string movie = [] {
         cadmo::test::TestAviSpec spec;
         spec.width = 640;
         spec.height = 480;
         spec.frames = 40;
         spec.audio = false;
         spec.options.writeIdx1 = false;
-        EXPECT_EQ(cadmo::test::WriteTestAvi(file, spec), 0);
-        return file;
+        EXPECT_EQ(cadmo::test::WriteTestAvi(bigDir.File("no index.avi"), spec), 0);
+        return bigDir.File("no index.avi");
     }();
-    return path;
-}
-
-// Opens the index-less movie and calls `act` once when its progress dialog
-// is up: the dialog runs the event loop while the scan goes on, so a timer
-// gets through. False when the dialog never showed.
-bool OpenIndexless(MainWindow& window, const std::function<void(QProgressDialog*)>& act) {
     bool shown = false;
     QTimer timer;
     timer.setInterval(0);
@@ -531,7 +525,7 @@ bool OpenIndexless(MainWindow& window, const std::function<void(QProgressDialog*
         }
     });
     timer.start();
-    window.OpenMovieFile(QString::fromStdString(IndexlessMovie()), nullptr);
+    window.OpenMovieFile(QString::fromStdString(movie), nullptr);
     timer.stop();
     return shown;
 }
