@@ -10,9 +10,7 @@
 #include <QApplication>
 #include <QtTest/QTest>
 
-#include <chrono>
 #include <cstdlib>
-#include <functional>
 
 namespace cadmo::test {
 
@@ -28,18 +26,6 @@ inline QApplication& TestApplication() {
         return new QApplication(argc, argv);
     }();
     return *app;
-}
-
-// Runs the event loop until `done` holds or `timeoutMs` passes; true when it
-// held.
-inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
 }
 
 // Lets queued calls (posted commands, fit-window requests) run.

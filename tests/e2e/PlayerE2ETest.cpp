@@ -1,12 +1,11 @@
 // The real program on a real X server: cadmo opens the demo movie, plays it
 // for two seconds and stops; screenshots of the screen show the moving
-// picture, then a still one, with the status bar below it.
+// picture, then a still one.
 #include "support/Process.h"
 #include "support/TempDir.h"
 #include "support/XServer.h"
 
 #include <QColor>
-#include <QFile>
 #include <QImage>
 
 #include <gtest/gtest.h>
@@ -61,19 +60,6 @@ double Mean(const QRect& area, const std::function<double(int, int)>& f) {
         for (int x = area.left(); x <= area.right(); ++x)
             sum += f(x, y);
     return area.isEmpty() ? 0 : sum / (area.width() * area.height());
-}
-
-// Share of pixels of `area` whose colour is `colour`.
-double Share(const QImage& image, const QRect& area, QRgb colour) {
-    return Mean(area, [&](int x, int y) { return (image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF); });
-}
-
-QRgb MostCommon(const QImage& image, const QRect& area) {
-    std::map<QRgb, long> counts;
-    Mean(area, [&](int x, int y) { return ++counts[image.pixel(x, y) & 0xFFFFFF]; });
-    return std::max_element(counts.begin(), counts.end(),
-                            [](auto& a, auto& b) { return a.second < b.second; })
-        ->first;
 }
 
 // How colourful `area` is: the mean spread between the largest and smallest
@@ -140,26 +126,24 @@ struct Session {
 } // namespace
 
 TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
-    std::string demo = cadmo::test::BinDir() + "demo/qx47demo.avi";
-    if (!QFile::exists(QString::fromStdString(demo)))
-        demo = cadmo::test::BinDir() + "demo/demo.avi";
-    const std::string title = demo.substr(demo.rfind('/') + 1);
+    // The Tavro demo, so that the codec library is loaded by the program too.
+    const std::string title = "qx47demo.avi";
     Session s;
-    ASSERT_NO_FATAL_FAILURE(s.Start({"--play=2000", "--quit-after=10000", demo}, title));
-    const std::string& display = s.display;
+    ASSERT_NO_FATAL_FAILURE(
+        s.Start({"--play=2000", "--quit-after=10000", cadmo::test::BinDir() + "demo/" + title}, title));
     // The title is set when the movie has opened; play starts then, and the
     // stop comes two seconds later. The shots leave room for a busy machine.
     const auto shown = Clock::now();
     std::this_thread::sleep_until(shown + std::chrono::milliseconds(1000));
-    const QImage playing = Screenshot(display, s.dir.File("playing.png"));
+    const QImage playing = Screenshot(s.display, s.dir.File("playing.png"));
     std::this_thread::sleep_until(shown + std::chrono::milliseconds(6000));
-    const QImage stopped = Screenshot(display, s.dir.File("stopped.png"));
+    const QImage stopped = Screenshot(s.display, s.dir.File("stopped.png"));
     // The title comes before the window is fitted to the picture, so the
     // size is read only now.
-    const std::optional<QRect> window = FindWindow(display, title);
+    const std::optional<QRect> window = FindWindow(s.display, title);
     ASSERT_TRUE(window);
     std::this_thread::sleep_until(shown + std::chrono::milliseconds(7000));
-    const QImage still = Screenshot(display, s.dir.File("still.png"));
+    const QImage still = Screenshot(s.display, s.dir.File("still.png"));
     EXPECT_EQ(s.player->Wait(30000), std::optional<int>(0)) << "the player ends by itself with status 0";
 
     ASSERT_FALSE(stopped.isNull());
@@ -167,21 +151,11 @@ TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
 
     // The window: menu bar, picture, status bar. The picture is the band
     // above the bottom 40 rows (the status bar is shorter than that) and
-    // below the top 30 (the menu bar).
+    // below the top 30 (the menu bar). The status bar's parts are the main
+    // window test's.
     const QRect picture = window->adjusted(0, 30, 0, -40);
     ASSERT_GT(picture.height(), 50);
-    const QRgb grey = qRgb(128, 128, 128);
-    EXPECT_LT(Share(stopped, picture, grey), 0.5) << "the picture is drawn, not the grey background";
-    EXPECT_LT(Share(stopped, picture, MostCommon(stopped, picture)), 0.9) << "the picture has content";
-
-    // The status bar along the bottom: one light colour, neither the grey
-    // background nor picture, with a little dark text on it.
-    const QRect status(window->x(), window->bottom() - 13, window->width(), 8);
-    const QRgb face = MostCommon(stopped, status);
-    EXPECT_GT(Share(stopped, status, face), 0.6);
-    EXPECT_NE(face & 0xFFFFFF, grey & 0xFFFFFF);
-    EXPECT_GT(QColor(face).lightness(), 150);
-    EXPECT_LT(Share(stopped, status, face), 0.995) << "the status texts";
+    EXPECT_GT(Colourfulness(stopped, picture), 10.0) << "the picture is drawn, not the grey background";
 
     // It moved while playing and stands still once stopped.
     const auto differ = [&](const QImage& a, const QImage& b) {
@@ -195,30 +169,30 @@ TEST(PlayerE2E, TheAccessKeyIsTypedFromTheKeyboardAndThePictureAppears) {
     Session s;
     ASSERT_NO_FATAL_FAILURE(
         s.Start({"--quit-after=60000", cadmo::test::BinDir() + "demo/qx47keyed.avi"}, "qx47keyed.avi"));
-    const std::string& display = s.display;
     std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // fitted and painted
-    const auto window = FindWindow(display, "qx47keyed.avi");
+    const auto window = FindWindow(s.display, "qx47keyed.avi");
     ASSERT_TRUE(window);
     const QRect picture = window->adjusted(4, 30, -4, -40);
     // There is no window manager: the keyboard goes where it is put.
     ASSERT_EQ(RunCommand("xdotool search --name qx47keyed.avi windowfocus --sync").exitCode, 0);
-    EXPECT_LT(Colourfulness(Screenshot(display, s.dir.File("locked.png")), picture), 1.0)
+    EXPECT_LT(Colourfulness(Screenshot(s.display, s.dir.File("locked.png")), picture), 1.0)
         << "grey without the key";
 
     // Options > Tavro R4 > Access Key..., the third item.
-    Keys(display, {"alt+o", "t", "Down", "Down", "Return"});
-    ASSERT_TRUE(WaitForWindow(display, "Access Key Control")) << "the Access Key dialog did not open";
+    Keys(s.display, {"alt+o", "t", "Down", "Down", "Return"});
+    ASSERT_TRUE(WaitForWindow(s.display, "Access Key Control")) << "the Access Key dialog did not open";
     EXPECT_EQ(RunCommand("xdotool type --delay 50 4711").exitCode, 0);
-    Keys(display, {"Return"});
-    EXPECT_TRUE(WaitForWindow(display, "Access Key Control", true)) << "Enter pressed Set and closed it";
+    Keys(s.display, {"Return"});
+    EXPECT_TRUE(WaitForWindow(s.display, "Access Key Control", true)) << "Enter pressed Set and closed it";
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_GT(Colourfulness(Screenshot(display, s.dir.File("unlocked.png")), picture), 10.0) << "the picture";
+    EXPECT_GT(Colourfulness(Screenshot(s.display, s.dir.File("unlocked.png")), picture), 10.0)
+        << "the picture";
 
     // The keyboard is back in the main window: Color Controls, the second item.
-    Keys(display, {"alt+o", "t", "Down", "Return"});
-    EXPECT_TRUE(WaitForWindow(display, "Color Controls")) << "the Color Controls dialog did not open";
-    Keys(display, {"Escape"});
-    EXPECT_TRUE(WaitForWindow(display, "Color Controls", true)) << "Escape closed it";
+    Keys(s.display, {"alt+o", "t", "Down", "Return"});
+    EXPECT_TRUE(WaitForWindow(s.display, "Color Controls")) << "the Color Controls dialog did not open";
+    Keys(s.display, {"Escape"});
+    EXPECT_TRUE(WaitForWindow(s.display, "Color Controls", true)) << "Escape closed it";
     s.player->Stop(SIGTERM);
 }
 

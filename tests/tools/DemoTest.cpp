@@ -9,19 +9,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <tuple>
 #include <vector>
 
 using namespace cadmo::test;
-
-// The loudest sample of sound[from, to).
-static int Loudest(const std::vector<std::int16_t>& sound, std::size_t from, std::size_t to) {
-    int loudest = 0;
-    for (std::size_t i = from; i < to; ++i)
-        loudest = std::max(loudest, std::abs(static_cast<int>(sound[i])));
-    return loudest;
-}
 
 TEST(Demo, GeneratedMovieHasPictureAndSound) {
     TempDir dir;
@@ -53,6 +44,10 @@ TEST(Demo, GeneratedMovieHasPictureAndSound) {
     ASSERT_EQ(AVIStreamRead(avi.audio, 44100, 44100, sound.data(), static_cast<LONG>(sound.size() * 2),
                             nullptr, nullptr),
               AVIERR_OK);
-    EXPECT_GT(Loudest(sound, 0, 220 * 2), 0.5 * 32767);
-    EXPECT_LT(Loudest(sound, 4000, sound.size()), 0.31 * 32767);
+    const auto loudest = [&](std::size_t from, std::size_t to) {
+        const auto [low, high] = std::minmax_element(sound.begin() + from, sound.begin() + to);
+        return std::max(-*low, +*high);
+    };
+    EXPECT_GT(loudest(0, 220 * 2), 0.5 * 32767);
+    EXPECT_LT(loudest(4000, sound.size()), 0.31 * 32767);
 }
