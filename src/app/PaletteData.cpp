@@ -1,7 +1,6 @@
 #include "app/PaletteData.h"
 
 #include <cstddef>
-#include <cstring>
 
 namespace {
 
@@ -40,14 +39,4 @@ void FillClipboardPaletteRecord(const std::vector<PALETTEENTRY>& clipboardPalett
         const size_t from = clipboardFirstEntry + i;
         out[i] = from < clipboardPalette.size() ? clipboardPalette[from] : PALETTEENTRY{0, 0, 0, 0};
     }
-}
-
-bool FillPaletteRecord(const std::vector<PALETTEENTRY>& entries, LOGPALETTE* record, size_t recordBytes) {
-    if (entries.empty() ||
-        offsetof(LOGPALETTE, palPalEntry) + entries.size() * sizeof(PALETTEENTRY) > recordBytes)
-        return false;
-    record->palVersion = paletteVersion;
-    record->palNumEntries = static_cast<WORD>(entries.size());
-    std::memcpy(record->palPalEntry, entries.data(), entries.size() * sizeof(PALETTEENTRY));
-    return true;
 }

@@ -22,7 +22,3 @@ std::vector<BYTE> MakeRiffPalette(const std::vector<PALETTEENTRY>& entries);
 // The clipboard record: version 0x300, 236 entries taken from index 10 of the
 // clipboard palette. Entries the clipboard palette does not have are black.
 void FillClipboardPaletteRecord(const std::vector<PALETTEENTRY>& clipboardPalette, LOGPALETTE* record);
-
-// The palette file record: version 0x300 and all of `entries`. False when
-// they do not fit a record of `recordBytes` bytes.
-bool FillPaletteRecord(const std::vector<PALETTEENTRY>& entries, LOGPALETTE* record, size_t recordBytes);
