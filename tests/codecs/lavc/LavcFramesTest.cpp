@@ -77,51 +77,39 @@ bool WriteRunLengths(const std::string& path, WORD bits) {
     return WriteTestAvi(path, spec) == AVIERR_OK;
 }
 
-// The sample files, made on first use (each test runs in its own process
-// under CTest, so only what a test needs is made).
-class LavcFiles : public ::testing::Environment {
-public:
-    static TempDir* dir;
+// The sample files, made on first use in a folder that lasts as long as the
+// process (each test runs in its own process under CTest, so only what a
+// test needs is made); empty when the file cannot be made.
+std::string SamplePath(const std::string& name) {
+    static TempDir dir;
     static std::map<std::string, std::string> made;
-
-    static const std::string* Path(const std::string& name) {
-        auto it = made.find(name);
-        if (it != made.end())
-            return &it->second;
-        if (!HaveProgram("ffmpeg"))
-            return nullptr;
+    if (made.count(name) == 0) {
+        const std::string path = dir.File(name + ".avi");
+        made[name] = "";
         for (std::span<const Sample> list :
              {std::span<const Sample>(kSamples), std::span<const Sample>(kReordered)})
-            for (const Sample& s : list) {
-                const std::string path = dir->File(name + ".avi");
-                if (name != s.name)
-                    continue;
-                if (s.options ? Ffmpeg("-f lavfi -i testsrc2=size=176x144:rate=15 -frames:v 20 " +
-                                       std::string(s.options) + " " + ShellQuote(path))
-                              : WriteRunLengths(path, name == "rle8" ? 8 : 4))
-                    return &(made[name] = path);
-            }
-        return nullptr;
+            for (const Sample& s : list)
+                if (name == s.name && HaveProgram("ffmpeg") &&
+                    (s.options ? Ffmpeg("-f lavfi -i testsrc2=size=176x144:rate=15 -frames:v 20 " +
+                                        std::string(s.options) + " " + ShellQuote(path))
+                               : WriteRunLengths(path, name == "rle8" ? 8 : 4)))
+                    made[name] = path;
     }
-    void SetUp() override {
-        RegisterBuiltinCodecs();
-        dir = new TempDir;
-    }
-    void TearDown() override { delete dir; }
-};
-TempDir* LavcFiles::dir = nullptr;
-std::map<std::string, std::string> LavcFiles::made;
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new LavcFiles);
+    return made[name];
+}
 
-// An open decompressor for a file, with helpers to run it.
+// An open decompressor for a sample, with ffmpeg's hashes of its frames.
 struct Decoder {
     AviVideo video;
+    std::vector<std::string> expected;
     HIC hic = nullptr;
 
     explicit Decoder(const std::string& name) {
-        const std::string* path = LavcFiles::Path(name);
-        if (path == nullptr || !ReadAviVideo(*path, video))
+        RegisterBuiltinCodecs();
+        const std::string path = SamplePath(name);
+        if (path.empty() || !ReadAviVideo(path, video))
             return;
+        expected = FfmpegFrameHashes(path, "bgr24");
         hic = ICLocate(ICTYPE_VIDEO, video.handler, reinterpret_cast<BITMAPINFOHEADER*>(video.format.data()),
                        nullptr, ICMODE_DECOMPRESS);
     }
@@ -140,9 +128,10 @@ struct Decoder {
 };
 
 #define REQUIRE_SAMPLE(d, name)                                                                              \
-    if (LavcFiles::made.count(name) == 0)                                                                    \
+    if ((d).video.frames.empty())                                                                            \
         GTEST_SKIP() << "ffmpeg could not make the " << name << " sample";                                   \
-    ASSERT_NE((d).hic, nullptr) << "no codec for " << name;
+    ASSERT_NE((d).hic, nullptr) << "no codec for " << name;                                                  \
+    ASSERT_EQ((d).expected.size(), (d).video.frames.size());
 
 class LavcSample : public ::testing::TestWithParam<Sample> {};
 
@@ -154,8 +143,7 @@ TEST_P(LavcSample, EveryFrameMatchesFfmpeg) {
     const std::string name = GetParam().name;
     Decoder d(name);
     REQUIRE_SAMPLE(d, name);
-    std::vector<std::string> expected = FfmpegFrameHashes(LavcFiles::made[name], "bgr24");
-    ASSERT_EQ(expected.size(), d.video.frames.size());
+    const std::vector<std::string>& expected = d.expected;
     OutputFrame out = d.Frame(24);
     ASSERT_EQ(d.Begin(out), ICERR_OK);
     std::atomic<int> refusals{0};
@@ -192,8 +180,7 @@ std::string Hash24(const OutputFrame& f) {
 TEST(LavcState, DeltaFrameWithoutItsKeyFrameFailsAndLeavesTheFrameAlone) {
     Decoder d("mpeg4");
     REQUIRE_SAMPLE(d, "mpeg4");
-    const std::vector<std::string> expected = FfmpegFrameHashes(LavcFiles::made["mpeg4"], "bgr24");
-    ASSERT_EQ(expected.size(), d.video.frames.size());
+    const std::vector<std::string>& expected = d.expected;
     ASSERT_FALSE(d.video.keys[2]);
     ASSERT_TRUE(d.video.keys[6] && d.video.keys[12]);
     OutputFrame out = d.Frame(24);
@@ -268,8 +255,7 @@ TEST_P(LavcReordered, EveryFrameMatchesFfmpegAndDamageIsSurvived) {
     const std::string name = GetParam().name;
     Decoder d(name);
     REQUIRE_SAMPLE(d, name);
-    const std::vector<std::string> expected = FfmpegFrameHashes(LavcFiles::made[name], "bgr24");
-    ASSERT_EQ(expected.size(), d.video.frames.size());
+    const std::vector<std::string>& expected = d.expected;
     const std::size_t end = d.video.frames.size();
     OutputFrame out = d.Frame(24);
     ASSERT_EQ(d.Begin(out), ICERR_OK);
@@ -304,15 +290,12 @@ INSTANTIATE_TEST_SUITE_P(Files, LavcReordered, ::testing::ValuesIn(kReordered),
 // it, changes.
 TEST(LavcOutput, EveryPlacementAndLayoutGivesThePictureAndNothingElse) {
     for (const std::string name : {"h264", "huffyuv", "mjpeg", "mpeg4_narrow"}) {
-        Decoder probe(name);
-        REQUIRE_SAMPLE(probe, name);
-        const std::vector<std::string> expected = FfmpegFrameHashes(LavcFiles::made[name], "bgr24");
-        ASSERT_EQ(expected.size(), probe.video.frames.size());
+        Decoder d(name); // every sample starts with a key frame, to start again from
+        REQUIRE_SAMPLE(d, name);
         for (const LONG sign : {1, -1}) {
             for (const std::size_t misalign : {0, 4}) {
                 SCOPED_TRACE(testing::Message()
                              << name << " height " << sign << " misaligned by " << misalign);
-                Decoder d(name);
                 const LONG w = d.Width(), h = d.Height(), x = 8, y = 4;
                 OutputFrame big = MakeOutputFrame(w + 20, sign * (h + 10), 24);
                 const std::size_t row = big.bits.size() / static_cast<std::size_t>(h + 10);
@@ -334,7 +317,7 @@ TEST(LavcOutput, EveryPlacementAndLayoutGivesThePictureAndNothingElse) {
                     std::vector<BYTE> picture;
                     for (LONG r = 0; r < h; ++r)
                         picture.insert(picture.end(), pictureRow(r), pictureRow(r) + w * 3);
-                    EXPECT_EQ(Md5Hex(picture), expected[i]) << "frame " << i;
+                    EXPECT_EQ(Md5Hex(picture), d.expected[i]) << "frame " << i;
                 }
                 for (LONG r = 0; r < h; ++r)
                     std::fill_n(pictureRow(r), w * 3, 0xcd);
