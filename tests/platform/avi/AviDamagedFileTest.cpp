@@ -62,19 +62,27 @@ using Damage = std::function<void(std::vector<BYTE>&)>;
 Damage Put(FOURCC id, int nth, std::size_t offset, DWORD value) {
     return [=](std::vector<BYTE>& b) { Put32(b, Find(b, id, nth) + offset, value); };
 }
+// Copies `size` bytes between two offsets past the first `id`.
+Damage Copy(FOURCC id, std::size_t from, std::size_t to, std::size_t size) {
+    return [=](std::vector<BYTE>& b) { std::memcpy(&b[Find(b, id) + to], &b[Find(b, id) + from], size); };
+}
+Damage All(const std::vector<Damage>& all) {
+    return [=](std::vector<BYTE>& b) {
+        for (const Damage& d : all)
+            d(b);
+    };
+}
 Damage PutStrh(std::size_t field, DWORD value) {
     return Put(avi::kStrh, 0, 8 + field, value);
 }
-std::size_t Idx1Entry(const std::vector<BYTE>& b, int n) {
-    return Find(b, avi::kIdx1) + 8 + 16 * n;
+const FOURCC kDb = avi::StreamChunkId(0, 'd', 'b'), kIx00 = mmioFOURCC('i', 'x', '0', '0');
+// The data of idx1 entry n, and of the super index's entry n.
+constexpr std::size_t Idx1Entry(int n) {
+    return 8 + 16 * static_cast<std::size_t>(n);
 }
-std::size_t SuperIndexEntries(const std::vector<BYTE>& b) {
-    return Find(b, avi::kIndx) + 8 + avi::kSuperIndexHeaderSize;
+constexpr std::size_t SuperEntry(int n) {
+    return 8 + avi::kSuperIndexHeaderSize + 16 * static_cast<std::size_t>(n);
 }
-std::size_t Ix00(const std::vector<BYTE>& b) {
-    return Find(b, mmioFOURCC('i', 'x', '0', '0')) + 8;
-}
-const FOURCC kDb = avi::StreamChunkId(0, 'd', 'b');
 
 // What a damaged file must give: a rebuilt index holding between `fewest`
 // and `most` frames, every one readable as written; or (kRefused) the video
@@ -92,12 +100,10 @@ void PrintTo(const DamageCase& c, std::ostream* out) {
 }
 
 const DamageCase kDamage[] = {
-    {"idx1 entry far past the end", kSmall, Put(avi::kIdx1, 0, 8 + 16 * 5 + 8, 0x7ffffff0), 10, 10},
+    {"idx1 entry far past the end", kSmall, Put(avi::kIdx1, 0, Idx1Entry(5) + 8, 0x7ffffff0), 10, 10},
     {"two idx1 entries for one chunk, one size negative", kSmall,
-     [](auto& b) {
-         std::memcpy(&b[Idx1Entry(b, 5) + 8], &b[Idx1Entry(b, 4) + 8], 4);
-         Put32(b, Idx1Entry(b, 3) + 12, 0xfffffff0);
-     },
+     All({Copy(avi::kIdx1, Idx1Entry(4) + 8, Idx1Entry(5) + 8, 4),
+          Put(avi::kIdx1, 0, Idx1Entry(3) + 12, 0xfffffff0)}),
      10, 10},
     // The scan stops at the bad chunk and keeps everything before it.
     {"chunk larger than the file, no idx1", WithoutIdx1(kSmall), Put(kDb, 6, 4, 0xfffffff8), 6, 6},
@@ -112,21 +118,14 @@ const DamageCase kDamage[] = {
     {"strf running past its strl list", kSmall, Put(avi::kStrf, 0, 4, 0x10000000), kUnusable, kUnusable},
     {"super index count larger than its chunk", OpenDmlSpec(), Put(avi::kIndx, 0, 12, 0x7fffffff), 200, 200},
     {"two super index entries naming one ix##", OpenDmlSpec(),
-     [](auto& b) { std::memcpy(&b[SuperIndexEntries(b) + 16], &b[SuperIndexEntries(b)], 16); }, 200, 200},
+     Copy(avi::kIndx, SuperEntry(0), SuperEntry(1), 16), 200, 200},
     {"super index entry of size 0", OpenDmlSpec(),
-     [](auto& b) {
-         for (const int at : {8, 0, 4})
-             Put32(b, SuperIndexEntries(b) + at, 0);
-     },
+     All({Put(avi::kIndx, 0, SuperEntry(0), 0), Put(avi::kIndx, 0, SuperEntry(0) + 4, 0),
+          Put(avi::kIndx, 0, SuperEntry(0) + 8, 0)}),
      200, 200},
-    {"ix## count larger than its chunk", OpenDmlSpec(),
-     Put(mmioFOURCC('i', 'x', '0', '0'), 0, 12, 0x10000000), 200, 200},
+    {"ix## count larger than its chunk", OpenDmlSpec(), Put(kIx00, 0, 12, 0x10000000), 200, 200},
     {"ix## base offset far outside the file", OpenDmlSpec(),
-     [](auto& b) {
-         Put32(b, Ix00(b) + 12, 0xfffffff0);
-         Put32(b, Ix00(b) + 16, 0x7fffffff);
-     },
-     200, 200},
+     All({Put(kIx00, 0, 20, 0xfffffff0), Put(kIx00, 0, 24, 0x7fffffff)}), 200, 200},
     // The last ix## chunks and a frame or so are lost; the data is rescanned.
     {"OpenDML file cut short", OpenDmlSpec(), [](auto& b) { b.resize(b.size() - 20000); }, 191, 199},
 };
