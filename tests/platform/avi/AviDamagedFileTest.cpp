@@ -214,12 +214,10 @@ TEST_F(AviDamaged, WaveFormatClaimingMoreThanItHoldsIsCut) {
     Save(path, b);
     OpenedAvi r(path);
     ASSERT_NE(r.audio, nullptr);
-    LONG size = 0;
-    AVIStreamReadFormat(r.audio, 0, nullptr, &size);
-    ASSERT_EQ(size, 18);
     WAVEFORMATEX wf{};
-    AVIStreamReadFormat(r.audio, 0, &wf, &size);
-    EXPECT_EQ(wf.cbSize, 0);
+    LONG size = sizeof wf;
+    ASSERT_EQ(AVIStreamReadFormat(r.audio, 0, &wf, &size), AVIERR_OK);
+    EXPECT_EQ(std::pair(size, wf.cbSize), std::pair(LONG{18}, WORD{0}));
 }
 
 TEST_F(AviDamaged, NotAnAviFile) {

@@ -12,10 +12,6 @@
 
 namespace {
 
-HWND fakeWindow(std::uintptr_t n) {
-    return reinterpret_cast<HWND>(n);
-}
-
 TEST(WindowSurface, BlitLandsInTheSurfaceAndReportsTheChangedArea) {
     TestWindow win(0x100, 8, 4, 24);
     std::vector<RECT> changes;
@@ -97,55 +93,46 @@ TEST(WindowSurface, EightBitSurfaceShowsTheRealisedPalette) {
 }
 
 TEST(WindowSurface, ResizeAndLifetime) {
-    auto surface = std::make_shared<WindowSurface>(2, 2, 32);
+    TestWindow win(0x300, 2, 2, 32);
     for (const auto& [w, h, bpp] :
          {std::tuple(2, 2, 12), std::tuple(-1, 2, 24), std::tuple(100000, 100000, 32)})
-        EXPECT_FALSE(surface->Resize(w, h, bpp));
-    EXPECT_EQ(surface->BitsPixel(), 32);
-    ASSERT_TRUE(surface->Resize(3, 2, 16));
-    EXPECT_EQ(surface->Lock().Stride(), 8);
-
-    RegisterWindowSurface(fakeWindow(0x300), surface);
-    HDC dc = GetDC(fakeWindow(0x300));
-    EXPECT_EQ(GetDeviceCaps(dc, BITSPIXEL), 16);
+        EXPECT_FALSE(win.surface->Resize(w, h, bpp));
+    EXPECT_EQ(win.surface->BitsPixel(), 32);
+    ASSERT_TRUE(win.surface->Resize(3, 2, 16));
+    EXPECT_EQ(win.surface->Lock().Stride(), 8);
+    EXPECT_EQ(GetDeviceCaps(win.dc, BITSPIXEL), 16);
     std::atomic<int> calls{0};
-    surface->SetChangedCallback([&](const RECT&) { ++calls; });
+    win.surface->SetChangedCallback([&](const RECT&) { ++calls; });
 
     // The shell drops its surface while the player still holds the DC: the
     // DC keeps drawing into the orphaned pixels and calls nobody.
-    RegisterWindowSurface(fakeWindow(0x300), nullptr);
-    surface.reset();
+    RegisterWindowSurface(win.hwnd, nullptr);
+    win.surface.reset();
     TestDib pic(2, 2, 24);
-    EXPECT_TRUE(BitBlt(dc, 0, 0, 2, 2, pic.dc, 0, 0, SRCCOPY));
+    EXPECT_TRUE(BitBlt(win.dc, 0, 0, 2, 2, pic.dc, 0, 0, SRCCOPY));
     EXPECT_EQ(calls.load(), 0);
-    EXPECT_EQ(ReleaseDC(fakeWindow(0x300), dc), 1);
 }
 
 TEST(WindowSurface, PlaybackThreadDrawsWhileTheWidgetReads) {
-    auto surface = std::make_shared<WindowSurface>(64, 48, 32);
+    TestWindow win(0x400, 64, 48, 32);
     std::atomic<int> repaints{0};
-    surface->SetChangedCallback([&](const RECT&) { ++repaints; });
-    RegisterWindowSurface(fakeWindow(0x400), surface);
-
+    win.surface->SetChangedCallback([&](const RECT&) { ++repaints; });
     std::thread player([&] {
-        HDC dc = GetDC(fakeWindow(0x400));
         TestDib frame(64, 48, 24);
         for (int i = 0; i < 200; ++i) {
             std::memset(frame.bits, i, static_cast<std::size_t>(frame.Stride() * 48));
-            BitBlt(dc, 0, 0, 64, 48, frame.dc, 0, 0, SRCCOPY);
+            BitBlt(win.dc, 0, 0, 64, 48, frame.dc, 0, 0, SRCCOPY);
         }
-        ReleaseDC(fakeWindow(0x400), dc);
     });
     // Every view must show one whole frame, never a mix of two.
     for (int i = 0; i < 200; ++i) {
-        WindowSurface::View v = surface->Lock();
+        WindowSurface::View v = win.surface->Lock();
         const BYTE first = v.Bits()[0];
         for (int y = 0; y < v.Height(); y += 7)
             ASSERT_EQ(v.Bits()[y * v.Stride() + 4 * 63], first);
     }
     player.join();
     EXPECT_EQ(repaints.load(), 200);
-    RegisterWindowSurface(fakeWindow(0x400), nullptr);
 }
 
 } // namespace

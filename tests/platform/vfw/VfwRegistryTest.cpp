@@ -15,12 +15,8 @@
 
 namespace {
 
-struct Call {
-    DWORD_PTR id;
-    UINT msg;
-    LPARAM lParam1;
-    LPARAM lParam2;
-};
+// A message as the driver saw it: instance id, message, both parameters.
+using Call = std::tuple<DWORD_PTR, UINT, LPARAM, LPARAM>;
 
 // A recording driver. Instances get ids 1, 2, ...; DRV_OPEN keeps a copy of
 // the last ICOPEN; ICM_DECOMPRESS_QUERY accepts the compression codes in
@@ -34,7 +30,7 @@ struct Recorder {
 
     LRESULT Handle(DWORD_PTR id, UINT msg, LPARAM l1, LPARAM l2) {
         std::lock_guard lock(mutex);
-        calls.push_back({id, msg, l1, l2});
+        calls.emplace_back(id, msg, l1, l2);
         switch (msg) {
         case DRV_OPEN:
             open = *reinterpret_cast<ICOPEN*>(l2);
@@ -50,7 +46,7 @@ struct Recorder {
     int Count(UINT msg) {
         std::lock_guard lock(mutex);
         return static_cast<int>(
-            std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return c.msg == msg; }));
+            std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return std::get<1>(c) == msg; }));
     }
 };
 
@@ -82,14 +78,12 @@ TEST(VfwRegistry, OpenSendCloseReachTheDriverWithItsInstanceId) {
     const ICOPEN& open = recorderA.open;
     EXPECT_EQ(std::tuple(open.fccType, open.dwFlags, open.dwSize),
               std::tuple(ICTYPE_VIDEO, ICMODE_DECOMPRESS, DWORD{sizeof(ICOPEN)}));
-    const auto id = static_cast<LRESULT>(recorderA.nextId - 1);
+    const DWORD_PTR id = recorderA.nextId - 1;
 
-    EXPECT_EQ(ICSendMessage(hic, ICM_USER + 7, 11, 22), id * 100 + 7);
-    EXPECT_EQ(std::pair(recorderA.calls.back().lParam1, recorderA.calls.back().lParam2), std::pair(11L, 22L));
-
+    EXPECT_EQ(ICSendMessage(hic, ICM_USER + 7, 11, 22), static_cast<LRESULT>(id * 100 + 7));
+    EXPECT_EQ(recorderA.calls.back(), Call(id, ICM_USER + 7, 11, 22));
     EXPECT_EQ(ICClose(hic), ICERR_OK);
-    EXPECT_EQ(std::pair(recorderA.calls.back().msg, recorderA.calls.back().id),
-              std::pair(UINT{DRV_CLOSE}, static_cast<DWORD_PTR>(id)));
+    EXPECT_EQ(recorderA.calls.back(), Call(id, DRV_CLOSE, 0, 0));
     // The handle is dead: nothing reaches the driver any more.
     const std::size_t before = recorderA.calls.size();
     EXPECT_EQ(ICSendMessage(hic, ICM_USER + 7, 0, 0), ICERR_BADHANDLE);
