@@ -1,9 +1,11 @@
 // Damaged and hostile files: each is built here, small, and must give either
 // a usable file (index rebuilt where needed) or an error code, never a crash,
-// a read outside the file or an allocation the file cannot justify.
+// a read outside the file or an allocation the file cannot justify. Files
+// made by ffmpeg lose their index here too, to be rebuilt from the bitstream.
 #include "AviTestUtil.h"
 
 #include "platform/avi/AviRiff.h"
+#include "support/Process.h"
 #include "support/RiffBuilder.h"
 
 #include <cstring>
@@ -133,6 +135,7 @@ const DamageCase kDamage[] = {
 class AviDamage : public AviTest, public ::testing::WithParamInterface<DamageCase> {};
 
 using AviDamaged = AviTest;
+using AviFfmpeg = AviTest;
 
 } // namespace
 
@@ -295,6 +298,44 @@ TEST_F(AviDamaged, RecListsJunkAndEmptyLists) {
         AVISTREAMINFOA info{};
         AVIStreamInfoA(r.video, &info, sizeof info);
         EXPECT_EQ(info.dwSuggestedBufferSize, frameSize);
+    }
+}
+
+// With the index gone, the key frames of MPEG-4 and H.264 streams are found
+// again from the frames themselves, and match what ffprobe reports with the
+// index intact.
+TEST_F(AviFfmpeg, RebuiltIndexFindsKeyFramesInTheBitstream) {
+    if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe"))
+        GTEST_SKIP() << "ffmpeg is not installed";
+    std::vector<std::pair<std::string, std::string>> codecs = {{"mpeg4", "-c:v mpeg4 -g 12 -bf 0"}};
+    if (RunCommand("ffmpeg -hide_banner -encoders").out.find("libx264") != std::string::npos)
+        codecs.push_back({"h264", "-c:v libx264 -g 12 -bf 0 -pix_fmt yuv420p"});
+    for (const auto& [name, args] : codecs) {
+        SCOPED_TRACE(name);
+        const std::string path = dir.File(name + ".avi");
+        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc=size=96x72:rate=15:duration=3 " + args +
+                             " " + ShellQuote(path))
+                      .exitCode,
+                  0);
+        std::vector<bool> keys;
+        for (const FfprobeSection& p : Ffprobe(path))
+            if (p.at("") == "packet")
+                keys.push_back(p.at("flags")[0] == 'K');
+
+        // Rename idx1 to JUNK: the file now has no index.
+        std::vector<BYTE> b = Load(path);
+        Put(avi::kIdx1, 0, 0, avi::kJunk)(b);
+        Save(path, b);
+
+        OpenedAvi avi(path);
+        ASSERT_NE(avi.video, nullptr);
+        EXPECT_TRUE(avi.details.fIndexRebuilt);
+        ASSERT_EQ(AVIStreamChunkCount(avi.video), static_cast<LONG>(keys.size()));
+        for (LONG i = 0; i < AVIStreamChunkCount(avi.video); ++i) {
+            AVICHUNKINFO ci{};
+            AVIStreamChunkInfo(avi.video, i, &ci);
+            EXPECT_EQ(ci.fKeyFrame != 0, keys[static_cast<std::size_t>(i)]) << "frame " << i;
+        }
     }
 }
 
