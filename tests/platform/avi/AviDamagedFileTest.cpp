@@ -1,9 +1,11 @@
 // Damaged and hostile files: each is built here, small, and must give either
 // a usable file (index rebuilt where needed) or an error code, never a crash,
-// a read outside the file or an allocation the file cannot justify.
+// a read outside the file or an allocation the file cannot justify. Files
+// made by ffmpeg lose their index here too, to be rebuilt from the bitstream.
 #include "AviTestUtil.h"
 
 #include "platform/avi/AviRiff.h"
+#include "support/Process.h"
 #include "support/RiffBuilder.h"
 
 #include <cstring>
@@ -62,19 +64,27 @@ using Damage = std::function<void(std::vector<BYTE>&)>;
 Damage Put(FOURCC id, int nth, std::size_t offset, DWORD value) {
     return [=](std::vector<BYTE>& b) { Put32(b, Find(b, id, nth) + offset, value); };
 }
+// Copies `size` bytes between two offsets past the first `id`.
+Damage Copy(FOURCC id, std::size_t from, std::size_t to, std::size_t size) {
+    return [=](std::vector<BYTE>& b) { std::memcpy(&b[Find(b, id) + to], &b[Find(b, id) + from], size); };
+}
+Damage All(const std::vector<Damage>& all) {
+    return [=](std::vector<BYTE>& b) {
+        for (const Damage& d : all)
+            d(b);
+    };
+}
 Damage PutStrh(std::size_t field, DWORD value) {
     return Put(avi::kStrh, 0, 8 + field, value);
 }
-std::size_t Idx1Entry(const std::vector<BYTE>& b, int n) {
-    return Find(b, avi::kIdx1) + 8 + 16 * n;
+const FOURCC kDb = avi::StreamChunkId(0, 'd', 'b'), kIx00 = mmioFOURCC('i', 'x', '0', '0');
+// The data of idx1 entry n, and of the super index's entry n.
+constexpr std::size_t Idx1Entry(int n) {
+    return 8 + 16 * static_cast<std::size_t>(n);
 }
-std::size_t SuperIndexEntries(const std::vector<BYTE>& b) {
-    return Find(b, avi::kIndx) + 8 + avi::kSuperIndexHeaderSize;
+constexpr std::size_t SuperEntry(int n) {
+    return 8 + avi::kSuperIndexHeaderSize + 16 * static_cast<std::size_t>(n);
 }
-std::size_t Ix00(const std::vector<BYTE>& b) {
-    return Find(b, mmioFOURCC('i', 'x', '0', '0')) + 8;
-}
-const FOURCC kDb = avi::StreamChunkId(0, 'd', 'b');
 
 // What a damaged file must give: a rebuilt index holding between `fewest`
 // and `most` frames, every one readable as written; or (kRefused) the video
@@ -92,12 +102,10 @@ void PrintTo(const DamageCase& c, std::ostream* out) {
 }
 
 const DamageCase kDamage[] = {
-    {"idx1 entry far past the end", kSmall, Put(avi::kIdx1, 0, 8 + 16 * 5 + 8, 0x7ffffff0), 10, 10},
+    {"idx1 entry far past the end", kSmall, Put(avi::kIdx1, 0, Idx1Entry(5) + 8, 0x7ffffff0), 10, 10},
     {"two idx1 entries for one chunk, one size negative", kSmall,
-     [](auto& b) {
-         std::memcpy(&b[Idx1Entry(b, 5) + 8], &b[Idx1Entry(b, 4) + 8], 4);
-         Put32(b, Idx1Entry(b, 3) + 12, 0xfffffff0);
-     },
+     All({Copy(avi::kIdx1, Idx1Entry(4) + 8, Idx1Entry(5) + 8, 4),
+          Put(avi::kIdx1, 0, Idx1Entry(3) + 12, 0xfffffff0)}),
      10, 10},
     // The scan stops at the bad chunk and keeps everything before it.
     {"chunk larger than the file, no idx1", WithoutIdx1(kSmall), Put(kDb, 6, 4, 0xfffffff8), 6, 6},
@@ -112,21 +120,14 @@ const DamageCase kDamage[] = {
     {"strf running past its strl list", kSmall, Put(avi::kStrf, 0, 4, 0x10000000), kUnusable, kUnusable},
     {"super index count larger than its chunk", OpenDmlSpec(), Put(avi::kIndx, 0, 12, 0x7fffffff), 200, 200},
     {"two super index entries naming one ix##", OpenDmlSpec(),
-     [](auto& b) { std::memcpy(&b[SuperIndexEntries(b) + 16], &b[SuperIndexEntries(b)], 16); }, 200, 200},
+     Copy(avi::kIndx, SuperEntry(0), SuperEntry(1), 16), 200, 200},
     {"super index entry of size 0", OpenDmlSpec(),
-     [](auto& b) {
-         for (const int at : {8, 0, 4})
-             Put32(b, SuperIndexEntries(b) + at, 0);
-     },
+     All({Put(avi::kIndx, 0, SuperEntry(0), 0), Put(avi::kIndx, 0, SuperEntry(0) + 4, 0),
+          Put(avi::kIndx, 0, SuperEntry(0) + 8, 0)}),
      200, 200},
-    {"ix## count larger than its chunk", OpenDmlSpec(),
-     Put(mmioFOURCC('i', 'x', '0', '0'), 0, 12, 0x10000000), 200, 200},
+    {"ix## count larger than its chunk", OpenDmlSpec(), Put(kIx00, 0, 12, 0x10000000), 200, 200},
     {"ix## base offset far outside the file", OpenDmlSpec(),
-     [](auto& b) {
-         Put32(b, Ix00(b) + 12, 0xfffffff0);
-         Put32(b, Ix00(b) + 16, 0x7fffffff);
-     },
-     200, 200},
+     All({Put(kIx00, 0, 20, 0xfffffff0), Put(kIx00, 0, 24, 0x7fffffff)}), 200, 200},
     // The last ix## chunks and a frame or so are lost; the data is rescanned.
     {"OpenDML file cut short", OpenDmlSpec(), [](auto& b) { b.resize(b.size() - 20000); }, 191, 199},
 };
@@ -134,6 +135,7 @@ const DamageCase kDamage[] = {
 class AviDamage : public AviTest, public ::testing::WithParamInterface<DamageCase> {};
 
 using AviDamaged = AviTest;
+using AviFfmpeg = AviTest;
 
 } // namespace
 
@@ -215,12 +217,10 @@ TEST_F(AviDamaged, WaveFormatClaimingMoreThanItHoldsIsCut) {
     Save(path, b);
     OpenedAvi r(path);
     ASSERT_NE(r.audio, nullptr);
-    LONG size = 0;
-    AVIStreamReadFormat(r.audio, 0, nullptr, &size);
-    ASSERT_EQ(size, 18);
     WAVEFORMATEX wf{};
-    AVIStreamReadFormat(r.audio, 0, &wf, &size);
-    EXPECT_EQ(wf.cbSize, 0);
+    LONG size = sizeof wf;
+    ASSERT_EQ(AVIStreamReadFormat(r.audio, 0, &wf, &size), AVIERR_OK);
+    EXPECT_EQ(std::pair(size, wf.cbSize), std::pair(LONG{18}, WORD{0}));
 }
 
 TEST_F(AviDamaged, NotAnAviFile) {
@@ -243,10 +243,6 @@ TEST_F(AviDamaged, NotAnAviFile) {
         ASSERT_TRUE(rb.Save(path));
         EXPECT_EQ(OpenedAvi(path).hr, AVIERR_BADFORMAT) << withHdrl;
     }
-
-    PAVIFILE f = reinterpret_cast<PAVIFILE>(1);
-    EXPECT_EQ(AVIFileOpenA(&f, path.c_str(), OF_READWRITE, nullptr), AVIERR_READONLY);
-    EXPECT_EQ(f, nullptr);
 }
 
 // A hand-laid file as capture programs write them: JUNK padding, 'rec '
@@ -298,6 +294,44 @@ TEST_F(AviDamaged, RecListsJunkAndEmptyLists) {
         AVISTREAMINFOA info{};
         AVIStreamInfoA(r.video, &info, sizeof info);
         EXPECT_EQ(info.dwSuggestedBufferSize, frameSize);
+    }
+}
+
+// With the index gone, the key frames of MPEG-4 and H.264 streams are found
+// again from the frames themselves, and match what ffprobe reports with the
+// index intact.
+TEST_F(AviFfmpeg, RebuiltIndexFindsKeyFramesInTheBitstream) {
+    if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe"))
+        GTEST_SKIP() << "ffmpeg is not installed";
+    std::vector<std::pair<std::string, std::string>> codecs = {{"mpeg4", "-c:v mpeg4 -g 12 -bf 0"}};
+    if (RunCommand("ffmpeg -hide_banner -encoders").out.find("libx264") != std::string::npos)
+        codecs.push_back({"h264", "-c:v libx264 -g 12 -bf 0 -pix_fmt yuv420p"});
+    for (const auto& [name, args] : codecs) {
+        SCOPED_TRACE(name);
+        const std::string path = dir.File(name + ".avi");
+        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc=size=96x72:rate=15:duration=3 " + args +
+                             " " + ShellQuote(path))
+                      .exitCode,
+                  0);
+        std::vector<bool> keys;
+        for (const FfprobeSection& p : Ffprobe(path))
+            if (p.at("") == "packet")
+                keys.push_back(p.at("flags")[0] == 'K');
+
+        // Rename idx1 to JUNK: the file now has no index.
+        std::vector<BYTE> b = Load(path);
+        Put(avi::kIdx1, 0, 0, avi::kJunk)(b);
+        Save(path, b);
+
+        OpenedAvi avi(path);
+        ASSERT_NE(avi.video, nullptr);
+        EXPECT_TRUE(avi.details.fIndexRebuilt);
+        ASSERT_EQ(AVIStreamChunkCount(avi.video), static_cast<LONG>(keys.size()));
+        for (LONG i = 0; i < AVIStreamChunkCount(avi.video); ++i) {
+            AVICHUNKINFO ci{};
+            AVIStreamChunkInfo(avi.video, i, &ci);
+            EXPECT_EQ(ci.fKeyFrame != 0, keys[static_cast<std::size_t>(i)]) << "frame " << i;
+        }
     }
 }
 

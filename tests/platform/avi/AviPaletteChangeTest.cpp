@@ -64,7 +64,6 @@ TEST_P(AviPaletteChange, TakeEffectAtTheirFrameAndAreNotFrames) {
     AVISTREAMINFOA info{};
     ASSERT_EQ(AVIStreamInfoA(avi.video, &info, sizeof info), AVIERR_OK);
     EXPECT_TRUE(info.dwFlags & AVISTREAMINFO_FORMATCHANGES);
-    EXPECT_EQ(info.dwFormatChangeCount, 2u);
 
     const LONG prev[] = {0, 0, 2, 2, 4, 4, 4};
     for (LONG pos = 0; pos <= 6; ++pos)
@@ -110,9 +109,6 @@ TEST_F(AviTest, DamagedOrMisplacedPaletteChangesAreIgnored) {
         ASSERT_EQ(avi.hr, AVIERR_OK) << c.what;
         EXPECT_EQ(AVIStreamLength(avi.video), 6) << c.what;
         EXPECT_TRUE(ReadsBack(avi, spec)) << c.what;
-        AVISTREAMINFOA info{};
-        ASSERT_EQ(AVIStreamInfoA(avi.video, &info, sizeof info), AVIERR_OK);
-        EXPECT_EQ(info.dwFormatChangeCount, 0u) << c.what;
         EXPECT_EQ(AVIStreamFindSample(avi.video, 1, FIND_NEXT | FIND_FORMAT), -1) << c.what;
         if (c.bitCount <= 8) {
             EXPECT_EQ(TableAt(avi.video, 5), spec.colors) << c.what;

@@ -83,8 +83,7 @@ void CompareStream(PAVISTREAM s, const FfprobeSection& info, const std::vector<F
     EXPECT_EQ(ours, theirs);
 
     if (video) {
-        BITMAPINFOHEADER bi;
-        std::memcpy(&bi, format.data(), sizeof bi);
+        const auto& bi = *reinterpret_cast<const BITMAPINFOHEADER*>(format.data());
         const DWORD common = std::gcd(si.dwRate, si.dwScale); // ffprobe prints the fraction reduced
         const std::string rate =
             std::to_string(si.dwRate / common) + "/" + std::to_string(si.dwScale / common);
@@ -96,9 +95,7 @@ void CompareStream(PAVISTREAM s, const FfprobeSection& info, const std::vector<F
             EXPECT_EQ(si.dwLength, Num(info, "nb_frames"));
         }
     } else {
-        WAVEFORMATEX wf{};
-        std::memcpy(&wf, format.data(),
-                    std::min<std::size_t>(static_cast<std::size_t>(formatSize), sizeof wf));
+        const auto& wf = *reinterpret_cast<const WAVEFORMATEX*>(format.data()); // zeros past what was read
         long long bytes = 0;
         for (const FfprobeSection& p : packets)
             bytes += Num(p, "size");
@@ -117,24 +114,18 @@ void CompareWithFfprobe(const std::string& path, LONG frames) {
     OpenedAvi avi(path);
     ASSERT_EQ(avi.hr, AVIERR_OK);
     EXPECT_FALSE(avi.details.fIndexRebuilt);
-    AVIFILEINFOA fi{};
-    AVIFileInfoA(avi.file, &fi, sizeof fi);
-    EXPECT_EQ(fi.dwStreams, 2u);
-
+    EXPECT_EQ(AVIStreamLength(avi.video), frames);
     std::vector<std::string> kinds;
     for (const FfprobeSection& st : sections) {
         if (st.at("") != "stream")
             continue;
-        const bool video = st.at("codec_type") == "video";
         kinds.push_back(st.at("codec_type"));
-        SCOPED_TRACE(st.at("codec_type") + " stream");
+        SCOPED_TRACE(kinds.back() + " stream");
         std::vector<FfprobeSection> packets;
         for (const FfprobeSection& p : sections)
             if (p.at("") == "packet" && p.at("stream_index") == st.at("index"))
                 packets.push_back(p);
-        ASSERT_NE(video ? avi.video : avi.audio, nullptr);
-        CompareStream(video ? avi.video : avi.audio, st, packets);
+        CompareStream(kinds.back() == "video" ? avi.video : avi.audio, st, packets);
     }
     EXPECT_EQ(kinds, (std::vector<std::string>{"video", "audio"}));
-    EXPECT_EQ(AVIStreamLength(avi.video), frames);
 }

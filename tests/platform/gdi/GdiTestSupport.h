@@ -5,14 +5,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 // A DIB section with its pixel memory, selected into its own memory DC.
 struct TestDib {
-    HDC dc = nullptr;
+    // The header and colour table the section was made from.
+    struct {
+        BITMAPINFOHEADER header;
+        RGBQUAD colors[256];
+    } info{};
+    HDC dc = CreateCompatibleDC(nullptr);
     HBITMAP bitmap = nullptr;
     HGDIOBJ saved = nullptr;
     BYTE* bits = nullptr;
@@ -20,42 +27,32 @@ struct TestDib {
     int height = 0; // as in the header: negative for top-down
     int bitsPixel = 0;
 
-    // The header and colour table the section was made from.
-    std::vector<BYTE> info = std::vector<BYTE>(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD));
-
     TestDib(int w, int h, int bpp, const std::vector<RGBQUAD>& colors = {})
         : width(w), height(h), bitsPixel(bpp) {
-        auto* bi = reinterpret_cast<BITMAPINFO*>(info.data());
-        bi->bmiHeader = BITMAPINFOHEADER{
+        info.header = {
             40, w, h, 1, static_cast<WORD>(bpp), BI_RGB, 0, 0, 0, static_cast<DWORD>(colors.size()), 0};
-        if (!colors.empty())
-            std::memcpy(info.data() + sizeof(BITMAPINFOHEADER), colors.data(),
-                        colors.size() * sizeof(RGBQUAD));
+        std::copy(colors.begin(), colors.end(), info.colors);
         void* p = nullptr;
-        bitmap = CreateDIBSection(nullptr, bi, DIB_RGB_COLORS, &p, nullptr, 0);
+        bitmap =
+            CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &p, nullptr, 0);
         bits = static_cast<BYTE*>(p);
-        dc = CreateCompatibleDC(nullptr);
         saved = SelectObject(dc, bitmap);
     }
     ~TestDib() {
-        if (dc != nullptr) {
-            SelectObject(dc, saved);
-            DeleteDC(dc);
-        }
-        if (bitmap != nullptr)
-            DeleteObject(bitmap);
+        SelectObject(dc, saved);
+        DeleteDC(dc);
+        DeleteObject(bitmap);
     }
     TestDib(const TestDib&) = delete;
     TestDib& operator=(const TestDib&) = delete;
 
-    BITMAPINFOHEADER* Header() { return reinterpret_cast<BITMAPINFOHEADER*>(info.data()); }
+    BITMAPINFOHEADER* Header() { return &info.header; }
     // Where the test finds its pixels: rows padded to 4 bytes.
     int Stride() const { return ((width * bitsPixel + 31) / 32) * 4; }
-    int Rows() const { return height < 0 ? -height : height; }
+    int Rows() const { return std::abs(height); }
     // Pixel (x, y) with y counted from the top of the picture.
     BYTE* At(int x, int y) const {
-        const int row = height < 0 ? y : Rows() - 1 - y;
-        return bits + row * Stride() + x * bitsPixel / 8;
+        return bits + (height < 0 ? y : Rows() - 1 - y) * Stride() + x * bitsPixel / 8;
     }
     DWORD Get(int x, int y) const {
         DWORD v = 0;

@@ -12,44 +12,39 @@
 
 namespace {
 
-HWND fakeWindow(std::uintptr_t n) {
-    return reinterpret_cast<HWND>(n);
-}
-
 TEST(WindowSurface, BlitLandsInTheSurfaceAndReportsTheChangedArea) {
-    auto surface = std::make_shared<WindowSurface>(8, 4, 24);
+    TestWindow win(0x100, 8, 4, 24);
     std::vector<RECT> changes;
-    surface->SetChangedCallback([&](const RECT& r) { changes.push_back(r); });
-    RegisterWindowSurface(fakeWindow(0x100), surface);
-
-    HDC dc = GetDC(fakeWindow(0x100));
-    ASSERT_NE(dc, nullptr);
-    EXPECT_EQ(GetDeviceCaps(dc, BITSPIXEL), 24);
-    EXPECT_EQ(GetDeviceCaps(dc, HORZRES), 8);
+    win.surface->SetChangedCallback([&](const RECT& r) { changes.push_back(r); });
+    ASSERT_NE(win.dc, nullptr);
+    EXPECT_EQ(GetDeviceCaps(win.dc, BITSPIXEL), 24);
+    EXPECT_EQ(GetDeviceCaps(win.dc, HORZRES), 8);
 
     TestDib pic(2, 2, 24);
     pic.Set(0, 0, 0x112233);
     pic.Set(1, 1, 0x445566);
-    ASSERT_TRUE(BitBlt(dc, 6, 3, 2, 2, pic.dc, 0, 0, SRCCOPY)); // half hangs below
+    ASSERT_TRUE(BitBlt(win.dc, 6, 3, 2, 2, pic.dc, 0, 0, SRCCOPY)); // half hangs below
     ASSERT_EQ(changes.size(), 1u);
     const RECT& r = changes[0];
     EXPECT_EQ(std::make_tuple(r.left, r.top, r.right, r.bottom), std::make_tuple(6, 3, 8, 4));
     {
-        WindowSurface::View v = surface->Lock();
-        ASSERT_EQ(v.Width(), 8);
+        WindowSurface::View v = win.surface->Lock();
         const BYTE* p = v.Bits() + 3 * v.Stride() + 6 * 3; // top-down memory
         EXPECT_EQ(p[0], 0x33);
         EXPECT_EQ(p[2], 0x11);
     }
     // A memory DC made from the window DC has the window's depth.
-    HDC mem = CreateCompatibleDC(dc);
+    HDC mem = CreateCompatibleDC(win.dc);
     EXPECT_EQ(GetDeviceCaps(mem, BITSPIXEL), 24);
     DeleteDC(mem);
 
-    EXPECT_EQ(ReleaseDC(fakeWindow(0x100), dc), 1);
-    EXPECT_EQ(ReleaseDC(fakeWindow(0x100), dc), 0);
-    RegisterWindowSurface(fakeWindow(0x100), nullptr);
-    EXPECT_EQ(GetDC(fakeWindow(0x100)), nullptr);
+    // The shell drops its surface while the player still holds the DC: the
+    // DC keeps drawing into the orphaned pixels and calls nobody.
+    RegisterWindowSurface(win.hwnd, nullptr);
+    win.surface.reset();
+    EXPECT_EQ(GetDC(win.hwnd), nullptr);
+    EXPECT_TRUE(BitBlt(win.dc, 0, 0, 2, 2, pic.dc, 0, 0, SRCCOPY));
+    EXPECT_EQ(changes.size(), 1u);
 
     // The screen: 32 bits until the shell registers the display's surface.
     HDC screen = GetDC(nullptr);
@@ -65,9 +60,7 @@ TEST(WindowSurface, BlitLandsInTheSurfaceAndReportsTheChangedArea) {
 
 TEST(WindowSurface, EightBitSurfaceShowsTheRealisedPalette) {
     TestWindow win(0x200, 4, 1, 8);
-    HDC dc = win.dc;
-    ASSERT_NE(dc, nullptr);
-    EXPECT_EQ(GetDeviceCaps(dc, SIZEPALETTE), 256);
+    EXPECT_EQ(GetDeviceCaps(win.dc, SIZEPALETTE), 256);
 
     // An identity palette: the picture's table, realised on the window.
     std::vector<RGBQUAD> table;
@@ -79,14 +72,14 @@ TEST(WindowSurface, EightBitSurfaceShowsTheRealisedPalette) {
         entries.push_back(PALETTEENTRY{v, static_cast<BYTE>(255 - v), 77, 0});
     }
     HPALETTE pal = MakePalette(entries);
-    HPALETTE old = SelectPalette(dc, pal, FALSE);
-    EXPECT_EQ(RealizePalette(dc), 256u);
+    SelectPalette(win.dc, pal, FALSE);
+    EXPECT_EQ(RealizePalette(win.dc), 256u);
 
     TestDib pic(4, 1, 8, table);
     const BYTE indices[4] = {0, 9, 200, 255};
     for (int x = 0; x < 4; ++x)
         pic.Set(x, 0, indices[x]);
-    ASSERT_TRUE(BitBlt(dc, 0, 0, 4, 1, pic.dc, 0, 0, SRCCOPY));
+    ASSERT_TRUE(BitBlt(win.dc, 0, 0, 4, 1, pic.dc, 0, 0, SRCCOPY));
     {
         WindowSurface::View v = win.surface->Lock();
         for (int x = 0; x < 4; ++x)
@@ -98,63 +91,44 @@ TEST(WindowSurface, EightBitSurfaceShowsTheRealisedPalette) {
     // A 24-bit picture on the 8-bit window takes the nearest realised colour.
     TestDib deep(1, 1, 24);
     deep.Set(0, 0, (100u << 16) | (155u << 8) | 77u);
-    ASSERT_TRUE(BitBlt(dc, 0, 0, 1, 1, deep.dc, 0, 0, SRCCOPY));
+    ASSERT_TRUE(BitBlt(win.dc, 0, 0, 1, 1, deep.dc, 0, 0, SRCCOPY));
     EXPECT_EQ(win.surface->Lock().Bits()[0], 100);
 
-    SelectPalette(dc, old, FALSE);
-    EXPECT_TRUE(DeleteObject(pal));
+    SelectPalette(win.dc, static_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE)), FALSE);
+    DeleteObject(pal);
 }
 
-TEST(WindowSurface, ResizeAndLifetime) {
-    auto surface = std::make_shared<WindowSurface>(2, 2, 32);
-    EXPECT_FALSE(surface->Resize(2, 2, 12));
-    EXPECT_FALSE(surface->Resize(-1, 2, 24));
-    EXPECT_FALSE(surface->Resize(100000, 100000, 32));
-    EXPECT_EQ(surface->BitsPixel(), 32);
-    ASSERT_TRUE(surface->Resize(3, 2, 16));
-    EXPECT_EQ(surface->Lock().Stride(), 8);
-
-    RegisterWindowSurface(fakeWindow(0x300), surface);
-    HDC dc = GetDC(fakeWindow(0x300));
-    EXPECT_EQ(GetDeviceCaps(dc, BITSPIXEL), 16);
-    std::atomic<int> calls{0};
-    surface->SetChangedCallback([&](const RECT&) { ++calls; });
-
-    // The shell drops its surface while the player still holds the DC: the
-    // DC keeps drawing into the orphaned pixels and calls nobody.
-    RegisterWindowSurface(fakeWindow(0x300), nullptr);
-    surface.reset();
-    TestDib pic(2, 2, 24);
-    EXPECT_TRUE(BitBlt(dc, 0, 0, 2, 2, pic.dc, 0, 0, SRCCOPY));
-    EXPECT_EQ(calls.load(), 0);
-    EXPECT_EQ(ReleaseDC(fakeWindow(0x300), dc), 1);
+TEST(WindowSurface, ResizeRefusesWhatItCannotHold) {
+    TestWindow win(0x300, 2, 2, 32);
+    for (const auto& [w, h, bpp] :
+         {std::tuple(2, 2, 12), std::tuple(-1, 2, 24), std::tuple(100000, 100000, 32)})
+        EXPECT_FALSE(win.surface->Resize(w, h, bpp));
+    EXPECT_EQ(win.surface->BitsPixel(), 32);
+    ASSERT_TRUE(win.surface->Resize(3, 2, 16));
+    EXPECT_EQ(win.surface->Lock().Stride(), 8);
+    EXPECT_EQ(GetDeviceCaps(win.dc, BITSPIXEL), 16);
 }
 
 TEST(WindowSurface, PlaybackThreadDrawsWhileTheWidgetReads) {
-    auto surface = std::make_shared<WindowSurface>(64, 48, 32);
+    TestWindow win(0x400, 64, 48, 32);
     std::atomic<int> repaints{0};
-    surface->SetChangedCallback([&](const RECT&) { ++repaints; });
-    RegisterWindowSurface(fakeWindow(0x400), surface);
-
+    win.surface->SetChangedCallback([&](const RECT&) { ++repaints; });
     std::thread player([&] {
-        HDC dc = GetDC(fakeWindow(0x400));
         TestDib frame(64, 48, 24);
         for (int i = 0; i < 200; ++i) {
             std::memset(frame.bits, i, static_cast<std::size_t>(frame.Stride() * 48));
-            BitBlt(dc, 0, 0, 64, 48, frame.dc, 0, 0, SRCCOPY);
+            BitBlt(win.dc, 0, 0, 64, 48, frame.dc, 0, 0, SRCCOPY);
         }
-        ReleaseDC(fakeWindow(0x400), dc);
     });
     // Every view must show one whole frame, never a mix of two.
     for (int i = 0; i < 200; ++i) {
-        WindowSurface::View v = surface->Lock();
+        WindowSurface::View v = win.surface->Lock();
         const BYTE first = v.Bits()[0];
         for (int y = 0; y < v.Height(); y += 7)
             ASSERT_EQ(v.Bits()[y * v.Stride() + 4 * 63], first);
     }
     player.join();
     EXPECT_EQ(repaints.load(), 200);
-    RegisterWindowSurface(fakeWindow(0x400), nullptr);
 }
 
 } // namespace

@@ -41,11 +41,9 @@ TEST(DrawDib, StretchesAndConvertsOntoATrueColourWindow) {
     pic.Header()->biCompression = BI_RLE8;
     EXPECT_FALSE(DrawDibDraw(dd, win.dc, 0, 0, 6, 4, pic.Header(), pic.bits, 0, 0, 3, 2, 0));
     EXPECT_TRUE(DrawDibEnd(dd));
-    EXPECT_TRUE(DrawDibClose(dd));
 
     // Without a begin the draw begins by itself; -1 extents mean the
     // picture's. An 8-bit picture brings its own colour table.
-    dd = DrawDibOpen();
     TestWindow deep(0x502, 2, 2, 32);
     TestDib eight(2, -2, 8, {Quad(1, 2, 3), Quad(250, 128, 0)}); // top-down
     *eight.At(1, 0) = 1;
@@ -53,7 +51,7 @@ TEST(DrawDib, StretchesAndConvertsOntoATrueColourWindow) {
     EXPECT_EQ(deep.Pixel32(0, 0), 0x010203u);
     EXPECT_EQ(deep.Pixel32(1, 0), 0xFA8000u);
     EXPECT_EQ(deep.Pixel32(1, 1), 0x010203u);
-    DrawDibClose(dd);
+    EXPECT_TRUE(DrawDibClose(dd));
 }
 
 TEST(DrawDib, DeepPictureOnAPaletteWindowUsesNearbyPaletteColours) {

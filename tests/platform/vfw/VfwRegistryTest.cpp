@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <cstdlib>
+#include <chrono>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,29 +15,25 @@
 
 namespace {
 
-struct Call {
-    DWORD_PTR id;
-    UINT msg;
-    LPARAM lParam1;
-    LPARAM lParam2;
-};
+// A message as the driver saw it: instance id, message, both parameters.
+using Call = std::tuple<DWORD_PTR, UINT, LPARAM, LPARAM>;
 
 // A recording driver. Instances get ids 1, 2, ...; DRV_OPEN keeps a copy of
-// the ICOPEN; ICM_DECOMPRESS_QUERY accepts the compression codes in
+// the last ICOPEN; ICM_DECOMPRESS_QUERY accepts the compression codes in
 // `accepts` (all when 0).
 struct Recorder {
     std::mutex mutex;
     std::vector<Call> calls;
-    std::vector<ICOPEN> opens;
+    ICOPEN open{};
     DWORD accepts = 0;
     DWORD_PTR nextId = 1;
 
     LRESULT Handle(DWORD_PTR id, UINT msg, LPARAM l1, LPARAM l2) {
         std::lock_guard lock(mutex);
-        calls.push_back({id, msg, l1, l2});
+        calls.emplace_back(id, msg, l1, l2);
         switch (msg) {
         case DRV_OPEN:
-            opens.push_back(*reinterpret_cast<ICOPEN*>(l2));
+            open = *reinterpret_cast<ICOPEN*>(l2);
             return static_cast<LRESULT>(nextId++);
         case ICM_DECOMPRESS_QUERY:
             return accepts == 0 || reinterpret_cast<const BITMAPINFOHEADER*>(l1)->biCompression == accepts
@@ -50,7 +46,7 @@ struct Recorder {
     int Count(UINT msg) {
         std::lock_guard lock(mutex);
         return static_cast<int>(
-            std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return c.msg == msg; }));
+            std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return std::get<1>(c) == msg; }));
     }
 };
 
@@ -75,23 +71,19 @@ struct Installed {
 TEST(VfwRegistry, OpenSendCloseReachTheDriverWithItsInstanceId) {
     Installed a(kA, ProcA);
     EXPECT_FALSE(ICInstall(ICTYPE_VIDEO, kA, reinterpret_cast<LPARAM>(ProcA), nullptr, ICINSTALL_FUNCTION));
-    const std::size_t opened = recorderA.opens.size();
     HIC hic = ICOpen(ICTYPE_VIDEO, mmioFOURCC('a', 'a', 'a', 'a'), ICMODE_DECOMPRESS);
     ASSERT_NE(hic, nullptr);
     EXPECT_EQ(recorderA.Count(DRV_LOAD), recorderA.Count(DRV_FREE) + 1);
     EXPECT_EQ(recorderA.Count(DRV_ENABLE), recorderA.Count(DRV_DISABLE) + 1);
-    ASSERT_EQ(recorderA.opens.size(), opened + 1);
-    const ICOPEN& open = recorderA.opens.back();
+    const ICOPEN& open = recorderA.open;
     EXPECT_EQ(std::tuple(open.fccType, open.dwFlags, open.dwSize),
               std::tuple(ICTYPE_VIDEO, ICMODE_DECOMPRESS, DWORD{sizeof(ICOPEN)}));
-    const auto id = static_cast<LRESULT>(recorderA.nextId - 1);
+    const DWORD_PTR id = recorderA.nextId - 1;
 
-    EXPECT_EQ(ICSendMessage(hic, ICM_USER + 7, 11, 22), id * 100 + 7);
-    EXPECT_EQ(std::pair(recorderA.calls.back().lParam1, recorderA.calls.back().lParam2), std::pair(11L, 22L));
-
+    EXPECT_EQ(ICSendMessage(hic, ICM_USER + 7, 11, 22), static_cast<LRESULT>(id * 100 + 7));
+    EXPECT_EQ(recorderA.calls.back(), Call(id, ICM_USER + 7, 11, 22));
     EXPECT_EQ(ICClose(hic), ICERR_OK);
-    EXPECT_EQ(recorderA.calls.back().msg, DRV_CLOSE);
-    EXPECT_EQ(recorderA.calls.back().id, static_cast<DWORD_PTR>(id));
+    EXPECT_EQ(recorderA.calls.back(), Call(id, DRV_CLOSE, 0, 0));
     // The handle is dead: nothing reaches the driver any more.
     const std::size_t before = recorderA.calls.size();
     EXPECT_EQ(ICSendMessage(hic, ICM_USER + 7, 0, 0), ICERR_BADHANDLE);
@@ -133,47 +125,31 @@ TEST(VfwRegistry, LocateTriesTheNamedHandlerFirstThenEveryDriverInOrder) {
 
 // The window thread may close an instance while the playback thread is
 // inside a message to it: the driver must not lose the instance mid-message.
-std::mutex gateMutex;
-std::condition_variable gate;
-bool inside = false, release = false;
+std::promise<void> entered;
+std::shared_future<void> released;
 std::atomic<bool> closedWhileInside{false};
-LRESULT BlockingProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM, LPARAM) {
-    if (msg == DRV_OPEN)
-        return 1;
-    if (msg == DRV_CLOSE) {
-        std::lock_guard lock(gateMutex);
-        if (!release)
-            closedWhileInside = true;
-        return DRV_OK;
-    }
+LRESULT BlockingProc(DWORD_PTR, HDRVR, UINT msg, LPARAM, LPARAM) {
     if (msg == ICM_USER + 1) {
-        std::unique_lock lock(gateMutex);
-        inside = true;
-        gate.notify_all();
-        gate.wait(lock, [] { return release; });
+        entered.set_value();
+        released.wait();
         return 42;
     }
-    return DRV_OK;
+    if (msg == DRV_CLOSE)
+        closedWhileInside = released.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+    return msg == DRV_OPEN ? 1 : DRV_OK;
 }
 
 TEST(VfwRegistry, CloseDuringAMessageEndsTheInstanceAfterTheMessage) {
+    std::promise<void> release;
+    released = release.get_future().share();
     HIC hic = ICOpenFunction(ICTYPE_VIDEO, mmioFOURCC('b', 'l', 'k', ' '), ICMODE_DECOMPRESS, BlockingProc);
     ASSERT_NE(hic, nullptr);
-    LRESULT answer = 0;
-    std::thread decoder([&] { answer = ICSendMessage(hic, ICM_USER + 1, 0, 0); });
-    {
-        std::unique_lock lock(gateMutex);
-        gate.wait(lock, [] { return inside; });
-    }
+    auto answer = std::async(std::launch::async, [&] { return ICSendMessage(hic, ICM_USER + 1, 0, 0); });
+    entered.get_future().wait();
     EXPECT_EQ(ICClose(hic), ICERR_OK);
     EXPECT_EQ(ICSendMessage(hic, ICM_USER + 1, 0, 0), ICERR_BADHANDLE);
-    {
-        std::lock_guard lock(gateMutex);
-        release = true;
-    }
-    gate.notify_all();
-    decoder.join();
-    EXPECT_EQ(answer, 42);
+    release.set_value();
+    EXPECT_EQ(answer.get(), 42);
     EXPECT_FALSE(closedWhileInside);
 }
 

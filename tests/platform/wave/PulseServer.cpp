@@ -10,13 +10,6 @@
 
 namespace cadmo::test {
 
-PulseServer::PulseServer() = default;
-
-PulseServer::~PulseServer() {
-    StopRecording();
-    Stop();
-}
-
 bool PulseServer::Start(unsigned sampleRate) {
     if (!HaveProgram("pulseaudio")) {
         error_ = "pulseaudio is not installed";
@@ -58,11 +51,6 @@ bool PulseServer::Start(unsigned sampleRate) {
     }
     error_ = "pulseaudio did not answer within 60 s (see " + dir + "/server.log)";
     return false;
-}
-
-void PulseServer::Stop() {
-    if (server_)
-        server_->Stop(SIGTERM);
 }
 
 void PulseServer::Kill() {

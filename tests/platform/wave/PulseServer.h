@@ -1,6 +1,7 @@
 // A private PulseAudio server for tests: a null sink named "cadmo" and a unix
 // socket in a temporary directory, with PULSE_SERVER pointing at it for the
-// rest of the test process. Stopped (or killed) by the test.
+// rest of the test process. Stopped with the object (the recorder first), or
+// killed by the test.
 #pragma once
 
 #include "support/Process.h"
@@ -13,16 +14,10 @@ namespace cadmo::test {
 
 class PulseServer {
 public:
-    PulseServer();
-    ~PulseServer();
-    PulseServer(const PulseServer&) = delete;
-    PulseServer& operator=(const PulseServer&) = delete;
-
     // False when the pulseaudio program is missing (the test skips) or the
     // server did not come up; Error() says which.
     bool Start(unsigned sampleRate = 44100);
-    // SIGTERM and wait; or SIGKILL to make the server vanish under a client.
-    void Stop();
+    // SIGKILL, to make the server vanish under a client.
     void Kill();
 
     const std::string& Error() const { return error_; }
@@ -39,7 +34,7 @@ private:
     TempDir dir_;
     std::string error_;
     std::unique_ptr<ChildProcess> server_;
-    std::unique_ptr<ChildProcess> recorder_;
+    std::unique_ptr<ChildProcess> recorder_; // ended before the server
 };
 
 } // namespace cadmo::test

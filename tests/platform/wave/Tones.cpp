@@ -1,5 +1,6 @@
 #include "Tones.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -9,8 +10,19 @@ namespace cadmo::test {
 namespace {
 constexpr double kAmplitude = 12000;
 constexpr int kLoud = 1500; // a sample beyond this is sound
-constexpr int kQuiet = 300; // a run of samples within this is silence
 constexpr double kToneStep = 500;
+
+// The frames whose left sample (both channels are alike) is sound. A sine
+// of these amplitudes and frequencies stays below kLoud for well under a
+// millisecond around each zero crossing, so any longer distance between
+// two of these frames is a silence.
+std::vector<std::size_t> LoudFrames(const std::vector<std::int16_t>& stereo) {
+    std::vector<std::size_t> loud;
+    for (std::size_t i = 0; 2 * i < stereo.size(); ++i)
+        if (std::abs(stereo[2 * i]) > kLoud)
+            loud.push_back(i);
+    return loud;
+}
 } // namespace
 
 std::vector<std::int16_t> MakeTones(const std::vector<Tone>& tones, unsigned rate) {
@@ -23,34 +35,16 @@ std::vector<std::int16_t> MakeTones(const std::vector<Tone>& tones, unsigned rat
 }
 
 Hearing Listen(const std::vector<std::int16_t>& stereo, unsigned rate) {
-    // The left channel is enough: both are alike.
-    const auto left = [&](std::size_t i) { return static_cast<int>(stereo[2 * i]); };
-    const std::size_t frames = stereo.size() / 2;
-    std::size_t first = frames, last = 0;
-    for (std::size_t i = 0; i < frames; ++i)
-        if (std::abs(left(i)) > kLoud) {
-            first = std::min(first, i);
-            last = i;
-        }
+    const std::vector<std::size_t> loud = LoudFrames(stereo);
     Hearing h;
-    if (first >= last)
+    if (loud.size() < 2)
         return h;
+    const std::size_t first = loud.front(), last = loud.back();
     h.soundMs = (last - first + 1) * 1000.0 / rate;
-
-    // Silences: runs of quiet samples longer than a millisecond (a sine is
-    // near zero for well under a sample at these amplitudes and frequencies).
-    std::size_t run = 0;
-    for (std::size_t i = first; i <= last; ++i) {
-        if (std::abs(left(i)) <= kQuiet) {
-            ++run;
-            continue;
-        }
-        const double ms = run * 1000.0 / rate;
-        if (run > rate / 1000) {
-            h.longestGapMs = std::max(h.longestGapMs, ms);
-            h.gapsOver20Ms += ms > 20;
-        }
-        run = 0;
+    for (std::size_t i = 1; i < loud.size(); ++i) {
+        const double gapMs = (loud[i] - loud[i - 1] - 1) * 1000.0 / rate;
+        h.longestGapMs = std::max(h.longestGapMs, gapMs);
+        h.gapsOver20Ms += gapMs > 20;
     }
 
     // Tones: the zero crossings of 10 ms windows, rounded to the tone grid;
@@ -59,12 +53,11 @@ Hearing Listen(const std::vector<std::int16_t>& stereo, unsigned rate) {
     std::vector<double> hz;
     for (std::size_t w = first; w + window <= last + 1; w += window) {
         int crossings = 0;
-        bool loud = false;
-        for (std::size_t i = w + 1; i < w + window; ++i) {
-            crossings += (left(i - 1) < 0) != (left(i) < 0);
-            loud = loud || std::abs(left(i)) > kLoud;
-        }
-        hz.push_back(loud ? std::round(crossings * rate / (2.0 * window) / kToneStep) * kToneStep : 0);
+        for (std::size_t i = w + 1; i < w + window; ++i)
+            crossings += (stereo[2 * i - 2] < 0) != (stereo[2 * i] < 0);
+        const bool heard = std::lower_bound(loud.begin(), loud.end(), w) !=
+                           std::lower_bound(loud.begin(), loud.end(), w + window);
+        hz.push_back(heard ? std::round(crossings * rate / (2.0 * window) / kToneStep) * kToneStep : 0);
     }
     for (std::size_t i = 0, j = 0; i < hz.size(); i = j) {
         while (j < hz.size() && hz[j] == hz[i])
@@ -87,24 +80,13 @@ std::vector<std::int16_t> ReadRawFile(const std::string& path) {
 std::vector<std::vector<std::int16_t>> SplitAtSilences(const std::vector<std::int16_t>& stereo, unsigned rate,
                                                        double minGapMs) {
     std::vector<std::vector<std::int16_t>> parts;
-    const std::size_t frames = stereo.size() / 2, none = frames;
+    const std::vector<std::size_t> loud = LoudFrames(stereo);
     const auto minGap = static_cast<std::size_t>(minGapMs * rate / 1000);
-    const auto cut = [&](std::size_t from, std::size_t to) {
-        parts.emplace_back(stereo.begin() + 2 * from, stereo.begin() + 2 * (to + 1));
-    };
-    std::size_t start = none, lastLoud = 0;
-    for (std::size_t i = 0; i < frames; ++i) {
-        if (std::abs(stereo[2 * i]) <= kLoud)
-            continue;
-        if (start != none && i - lastLoud > minGap) {
-            cut(start, lastLoud);
-            start = none;
+    for (std::size_t i = 0, start = 0; i < loud.size(); ++i)
+        if (i + 1 == loud.size() || loud[i + 1] - loud[i] > minGap) {
+            parts.emplace_back(stereo.begin() + 2 * loud[start], stereo.begin() + 2 * (loud[i] + 1));
+            start = i + 1;
         }
-        start = start == none ? i : start;
-        lastLoud = i;
-    }
-    if (start != none)
-        cut(start, lastLoud);
     return parts;
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -21,18 +22,14 @@ WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits) {
 
 class NullWaveTest : public ::testing::Test {
 protected:
-    struct Event {
-        UINT message;
-        DWORD_PTR param1;
-        std::thread::id thread;
-    };
-
-    // Records every notification; `onDone` may act on done ones.
+    // Records every notification (message and parameter) and the thread it
+    // came on; `onDone` may act on done ones.
     static void Callback(HWAVEOUT hwo, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
         auto* self = reinterpret_cast<NullWaveTest*>(instance);
         {
             std::lock_guard lock(self->mutex);
-            self->events.push_back({message, param1, std::this_thread::get_id()});
+            self->events.emplace_back(message, param1);
+            self->threads.push_back(std::this_thread::get_id());
         }
         if (message == MM_WOM_DONE && self->onDone)
             self->onDone(hwo, reinterpret_cast<WAVEHDR*>(param1));
@@ -40,9 +37,9 @@ protected:
     std::vector<WAVEHDR*> Done() {
         std::lock_guard lock(mutex);
         std::vector<WAVEHDR*> done;
-        for (const Event& e : events)
-            if (e.message == MM_WOM_DONE)
-                done.push_back(reinterpret_cast<WAVEHDR*>(e.param1));
+        for (const auto& [message, param1] : events)
+            if (message == MM_WOM_DONE)
+                done.push_back(reinterpret_cast<WAVEHDR*>(param1));
         return done;
     }
 
@@ -80,7 +77,6 @@ protected:
         MMTIME t{};
         t.wType = TIME_SAMPLES;
         EXPECT_EQ(waveOutGetPosition(device, &t, sizeof t), MMSYSERR_NOERROR);
-        EXPECT_EQ(t.wType, TIME_SAMPLES);
         return t.u.sample;
     }
 
@@ -89,7 +85,8 @@ protected:
     std::deque<std::vector<char>> storage;
     std::deque<WAVEHDR> headers;
     std::mutex mutex;
-    std::vector<Event> events;
+    std::vector<std::pair<UINT, DWORD_PTR>> events;
+    std::vector<std::thread::id> threads;
     std::function<void(HWAVEOUT, WAVEHDR*)> onDone;
 };
 
@@ -121,13 +118,11 @@ TEST_F(NullWaveTest, HeadersFollowThePublishedRulesAndNotificationsComeInOrderOn
                                                               {MM_WOM_DONE, reinterpret_cast<DWORD_PTR>(a)},
                                                               {MM_WOM_DONE, reinterpret_cast<DWORD_PTR>(b)},
                                                               {MM_WOM_CLOSE, 0}};
-    std::vector<std::pair<UINT, DWORD_PTR>> seen;
-    for (const Event& e : events) {
-        seen.emplace_back(e.message, e.param1);
-        EXPECT_NE(e.thread, std::this_thread::get_id());
-        EXPECT_EQ(e.thread, events[0].thread);
+    EXPECT_EQ(events, expected);
+    for (const std::thread::id& thread : threads) {
+        EXPECT_NE(thread, std::this_thread::get_id());
+        EXPECT_EQ(thread, threads[0]);
     }
-    EXPECT_EQ(seen, expected);
 }
 
 // A rate of 0 or a block that does not hold whole samples would stall or
