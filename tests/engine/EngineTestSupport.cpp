@@ -1,21 +1,19 @@
 #include "EngineTestSupport.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
 #include <gtest/gtest.h>
 
 #include "engine/Player.h"
-#include "support/TestBmp.h"
 #include "video/VideoDecoder.h"
 
 namespace enginetest {
 
 namespace {
 
-LRESULT FakeDriverProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM p1, LPARAM p2) {
-    return FakeCodec::Get().Handle(id, msg, p1, p2);
+LRESULT FakeDriverProc(DWORD_PTR, HDRVR, UINT msg, LPARAM p1, LPARAM p2) {
+    return FakeCodec::Get().Handle(msg, p1, p2);
 }
 
 bool Accepts(const BITMAPINFOHEADER* in) {
@@ -46,7 +44,6 @@ void FakeCodec::Reset() {
     setStateAnswer = ICERR_OK;
     beginAnswer = ICERR_OK;
     delayAnswer = ICERR_UNSUPPORTED;
-    bounds = nullptr;
 }
 
 std::vector<CodecCall> FakeCodec::Calls() {
@@ -74,7 +71,7 @@ void FakeCodec::ClearCalls() {
     calls.clear();
 }
 
-LRESULT FakeCodec::Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2) {
+LRESULT FakeCodec::Handle(UINT msg, LPARAM p1, LPARAM p2) {
     CodecCall call;
     call.msg = msg;
     call.p1 = p1;
@@ -85,18 +82,11 @@ LRESULT FakeCodec::Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2) {
     case DRV_ENABLE:
     case DRV_DISABLE:
     case DRV_FREE:
+    case DRV_CLOSE:
         return DRV_OK;
-    case DRV_CLOSE: {
-        std::lock_guard<std::mutex> guard(lock);
-        if (id == boundsOwner)
-            bounds = nullptr;
-        return DRV_OK;
-    }
-    case DRV_OPEN: {
-        static std::atomic<DWORD_PTR> next{1};
-        answer = static_cast<LRESULT>(next++);
+    case DRV_OPEN:
+        answer = 1;
         break;
-    }
     case ICM_DECOMPRESS_QUERY:
         if (p1)
             call.src = *reinterpret_cast<const BITMAPINFOHEADER*>(p1);
@@ -140,13 +130,6 @@ LRESULT FakeCodec::Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2) {
                 volatile BYTE* last = p + FrameBytes(h) - 1;
                 *last = *last;
             }
-            std::lock_guard<std::mutex> guard(lock);
-            if (bounds && id == boundsOwner) {
-                bounds[0] = 0;
-                bounds[1] = 0;
-                bounds[2] = r->dxDst;
-                bounds[3] = r->dyDst;
-            }
         }
         break;
     }
@@ -184,17 +167,8 @@ LRESULT FakeCodec::Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2) {
                 rec->contrast = 33;
             }
         }
-        if (msg == ICM_SETSTATE) {
+        if (msg == ICM_SETSTATE)
             answer = setStateAnswer;
-            if (p2 == 84) {
-                const auto* rec = reinterpret_cast<const qx47::LongStateRecord*>(b);
-                if (rec->mask == qx47::kLongMaskBoundsAddress) {
-                    std::lock_guard<std::mutex> guard(lock);
-                    bounds = qx47::GetBoundsAddress(*rec);
-                    boundsOwner = id;
-                }
-            }
-        }
         break;
     }
     default:
@@ -232,9 +206,7 @@ void FakeWindow::PostFitWindow() {
     ++fitWindows;
 }
 
-INT FakeWindow::ShowMessageBox(const char* text, const char* title, UINT type) {
-    std::lock_guard<std::mutex> guard(lock);
-    boxes.push_back(std::string(text) + "|" + title + "|" + std::to_string(type));
+INT FakeWindow::ShowMessageBox(const char*, const char*, UINT) {
     return 1;
 }
 
@@ -309,13 +281,25 @@ std::string WriteMovie(const cadmo::test::TestAviSpec& spec, const std::string& 
     return path;
 }
 
-std::string WriteGreyBitmap(LONG width, LONG height, BYTE grey, const std::string& path) {
-    cadmo::test::BmpFile bmp(width, height);
-    for (int i = 0; i < 256; ++i)
-        bmp.colors[static_cast<std::size_t>(i)] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
-    std::fill(bmp.pixels.begin(), bmp.pixels.end(), grey);
-    EXPECT_TRUE(bmp.Save(path));
-    return path;
+cadmo::test::TestAviSpec SoundMovie() {
+    cadmo::test::TestAviSpec spec;
+    spec.frames = 1;
+    spec.rate = 1000;
+    spec.width = spec.height = 4;
+    return spec;
+}
+
+void MovieSound::LoadSound(const std::string& path, const cadmo::test::TestAviSpec& spec) {
+    ASSERT_EQ(cadmo::test::WriteTestAvi(path, spec), AVIERR_OK);
+    OpenSound(path);
+}
+
+void MovieSound::OpenSound(const std::string& path) {
+    movie.CloseStreams();
+    movie.ReleaseFile();
+    ASSERT_EQ(movie.OpenFile(path.c_str()), 0);
+    AVIFileGetStream(movie.aviFile, &movie.videoStream, streamtypeVIDEO, 0);
+    ASSERT_EQ(AVIFileGetStream(movie.aviFile, &movie.audioStream, streamtypeAUDIO, 0), AVIERR_OK);
 }
 
 int SurfaceGrey(const WindowSurface& s, int x, int y) {

