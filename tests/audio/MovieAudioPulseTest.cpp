@@ -8,8 +8,6 @@
 #include "Tones.h"
 #include "codecs/builtin/BuiltinCodecs.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <chrono>
 #include <map>

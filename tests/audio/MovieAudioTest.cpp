@@ -3,8 +3,6 @@
 #include "EngineTestSupport.h"
 #include "platform/mm/Mm.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
 #include <sys/resource.h>
 #include <thread>

@@ -1,7 +1,8 @@
 // Output depth and size: decoded at the new size by the codec where it can,
 // otherwise decoded natively and stretched. And the Tavro codec's
-// transparency background: the picture centred on a bitmap and composited
-// frame by frame.
+// transparency background: the picture centred on a bitmap, composited frame
+// by frame, and the area the codec says it covered given back to the
+// background when the picture is dragged.
 
 #include <array>
 

@@ -1,5 +1,6 @@
 #include "EngineTestSupport.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,8 +13,8 @@ namespace enginetest {
 
 namespace {
 
-LRESULT FakeDriverProc(DWORD_PTR, HDRVR, UINT msg, LPARAM p1, LPARAM p2) {
-    return FakeCodec::Get().Handle(msg, p1, p2);
+LRESULT FakeDriverProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM p1, LPARAM p2) {
+    return FakeCodec::Get().Handle(id, msg, p1, p2);
 }
 
 bool Accepts(const BITMAPINFOHEADER* in) {
@@ -44,6 +45,7 @@ void FakeCodec::Reset() {
     setStateAnswer = ICERR_OK;
     beginAnswer = ICERR_OK;
     delayAnswer = ICERR_UNSUPPORTED;
+    bounds = nullptr;
 }
 
 std::vector<CodecCall> FakeCodec::Calls() {
@@ -71,7 +73,7 @@ void FakeCodec::ClearCalls() {
     calls.clear();
 }
 
-LRESULT FakeCodec::Handle(UINT msg, LPARAM p1, LPARAM p2) {
+LRESULT FakeCodec::Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2) {
     CodecCall call;
     call.msg = msg;
     call.p1 = p1;
@@ -82,11 +84,18 @@ LRESULT FakeCodec::Handle(UINT msg, LPARAM p1, LPARAM p2) {
     case DRV_ENABLE:
     case DRV_DISABLE:
     case DRV_FREE:
-    case DRV_CLOSE:
         return DRV_OK;
-    case DRV_OPEN:
-        answer = 1;
+    case DRV_CLOSE: {
+        std::lock_guard<std::mutex> guard(lock);
+        if (id == boundsOwner)
+            bounds = nullptr;
+        return DRV_OK;
+    }
+    case DRV_OPEN: {
+        static std::atomic<DWORD_PTR> next{1};
+        answer = static_cast<LRESULT>(next++);
         break;
+    }
     case ICM_DECOMPRESS_QUERY:
         if (p1)
             call.src = *reinterpret_cast<const BITMAPINFOHEADER*>(p1);
@@ -130,6 +139,13 @@ LRESULT FakeCodec::Handle(UINT msg, LPARAM p1, LPARAM p2) {
                 volatile BYTE* last = p + FrameBytes(h) - 1;
                 *last = *last;
             }
+            std::lock_guard<std::mutex> guard(lock);
+            if (bounds && id == boundsOwner) {
+                bounds[0] = 0;
+                bounds[1] = 0;
+                bounds[2] = r->dxDst;
+                bounds[3] = r->dyDst;
+            }
         }
         break;
     }
@@ -167,8 +183,15 @@ LRESULT FakeCodec::Handle(UINT msg, LPARAM p1, LPARAM p2) {
                 rec->contrast = 33;
             }
         }
-        if (msg == ICM_SETSTATE)
+        if (msg == ICM_SETSTATE) {
             answer = setStateAnswer;
+            const auto* rec = reinterpret_cast<const qx47::LongStateRecord*>(b);
+            if (p2 == 84 && rec->mask == qx47::kLongMaskBoundsAddress) {
+                std::lock_guard<std::mutex> guard(lock);
+                bounds = qx47::GetBoundsAddress(*rec);
+                boundsOwner = id;
+            }
+        }
         break;
     }
     default:

@@ -67,11 +67,15 @@ public:
     LRESULT beginAnswer = ICERR_OK;
     LRESULT delayAnswer = ICERR_UNSUPPORTED; // ICM_DECOMPRESS_GET_DELAY
 
-    LRESULT Handle(UINT msg, LPARAM p1, LPARAM p2);
+    LRESULT Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2);
 
 private:
     std::mutex lock;
     std::vector<CodecCall> calls;
+    // Where the Tavro instance that set it reports the area it covered; it
+    // goes with that instance, as a codec's memory of the address does.
+    LONG* bounds = nullptr;
+    DWORD_PTR boundsOwner = 0;
 };
 
 // An owner window whose posted commands wait for Pump(), which dispatches them

@@ -190,9 +190,7 @@ TEST_F(PlayerTest, APlayThatCannotBeginDrawingIsRefusedAndLeavesThePlayerStopped
 // The controls act on the Tavro codec alone (the decoder's test has the
 // records); after a change a still frame is decoded afresh, whatever the codec.
 TEST_F(PlayerTest, TheCodecControlsReachOnlyTheTavroCodec) {
-    LONG b = 99, s = 99, c = 99;
-    GetColorControls(&b, &s, &c, FALSE); // no movie, no decoder
-    SetColorControls(1, 2, 3, FALSE);
+    SetColorControls(1, 2, 3, FALSE); // no movie, no decoder
     for (FOURCC codec : {kFake, qx47::kHandler}) {
         cadmo::test::TestAviSpec spec = FakeMovie();
         spec.compression = spec.handler = codec;
@@ -200,12 +198,10 @@ TEST_F(PlayerTest, TheCodecControlsReachOnlyTheTavroCodec) {
         theMovie->decodedFrame = 5;
         FakeCodec::Get().ClearCalls();
         SetColorControls(1, 2, 3, FALSE);
-        GetColorControls(&b, &s, &c, FALSE);
         SetScalability(10, FALSE);
         SetAccessKey(1234);
         EXPECT_EQ(theMovie->decodedFrame, -1);
         EXPECT_EQ(FakeCodec::Get().Calls(ICM_SETSTATE).size(), codec == kFake ? 0u : 3u)
             << "colours, time budget, access key";
     }
-    EXPECT_EQ(std::pair(b, c), (std::pair<LONG, LONG>(11, 33))) << "the codec's current colours";
 }
