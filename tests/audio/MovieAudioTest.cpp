@@ -293,15 +293,4 @@ TEST_F(MovieAudioTest, ABufferReturnedAsThePauseBeginsIsStillReplaced) {
     }
 }
 
-TEST_F(MovieAudioTest, ReopeningWhileRunningTakesTheBuffersBackFirst) {
-    Load(Stereo22k(10));
-    PlayAt(0);
-    Advance(300);
-    // A second start without a stop: the old device still holds 7 buffers.
-    ASSERT_EQ(movie.StartAudio(32768 * 3), 0);
-    EXPECT_EQ(Ring(), std::pair(7, 10));
-    Advance(300);
-    EXPECT_EQ(movie.AudioClock(), 4459 + 300);
-}
-
 } // namespace

@@ -217,10 +217,6 @@ void FakeWindow::PostCommand(WORD id) {
 }
 
 void FakeWindow::SendCommand(WORD id) {
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        sent.push_back(id);
-    }
     Dispatch(id);
 }
 

@@ -102,7 +102,6 @@ public:
     HWND hwnd;
     std::mutex lock;
     std::deque<WORD> posted;
-    std::vector<WORD> sent;
     int fitWindows = 0;
     int dcsOut = 0;
     bool noDC = false; // GetDC answers null, as for a window without one
