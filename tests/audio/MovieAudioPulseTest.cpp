@@ -8,7 +8,6 @@
 #include "Tones.h"
 #include "codecs/builtin/BuiltinCodecs.h"
 
-#include <algorithm>
 #include <chrono>
 #include <map>
 #include <thread>
@@ -142,20 +141,14 @@ protected:
         DestroyPlayer(&window);
         MovieAudioPulseTest::TearDown();
     }
-    // Runs the posted commands until the playback thread posts Stop;
-    // returns the time from now until then.
+    // Waits until the playback thread posts Stop, then runs it; returns the
+    // time from now until the Stop was posted.
     Clock::duration PlayToTheEnd() {
         const auto start = Clock::now();
-        for (int i = 0; i < 1000; ++i) {
-            const auto posted = window.TakePosted();
-            for (WORD id : posted)
-                window.Dispatch(id);
-            if (std::find(posted.begin(), posted.end(), IDM_STOP) != posted.end())
-                return Clock::now() - start;
-            std::this_thread::sleep_for(10ms);
-        }
-        ADD_FAILURE() << "the movie did not reach its end";
-        return Clock::now() - start;
+        EXPECT_TRUE(window.WaitForPosted(IDM_STOP)) << "the movie did not reach its end";
+        const auto took = Clock::now() - start;
+        window.Pump();
+        return took;
     }
 
     enginetest::FakeWindow window{24, 64, 64};

@@ -1,8 +1,10 @@
 #include "EngineTestSupport.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -270,6 +272,18 @@ void FakeWindow::Pump() {
     for (std::vector<WORD> ids = TakePosted(); !ids.empty(); ids = TakePosted())
         for (WORD id : ids)
             Dispatch(id);
+}
+
+bool FakeWindow::WaitForPosted(WORD id) {
+    for (int i = 0; i < 10000; ++i) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (std::find(posted.begin(), posted.end(), id) != posted.end())
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
 }
 
 std::vector<WORD> FakeWindow::TakePosted() {

@@ -95,6 +95,8 @@ public:
 
     // Runs every queued command, and those they post.
     void Pump();
+    // Waits (at most ten seconds) until `id` is queued; false if it never is.
+    bool WaitForPosted(WORD id);
     std::vector<WORD> TakePosted();
     void Dispatch(WORD id);
 

@@ -1,8 +1,6 @@
 // The player's transport: flags, thread, device contexts and the commands
 // the playback thread posts back to the window.
 
-#include <chrono>
-#include <thread>
 #include <tuple>
 
 #include "EngineTestSupport.h"
@@ -29,19 +27,6 @@ protected:
         ASSERT_EQ(OpenMovie(&window, WriteMovie(spec, dir.File("movie.avi")).c_str()), 1);
     }
 
-    // Waits (bounded) until the playback thread has posted something.
-    bool WaitForPosted(std::size_t count = 1) {
-        for (int i = 0; i < 5000; ++i) {
-            {
-                std::lock_guard<std::mutex> guard(window.lock);
-                if (window.posted.size() >= count)
-                    return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return false;
-    }
-
     FakeWindow window;
 };
 
@@ -58,7 +43,6 @@ TEST_F(PlayerTest, JumpsByPercentAndSeconds) {
         int by;
         LONG to;
     } cases[] = {{1000, 15, 1, 0, true, 0x7fffffff, 999},
-                 {10, 15, 1, 0, true, 10, 0},
                  {100, 30000, 1001, 50, false, -1, 20},
                  {100, 25, 2, 50, false, 1, 63}};
     for (const auto& c : cases) {
@@ -99,7 +83,7 @@ TEST_F(PlayerTest, PlaysToTheEndOnTheSystemClockThenStopsOrLoops) {
     spec.keyEvery = 1;
     Open(spec);
     StartPlayback(&window);
-    ASSERT_TRUE(WaitForPosted());
+    ASSERT_TRUE(window.WaitForPosted(IDM_STOP));
     EXPECT_EQ(playerPlaying, 0) << "the thread clears the flag itself";
     const auto decodes = FakeCodec::Get().Decodes();
     ASSERT_FALSE(decodes.empty());
@@ -118,7 +102,7 @@ TEST_F(PlayerTest, PlaysToTheEndOnTheSystemClockThenStopsOrLoops) {
 
     loopPlayback = 1;
     StartPlayback(&window);
-    ASSERT_TRUE(WaitForPosted(3));
+    ASSERT_TRUE(window.WaitForPosted(IDM_PLAY));
     EXPECT_EQ(window.TakePosted(), (std::vector<WORD>{IDM_STOP, IDM_REWIND, IDM_PLAY}));
     window.Dispatch(IDM_STOP);
     window.Dispatch(IDM_REWIND);
@@ -148,10 +132,6 @@ TEST_F(PlayerTest, PauseResumeSeekAndStep) {
 
     StepPlayback(&window, 5);
     EXPECT_EQ(std::pair(playerPaused.load(), playerPlaying.load()), std::pair(0, 0)) << "a step stops";
-    const LONG at = theMovie->position;
-    JumpSeconds(&window, 1);
-    EXPECT_EQ(theMovie->position, at + 15);
-    EXPECT_EQ(playerPlaying, 0);
 }
 
 TEST_F(PlayerTest, APlayThatCannotBeginDrawingIsRefusedAndLeavesThePlayerStopped) {
