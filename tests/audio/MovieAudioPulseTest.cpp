@@ -1,19 +1,13 @@
 // The movie's sound through a real PulseAudio server that the test starts:
 // what the sink hears is the file's sound, across a pause and a seek; and when the server dies mid-play the
 // whole player plays on to the end on the system clock.
-#include "engine/Movie.h"
 #include "engine/Player.h"
 
 #include "EngineTestSupport.h"
-#include "MovieSound.h"
 #include "PulseTest.h"
 #include "Tones.h"
 #include "codecs/builtin/BuiltinCodecs.h"
-#include "support/TempDir.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <chrono>
 #include <map>
 #include <thread>
@@ -39,7 +33,7 @@ double Ms(double samples) {
 }
 
 // The tones with two seconds of uncompressed video that the player can draw.
-class MovieAudioPulseTest : public cadmo::test::PulseTest, protected cadmo::test::MovieSound {
+class MovieAudioPulseTest : public cadmo::test::PulseTest, protected enginetest::MovieSound {
 protected:
     void SetUp() override {
         PulseTest::SetUp();
@@ -147,20 +141,14 @@ protected:
         DestroyPlayer(&window);
         MovieAudioPulseTest::TearDown();
     }
-    // Runs the posted commands until the playback thread posts Stop;
-    // returns the time from now until then.
+    // Waits until the playback thread posts Stop, then runs it; returns the
+    // time from now until the Stop was posted.
     Clock::duration PlayToTheEnd() {
         const auto start = Clock::now();
-        for (int i = 0; i < 1000; ++i) {
-            const auto posted = window.TakePosted();
-            for (WORD id : posted)
-                window.Dispatch(id);
-            if (std::find(posted.begin(), posted.end(), IDM_STOP) != posted.end())
-                return Clock::now() - start;
-            std::this_thread::sleep_for(10ms);
-        }
-        ADD_FAILURE() << "the movie did not reach its end";
-        return Clock::now() - start;
+        EXPECT_TRUE(window.WaitForPosted(IDM_STOP)) << "the movie did not reach its end";
+        const auto took = Clock::now() - start;
+        window.Pump();
+        return took;
     }
 
     enginetest::FakeWindow window{24, 64, 64};

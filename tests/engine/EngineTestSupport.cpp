@@ -1,13 +1,14 @@
 #include "EngineTestSupport.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "engine/Player.h"
-#include "support/TestBmp.h"
 #include "video/VideoDecoder.h"
 
 namespace enginetest {
@@ -186,13 +187,11 @@ LRESULT FakeCodec::Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2) {
         }
         if (msg == ICM_SETSTATE) {
             answer = setStateAnswer;
-            if (p2 == 84) {
-                const auto* rec = reinterpret_cast<const qx47::LongStateRecord*>(b);
-                if (rec->mask == qx47::kLongMaskBoundsAddress) {
-                    std::lock_guard<std::mutex> guard(lock);
-                    bounds = qx47::GetBoundsAddress(*rec);
-                    boundsOwner = id;
-                }
+            const auto* rec = reinterpret_cast<const qx47::LongStateRecord*>(b);
+            if (p2 == 84 && rec->mask == qx47::kLongMaskBoundsAddress) {
+                std::lock_guard<std::mutex> guard(lock);
+                bounds = qx47::GetBoundsAddress(*rec);
+                boundsOwner = id;
             }
         }
         break;
@@ -220,10 +219,6 @@ void FakeWindow::PostCommand(WORD id) {
 }
 
 void FakeWindow::SendCommand(WORD id) {
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        sent.push_back(id);
-    }
     Dispatch(id);
 }
 
@@ -232,9 +227,7 @@ void FakeWindow::PostFitWindow() {
     ++fitWindows;
 }
 
-INT FakeWindow::ShowMessageBox(const char* text, const char* title, UINT type) {
-    std::lock_guard<std::mutex> guard(lock);
-    boxes.push_back(std::string(text) + "|" + title + "|" + std::to_string(type));
+INT FakeWindow::ShowMessageBox(const char*, const char*, UINT) {
     return 1;
 }
 
@@ -281,6 +274,18 @@ void FakeWindow::Pump() {
             Dispatch(id);
 }
 
+bool FakeWindow::WaitForPosted(WORD id) {
+    for (int i = 0; i < 10000; ++i) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (std::find(posted.begin(), posted.end(), id) != posted.end())
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
 std::vector<WORD> FakeWindow::TakePosted() {
     std::lock_guard<std::mutex> guard(lock);
     std::vector<WORD> out(posted.begin(), posted.end());
@@ -309,13 +314,25 @@ std::string WriteMovie(const cadmo::test::TestAviSpec& spec, const std::string& 
     return path;
 }
 
-std::string WriteGreyBitmap(LONG width, LONG height, BYTE grey, const std::string& path) {
-    cadmo::test::BmpFile bmp(width, height);
-    for (int i = 0; i < 256; ++i)
-        bmp.colors[static_cast<std::size_t>(i)] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
-    std::fill(bmp.pixels.begin(), bmp.pixels.end(), grey);
-    EXPECT_TRUE(bmp.Save(path));
-    return path;
+cadmo::test::TestAviSpec SoundMovie() {
+    cadmo::test::TestAviSpec spec;
+    spec.frames = 1;
+    spec.rate = 1000;
+    spec.width = spec.height = 4;
+    return spec;
+}
+
+void MovieSound::LoadSound(const std::string& path, const cadmo::test::TestAviSpec& spec) {
+    ASSERT_EQ(cadmo::test::WriteTestAvi(path, spec), AVIERR_OK);
+    OpenSound(path);
+}
+
+void MovieSound::OpenSound(const std::string& path) {
+    movie.CloseStreams();
+    movie.ReleaseFile();
+    ASSERT_EQ(movie.OpenFile(path.c_str()), 0);
+    AVIFileGetStream(movie.aviFile, &movie.videoStream, streamtypeVIDEO, 0);
+    ASSERT_EQ(AVIFileGetStream(movie.aviFile, &movie.audioStream, streamtypeAUDIO, 0), AVIERR_OK);
 }
 
 int SurfaceGrey(const WindowSurface& s, int x, int y) {

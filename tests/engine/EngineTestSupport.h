@@ -1,6 +1,7 @@
 // Test doubles for the engine: a recording codec driver, an owner window that
-// queues posted commands until the test pumps them, a clock the test sets, and
-// a writer of small movies whose frames name their own frame number.
+// queues posted commands until the test pumps them, a clock the test sets, a
+// writer of small movies whose frames name their own frame number, and a movie
+// that plays its sound alone.
 #pragma once
 
 #include <algorithm>
@@ -94,6 +95,8 @@ public:
 
     // Runs every queued command, and those they post.
     void Pump();
+    // Waits (at most ten seconds) until `id` is queued; false if it never is.
+    bool WaitForPosted(WORD id);
     std::vector<WORD> TakePosted();
     void Dispatch(WORD id);
 
@@ -101,9 +104,7 @@ public:
     HWND hwnd;
     std::mutex lock;
     std::deque<WORD> posted;
-    std::vector<WORD> sent;
     int fitWindows = 0;
-    std::vector<std::string> boxes;
     int dcsOut = 0;
     bool noDC = false; // GetDC answers null, as for a window without one
 };
@@ -144,16 +145,8 @@ template <class Record> Record StateOf(const CodecCall& call) {
     return r;
 }
 
-// A rectangle's edges, to compare in one assertion.
-inline std::array<LONG, 4> Edges(const RECT& r) {
-    return {r.left, r.top, r.right, r.bottom};
-}
-
 // Writes the movie to `path` and returns the path.
 std::string WriteMovie(const cadmo::test::TestAviSpec& spec, const std::string& path);
-
-// An 8-bit grey-ramp bitmap file filled with one grey level, written to `path`.
-std::string WriteGreyBitmap(LONG width, LONG height, BYTE grey, const std::string& path);
 
 // Frame (x, y) of a 24-bit window surface as a grey level (-1 when not grey).
 int SurfaceGrey(const WindowSurface& s, int x, int y);
@@ -182,6 +175,29 @@ protected:
 
     FakeWindow window{24, 640, 480};
     FakeClock clock;
+    Movie movie;
+};
+
+// The sound tests' movies: one frame at 1000 a second, which makes a position
+// a time in milliseconds, so that Play starts the sound at the sample of that
+// time, as it does from a frame.
+cadmo::test::TestAviSpec SoundMovie();
+
+// What the sound tests drive: a movie whose streams are open but whose video
+// has no decoder, so that the movie's own Play, Pause and Stop run their
+// sound halves and draw nothing.
+class MovieSound {
+protected:
+    // Writes the file and opens its streams, closing any movie before.
+    void LoadSound(const std::string& path, const cadmo::test::TestAviSpec& spec);
+    void OpenSound(const std::string& path);
+    // Plays from `ms`, or resumes from a pause.
+    void PlayAt(LONG ms) {
+        movie.position = ms;
+        ASSERT_EQ(movie.Play(nullptr), 0);
+    }
+    void Resume() { PlayAt(movie.position); }
+
     Movie movie;
 };
 

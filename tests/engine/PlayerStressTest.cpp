@@ -11,10 +11,7 @@
 #include <random>
 #include <thread>
 
-#include <gtest/gtest.h>
-
 #include "EngineTestSupport.h"
-#include "codecs/qx47/Qx47State.h"
 #include "engine/Player.h"
 #include "platform/wave/WaveOut.h"
 #include "video/VideoDecoder.h"
