@@ -165,6 +165,9 @@ TEST_F(NullWaveTest, ResetReturnsEveryBufferBeforeItReturns) {
     }
     WaveNullAdvanceClock(1500); // the first is done
     ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
+    // Slow notifications: a reset that returned before they have all run
+    // would leave the caller freeing buffers the device still reports on.
+    onDone = [](HWAVEOUT, WAVEHDR*) { std::this_thread::sleep_for(std::chrono::milliseconds(10)); };
     ASSERT_EQ(waveOutReset(device), MMSYSERR_NOERROR);
     EXPECT_EQ(Done(), queued);
     for (WAVEHDR* h : queued)
