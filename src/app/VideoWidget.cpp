@@ -1,65 +1,22 @@
 #include "app/VideoWidget.h"
 
+#include "pixel/FrameConverter.h"
+
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QThread>
 
-#include <cstdlib>
-#include <cstring>
-#include <optional>
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define CADMO_VIDEO_X86 1
-#endif
-
 namespace {
-
-#if CADMO_VIDEO_X86
-// Whether the byte shuffle of SSSE3 may be used: what the processor has,
-// unless the environment variable CADMO_CPU is "sse2", which lets the tests
-// hold the plain loop to the same pixels on a newer machine.
-bool HaveSsse3() {
-    static const bool cpu = __builtin_cpu_supports("ssse3");
-    const char* limit = std::getenv("CADMO_CPU");
-    return cpu && !(limit != nullptr && std::strcmp(limit, "sse2") == 0);
-}
-
-// Four pixels a step: sixteen bytes are read for twelve, so a step runs
-// only while at least six pixels remain, and no byte past the row is read.
-// Returns how many pixels it did.
-__attribute__((target("ssse3"))) int Bgr24ToRgb32Ssse3(const uchar* src, QRgb* out, int width) {
-    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xff000000u));
-    int i = 0;
-    for (; i + 6 <= width; i += 4) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                         _mm_or_si128(_mm_shuffle_epi8(v, spread), opaque));
-    }
-    return i;
-}
-#endif
 
 // Rows of blue, green, red bytes as the 0xffRRGGBB words of
 // QImage::Format_RGB32: the rectangle `area` of the 24-bit `view` into the
 // same place of `image`, which has the view's size.
 void Bgr24ToRgb32(const WindowSurface::View& view, const QRect& area, QImage& image) {
-#if CADMO_VIDEO_X86
-    const bool shuffles = HaveSsse3();
-#endif
     for (int y = area.top(); y <= area.bottom(); ++y) {
         const uchar* src = view.Bits() + static_cast<std::ptrdiff_t>(y) * view.Stride() + 3 * area.left();
-        QRgb* out = reinterpret_cast<QRgb*>(image.scanLine(y)) + area.left();
-        const int width = area.width();
-        int i = 0;
-#if CADMO_VIDEO_X86
-        if (shuffles)
-            i = Bgr24ToRgb32Ssse3(src, out, width);
-#endif
-        for (; i < width; ++i)
-            out[i] = qRgb(src[3 * i + 2], src[3 * i + 1], src[3 * i]);
+        FrameConverter::Bgr24ToOpaque32(src, area.width(),
+                                        reinterpret_cast<QRgb*>(image.scanLine(y)) + area.left());
     }
 }
 

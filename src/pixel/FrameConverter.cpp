@@ -84,6 +84,21 @@ __attribute__((target("ssse3"))) int Rgb555ToBgr24Ssse3(const std::uint8_t* src,
     }
     return i;
 }
+
+// Four pixels a step: sixteen bytes are read for twelve, so a step runs only
+// while at least six pixels remain, and no byte past the row is read.
+__attribute__((target("ssse3"))) int Bgr24ToOpaque32Ssse3(const std::uint8_t* src, int width,
+                                                          std::uint32_t* out) {
+    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xff000000u));
+    int i = 0;
+    for (; i + 6 <= width; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         _mm_or_si128(_mm_shuffle_epi8(v, spread), opaque));
+    }
+    return i;
+}
 #endif
 
 constexpr int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
@@ -247,6 +262,17 @@ void Bgr24To8(const std::uint8_t* in, int width, int frameX, int frameRow, const
 }
 
 } // namespace
+
+void FrameConverter::Bgr24ToOpaque32(const std::uint8_t* src, int width, std::uint32_t* out) {
+    int i = 0;
+#if CADMO_PIXEL_X86
+    if (kLittleEndian && HaveSsse3())
+        i = Bgr24ToOpaque32Ssse3(src, width, out);
+#endif
+    for (; i < width; ++i)
+        out[i] = 0xff000000u | static_cast<std::uint32_t>(src[3 * i + 2]) << 16 |
+                 static_cast<std::uint32_t>(src[3 * i + 1]) << 8 | src[3 * i];
+}
 
 bool FrameConverter::FitsInFrame(const FrameTarget& target, int width, int height) {
     if (!CanWriteFrame(target.frameWidth, target.frameHeight, target.bitCount))

@@ -35,6 +35,10 @@ public:
     // width x height placed at (x, y) lies inside it.
     static bool FitsInFrame(const FrameTarget& target, int width, int height);
 
+    // One row of blue, green, red bytes as opaque 0xffRRGGBB words (the
+    // screen's 32-bit layout), with SSSE3 where allowed.
+    static void Bgr24ToOpaque32(const std::uint8_t* src, int width, std::uint32_t* out);
+
     // Writes `picture` into `target`. The palette is used only for 8-bit
     // output (null means the default palette). Returns false, writing
     // nothing, when the frame cannot be written or the picture does not fit.
