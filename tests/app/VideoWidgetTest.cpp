@@ -47,13 +47,8 @@ protected:
     // Blits a w x h pattern to (x, y) of the surface through a window DC,
     // as the engine draws, and records the colours expected there.
     void Blit(HDC window, int x, int y, int w, int h, int seed) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = w;
-        info.bmiHeader.biHeight = -h;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
+        // Top-down rows of 32 bits.
+        const BITMAPINFO info{{sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
         void* bits = nullptr;
         HDC memory = CreateCompatibleDC(window);
         HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
