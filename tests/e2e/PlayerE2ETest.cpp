@@ -100,9 +100,9 @@ struct Session {
     cadmo::test::TempDir dir;
     std::unique_ptr<ChildProcess> player;
 
-    // Starts the server, then cadmo with `args` on it, and waits for its
-    // window titled `title`.
-    void Start(const std::vector<std::string>& args, const std::string& title) {
+    // Starts the server, then cadmo on it with `options` and the demo movie
+    // `title`, and waits for its window, which the movie names.
+    void Start(const std::string& title, std::vector<std::string> options) {
         for (const char* tool : {"Xvfb", "import", "xwininfo", "xdotool"})
             ASSERT_TRUE(cadmo::test::HaveProgram(tool))
                 << tool << " is needed (scripts/common.sh installs it)";
@@ -110,11 +110,11 @@ struct Session {
         for (int attempt = 0; attempt < 3 && display.empty(); ++attempt)
             display = StartXvfb(xserver);
         ASSERT_FALSE(display.empty()) << "Xvfb did not start";
-        std::vector<std::string> argv{cadmo::test::BinDir() + "cadmo", "--audio=null"};
-        argv.insert(argv.end(), args.begin(), args.end());
+        options.insert(options.begin(), {cadmo::test::BinDir() + "cadmo", "--audio=null"});
+        options.push_back(cadmo::test::BinDir() + "demo/" + title);
         player = std::make_unique<ChildProcess>(
-            argv, std::map<std::string, std::string>{
-                      {"DISPLAY", display}, {"QT_QPA_PLATFORM", "xcb"}, {"XDG_RUNTIME_DIR", dir.Path()}});
+            options, std::map<std::string, std::string>{
+                         {"DISPLAY", display}, {"QT_QPA_PLATFORM", "xcb"}, {"XDG_RUNTIME_DIR", dir.Path()}});
         setenv("DISPLAY", display.c_str(), 1); // for xdotool
         // Generous: the machine may be busy with other builds and tests.
         ASSERT_TRUE(WaitForWindow(display, title, false, 60))
@@ -129,8 +129,7 @@ TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
     // The Tavro demo, so that the codec library is loaded by the program too.
     const std::string title = "qx47demo.avi";
     Session s;
-    ASSERT_NO_FATAL_FAILURE(
-        s.Start({"--play=2000", "--quit-after=10000", cadmo::test::BinDir() + "demo/" + title}, title));
+    ASSERT_NO_FATAL_FAILURE(s.Start(title, {"--play=2000", "--quit-after=10000"}));
     // The title is set when the movie has opened; play starts then, and the
     // stop comes two seconds later. The shots leave room for a busy machine.
     const auto shown = Clock::now();
@@ -167,8 +166,7 @@ TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
 
 TEST(PlayerE2E, TheAccessKeyIsTypedFromTheKeyboardAndThePictureAppears) {
     Session s;
-    ASSERT_NO_FATAL_FAILURE(
-        s.Start({"--quit-after=60000", cadmo::test::BinDir() + "demo/qx47keyed.avi"}, "qx47keyed.avi"));
+    ASSERT_NO_FATAL_FAILURE(s.Start("qx47keyed.avi", {"--quit-after=60000"}));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // fitted and painted
     const auto window = FindWindow(s.display, "qx47keyed.avi");
     ASSERT_TRUE(window);
