@@ -24,8 +24,7 @@ TEST(Bitmaps, PlayButtonIsARaisedFaceWithAnEngravedTriangle) {
                   {12, 6, lightGrey}, {13, 10, white},   {-1, 0, 0},        {20, 0, 0}};
     for (const auto& p : pixels)
         EXPECT_EQ(BitmapPixelIndex(b, p.x, p.y), p.index) << p.x << "," << p.y;
-    BitmapResource untouched;
-    EXPECT_FALSE(LoadBitmapResource(117, untouched));
+    EXPECT_FALSE(LoadBitmapResource(117, b));
 }
 
 TEST(VersionInfo, NamesTheProductAndReportsMissingValues) {
