@@ -179,7 +179,6 @@ std::string Hash24(const OutputFrame& f) {
 TEST(LavcState, DeltaFrameWithoutItsKeyFrameFailsAndLeavesTheFrameAlone) {
     Decoder d("mpeg4");
     REQUIRE_SAMPLE(d, d.name);
-    const std::vector<std::string>& expected = d.expected;
     OutputFrame& out = d.out;
     ASSERT_FALSE(d.video.keys[2]);
     ASSERT_TRUE(d.video.keys[6] && d.video.keys[12]);
@@ -201,7 +200,7 @@ TEST(LavcState, DeltaFrameWithoutItsKeyFrameFailsAndLeavesTheFrameAlone) {
     decode(bad, 1);
 
     ASSERT_EQ(decode(d.video, 6), ICERR_OK);
-    EXPECT_EQ(Hash24(out), expected[6]);
+    EXPECT_EQ(Hash24(out), d.expected[6]);
     const std::vector<BYTE> shown = out.bits;
     ASSERT_EQ(decode(d.video, 7, ICDECOMPRESS_HURRYUP), ICERR_OK);
     ASSERT_EQ(decode(d.video, 8, ICDECOMPRESS_HURRYUP), ICERR_OK);
@@ -210,12 +209,12 @@ TEST(LavcState, DeltaFrameWithoutItsKeyFrameFailsAndLeavesTheFrameAlone) {
     ASSERT_EQ(d.Begin(out16), ICERR_OK);
     ASSERT_EQ(d.Begin(out), ICERR_OK);
     ASSERT_EQ(decode(d.video, 9), ICERR_OK);
-    EXPECT_EQ(Hash24(out), expected[9]);
+    EXPECT_EQ(Hash24(out), d.expected[9]);
     out.bits.assign(out.bits.size(), 0);
     EXPECT_EQ(decode(bad, 7), ICERR_OK);
-    EXPECT_EQ(Hash24(out), expected[9]) << "the empty frame repeats the last picture";
+    EXPECT_EQ(Hash24(out), d.expected[9]) << "the empty frame repeats the last picture";
     ASSERT_EQ(decode(d.video, 12), ICERR_OK);
-    EXPECT_EQ(Hash24(out), expected[12]) << "a later key frame works at once";
+    EXPECT_EQ(Hash24(out), d.expected[12]) << "a later key frame works at once";
 }
 
 LONG Delay(HIC hic) {
@@ -252,16 +251,15 @@ class LavcReordered : public ::testing::TestWithParam<Sample> {};
 TEST_P(LavcReordered, EveryFrameMatchesFfmpegAndDamageIsSurvived) {
     Decoder d(GetParam().name);
     REQUIRE_SAMPLE(d, d.name);
-    const std::vector<std::string>& expected = d.expected;
     const std::size_t end = d.video.frames.size();
     OutputFrame& out = d.out;
     EXPECT_EQ(Delay(d.hic), 0) << "known only from the stream";
     EXPECT_EQ(DecodeFrame(d.hic, d.video, end, out), ICERR_DONTDRAW) << "nothing to drain yet";
-    EXPECT_EQ(DecodeReordered(d, out), expected);
+    EXPECT_EQ(DecodeReordered(d, out), d.expected);
     EXPECT_EQ(Delay(d.hic), d.name.rfind("h264", 0) == 0 ? 2 : 1);
     for (int i = 0; i < 40; ++i)
         ASSERT_EQ(DecodeFrame(d.hic, d.video, end, out), ICERR_OK);
-    EXPECT_EQ(Hash24(out), expected.back());
+    EXPECT_EQ(Hash24(out), d.expected.back());
 
     AviVideo bad = d.video;
     unsigned seed = 7;
@@ -273,7 +271,7 @@ TEST_P(LavcReordered, EveryFrameMatchesFfmpegAndDamageIsSurvived) {
     for (int i = 0; i < 20; ++i)
         DecodeFrame(d.hic, bad, end, out);
     ASSERT_EQ(ICSendMessage(d.hic, ICM_DECOMPRESS_FLUSH, 0, 0), ICERR_OK);
-    EXPECT_EQ(DecodeReordered(d, out), expected);
+    EXPECT_EQ(DecodeReordered(d, out), d.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, LavcReordered, ::testing::ValuesIn(kReordered),
