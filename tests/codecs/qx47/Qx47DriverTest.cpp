@@ -95,14 +95,12 @@ struct Session {
         const int memoryRow = out.header.biHeight < 0 ? y : rows - 1 - y;
         return bits.data() + bits.size() / rows * memoryRow + x * out.header.biBitCount / 8;
     }
+    // The mean luma of a 32-bit frame, whose rows have no padding.
     double MeanLuma() {
         double sum = 0;
-        for (int y = 0; y < h * scale; ++y)
-            for (int x = 0; x < w * scale; ++x) {
-                const std::uint8_t* p = At(x, y);
-                sum += 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2];
-            }
-        return sum / (w * h * scale * scale);
+        for (std::size_t i = 0; i < bits.size(); i += 4)
+            sum += 0.114 * bits[i] + 0.587 * bits[i + 1] + 0.299 * bits[i + 2];
+        return sum / static_cast<double>(bits.size() / 4);
     }
 };
 
