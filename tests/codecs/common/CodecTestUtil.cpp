@@ -5,8 +5,8 @@
 #include "support/Process.h"
 #include "support/TestAvi.h"
 
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <sstream>
 
 namespace cadmo::test {
@@ -86,19 +86,13 @@ std::vector<std::string> FfmpegFrameHashes(const std::string& path, const std::s
     // drops leaves a gap, which shows the picture before it.
     std::istringstream lines(r.out);
     std::string line;
-    long long first = -1;
+    long long first = -1, pts = 0;
+    char md5[33];
     while (std::getline(lines, line)) {
-        if (line.empty() || line[0] == '#')
+        if (line[0] == '#' || std::sscanf(line.c_str(), "%*d, %*d, %lld, %*d, %*d, %32s", &pts, md5) != 2)
             continue;
-        std::size_t comma = line.rfind(',');
-        std::size_t second = line.find(',');
-        if (comma == std::string::npos || second == comma)
-            continue;
-        const long long pts = std::strtoll(line.c_str() + line.find(',', second + 1) + 1, nullptr, 10);
         if (first < 0)
             first = pts;
-        std::string md5 = line.substr(comma + 1);
-        md5.erase(0, md5.find_first_not_of(' '));
         const long long index = pts - first;
         if (index < static_cast<long long>(hashes.size()) || index > 100000)
             return {}; // not in order: not a file these tests make

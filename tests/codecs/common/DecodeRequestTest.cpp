@@ -13,20 +13,10 @@ struct Fixture {
     BITMAPINFOHEADER dst{40, 64, 48, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
     std::vector<BYTE> in = std::vector<BYTE>(32 * 16 * 3);
     std::vector<BYTE> out = std::vector<BYTE>(64 * 48 * 3);
-    ICDECOMPRESSEX ic{};
+    // Flags, the source, the frame, the frame's rectangle, the source's.
+    ICDECOMPRESSEX ic{0, &src, in.data(), &dst, out.data(), 10, 20, 32, 16, 0, 0, 32, 16};
     bool buffers = true; // a decode; the query and the begin carry no buffers
     LPARAM cb = sizeof(ICDECOMPRESSEX);
-
-    Fixture() {
-        ic.lpbiSrc = &src;
-        ic.lpbiDst = &dst;
-        ic.lpSrc = in.data();
-        ic.lpDst = out.data();
-        ic.xDst = 10;
-        ic.yDst = 20;
-        ic.dxDst = ic.dxSrc = 32;
-        ic.dyDst = ic.dySrc = 16;
-    }
 };
 
 // Each case changes the good request a little; -1 stands for any refusal.

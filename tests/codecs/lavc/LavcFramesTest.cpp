@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <map>
 #include <span>
 #include <thread>
 
@@ -77,34 +76,33 @@ bool WriteRunLengths(const std::string& path, WORD bits) {
     return WriteTestAvi(path, spec) == AVIERR_OK;
 }
 
-// The sample files, made on first use in a folder that lasts as long as the
-// process (each test runs in its own process under CTest, so only what a
-// test needs is made); empty when the file cannot be made.
+// A sample file, made when a test asks for it (each test runs in its own
+// process under CTest, so only what a test needs is made) in a folder that
+// lasts as long as the process; empty when the file cannot be made.
 std::string SamplePath(const std::string& name) {
     static TempDir dir;
-    static std::map<std::string, std::string> made;
-    if (made.count(name) == 0) {
-        const std::string path = dir.File(name + ".avi");
-        made[name] = "";
-        for (std::span<const Sample> list :
-             {std::span<const Sample>(kSamples), std::span<const Sample>(kReordered)})
-            for (const Sample& s : list)
-                if (name == s.name && HaveProgram("ffmpeg") &&
-                    (s.options ? Ffmpeg("-f lavfi -i testsrc2=size=176x144:rate=15 -frames:v 20 " +
-                                        std::string(s.options) + " " + ShellQuote(path))
-                               : WriteRunLengths(path, name == "rle8" ? 8 : 4)))
-                    made[name] = path;
-    }
-    return made[name];
+    const std::string path = dir.File(name + ".avi");
+    for (std::span<const Sample> list :
+         {std::span<const Sample>(kSamples), std::span<const Sample>(kReordered)})
+        for (const Sample& s : list)
+            if (name == s.name && HaveProgram("ffmpeg") &&
+                (s.options ? Ffmpeg("-f lavfi -i testsrc2=size=176x144:rate=15 -frames:v 20 " +
+                                    std::string(s.options) + " " + ShellQuote(path))
+                           : WriteRunLengths(path, name == "rle8" ? 8 : 4)))
+                return path;
+    return "";
 }
 
-// An open decompressor for a sample, with ffmpeg's hashes of its frames.
+// An open decompressor for a sample, with ffmpeg's hashes of its frames and
+// a 24-bit frame to decode into.
 struct Decoder {
+    std::string name;
     AviVideo video;
     std::vector<std::string> expected;
     HIC hic = nullptr;
+    OutputFrame out;
 
-    explicit Decoder(const std::string& name) {
+    explicit Decoder(const std::string& sample) : name(sample) {
         RegisterBuiltinCodecs();
         const std::string path = SamplePath(name);
         if (path.empty() || !ReadAviVideo(path, video))
@@ -112,6 +110,7 @@ struct Decoder {
         expected = FfmpegFrameHashes(path, "bgr24");
         hic = ICLocate(ICTYPE_VIDEO, video.handler, reinterpret_cast<BITMAPINFOHEADER*>(video.format.data()),
                        nullptr, ICMODE_DECOMPRESS);
+        out = Frame(24);
     }
     ~Decoder() {
         if (hic)
@@ -120,18 +119,21 @@ struct Decoder {
     LONG Width() const { return video.Header().biWidth; }
     LONG Height() const { return std::abs(video.Header().biHeight); }
     OutputFrame Frame(WORD bpp) const { return MakeOutputFrame(Width(), Height(), bpp); }
-    LRESULT Begin(OutputFrame& out) {
+    LRESULT Begin(OutputFrame& frame) {
         auto* in = reinterpret_cast<BITMAPINFOHEADER*>(video.format.data());
-        return ICDecompressExBegin(hic, 0, in, nullptr, 0, 0, Width(), Height(), &out.Header(), nullptr, 0, 0,
-                                   Width(), Height());
+        return ICDecompressExBegin(hic, 0, in, nullptr, 0, 0, Width(), Height(), &frame.Header(), nullptr, 0,
+                                   0, Width(), Height());
     }
 };
 
+// Skips the test without the sample; otherwise the codec must be there,
+// ffmpeg must give a hash per frame, and the 24-bit frame is begun.
 #define REQUIRE_SAMPLE(d, name)                                                                              \
     if ((d).video.frames.empty())                                                                            \
         GTEST_SKIP() << "ffmpeg could not make the " << name << " sample";                                   \
     ASSERT_NE((d).hic, nullptr) << "no codec for " << name;                                                  \
-    ASSERT_EQ((d).expected.size(), (d).video.frames.size());
+    ASSERT_EQ((d).expected.size(), (d).video.frames.size());                                                 \
+    ASSERT_EQ((d).Begin((d).out), ICERR_OK);
 
 class LavcSample : public ::testing::TestWithParam<Sample> {};
 
@@ -140,12 +142,9 @@ class LavcSample : public ::testing::TestWithParam<Sample> {};
 // ask whether a moved picture still fits: the query must not disturb the
 // frames being decoded.
 TEST_P(LavcSample, EveryFrameMatchesFfmpeg) {
-    const std::string name = GetParam().name;
-    Decoder d(name);
-    REQUIRE_SAMPLE(d, name);
-    const std::vector<std::string>& expected = d.expected;
-    OutputFrame out = d.Frame(24);
-    ASSERT_EQ(d.Begin(out), ICERR_OK);
+    Decoder d(GetParam().name);
+    REQUIRE_SAMPLE(d, d.name);
+    OutputFrame& out = d.out;
     std::atomic<int> refusals{0};
     std::jthread window([&, in = d.video.Header(), frame = out.Header()](std::stop_token stop) mutable {
         while (!stop.stop_requested())
@@ -154,7 +153,7 @@ TEST_P(LavcSample, EveryFrameMatchesFfmpeg) {
     });
     for (std::size_t i = 0; i < d.video.frames.size(); ++i) {
         ASSERT_EQ(DecodeFrame(d.hic, d.video, i, out), ICERR_OK) << "frame " << i;
-        EXPECT_EQ(Md5Hex(TopDownRows(out)), expected[i]) << name << " frame " << i;
+        EXPECT_EQ(Md5Hex(TopDownRows(out)), d.expected[i]) << d.name << " frame " << i;
     }
     window.request_stop();
     window.join();
@@ -179,12 +178,10 @@ std::string Hash24(const OutputFrame& f) {
 // last picture, or is not drawn before there is one.
 TEST(LavcState, DeltaFrameWithoutItsKeyFrameFailsAndLeavesTheFrameAlone) {
     Decoder d("mpeg4");
-    REQUIRE_SAMPLE(d, "mpeg4");
-    const std::vector<std::string>& expected = d.expected;
+    REQUIRE_SAMPLE(d, d.name);
+    OutputFrame& out = d.out;
     ASSERT_FALSE(d.video.keys[2]);
     ASSERT_TRUE(d.video.keys[6] && d.video.keys[12]);
-    OutputFrame out = d.Frame(24);
-    ASSERT_EQ(d.Begin(out), ICERR_OK);
     AviVideo bad = d.video;
     bad.frames[0].resize(bad.frames[0].size() / 3);
     unsigned seed = 1;
@@ -203,7 +200,7 @@ TEST(LavcState, DeltaFrameWithoutItsKeyFrameFailsAndLeavesTheFrameAlone) {
     decode(bad, 1);
 
     ASSERT_EQ(decode(d.video, 6), ICERR_OK);
-    EXPECT_EQ(Hash24(out), expected[6]);
+    EXPECT_EQ(Hash24(out), d.expected[6]);
     const std::vector<BYTE> shown = out.bits;
     ASSERT_EQ(decode(d.video, 7, ICDECOMPRESS_HURRYUP), ICERR_OK);
     ASSERT_EQ(decode(d.video, 8, ICDECOMPRESS_HURRYUP), ICERR_OK);
@@ -212,12 +209,12 @@ TEST(LavcState, DeltaFrameWithoutItsKeyFrameFailsAndLeavesTheFrameAlone) {
     ASSERT_EQ(d.Begin(out16), ICERR_OK);
     ASSERT_EQ(d.Begin(out), ICERR_OK);
     ASSERT_EQ(decode(d.video, 9), ICERR_OK);
-    EXPECT_EQ(Hash24(out), expected[9]);
+    EXPECT_EQ(Hash24(out), d.expected[9]);
     out.bits.assign(out.bits.size(), 0);
     EXPECT_EQ(decode(bad, 7), ICERR_OK);
-    EXPECT_EQ(Hash24(out), expected[9]) << "the empty frame repeats the last picture";
+    EXPECT_EQ(Hash24(out), d.expected[9]) << "the empty frame repeats the last picture";
     ASSERT_EQ(decode(d.video, 12), ICERR_OK);
-    EXPECT_EQ(Hash24(out), expected[12]) << "a later key frame works at once";
+    EXPECT_EQ(Hash24(out), d.expected[12]) << "a later key frame works at once";
 }
 
 LONG Delay(HIC hic) {
@@ -252,20 +249,17 @@ class LavcReordered : public ::testing::TestWithParam<Sample> {};
 // data in the middle of a run is refused and survived: after a flush the
 // stream plays as before.
 TEST_P(LavcReordered, EveryFrameMatchesFfmpegAndDamageIsSurvived) {
-    const std::string name = GetParam().name;
-    Decoder d(name);
-    REQUIRE_SAMPLE(d, name);
-    const std::vector<std::string>& expected = d.expected;
+    Decoder d(GetParam().name);
+    REQUIRE_SAMPLE(d, d.name);
     const std::size_t end = d.video.frames.size();
-    OutputFrame out = d.Frame(24);
-    ASSERT_EQ(d.Begin(out), ICERR_OK);
+    OutputFrame& out = d.out;
     EXPECT_EQ(Delay(d.hic), 0) << "known only from the stream";
     EXPECT_EQ(DecodeFrame(d.hic, d.video, end, out), ICERR_DONTDRAW) << "nothing to drain yet";
-    EXPECT_EQ(DecodeReordered(d, out), expected);
-    EXPECT_EQ(Delay(d.hic), name.rfind("h264", 0) == 0 ? 2 : 1);
+    EXPECT_EQ(DecodeReordered(d, out), d.expected);
+    EXPECT_EQ(Delay(d.hic), d.name.rfind("h264", 0) == 0 ? 2 : 1);
     for (int i = 0; i < 40; ++i)
         ASSERT_EQ(DecodeFrame(d.hic, d.video, end, out), ICERR_OK);
-    EXPECT_EQ(Hash24(out), expected.back());
+    EXPECT_EQ(Hash24(out), d.expected.back());
 
     AviVideo bad = d.video;
     unsigned seed = 7;
@@ -277,7 +271,7 @@ TEST_P(LavcReordered, EveryFrameMatchesFfmpegAndDamageIsSurvived) {
     for (int i = 0; i < 20; ++i)
         DecodeFrame(d.hic, bad, end, out);
     ASSERT_EQ(ICSendMessage(d.hic, ICM_DECOMPRESS_FLUSH, 0, 0), ICERR_OK);
-    EXPECT_EQ(DecodeReordered(d, out), expected);
+    EXPECT_EQ(DecodeReordered(d, out), d.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, LavcReordered, ::testing::ValuesIn(kReordered),
@@ -291,7 +285,7 @@ INSTANTIATE_TEST_SUITE_P(Files, LavcReordered, ::testing::ValuesIn(kReordered),
 TEST(LavcOutput, EveryPlacementAndLayoutGivesThePictureAndNothingElse) {
     for (const std::string name : {"h264", "huffyuv", "mjpeg", "mpeg4_narrow"}) {
         Decoder d(name); // every sample starts with a key frame, to start again from
-        REQUIRE_SAMPLE(d, name);
+        REQUIRE_SAMPLE(d, d.name);
         for (const LONG sign : {1, -1}) {
             for (const std::size_t misalign : {0, 4}) {
                 SCOPED_TRACE(testing::Message()

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -41,16 +40,19 @@ BITMAPINFOHEADER Header(int w, int h, int bits, DWORD compression) {
     return BITMAPINFOHEADER{40, w, h, 1, static_cast<WORD>(bits), compression, 0, 0, 0, 0, 0};
 }
 
-// One codec instance and one output frame of the given format, `scale`
-// times the picture's size. Without the library the instance is null and
-// every message answers ICERR_BADHANDLE.
+// A header followed by a full colour table, as 8-bit output formats travel.
+struct Table {
+    BITMAPINFOHEADER header;
+    RGBQUAD colors[256];
+};
+
+// One codec instance, begun, and one output frame of the given format,
+// `scale` times the picture's size. Without the library the instance is null
+// and every message answers ICERR_BADHANDLE.
 struct Session {
     int w, h, scale;
     BITMAPINFOHEADER in;
-    struct {
-        BITMAPINFOHEADER header;
-        RGBQUAD colors[256];
-    } out;
+    Table out;
     HIC hic;
     std::vector<std::uint8_t> bits;
 
@@ -58,25 +60,21 @@ struct Session {
         : w(width), h(height), scale(times),
           in(Header(w, h, 24, kHandler)), out{Header(w * scale, h * scale, bitCount, BI_RGB), {}},
           hic(ICOpen(ICTYPE_VIDEO, kHandler, ICMODE_DECOMPRESS)),
-          bits(static_cast<std::size_t>(DibStride(w * scale, bitCount)) * h * scale) {}
+          bits(static_cast<std::size_t>(DibStride(w * scale, bitCount)) * h * scale) {
+        EXPECT_NE(hic, nullptr) << "libcadmo-codec-qx47.so not found next to the test";
+        EXPECT_EQ(Begin(), ICERR_OK);
+    }
     ~Session() {
         if (hic)
             ICClose(hic);
     }
 
-    // The query and the begin carry no buffers; a decode carries both.
+    // The query and the begin carry no buffers; a decode carries both. The
+    // fields: flags, the source, the frame, the frame's rectangle, the source's.
     ICDECOMPRESSEX Record(const void* data, DWORD flags, bool decode = false) {
-        ICDECOMPRESSEX ic{};
-        ic.dwFlags = flags;
-        ic.lpbiSrc = &in;
-        ic.lpSrc = const_cast<void*>(data);
-        ic.lpbiDst = &out.header;
-        ic.lpDst = decode ? bits.data() : nullptr;
-        ic.dxDst = w * scale;
-        ic.dyDst = h * scale;
-        ic.dxSrc = w;
-        ic.dySrc = h;
-        return ic;
+        void* dst = decode ? bits.data() : nullptr;
+        return ICDECOMPRESSEX{
+            flags, &in, const_cast<void*>(data), &out.header, dst, 0, 0, w * scale, h * scale, 0, 0, w, h};
     }
     LRESULT Begin() {
         ICDECOMPRESSEX ic = Record(nullptr, 0);
@@ -97,14 +95,12 @@ struct Session {
         const int memoryRow = out.header.biHeight < 0 ? y : rows - 1 - y;
         return bits.data() + bits.size() / rows * memoryRow + x * out.header.biBitCount / 8;
     }
+    // The mean luma of a 32-bit frame, whose rows have no padding.
     double MeanLuma() {
         double sum = 0;
-        for (int y = 0; y < h * scale; ++y)
-            for (int x = 0; x < w * scale; ++x) {
-                const std::uint8_t* p = At(x, y);
-                sum += 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2];
-            }
-        return sum / (w * h * scale * scale);
+        for (std::size_t i = 0; i < bits.size(); i += 4)
+            sum += 0.114 * bits[i] + 0.587 * bits[i + 1] + 0.299 * bits[i + 2];
+        return sum / static_cast<double>(bits.size() / 4);
     }
 };
 
@@ -127,7 +123,6 @@ TEST(Qx47Driver, BrightnessRaisesTheMeanAndSaturationRemovesColour) {
     const int w = 96, h = 64;
     auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 1, EncoderSettings{});
     Session s(w, h, 32);
-    ASSERT_NE(s.hic, nullptr) << "libcadmo-codec-qx47.so not found next to the test";
     ShortStateRecord sr = ShortRequest(kShortKindFirst, kShortMaskFirstRequest);
     sr.transparency = sr.alternateLine = 77;
     EXPECT_EQ(s.Send(ICM_GETSTATE, &sr, 44), ICERR_OK);
@@ -138,7 +133,6 @@ TEST(Qx47Driver, BrightnessRaisesTheMeanAndSaturationRemovesColour) {
     EXPECT_EQ(s.Send(ICM_GETSTATE, &lr, 84), ICERR_OK);
     EXPECT_EQ(std::vector<LONG>({lr.brightness, lr.saturation, lr.contrast, lr.timeBudget}),
               std::vector<LONG>(4, 0));
-    ASSERT_EQ(s.Begin(), ICERR_OK);
     ASSERT_EQ(s.Decode(frames[0]), ICERR_OK);
     const double plain = s.MeanLuma();
     const std::vector<std::uint8_t> plainBits = s.bits;
@@ -156,12 +150,8 @@ TEST(Qx47Driver, BrightnessRaisesTheMeanAndSaturationRemovesColour) {
     bad.fourcc = mmioFOURCC('X', 'X', 'X', 'X');
     EXPECT_NE(s.Send(ICM_SETSTATE, &bad, 84), ICERR_OK);
     ASSERT_EQ(s.Decode(frames[0]), ICERR_OK);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const std::uint8_t* p = s.At(x, y);
-            ASSERT_EQ(p[0], p[1]) << x << "," << y;
-            ASSERT_EQ(p[1], p[2]) << x << "," << y;
-        }
+    for (std::size_t i = 0; i < s.bits.size(); i += 4) // 32-bit rows have no padding
+        ASSERT_TRUE(s.bits[i] == s.bits[i + 1] && s.bits[i + 1] == s.bits[i + 2]) << "byte " << i;
     EXPECT_NEAR(s.MeanLuma(), plain, 3.0) << "grey keeps the brightness";
 
     LongStateRecord reset = LongRequest(kLongKindDefaults, kLongMaskColorControls);
@@ -182,17 +172,14 @@ TEST(Qx47Driver, TransparencyLeavesTheBackgroundAloneOutsideTheBounds) {
     std::vector<std::vector<std::uint8_t>> sources;
     auto frames = EncodeScene(SyntheticScene::Kind::Sprite, w, h, 6, es, &sources);
     Session s(w, h, 24);
-    ASSERT_NE(s.hic, nullptr);
     LONG bounds[4] = {0, 0, 0, 0};
     LongStateRecord lr = LongRequest(kLongKindCurrent, kLongMaskBoundsAddress);
     SetBoundsAddress(lr, bounds);
     ASSERT_EQ(s.Send(ICM_SETSTATE, &lr, 84), ICERR_OK);
 
     // Default mode: the whole frame is written, transparent pixels in the key colour.
-    ASSERT_EQ(s.Begin(), ICERR_OK);
     ASSERT_EQ(s.Decode(frames[0]), ICERR_OK);
-    EXPECT_EQ(bounds[2], w);
-    EXPECT_EQ(bounds[3], h);
+    EXPECT_EQ(std::vector<LONG>(bounds, bounds + 4), (std::vector<LONG>{0, 0, w, h}));
     EXPECT_EQ(std::vector<std::uint8_t>(s.At(0, 0), s.At(0, 0) + 3),
               (std::vector<std::uint8_t>{255, 0, 255}));
 
@@ -205,8 +192,6 @@ TEST(Qx47Driver, TransparencyLeavesTheBackgroundAloneOutsideTheBounds) {
         const std::vector<std::uint8_t> before = s.bits;
         ASSERT_EQ(s.Decode(frames[i]), ICERR_OK);
         const int bx = bounds[0], by = bounds[1], bw = bounds[2], bh = bounds[3];
-        ASSERT_GT(bw, 0);
-        ASSERT_GT(bh, 0);
         EXPECT_LT(bw * bh, w * h / 2) << "the sprite covers a small part";
         int changedInside = 0;
         for (int y = 0; y < h; ++y)
@@ -250,7 +235,6 @@ TEST(Qx47Driver, DoublingModesGiveTheDocumentedPixels) {
             Session native(w, h, bits), doubled(w, h, bits, 2);
             native.out.header.biHeight = -h;
             for (Session* s : {&native, &doubled}) {
-                ASSERT_EQ(s->Begin(), ICERR_OK);
                 ASSERT_EQ(SetColors(*s, c.brightness, c.saturation, c.contrast), ICERR_OK);
                 for (const Frame& f : frames)
                     ASSERT_EQ(s->Decode(f), ICERR_OK);
@@ -287,34 +271,29 @@ TEST(Qx47Driver, EightBitOutputUsesTheReplacedPalette) {
     const int w = 64, h = 48;
     auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 1, EncoderSettings{});
     Session s(w, h, 8);
-    ASSERT_NE(s.hic, nullptr);
-    struct Table {
-        BITMAPINFOHEADER h;
-        RGBQUAD c[256];
-    };
     Table def{}, fmt{}, got{};
-    def.h = fmt.h = got.h = Header(w, h, 8, BI_RGB);
+    def.header = fmt.header = got.header = Header(w, h, 8, BI_RGB);
     ASSERT_EQ(s.Send(ICM_DECOMPRESS_GET_PALETTE, &s.in, reinterpret_cast<LPARAM>(&def)), ICERR_OK);
-    ASSERT_EQ(s.Begin(), ICERR_OK);
     ASSERT_EQ(s.Decode(frames[0]), ICERR_OK);
     const std::vector<std::uint8_t> plain = s.bits;
 
     fmt = def;
-    fmt.h.biClrUsed = 256;
+    fmt.header.biClrUsed = 256;
     for (int i = 10; i <= 245; ++i)
-        fmt.c[i] = def.c[255 - i];
-    fmt.c[3] = RGBQUAD{1, 2, 3, 0}; // outside 10..245: ignored
+        fmt.colors[i] = def.colors[255 - i];
+    fmt.colors[3] = RGBQUAD{1, 2, 3, 0}; // outside 10..245: ignored
     ASSERT_EQ(s.Send(ICM_DECOMPRESS_SET_PALETTE, &fmt, 0), ICERR_OK);
     ASSERT_EQ(s.Send(ICM_DECOMPRESS_GET_PALETTE, &s.in, reinterpret_cast<LPARAM>(&got)), ICERR_OK);
     for (int i = 0; i < 256; ++i)
-        ASSERT_EQ(std::memcmp(&got.c[i], i >= 10 && i <= 245 ? &fmt.c[i] : &def.c[i], 3), 0) << i;
+        ASSERT_EQ(std::memcmp(&got.colors[i], i >= 10 && i <= 245 ? &fmt.colors[i] : &def.colors[i], 3), 0)
+            << i;
 
     ASSERT_EQ(s.Decode(frames[0]), ICERR_OK);
     // Two palette colours at the same distance may swap places (the lower
     // index wins a tie), so the check is on the colours shown.
     std::size_t same = 0, moved = 0;
     for (std::size_t i = 0; i < plain.size(); ++i) {
-        const RGBQUAD a = def.c[plain[i]], b = got.c[s.bits[i]];
+        const RGBQUAD a = def.colors[plain[i]], b = got.colors[s.bits[i]];
         ASSERT_LE(std::abs(a.rgbRed - b.rgbRed) + std::abs(a.rgbGreen - b.rgbGreen) +
                       std::abs(a.rgbBlue - b.rgbBlue),
                   40)
@@ -330,49 +309,41 @@ TEST(Qx47Driver, EightBitOutputUsesTheReplacedPalette) {
     EXPECT_EQ(s.bits, plain) << "back to the default palette";
 }
 
-// Catch-up decoding with HURRYUP skips the output but keeps the state: the
-// next shown frame is exactly what decoding every frame gives. (A 0-byte
-// frame repeating the picture is checked in the next test.)
-TEST(Qx47Driver, HurryUpKeepsTheReference) {
-    const int w = 64, h = 48;
-    EncoderSettings es;
-    es.refinement = false;
-    auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 8, es);
-    Session all(w, h, 24), hurried(w, h, 24);
-    ASSERT_EQ(all.Begin(), ICERR_OK);
-    ASSERT_EQ(hurried.Begin(), ICERR_OK);
-    std::vector<std::uint8_t> empty;
-    EXPECT_EQ(hurried.Decode(empty), ICERR_DONTDRAW) << "nothing to repeat yet";
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        ASSERT_EQ(all.Decode(frames[i]), ICERR_OK);
-        ASSERT_EQ(hurried.Decode(frames[i], i + 1 < frames.size() ? ICDECOMPRESS_HURRYUP : 0), ICERR_OK);
-    }
-    EXPECT_EQ(all.bits, hurried.bits);
-}
-
 // Within a drawing cycle the codec rewrites only what changed in a buffer
 // it already filled; the result must equal a full conversion every time,
 // through refinement, key frames, colour changes and repeated frames.
+// Catch-up decodes (HURRYUP) skip the output but keep the state, so the
+// next shown frame, drawn over the stale buffer, is still the full one.
+// They skip the refinement too, which changes the shown picture, so they
+// are sent only for the stream without it.
 TEST(Qx47Driver, UpdatingOnlyChangedAreasEqualsFullOutput) {
     const int w = 96, h = 64;
     EncoderSettings es;
     es.keyInterval = 5;
-    auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 14, es);
-    for (int bits : {8, 24, 32}) {
-        Session kept(w, h, bits), fresh(w, h, bits);
-        ASSERT_EQ(kept.Begin(), ICERR_OK);
-        std::vector<std::uint8_t> empty;
-        for (std::size_t i = 0; i < frames.size(); ++i) {
-            if (i == 7) {
-                ASSERT_EQ(SetColors(kept, 30, -40, 20), ICERR_OK);
-                ASSERT_EQ(SetColors(fresh, 30, -40, 20), ICERR_OK);
+    for (bool refine : {true, false}) {
+        es.refinement = refine;
+        auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 14, es);
+        for (int bits : {8, 24, 32}) {
+            Session kept(w, h, bits), fresh(w, h, bits);
+            std::vector<std::uint8_t> empty;
+            EXPECT_EQ(kept.Decode(empty), ICERR_DONTDRAW) << "nothing to repeat yet";
+            for (std::size_t i = 0; i < frames.size(); ++i) {
+                if (!refine && (i == 2 || i == 3)) {
+                    ASSERT_EQ(kept.Decode(frames[i], ICDECOMPRESS_HURRYUP), ICERR_OK);
+                    ASSERT_EQ(fresh.Decode(frames[i]), ICERR_OK);
+                    continue;
+                }
+                if (i == 7) {
+                    ASSERT_EQ(SetColors(kept, 30, -40, 20), ICERR_OK);
+                    ASSERT_EQ(SetColors(fresh, 30, -40, 20), ICERR_OK);
+                }
+                ASSERT_EQ(fresh.Begin(), ICERR_OK); // a new cycle: everything is written
+                std::fill(fresh.bits.begin(), fresh.bits.end(), 0x5A);
+                const Frame& f = i == 10 ? empty : frames[i];
+                ASSERT_EQ(kept.Decode(f), ICERR_OK);
+                ASSERT_EQ(fresh.Decode(f), ICERR_OK);
+                ASSERT_EQ(kept.bits, fresh.bits) << bits << " bits, frame " << i << ", refinement " << refine;
             }
-            ASSERT_EQ(fresh.Begin(), ICERR_OK); // a new cycle: everything is written
-            std::fill(fresh.bits.begin(), fresh.bits.end(), 0x5A);
-            const Frame& f = i == 10 ? empty : frames[i];
-            ASSERT_EQ(kept.Decode(f), ICERR_OK);
-            ASSERT_EQ(fresh.Decode(f), ICERR_OK);
-            ASSERT_EQ(kept.bits, fresh.bits) << bits << " bits, frame " << i;
         }
     }
 }
@@ -385,7 +356,6 @@ TEST(Qx47Driver, HostileFramesGiveErrorsAndKeyFramesRecover) {
     es.keyInterval = 3;
     auto frames = EncodeScene(SyntheticScene::Kind::Landscape, w, h, 4, es);
     Session s(w, h, 24);
-    ASSERT_EQ(s.Begin(), ICERR_OK);
     EXPECT_EQ(s.Decode(frames[1]), ICERR_GOTOKEYFRAME) << "delta before any key frame";
 
     // Every truncation of a key frame is refused or decoded, never more.
