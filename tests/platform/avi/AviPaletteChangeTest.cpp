@@ -54,9 +54,7 @@ class AviPaletteChange : public AviTest, public ::testing::WithParamInterface<bo
 TEST_P(AviPaletteChange, TakeEffectAtTheirFrameAndAreNotFrames) {
     TestAviSpec spec = PaletteSpec();
     spec.options.writeIdx1 = GetParam();
-    const std::string path = Write(spec);
-    OpenedAvi avi(path);
-    ASSERT_EQ(avi.hr, AVIERR_OK);
+    OpenedAvi avi(Write(spec));
     EXPECT_EQ(avi.details.fIndexRebuilt, !GetParam());
     EXPECT_EQ(AVIStreamLength(avi.video), 6);
     EXPECT_TRUE(ReadsBack(avi, spec)) << "every frame reads as written, no change read as a frame";
@@ -106,7 +104,6 @@ TEST_F(AviTest, DamagedOrMisplacedPaletteChangesAreIgnored) {
         }
         spec.paletteChange = [&](int f) { return f == 1 ? c.record : std::vector<BYTE>{}; };
         OpenedAvi avi(Write(spec));
-        ASSERT_EQ(avi.hr, AVIERR_OK) << c.what;
         EXPECT_EQ(AVIStreamLength(avi.video), 6) << c.what;
         EXPECT_TRUE(ReadsBack(avi, spec)) << c.what;
         EXPECT_EQ(AVIStreamFindSample(avi.video, 1, FIND_NEXT | FIND_FORMAT), -1) << c.what;
