@@ -1,14 +1,8 @@
 #include "GdiTestSupport.h"
 
-#include "platform/gdi/Gdi.h"
-
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <memory>
 #include <thread>
 #include <tuple>
-#include <vector>
 
 namespace {
 
