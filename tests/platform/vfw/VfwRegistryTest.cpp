@@ -7,10 +7,8 @@
 #include <chrono>
 #include <future>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <tuple>
-#include <utility>
 #include <vector>
 
 namespace {
