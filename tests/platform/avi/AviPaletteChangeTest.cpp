@@ -44,8 +44,6 @@ std::vector<RGBQUAD> TableAt(PAVISTREAM s, LONG pos) {
     EXPECT_EQ(AVIStreamReadFormat(s, pos, format.data(), &size), AVIERR_OK);
     std::vector<RGBQUAD> table(4);
     std::memcpy(table.data(), format.data() + 40, 16);
-    for (RGBQUAD& q : table)
-        q.rgbReserved = 0;
     return table;
 }
 
