@@ -11,16 +11,6 @@
 
 using namespace cadmo::test;
 
-namespace {
-
-AVISTREAMINFOA Info(PAVISTREAM s) {
-    AVISTREAMINFOA info{};
-    EXPECT_EQ(AVIStreamInfoA(s, &info, sizeof info), AVIERR_OK);
-    return info;
-}
-
-} // namespace
-
 using AviRoundTrip = AviTest;
 
 TEST_F(AviRoundTrip, HeadersAndFormatsSurvive) {
@@ -36,12 +26,13 @@ TEST_F(AviRoundTrip, HeadersAndFormatsSurvive) {
     spec.channels = 1;
     spec.bitsPerSample = 8;
     OpenedAvi o(Write(spec));
-    const AVISTREAMINFOA v = Info(o.video);
+    AVISTREAMINFOA v{}, a{};
+    ASSERT_EQ(AVIStreamInfoA(o.video, &v, sizeof v), AVIERR_OK);
     EXPECT_EQ(std::tuple(v.fccType, v.fccHandler, v.dwRate, v.dwScale, v.dwStart, v.dwLength,
                          v.dwInitialFrames, v.dwSuggestedBufferSize, v.dwSampleSize, v.rcFrame.right,
                          v.rcFrame.bottom),
               std::tuple(streamtypeVIDEO, spec.handler, 30000u, 1001u, 5u, 100u, 2u, 4096u, 0u, 33, 7));
-    const AVISTREAMINFOA a = Info(o.audio);
+    ASSERT_EQ(AVIStreamInfoA(o.audio, &a, sizeof a), AVIERR_OK);
     EXPECT_EQ(
         std::tuple(a.fccType, a.dwSampleSize, a.dwScale, a.dwRate, a.dwInitialFrames, DWORD{a.dwLength}),
         std::tuple(streamtypeAUDIO, 1u, 1u, 11025u, 3u, DWORD(TestAudioBytesBefore(spec, spec.frames))));
