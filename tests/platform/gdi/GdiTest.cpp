@@ -74,15 +74,6 @@ TEST(GdiBlit, ConvertsBetweenDepths) {
     EXPECT_EQ(remapped.Pixels(), (std::vector<DWORD>{1, 0, 3, 2}));
 }
 
-// An overlapping copy inside one picture reads the original pixels.
-TEST(GdiBlit, CopiesOverlapsFromTheOriginal) {
-    TestDib row(4, 1, 32);
-    for (int x = 0; x < 4; ++x)
-        row.Set(x, 0, static_cast<DWORD>(x + 1));
-    ASSERT_TRUE(BitBlt(row.dc, 1, 0, 3, 1, row.dc, 0, 0, SRCCOPY));
-    EXPECT_EQ(row.Pixels(), (std::vector<DWORD>{1, 1, 2, 3}));
-}
-
 TEST(GdiObjects, DibSectionAndPaletteRules) {
     std::vector<BYTE> info(sizeof(BITMAPINFOHEADER) + 256 * 4);
     auto* bi = reinterpret_cast<BITMAPINFO*>(info.data());
