@@ -47,8 +47,7 @@ TEST(GdiBlit, StretchIsNearestPixel) {
 
 TEST(GdiBlit, ConvertsBetweenDepths) {
     TestDib pal(4, 1, 8, {Quad(0, 0, 0), Quad(255, 255, 255), Quad(255, 0, 0), Quad(10, 200, 30)});
-    for (int x = 0; x < 4; ++x)
-        pal.Set(x, 0, static_cast<DWORD>(x));
+    std::memcpy(pal.bits, "\0\1\2\3", 4); // one row: indices 0 to 3
 
     TestDib rgb24(4, 1, 24);
     ASSERT_TRUE(BitBlt(rgb24.dc, 0, 0, 4, 1, pal.dc, 0, 0, SRCCOPY));

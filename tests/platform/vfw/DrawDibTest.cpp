@@ -47,12 +47,8 @@ TEST(DrawDib, DeepPictureOnAPaletteWindowUsesNearbyPaletteColours) {
     TestWindow win(0x600, kW, kH, 8);
     TestDib pic(kW, kH, 24);
     for (int y = 0; y < kH; ++y)
-        for (int x = 0; x < kW; ++x) {
-            BYTE* p = pic.At(x, y);
-            p[0] = static_cast<BYTE>(x * 4);       // blue
-            p[1] = static_cast<BYTE>(y * 4);       // green
-            p[2] = static_cast<BYTE>(255 - x * 2); // red
-        }
+        for (int x = 0; x < kW; ++x)
+            pic.Set(x, y, static_cast<DWORD>((255 - x * 2) << 16 | y * 4 << 8 | x * 4)); // red, green, blue
 
     HDRAWDIB dd = DrawDibOpen();
     ASSERT_TRUE(DrawDibSetPalette(dd, nullptr));
