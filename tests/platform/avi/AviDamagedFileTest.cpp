@@ -20,16 +20,6 @@ using namespace cadmo::test;
 
 namespace {
 
-std::vector<BYTE> Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<BYTE>(std::istreambuf_iterator<char>(in), {});
-}
-
-void Save(const std::string& path, const std::vector<BYTE>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
 // Offset of the n-th occurrence of a FOURCC in the file image.
 std::size_t Find(const std::vector<BYTE>& b, FOURCC id, int nth = 0) {
     for (std::size_t i = 0; i + 4 <= b.size(); ++i) {
@@ -78,9 +68,11 @@ Damage All(const std::vector<Damage>& all) {
 }
 // Applies the damage to the file at `path`.
 void Rewrite(const std::string& path, const Damage& damage) {
-    std::vector<BYTE> b = Load(path);
+    std::ifstream in(path, std::ios::binary);
+    std::vector<BYTE> b(std::istreambuf_iterator<char>(in), {});
+    in.close();
     damage(b);
-    Save(path, b);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::ssize(b));
 }
 const FOURCC kDb = avi::StreamChunkId(0, 'd', 'b'), kIx00 = mmioFOURCC('i', 'x', '0', '0');
 // The data of idx1 entry n, and of the super index's entry n.
@@ -158,12 +150,10 @@ TEST_P(AviDamage, GivesAnErrorARefusedStreamOrARebuiltIndex) {
         return;
     if (c.fewest == kRefused) {
         EXPECT_EQ(r.video, nullptr);
-        ASSERT_NE(r.audio, nullptr);
         AVIFILEINFOA fi{};
         AVIFileInfoA(r.file, &fi, sizeof fi);
-        EXPECT_EQ(fi.dwStreams, 1u);
-        EXPECT_NE(fi.dwRate, 0u);
-        EXPECT_NE(fi.dwScale, 0u);
+        EXPECT_EQ(fi.dwStreams, 1u) << "the sound plays on";
+        EXPECT_TRUE(fi.dwRate != 0 && fi.dwScale != 0);
         return;
     }
     EXPECT_TRUE(r.details.fIndexRebuilt);
@@ -181,8 +171,9 @@ INSTANTIATE_TEST_SUITE_P(Files, AviDamage, ::testing::ValuesIn(kDamage));
 
 TEST_F(AviDamaged, MissingIndexIsRebuiltAndKeepsDeltaFramesDelta) {
     // Uncompressed frames are all key frames even without an index.
-    const TestAviSpec raw = WithoutIdx1(kSmall);
-    EXPECT_EQ(AVIStreamFindSample(OpenedAvi(Write(raw, "raw.avi")).video, 7, FIND_PREV | FIND_KEY), 7);
+    EXPECT_EQ(
+        AVIStreamFindSample(OpenedAvi(Write(WithoutIdx1(kSmall), "raw.avi")).video, 7, FIND_PREV | FIND_KEY),
+        7);
 
     // A compressed stream: the file's own key flags are gone, so only the first
     // frame may be called key; an empty (dropped) frame never is.
@@ -203,12 +194,12 @@ TEST_F(AviDamaged, MissingIndexIsRebuiltAndKeepsDeltaFramesDelta) {
 // memory-backed storage where there is one: rewriting a file thousands of
 // times is slow on a journaling disk.)
 TEST_F(AviDamaged, FileCutAnywhereOpensOrFailsCleanly) {
-    const std::vector<BYTE> whole = Load(Write(kSmall, "whole.avi"));
     const TempDir fast(std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : dir.Path());
-    for (std::size_t size = 0; size < whole.size(); size += 11) {
-        Save(fast.File("cut.avi"),
-             std::vector<BYTE>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size)));
-        OpenedAvi cut(fast.File("cut.avi"));
+    const std::string whole = Write(kSmall, "whole.avi"), path = fast.File("cut.avi");
+    for (std::uintmax_t size = 0; size < std::filesystem::file_size(whole); size += 11) {
+        std::filesystem::copy_file(whole, path, std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::resize_file(path, size);
+        OpenedAvi cut(path);
         if (cut.hr == AVIERR_OK) {
             EXPECT_TRUE(ReadsBack(cut, kSmall)) << size;
         }
