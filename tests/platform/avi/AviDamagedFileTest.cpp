@@ -248,8 +248,7 @@ TEST_F(AviDamaged, RecListsJunkAndEmptyLists) {
         rb.U32(0); // a list too small to hold its type
         for (int f = 0; f < 4; ++f) {
             idx1.push_back({avi::kRec, AVIIF_LIST, static_cast<DWORD>(rb.BeginList(avi::kRec) - movi), 0});
-            const std::vector<BYTE> data = TestFrameBytes(f, frameSize);
-            const std::size_t at = rb.Chunk(kDb, data.data(), data.size());
+            const std::size_t at = rb.Chunk(kDb, TestFrameBytes(f, frameSize).data(), frameSize);
             idx1.push_back({kDb, AVIIF_KEYFRAME, static_cast<DWORD>(at - movi), frameSize});
             rb.Chunk(avi::kJunk, junk.data(), 3);
             rb.End();
@@ -258,9 +257,8 @@ TEST_F(AviDamaged, RecListsJunkAndEmptyLists) {
         if (withIndex)
             rb.Chunk(avi::kIdx1, idx1.data(), idx1.size() * sizeof(AVIINDEXENTRY));
         rb.End();
-        const std::string path = dir.File("rec.avi");
-        ASSERT_TRUE(rb.Save(path));
-        OpenedAvi r(path);
+        ASSERT_TRUE(rb.Save(dir.File("rec.avi")));
+        OpenedAvi r(dir.File("rec.avi"));
         EXPECT_EQ(r.details.fIndexRebuilt != 0, !withIndex);
         EXPECT_EQ(AVIStreamLength(r.video), 4);
         EXPECT_TRUE(ReadsBack(r, kSmall));
