@@ -85,9 +85,8 @@ TEST_F(AviTest, DamagedOrMisplacedPaletteChangesAreIgnored) {
         std::vector<BYTE> record;
         WORD bitCount;
     };
-    std::vector<BYTE> shortCount = PaletteChangeRecord(0, 4, {kRed, kRed}); // says 4, holds 2
     const Case cases[] = {
-        {"count past its chunk", shortCount, 4},
+        {"count past its chunk (says 4, holds 2)", PaletteChangeRecord(0, 4, {kRed, kRed}), 4},
         {"entries past the table", PaletteChangeRecord(3, 2, {kRed, kRed}), 4},
         {"all 256 entries of a 4-entry table", PaletteChangeRecord(0, 0, std::vector<RGBQUAD>(256, kRed)), 4},
         {"shorter than a record", {0, 1}, 4},
