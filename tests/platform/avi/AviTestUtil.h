@@ -36,7 +36,7 @@ protected:
 using cadmo::test::OpenedAvi;
 
 // Reads every sample of both streams and checks the content written by
-// WriteTestAvi for `spec`.
+// WriteTestAvi for `spec`; false without a video stream (the file did not open).
 bool ReadsBack(PAVISTREAM video, PAVISTREAM audio, const cadmo::test::TestAviSpec& spec);
 inline bool ReadsBack(const OpenedAvi& avi, const cadmo::test::TestAviSpec& spec) {
     return ReadsBack(avi.video, avi.audio, spec);

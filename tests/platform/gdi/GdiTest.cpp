@@ -1,17 +1,11 @@
 #include "GdiTestSupport.h"
 
-#include "platform/gdi/Gdi.h"
-
-#include <gtest/gtest.h>
-
-#include <vector>
-
 namespace {
 
 // Fills a picture with a value unique to each pixel: 0x00RRGGBB = (x, y, 7).
 void fillXY(TestDib& d) {
     for (int y = 0; y < d.Rows(); ++y)
-        for (int x = 0; x < d.width; ++x)
+        for (int x = 0; x < d.Width(); ++x)
             d.Set(x, y, static_cast<DWORD>((x << 16) | (y << 8) | 7));
 }
 
@@ -19,11 +13,6 @@ TEST(GdiBlit, OneToOneKeepsTopRowOnTopAcrossOrientations) {
     TestDib bottomUp(5, 3, 24);
     TestDib topDown(5, -3, 24);
     fillXY(bottomUp);
-    // The top row of a bottom-up DIB is the last row in memory; rows of five
-    // 3-byte pixels take 16 bytes.
-    EXPECT_EQ(bottomUp.bits[2 * 16 + 2], 0); // x 0 in red
-    EXPECT_EQ(bottomUp.bits[0 * 16 + 1], 2); // y 2 in green
-
     ASSERT_TRUE(BitBlt(topDown.dc, 0, 0, 5, 3, bottomUp.dc, 0, 0, SRCCOPY));
     EXPECT_EQ(topDown.Pixels(), bottomUp.Pixels());
 }
@@ -32,9 +21,7 @@ TEST(GdiBlit, ClipsToBothSurfacesAndLeavesTheRestAlone) {
     TestDib src(4, 4, 24);
     TestDib dst(4, 4, 24);
     fillXY(src);
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x)
-            dst.Set(x, y, 0xABCDEF);
+    std::memset(dst.bits, 0xEE, static_cast<std::size_t>(dst.Stride() * 4));
 
     // Destination hangs off the bottom right; source starts left of the
     // picture, so destination column 2 would read source column -1: not
@@ -42,23 +29,15 @@ TEST(GdiBlit, ClipsToBothSurfacesAndLeavesTheRestAlone) {
     ASSERT_TRUE(BitBlt(dst.dc, 2, 2, 4, 4, src.dc, -1, 0, SRCCOPY));
     EXPECT_TRUE(BitBlt(dst.dc, 10, 10, 4, 4, src.dc, 0, 0, SRCCOPY));
     EXPECT_TRUE(BitBlt(dst.dc, 0, 0, 4, 4, src.dc, 100, 0, SRCCOPY));
-    const DWORD o = 0xABCDEF;
+    const DWORD o = 0xEEEEEE;
     EXPECT_EQ(dst.Pixels(),
               (std::vector<DWORD>{o, o, o, o, o, o, o, o, o, o, o, 0x000007, o, o, o, 0x000107}));
 }
 
+// Stretching takes the nearest pixel: halving takes every other one,
+// starting with the first. (Enlarging is checked on the whole window in the
+// DrawDib test, which stretches through the same code.)
 TEST(GdiBlit, StretchIsNearestPixel) {
-    TestDib src(2, 2, 32);
-    for (int i = 0; i < 4; ++i)
-        src.Set(i % 2, i / 2, 0x111111u * static_cast<DWORD>(i + 1));
-
-    TestDib big(4, 4, 32);
-    ASSERT_EQ(SetStretchBltMode(big.dc, COLORONCOLOR), BLACKONWHITE);
-    ASSERT_TRUE(StretchBlt(big.dc, 0, 0, 4, 4, src.dc, 0, 0, 2, 2, SRCCOPY));
-    const DWORD a = 0x111111, b = 0x222222, c = 0x333333, d = 0x444444;
-    EXPECT_EQ(big.Pixels(), (std::vector<DWORD>{a, a, b, b, a, a, b, b, c, c, d, d, c, c, d, d}));
-
-    // Halving takes every other pixel, starting with the first.
     TestDib wide(5, 1, 24);
     fillXY(wide);
     TestDib half(2, 1, 24);
@@ -68,8 +47,7 @@ TEST(GdiBlit, StretchIsNearestPixel) {
 
 TEST(GdiBlit, ConvertsBetweenDepths) {
     TestDib pal(4, 1, 8, {Quad(0, 0, 0), Quad(255, 255, 255), Quad(255, 0, 0), Quad(10, 200, 30)});
-    for (int x = 0; x < 4; ++x)
-        pal.Set(x, 0, static_cast<DWORD>(x));
+    std::memcpy(pal.bits, "\0\1\2\3", 4); // one row: indices 0 to 3
 
     TestDib rgb24(4, 1, 24);
     ASSERT_TRUE(BitBlt(rgb24.dc, 0, 0, 4, 1, pal.dc, 0, 0, SRCCOPY));
@@ -95,15 +73,6 @@ TEST(GdiBlit, ConvertsBetweenDepths) {
     EXPECT_EQ(remapped.Pixels(), (std::vector<DWORD>{1, 0, 3, 2}));
 }
 
-// An overlapping copy inside one picture reads the original pixels.
-TEST(GdiBlit, CopiesOverlapsFromTheOriginal) {
-    TestDib row(4, 1, 32);
-    for (int x = 0; x < 4; ++x)
-        row.Set(x, 0, static_cast<DWORD>(x + 1));
-    ASSERT_TRUE(BitBlt(row.dc, 1, 0, 3, 1, row.dc, 0, 0, SRCCOPY));
-    EXPECT_EQ(row.Pixels(), (std::vector<DWORD>{1, 1, 2, 3}));
-}
-
 TEST(GdiObjects, DibSectionAndPaletteRules) {
     std::vector<BYTE> info(sizeof(BITMAPINFOHEADER) + 256 * 4);
     auto* bi = reinterpret_cast<BITMAPINFO*>(info.data());
@@ -122,8 +91,9 @@ TEST(GdiObjects, DibSectionAndPaletteRules) {
     HBITMAP ok = create(3, -2, 24, BI_RGB);
     ASSERT_NE(ok, nullptr);
     ASSERT_NE(bits, nullptr);
-    for (int i = 0; i < 2 * 12; ++i)
-        EXPECT_EQ(static_cast<BYTE*>(bits)[i], 0) << "pixel memory starts black";
+    EXPECT_EQ(std::vector<BYTE>(static_cast<BYTE*>(bits), static_cast<BYTE*>(bits) + 24),
+              std::vector<BYTE>(24))
+        << "pixel memory starts black";
     // Neither a selected bitmap nor a selected palette is deleted under its DC.
     HPALETTE pal = MakePalette({{0, 0, 0, 0}, {100, 100, 100, 0}, {200, 0, 0, 0}});
     HDC dc = CreateCompatibleDC(nullptr);

@@ -23,12 +23,8 @@ struct TestDib {
     HBITMAP bitmap = nullptr;
     HGDIOBJ saved = nullptr;
     BYTE* bits = nullptr;
-    int width = 0;
-    int height = 0; // as in the header: negative for top-down
-    int bitsPixel = 0;
 
-    TestDib(int w, int h, int bpp, const std::vector<RGBQUAD>& colors = {})
-        : width(w), height(h), bitsPixel(bpp) {
+    TestDib(int w, int h, int bpp, const std::vector<RGBQUAD>& colors = {}) {
         info.header = {
             40, w, h, 1, static_cast<WORD>(bpp), BI_RGB, 0, 0, 0, static_cast<DWORD>(colors.size()), 0};
         std::copy(colors.begin(), colors.end(), info.colors);
@@ -47,24 +43,26 @@ struct TestDib {
     TestDib& operator=(const TestDib&) = delete;
 
     BITMAPINFOHEADER* Header() { return &info.header; }
+    int Width() const { return info.header.biWidth; }
+    int Rows() const { return std::abs(info.header.biHeight); }
+    std::size_t PixelBytes() const { return info.header.biBitCount / 8u; }
     // Where the test finds its pixels: rows padded to 4 bytes.
-    int Stride() const { return ((width * bitsPixel + 31) / 32) * 4; }
-    int Rows() const { return std::abs(height); }
+    int Stride() const { return ((Width() * info.header.biBitCount + 31) / 32) * 4; }
     // Pixel (x, y) with y counted from the top of the picture.
     BYTE* At(int x, int y) const {
-        return bits + (height < 0 ? y : Rows() - 1 - y) * Stride() + x * bitsPixel / 8;
+        return bits + (info.header.biHeight < 0 ? y : Rows() - 1 - y) * Stride() + x * PixelBytes();
     }
     DWORD Get(int x, int y) const {
         DWORD v = 0;
-        std::memcpy(&v, At(x, y), static_cast<std::size_t>(bitsPixel / 8));
+        std::memcpy(&v, At(x, y), PixelBytes());
         return v;
     }
-    void Set(int x, int y, DWORD v) { std::memcpy(At(x, y), &v, static_cast<std::size_t>(bitsPixel / 8)); }
+    void Set(int x, int y, DWORD v) { std::memcpy(At(x, y), &v, PixelBytes()); }
     // Every pixel, row by row from the top.
     std::vector<DWORD> Pixels() const {
         std::vector<DWORD> all;
         for (int y = 0; y < Rows(); ++y)
-            for (int x = 0; x < width; ++x)
+            for (int x = 0; x < Width(); ++x)
                 all.push_back(Get(x, y));
         return all;
     }
@@ -98,10 +96,15 @@ struct TestWindow {
         ReleaseDC(hwnd, dc);
         RegisterWindowSurface(hwnd, nullptr);
     }
-    DWORD Pixel32(int x, int y) {
+    // Every pixel of a 32-bit window as 0xRRGGBB, row by row from the top.
+    std::vector<DWORD> Pixels32() {
         WindowSurface::View v = surface->Lock();
-        DWORD p;
-        std::memcpy(&p, v.Bits() + y * v.Stride() + 4 * x, 4);
-        return p & 0xFFFFFF;
+        std::vector<DWORD> all(static_cast<std::size_t>(v.Width() * v.Height()));
+        for (int y = 0; y < v.Height(); ++y)
+            std::memcpy(&all[static_cast<std::size_t>(y * v.Width())], v.Bits() + y * v.Stride(),
+                        4u * v.Width());
+        for (DWORD& p : all)
+            p &= 0xFFFFFF;
+        return all;
     }
 };

@@ -1,13 +1,5 @@
-#include "../gdi/GdiTestSupport.h"
-
-#include "platform/gdi/Gdi.h"
 #include "platform/vfw/DrawDib.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <memory>
-#include <vector>
+#include "../gdi/GdiTestSupport.h"
 
 namespace {
 
@@ -22,18 +14,15 @@ TEST(DrawDib, StretchesAndConvertsOntoATrueColourWindow) {
     ASSERT_NE(dd, nullptr);
     ASSERT_TRUE(DrawDibBegin(dd, nullptr, 6, 4, pic.Header(), 3, 2, 0));
     ASSERT_TRUE(DrawDibDraw(dd, win.dc, 0, 0, 6, 4, pic.Header(), pic.bits, 0, 0, 3, 2, 0));
-    EXPECT_EQ(win.Pixel32(0, 0), 0xFF0000u);
-    EXPECT_EQ(win.Pixel32(1, 1), 0xFF0000u);
-    EXPECT_EQ(win.Pixel32(2, 0), 0x00FF00u);
-    EXPECT_EQ(win.Pixel32(5, 1), 0x0000FFu);
-    EXPECT_EQ(win.Pixel32(1, 3), 0xFFFFFFu);
-    EXPECT_EQ(win.Pixel32(5, 3), 0x000000u);
+    const DWORD r = 0xFF0000, g = 0x00FF00, b = 0x0000FF, w = 0xFFFFFF;
+    EXPECT_EQ(win.Pixels32(),
+              (std::vector<DWORD>{r, r, g, g, b, b, r, r, g, g, b, b, w, w, 0, 0, 0, 0, w, w, 0, 0, 0, 0}));
 
     // Only the part of the picture named by the source rectangle is drawn,
     // counted from the top of the picture.
     TestWindow small(0x501, 1, 1, 32);
     ASSERT_TRUE(DrawDibDraw(dd, small.dc, 0, 0, 1, 1, pic.Header(), pic.bits, 0, 1, 1, 1, 0));
-    EXPECT_EQ(small.Pixel32(0, 0), 0xFFFFFFu);
+    EXPECT_EQ(small.Pixels32(), std::vector<DWORD>{w});
 
     EXPECT_FALSE(DrawDibDraw(dd, win.dc, 0, 0, 6, 4, pic.Header(), pic.bits, 1, 0, 3, 2, 0))
         << "a source rectangle leaving the picture is refused";
@@ -48,9 +37,7 @@ TEST(DrawDib, StretchesAndConvertsOntoATrueColourWindow) {
     TestDib eight(2, -2, 8, {Quad(1, 2, 3), Quad(250, 128, 0)}); // top-down
     *eight.At(1, 0) = 1;
     ASSERT_TRUE(DrawDibDraw(dd, deep.dc, 0, 0, -1, -1, eight.Header(), eight.bits, 0, 0, -1, -1, 0));
-    EXPECT_EQ(deep.Pixel32(0, 0), 0x010203u);
-    EXPECT_EQ(deep.Pixel32(1, 0), 0xFA8000u);
-    EXPECT_EQ(deep.Pixel32(1, 1), 0x010203u);
+    EXPECT_EQ(deep.Pixels32(), (std::vector<DWORD>{0x010203, 0xFA8000, 0x010203, 0x010203}));
     EXPECT_TRUE(DrawDibClose(dd));
 }
 
@@ -60,12 +47,8 @@ TEST(DrawDib, DeepPictureOnAPaletteWindowUsesNearbyPaletteColours) {
     TestWindow win(0x600, kW, kH, 8);
     TestDib pic(kW, kH, 24);
     for (int y = 0; y < kH; ++y)
-        for (int x = 0; x < kW; ++x) {
-            BYTE* p = pic.At(x, y);
-            p[0] = static_cast<BYTE>(x * 4);       // blue
-            p[1] = static_cast<BYTE>(y * 4);       // green
-            p[2] = static_cast<BYTE>(255 - x * 2); // red
-        }
+        for (int x = 0; x < kW; ++x)
+            pic.Set(x, y, static_cast<DWORD>((255 - x * 2) << 16 | y * 4 << 8 | x * 4)); // red, green, blue
 
     HDRAWDIB dd = DrawDibOpen();
     ASSERT_TRUE(DrawDibSetPalette(dd, nullptr));
@@ -78,9 +61,10 @@ TEST(DrawDib, DeepPictureOnAPaletteWindowUsesNearbyPaletteColours) {
     // one of the two around a value, so no pixel is more than a step off.
     // (How well the dither keeps local averages is the frame converter's test.)
     WindowSurface::View v = win.surface->Lock();
+    std::vector<DWORD> shown;
     for (int y = 0; y < kH; ++y)
         for (int x = 0; x < kW; ++x) {
-            const PALETTEENTRY& e = v.Palette()[v.Bits()[y * v.Stride() + x]];
+            const PALETTEENTRY& e = v.Palette()[shown.emplace_back(v.Bits()[y * v.Stride() + x])];
             const BYTE* p = pic.At(x, y); // blue, green, red
             ASSERT_LE(std::abs(e.peRed - p[2]), 51) << x << "," << y;
             ASSERT_LE(std::abs(e.peGreen - p[1]), 51) << x << "," << y;
@@ -89,19 +73,13 @@ TEST(DrawDib, DeepPictureOnAPaletteWindowUsesNearbyPaletteColours) {
 
     // Into an 8-bit DIB section of a memory DC compatible with a true-colour
     // screen, the picture is dithered the same way.
-    std::vector<RGBQUAD> table(256);
+    std::vector<RGBQUAD> table;
     for (int i = 0; i < 256; ++i)
-        table[static_cast<std::size_t>(i)] =
-            Quad(v.Palette()[i].peRed, v.Palette()[i].peGreen, v.Palette()[i].peBlue);
-    std::vector<BYTE> shown;
-    for (int y = 0; y < kH; ++y)
-        shown.insert(shown.end(), v.Bits() + y * v.Stride(), v.Bits() + y * v.Stride() + kW);
+        table.push_back(Quad(v.Palette()[i].peRed, v.Palette()[i].peGreen, v.Palette()[i].peBlue));
     v = WindowSurface::View(); // no GDI call while the window is locked
     TestDib offscreen(kW, kH, 8, table);
     ASSERT_TRUE(DrawDibDraw(dd, offscreen.dc, 0, 0, kW, kH, pic.Header(), pic.bits, 0, 0, kW, kH, 0));
-    for (int y = 0; y < kH; ++y)
-        for (int x = 0; x < kW; ++x)
-            ASSERT_EQ(offscreen.Get(x, y), shown[static_cast<std::size_t>(y * kW + x)]) << x << "," << y;
+    EXPECT_EQ(offscreen.Pixels(), shown);
     DrawDibStop(dd);
     DrawDibEnd(dd);
     DrawDibClose(dd);

@@ -4,15 +4,11 @@
 
 #include <cstring>
 
-namespace {
-int openCount = 0;
-}
-
 extern "C" __attribute__((visibility("default"))) LRESULT DriverProc(DWORD_PTR id, HDRVR, UINT msg,
                                                                      LPARAM lParam1, LPARAM lParam2) {
     switch (msg) {
     case DRV_OPEN:
-        return ++openCount;
+        return 1; // the instance id its later messages carry
     case ICM_GETINFO: {
         auto* info = reinterpret_cast<ICINFO*>(lParam1);
         if (info == nullptr || lParam2 < static_cast<LPARAM>(sizeof(ICINFO)))
