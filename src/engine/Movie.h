@@ -7,8 +7,8 @@
 // own error code.
 //
 // Threads: the window thread performs every operation, except that while the
-// player is playing the playback thread runs ShowFrame (and with it
-// PrepareFrame, CatchUp and AudioClock) holding playerLock, and the wave
+// player is playing the playback thread runs ShowFrame and PresentFrame (and
+// with them PrepareFrame, CatchUp and AudioClock) holding playerLock, and the wave
 // device's notification thread runs OnBufferDone. The fields that other
 // threads read without the lock (the flags, position, skippedFrames,
 // audioBaseTime) are atomics.
@@ -64,14 +64,25 @@ public:
     // --- frame scheduling ---
     LONG BeginDrawing(HDC dc, LONG frame);
     LONG EndDrawing();
-    LONG ShowFrame();
+    // While playing, a `leadMs` above 0 looks that far ahead: the frame due
+    // then is decoded now and held back (FramePending) until PresentFrame
+    // shows it, so the decoding time does not make it late. A frame already
+    // due is shown at once, as with no lead.
+    LONG ShowFrame(LONG leadMs = 0);
     LONG PrepareFrame();
     void CatchUp();
+    // Shows the frame ShowFrame held back; kOk when there is none.
+    LONG PresentFrame();
+    bool FramePending() const { return framePending; }
+    // Stream time in ms at which the held-back frame is due.
+    LONG PendingDueTime() const { return pendingDue; }
 
     // Stream time in ms at which the frame on screen should next change: the
     // earliest time that maps to a frame after `position`. Used by the playback
     // thread to sleep until then instead of polling.
     LONG NextFrameDueTime() const;
+    // The earliest stream time that maps to `frame`.
+    LONG FrameDueTime(LONG frame) const;
     // The time the scheduler reads while playing: the audio clock, or the
     // system clock mapped onto stream time when there is no audio clock.
     LONG CurrentStreamTime();
@@ -164,6 +175,12 @@ private:
     LONG FeedFrame(LONG frame, bool draw, DWORD flags);
 
     MovieClock* clock = nullptr;
+    // A frame decoded ahead and not yet shown (ShowFrame with a lead): the
+    // decoder's picture is `position`, due at pendingDue. holdPicture makes
+    // FeedFrame decode the frame it would draw without showing it.
+    bool framePending = false;
+    bool holdPicture = false;
+    LONG pendingDue = 0;
 };
 
 // The colours of the table that follows a stored video format of formatSize

@@ -1,6 +1,7 @@
 // Frame scheduling: which frame belongs on the screen now, and getting it
 // there through the decoder with as little work as possible.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
@@ -53,6 +54,7 @@ LONG Movie::BeginDrawing(HDC dc, LONG frame) {
     }
     if (playing)
         decoder->StartCodecClock(frameRate);
+    framePending = false;
     playStartTime = static_cast<LONG>(SystemTime() & kClockMask);
     playStartStreamTime = FrameToTime(position);
     prevDrawnFrame = position;
@@ -62,6 +64,9 @@ LONG Movie::BeginDrawing(HDC dc, LONG frame) {
 LONG Movie::EndDrawing() {
     if (!drawDC)
         return kNoDrawContext;
+    // A picture decoded ahead is shown rather than dropped: `position`
+    // already names it, and the screen should too when the play stops.
+    PresentFrame();
     if (decoder) {
         decoder->StopCodecClock();
         decoder->EndDraw();
@@ -81,14 +86,17 @@ LONG Movie::CurrentStreamTime() {
 }
 
 LONG Movie::NextFrameDueTime() const {
-    const LONG next = position + 1;
-    // Start from the library's start time of the next frame and settle on the
+    return FrameDueTime(position + 1);
+}
+
+LONG Movie::FrameDueTime(LONG frame) const {
+    // Start from the library's start time of the frame and settle on the
     // earliest millisecond that TimeToFrame maps to it, whatever rounding the
     // two conversions use.
-    LONG t = FrameToTime(next);
-    for (int i = 0; i < 64 && TimeToFrame(t) < next; ++i)
+    LONG t = FrameToTime(frame);
+    for (int i = 0; i < 64 && TimeToFrame(t) < frame; ++i)
         ++t;
-    for (int i = 0; i < 64 && t > 0 && TimeToFrame(t - 1) >= next; ++i)
+    for (int i = 0; i < 64 && t > 0 && TimeToFrame(t - 1) >= frame; ++i)
         --t;
     return t;
 }
@@ -135,13 +143,15 @@ void Movie::ApplyFormatAt(LONG frame) {
     formatFrame = from;
 }
 
-LONG Movie::ShowFrame() {
+LONG Movie::ShowFrame(LONG leadMs) {
     if (!decoder)
         return kNoDecoder;
     if (playStartTime < 0)
         return kNotDrawing;
+    LONG now = 0;
     if (playing) {
-        LONG frame = TimeToFrame(CurrentStreamTime());
+        now = CurrentStreamTime();
+        LONG frame = TimeToFrame(now + std::max<LONG>(leadMs, 0));
         if (frame > lastFrame)
             frame = lastFrame;
         if (frame < firstFrame)
@@ -155,9 +165,12 @@ LONG Movie::ShowFrame() {
         if (position == decodedFrame)
             decodedFrame = -1;
     }
+    // A newer frame replaces one still held back.
+    framePending = false;
     decoder->runStart = -1;
     if (PrepareFrame() == kLeaveUndrawn)
         return kOk;
+    holdPicture = playing && leadMs > 0;
     LONG r = FeedFrame(position, true, 0);
     // The B-frames that an open group stores after its key frame show before
     // it and need the group before: decoded from that key frame, they do not
@@ -174,6 +187,8 @@ LONG Movie::ShowFrame() {
             r = FeedFrame(position, true, 0);
         }
     }
+    const bool held = holdPicture;
+    holdPicture = false;
     if (r == kUnreadable)
         return kFrameUnreadable;
     if (r != 0)
@@ -183,7 +198,22 @@ LONG Movie::ShowFrame() {
         skippedFrames += position - prevDrawnFrame - 1;
         prevDrawnFrame = position;
     }
+    if (held) {
+        framePending = true;
+        pendingDue = FrameDueTime(position);
+        if (pendingDue <= now)
+            return PresentFrame();
+    }
     return kOk;
+}
+
+LONG Movie::PresentFrame() {
+    if (!framePending)
+        return kOk;
+    framePending = false;
+    if (!decoder || !drawDC)
+        return kNotDrawing;
+    return decoder->PresentFrame() == 0 ? kOk : kDecoderFailed;
 }
 
 LONG Movie::PrepareFrame() {
@@ -260,9 +290,15 @@ LONG Movie::FeedFrame(LONG frame, bool draw, DWORD flags) {
             // The colour table in effect for the chunk decoded now.
             ApplyFormatAt(static_cast<LONG>(chunk));
         }
-        const LONG r = own && draw
-                           ? d.DrawFrame(frameBuffer.get(), static_cast<DWORD>(bytes), chunkFlags)
-                           : d.DecodeWithoutDraw(frameBuffer.get(), static_cast<DWORD>(bytes), chunkFlags);
+        const auto data = frameBuffer.get();
+        const auto size = static_cast<DWORD>(bytes);
+        LONG r;
+        if (!own || !draw)
+            r = d.DecodeWithoutDraw(data, size, chunkFlags);
+        else if (holdPicture)
+            r = d.DecodeFrame(data, size, chunkFlags);
+        else
+            r = d.DrawFrame(data, size, chunkFlags);
         d.fedChunk = chunk;
         d.UpdateReorderDelay();
         if (chunk >= static_cast<long long>(frame) + d.reorderDelay)

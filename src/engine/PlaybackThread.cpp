@@ -1,6 +1,8 @@
 #include "engine/PlaybackThread.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 
 #include "engine/Movie.h"
 #include "engine/OwnerWindow.h"
@@ -13,6 +15,30 @@ namespace {
 // own pace, so the due time of the next frame is only an estimate).
 constexpr int kIdleMs = 33;
 constexpr int kMaxPaceMs = 5;
+
+// How far ahead a frame is decoded: the longest of the recent decoding times
+// (key frames cost several times the others, and come round within the
+// window), rounded up, with a millisecond for waking. It never exceeds half
+// a frame, so the picture on screen is always the one due or the one before,
+// nor 20 ms.
+int LeadMs(const std::array<double, PlaybackThread::kCostWindow>& costsMs, float framesPerSecond) {
+    const double longest = *std::max_element(costsMs.begin(), costsMs.end());
+    if (longest <= 0.0)
+        return 0;
+    const double halfFrame = framesPerSecond > 0.0f ? 500.0 / framesPerSecond : 20.0;
+    return static_cast<int>(std::ceil(std::min({longest + 1.0, halfFrame, 20.0})));
+}
+
+// Waits on the boundary of the millisecond where the clock reaches the due
+// time: the clock advances on whole milliseconds of the monotonic clock, so
+// this shows the frame within a fraction of a millisecond of it, where
+// waiting `ms` from an arbitrary moment inside the current millisecond would
+// not.
+std::chrono::steady_clock::time_point TickAfter(int ms) {
+    const auto tick =
+        std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now());
+    return tick + std::chrono::milliseconds(std::min(ms, kMaxPaceMs));
+}
 
 } // namespace
 
@@ -60,11 +86,24 @@ bool PlaybackThread::StopRequested() {
 }
 
 void PlaybackThread::Run() {
+    std::array<double, kCostWindow> costsMs{};
+    std::size_t nextCost = 0;
     while (!StopRequested()) {
         std::unique_lock<std::mutex> lock(playerLock);
         if (!playerPlaying) {
             lock.unlock();
             WaitFor(kIdleMs);
+            continue;
+        }
+        // A frame decoded ahead is shown when it is due, before anything else
+        // (it may be the last frame, whose showing ends the play).
+        if (movie->FramePending()) {
+            const int waitMs = movie->PendingDueTime() - movie->CurrentStreamTime();
+            if (waitMs <= 0)
+                movie->PresentFrame();
+            lock.unlock();
+            if (waitMs > 0)
+                WaitUntil(TickAfter(waitMs));
             continue;
         }
         if (movie->position == movie->lastFrame) {
@@ -79,26 +118,30 @@ void PlaybackThread::Run() {
             }
             continue;
         }
-        const LONG status = movie->ShowFrame();
-        // Sleep until the frame on screen is due to change; the last frame
-        // has no successor, and its end is seen by the very next pass. A
-        // failed step is retried soon, when the clock may have moved on.
+        const int leadMs = LeadMs(costsMs, movie->frameRate);
+        const LONG decodedBefore = movie->decodedFrame;
+        const auto started = std::chrono::steady_clock::now();
+        const LONG status = movie->ShowFrame(leadMs);
+        if (movie->decodedFrame != decodedBefore) {
+            costsMs[nextCost] =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+            nextCost = (nextCost + 1) % costsMs.size();
+        }
+        // Sleep until the held-back frame is due, or until the next frame is
+        // to be decoded; the last frame has no successor, and its end is seen
+        // by the very next pass. A failed step is retried soon, when the
+        // clock may have moved on.
         int waitMs = kMaxPaceMs;
         if (status == 0) {
-            if (movie->position == movie->lastFrame)
+            if (movie->FramePending())
+                waitMs = movie->PendingDueTime() - movie->CurrentStreamTime();
+            else if (movie->position == movie->lastFrame)
                 waitMs = 0;
             else
-                waitMs = movie->NextFrameDueTime() - movie->CurrentStreamTime();
+                waitMs = movie->NextFrameDueTime() - leadMs - movie->CurrentStreamTime();
         }
         lock.unlock();
-        if (waitMs > 0) {
-            // The clock advances on whole milliseconds of the monotonic clock:
-            // waking on the boundary where it reaches the due time (rather
-            // than waitMs after an arbitrary moment inside the current
-            // millisecond) shows the frame within a fraction of a millisecond.
-            const auto tick =
-                std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now());
-            WaitUntil(tick + std::chrono::milliseconds(std::min(waitMs, kMaxPaceMs)));
-        }
+        if (waitMs > 0)
+            WaitUntil(TickAfter(waitMs));
     }
 }

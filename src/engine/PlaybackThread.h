@@ -6,7 +6,10 @@
 // loopPlayback, IDM_REWIND and IDM_PLAY) to the movie's owner window; otherwise
 // it runs one Movie::ShowFrame under the lock. Between steps it sleeps until
 // the next frame is due, re-reading the clock at least every 5 ms, so an audio
-// clock is followed as closely as by continuous polling.
+// clock is followed as closely as by continuous polling. It wakes for a frame
+// early by about the time the recent frames took to decode, decodes it then,
+// and shows it (Movie::PresentFrame) when it is due, so a frame that is slow
+// to decode, such as a key frame, is not late for it.
 //
 // A stop request is honoured only between frame steps, never while the thread
 // holds playerLock. Start, Wake and Stop are called on the window thread; Stop
@@ -15,6 +18,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <mutex>
 #include <thread>
 
@@ -22,6 +26,9 @@ class Movie;
 
 class PlaybackThread {
 public:
+    // How many of the latest decoding times set the look-ahead.
+    static constexpr std::size_t kCostWindow = 32;
+
     explicit PlaybackThread(Movie* movie);
     ~PlaybackThread(); // Stop()
     PlaybackThread(const PlaybackThread&) = delete;

@@ -342,6 +342,11 @@ LONG VideoDecoder::StopCodecClock() {
 }
 
 LONG VideoDecoder::DrawFrame(const void* frameData, DWORD frameBytes, DWORD flags) {
+    const LONG r = DecodeFrame(frameData, frameBytes, flags);
+    return r != kOk ? r : PresentFrame();
+}
+
+LONG VideoDecoder::DecodeFrame(const void* frameData, DWORD frameBytes, DWORD flags) {
     if (!drawing)
         return kOk;
     BITMAPINFOHEADER& out = outputFormat->header;
@@ -378,10 +383,20 @@ LONG VideoDecoder::DrawFrame(const void* frameData, DWORD frameBytes, DWORD flag
         std::lock_guard<std::mutex> guard(rectLock);
         updatedRect = VideoRect{b.x + d.x, b.y + d.y, b.width, b.height};
     }
+    // The picture is shown with the rectangle it was decoded for, even when
+    // a drag moves the rectangle before it is shown.
+    presentRect = d;
+    return kOk;
+}
 
+LONG VideoDecoder::PresentFrame() {
+    if (!drawing)
+        return kOk;
+    BITMAPINFOHEADER& out = outputFormat->header;
+    const VideoRect& d = presentRect;
     if (useDrawDib) {
         DrawDibDraw(drawDib, targetDC, windowRect.x, windowRect.y, windowRect.width, windowRect.height, &out,
-                    buffer, d.x, d.y, d.width, d.height, 0);
+                    pixelBuffer.get(), d.x, d.y, d.width, d.height, 0);
         return kOk;
     }
     BOOL ok;

@@ -15,7 +15,8 @@
 // geometry changes happen between drawing cycles.
 //
 // Threads: no lock covers the decoder as a whole. While the movie plays,
-// DrawFrame and DecodeWithoutDraw run on the playback thread under playerLock;
+// DrawFrame (or its halves, DecodeFrame and PresentFrame) and DecodeWithoutDraw
+// run on the playback thread under playerLock;
 // everything else runs on the window thread. The drag of the picture may call
 // GetDecodeRect, QueryDecode, SetDecodeRect and GetUpdatedRect on the window
 // thread while the playback thread draws: decodeRect and updatedRect are
@@ -109,6 +110,13 @@ public:
     // codec learns it from the input header's biSizeImage.
     // 0; the codec's non-zero result; or the error of a failed blit.
     LONG DrawFrame(const void* frameData, DWORD frameBytes, DWORD flags);
+    // DrawFrame in its two halves, so that a frame can be decoded ahead of
+    // its time and shown when it is due: DecodeFrame leaves the picture in
+    // the buffer that the device context is drawn from (a repaint meanwhile
+    // shows it), PresentFrame puts the last picture decoded on the device
+    // context. Their results are DrawFrame's.
+    LONG DecodeFrame(const void* frameData, DWORD frameBytes, DWORD flags);
+    LONG PresentFrame();
     // The codec's result; 0 when not drawing.
     LONG DecodeWithoutDraw(const void* frameData, DWORD frameBytes, DWORD flags);
 
@@ -194,6 +202,9 @@ public:
     LONG runStart = -1;
 
 private:
+    // The decode rectangle of the last picture DecodeFrame made.
+    VideoRect presentRect;
+
     VideoRect DecodeRectSnapshot() const;
     // Grows or shrinks pixelBuffer to `bytes`, keeping its contents as far as
     // they fit; false (nothing changed) when the memory cannot be had.

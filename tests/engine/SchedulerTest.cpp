@@ -179,6 +179,39 @@ TEST_F(SchedulerTest, NextFrameDueTimeIsTheFirstMillisecondOfTheNextFrame) {
     }
 }
 
+// Looking ahead, the frame due within the lead is decoded at once but reaches
+// the screen only when it is due; one already due is shown at once; and a
+// play that stops with a frame held back shows it, as the position says.
+TEST_F(SchedulerTest, FramesDecodedAheadAreShownWhenDue) {
+    ASSERT_EQ(Open(FakeMovie()), 0);
+    Play();
+    ASSERT_EQ(ShowAt(0), 0);
+    const auto screen = [&] { return SurfaceGrey(*window.surface, 0, 0); };
+    const auto aheadOf = [&](LONG f, LONG ms) {
+        clock.system = startTime + static_cast<DWORD>(movie.FrameDueTime(f) - ms);
+        return movie.ShowFrame(5);
+    };
+    ASSERT_EQ(aheadOf(1, 4), 0);
+    EXPECT_EQ(movie.position, 1);
+    EXPECT_EQ(TakeDecodes(), (Decodes{{0, 0}, {1, 0}}));
+    EXPECT_EQ(screen(), 0) << "decoded 4 ms before it is due";
+    ASSERT_TRUE(movie.FramePending());
+    EXPECT_EQ(movie.PendingDueTime(), movie.FrameDueTime(1));
+    EXPECT_EQ(movie.PresentFrame(), 0);
+    EXPECT_EQ(screen(), 1);
+    EXPECT_FALSE(movie.FramePending());
+
+    ASSERT_EQ(aheadOf(2, 0), 0);
+    EXPECT_EQ(screen(), 2) << "due now: no waiting";
+    EXPECT_FALSE(movie.FramePending());
+
+    ASSERT_EQ(aheadOf(3, 2), 0);
+    EXPECT_EQ(screen(), 2);
+    StopPlay();
+    EXPECT_EQ(screen(), 3) << "the held-back frame is shown when the play stops";
+    EXPECT_FALSE(movie.FramePending());
+}
+
 // A codec with a reorder delay gets each frame's picture from the chunk that
 // many frames on: the chunks before it in a run are fed in a hurry, undrawn;
 // past the last chunk empty end-of-stream frames drain it; a jump flushes it
