@@ -3,28 +3,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
-#include <vector>
 
 namespace cadmo::test {
 
-namespace {
-
-std::string DefaultBase() {
-    const char* base = std::getenv("TMPDIR");
-    return base && *base ? base : "/tmp";
-}
-
-} // namespace
-
-TempDir::TempDir() : TempDir(DefaultBase()) {}
+// The system's temporary folder: $TMPDIR when set, else /tmp.
+TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path().string()) {}
 
 TempDir::TempDir(const std::string& base) {
-    std::string pattern = base + "/cadmo-test-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (!mkdtemp(buffer.data()))
+    m_path = base + "/cadmo-test-XXXXXX";
+    if (!mkdtemp(m_path.data()))
         throw std::runtime_error("cannot create a temporary directory");
-    m_path = buffer.data();
 }
 
 TempDir::~TempDir() {
