@@ -1,7 +1,6 @@
 #include "image/DibImage.h"
 
 #include "../platform/gdi/GdiTestSupport.h"
-#include "platform/gdi/Gdi.h"
 #include "support/TempDir.h"
 #include "support/TestBmp.h"
 
@@ -10,9 +9,7 @@
 #include <array>
 #include <cstring>
 #include <fstream>
-#include <string>
 #include <tuple>
-#include <vector>
 
 namespace {
 
