@@ -61,14 +61,13 @@ TEST_F(Probe, JsonWithIndexMatchesTheLibrary) {
     const std::string path = Movie(spec);
     const ProcessResult json = RunProbe("--json --index " + ShellQuote(path));
     ASSERT_EQ(json.exitCode, 0);
-    const std::string& out = json.out;
     // A syntax error is caught where a JSON reader is at hand; the values are
     // read as the text the report writes, one stream or index entry a line.
     if (HaveProgram("jq")) {
         EXPECT_EQ(RunProbe("--json --index " + ShellQuote(path) + " | jq empty").exitCode, 0);
     }
     // The streams' values are checked in the text report; here the index.
-    EXPECT_NE(out.find("\"indexRebuilt\": true,"), std::string::npos) << out;
+    EXPECT_NE(json.out.find("\"indexRebuilt\": true,"), std::string::npos) << json.out;
 
     // Every chunk the library sees, in order, and nothing else.
     OpenedAvi avi(path);
@@ -85,7 +84,7 @@ TEST_F(Probe, JsonWithIndexMatchesTheLibrary) {
         }
     std::string written;
     const std::regex entry("\\{\"sample\": [^}]*\\}");
-    for (std::sregex_iterator m(out.begin(), out.end(), entry), end; m != end; ++m)
+    for (std::sregex_iterator m(json.out.begin(), json.out.end(), entry), end; m != end; ++m)
         written += m->str() + "\n";
     EXPECT_EQ(written, expected);
 }

@@ -5,8 +5,6 @@
 #include <tuple>
 
 #include "EngineTestSupport.h"
-#include "engine/Movie.h"
-#include "platform/avi/AviFile.h"
 #include "video/TavroControls.h"
 #include "video/VideoDecoder.h"
 
