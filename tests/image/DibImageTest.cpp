@@ -175,13 +175,11 @@ struct Canvas {
 };
 
 TEST(DibImageCopy, ClipsToBothImages) {
-    // The source's pixels are their own coordinates, x << 8 | y.
+    // The source's pixels are their own coordinates, x << 8 | y, stored
+    // bottom row first.
     Canvas src(10, 6, 0);
-    for (int y = 0; y < 6; ++y)
-        for (int x = 0; x < 10; ++x) {
-            const DWORD v = static_cast<DWORD>(x << 8 | y);
-            std::memcpy(src.image.PixelAddress(x, y), &v, 4);
-        }
+    for (std::size_t i = 0; i < src.memory.size(); ++i)
+        src.memory[i] = static_cast<DWORD>(i % 10 << 8 | (5 - i / 10));
     constexpr DWORD kBlank = 0xFFFFFFFF;
     struct Case {
         LONG w, h;
