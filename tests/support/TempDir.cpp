@@ -6,8 +6,17 @@
 
 namespace cadmo::test {
 
-// The system's temporary folder: $TMPDIR when set, else /tmp.
-TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path().string()) {}
+namespace {
+
+// $TMPDIR when set and not empty, else /tmp; nothing else is consulted.
+std::string DefaultBase() {
+    const char* base = std::getenv("TMPDIR");
+    return base && *base ? base : "/tmp";
+}
+
+} // namespace
+
+TempDir::TempDir() : TempDir(DefaultBase()) {}
 
 TempDir::TempDir(const std::string& base) {
     m_path = base + "/cadmo-test-XXXXXX";
