@@ -42,12 +42,16 @@ TEST_F(DibImageLoad, EightBitFileKeepsIndicesTableAndBottomUpRows) {
     struct Case {
         int bits;
         LONG stride;
-        std::vector<BYTE> topRow;
+        std::vector<BYTE> top, bottom;
     };
-    for (const Case& c : {Case{8, 4, {200, 40, 6}},
-                          {16, 8, {0xD9, 0x30, 0x45, 0x0B, 0xE0, 0x03}}, // 0RRRRRGG GGGBBBBB
-                          {24, 12, {200, 55, 100, 40, 215, 20, 6, 249, 3}},
-                          {32, 12, {200, 55, 100, 0, 40, 215, 20, 0, 6, 249, 3, 0}}}) {
+    const Case cases[] = {
+        {8, 4, {200, 40, 6}, {1, 2, 3}},
+        // 0RRRRRGG GGGBBBBB, low byte first
+        {16, 8, {0xD9, 0x30, 0x45, 0x0B, 0xE0, 0x03}, {0xE0, 0x03, 0xE0, 0x03, 0xE0, 0x03}},
+        {24, 12, {200, 55, 100, 40, 215, 20, 6, 249, 3}, {1, 254, 0, 2, 253, 1, 3, 252, 1}},
+        {32, 12, {200, 55, 100, 0, 40, 215, 20, 0, 6, 249, 3, 0}, {1, 254, 0, 0, 2, 253, 1, 0, 3, 252, 1, 0}},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.bits);
         DibImage image;
         RecordingSink sink;
@@ -58,8 +62,10 @@ TEST_F(DibImageLoad, EightBitFileKeepsIndicesTableAndBottomUpRows) {
             std::tuple(3, 2, c.stride, static_cast<WORD>(c.bits)));
         EXPECT_EQ(image.PixelAddress(0, 0), image.Bits() + c.stride) << "the top row is the last in memory";
         EXPECT_EQ(image.PixelAddress(2, 1), image.Bits() + 2 * c.bits / 8);
-        const BYTE* top = image.PixelAddress(0, 0);
-        EXPECT_EQ(std::vector<BYTE>(top, top + c.topRow.size()), c.topRow);
+        for (const auto& [y, want] : {std::pair(0, &c.top), std::pair(1, &c.bottom)}) {
+            const BYTE* row = image.PixelAddress(0, y);
+            EXPECT_EQ(std::vector<BYTE>(row, row + want->size()), *want) << "row " << y;
+        }
         for (const auto& [x, y] : {std::pair(3, 0), std::pair(0, 2), std::pair(-1, 0)})
             EXPECT_EQ(image.PixelAddress(x, y), nullptr) << x << "," << y;
     }
