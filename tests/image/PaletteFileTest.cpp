@@ -18,16 +18,13 @@ FOURCC fourcc(const char* id) {
     return mmioFOURCC(id[0], id[1], id[2], id[3]);
 }
 
-// RIFF form `form` holding one chunk `chunkId` with `payload`; `declared`
-// overrides the chunk's size field.
-RiffBuilder riff(const char* form, const char* chunkId, const std::vector<BYTE>& payload,
-                 long declared = -1) {
+// RIFF form `form` holding one chunk `chunkId` (its header at offset 12)
+// with `payload`.
+RiffBuilder riff(const char* form, const char* chunkId, const std::vector<BYTE>& payload) {
     RiffBuilder b;
     b.BeginRiff(fourcc(form));
-    const std::size_t at = b.Chunk(fourcc(chunkId), payload.data(), payload.size());
+    b.Chunk(fourcc(chunkId), payload.data(), payload.size());
     b.End();
-    if (declared >= 0)
-        b.Patch32(at + 4, static_cast<DWORD>(declared));
     return b;
 }
 
@@ -87,13 +84,15 @@ TEST(PaletteFile, UnusableFilesLeaveTheRecordAlone) {
     };
     RiffBuilder truncated = riff("PAL ", "data", logPalette(16, 16)), text, empty;
     truncated.Data().resize(truncated.Data().size() - 10);
+    RiffBuilder overlong = riff("PAL ", "data", logPalette(4, 4));
+    overlong.Patch32(16, 1000);
     text.Bytes("JASC-PAL", 8);
     const Case cases[] = {
         {"empty data chunk", riff("PAL ", "data", {})},
         {"1033-byte data chunk", riff("PAL ", "data", std::vector<BYTE>(1033, 1))},
         {"no data chunk", riff("PAL ", "junk", logPalette(4, 4))},
         {"an AVI form", riff("AVI ", "data", logPalette(4, 4))},
-        {"chunk claims more than the file", riff("PAL ", "data", logPalette(4, 4), 1000)},
+        {"chunk claims more than the file", overlong},
         {"file cut short", truncated},
         {"count one entry beyond the chunk", riff("PAL ", "data", logPalette(5, 4))},
         {"header cut in half", riff("PAL ", "data", {0x00, 0x03})},

@@ -15,13 +15,11 @@ OpenedAvi::OpenedAvi(const std::string& path) {
     AVIFileGetStream(file, &audio, streamtypeAUDIO, 0);
 }
 
+// A release of a null handle does nothing.
 OpenedAvi::~OpenedAvi() {
-    if (video)
-        AVIStreamRelease(video);
-    if (audio)
-        AVIStreamRelease(audio);
-    if (file)
-        AVIFileRelease(file);
+    AVIStreamRelease(video);
+    AVIStreamRelease(audio);
+    AVIFileRelease(file);
 }
 
 } // namespace cadmo::test

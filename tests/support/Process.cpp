@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <sstream>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>

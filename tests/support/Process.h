@@ -16,8 +16,8 @@ struct ProcessResult {
     std::string out;   // standard output
 };
 
-// Runs a shell command line; standard error goes to a temporary file and is
-// appended to `out` only when errToOut is set.
+// Runs a shell command line; standard error is dropped, or appended to `out`
+// when errToOut is set.
 ProcessResult RunCommand(const std::string& commandLine, bool errToOut = false);
 
 // True when `name` is found on PATH.

@@ -1,7 +1,7 @@
 #include "support/RiffBuilder.h"
 
-#include <cstdio>
 #include <cstring>
+#include <fstream>
 
 namespace cadmo::test {
 
@@ -40,12 +40,9 @@ void RiffBuilder::Patch32(std::size_t at, DWORD v) {
 }
 
 bool RiffBuilder::Save(const std::string& path) const {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    // An empty builder writes an empty file (fwrite may not be given its null data).
-    const bool ok = m_data.empty() || std::fwrite(m_data.data(), 1, m_data.size(), f) == m_data.size();
-    return std::fclose(f) == 0 && ok;
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(m_data.data()), static_cast<std::streamsize>(m_data.size()));
+    return static_cast<bool>(out);
 }
 
 } // namespace cadmo::test

@@ -3,12 +3,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
-#include <vector>
 
 namespace cadmo::test {
 
 namespace {
 
+// $TMPDIR when set and not empty, else /tmp; nothing else is consulted.
 std::string DefaultBase() {
     const char* base = std::getenv("TMPDIR");
     return base && *base ? base : "/tmp";
@@ -19,12 +19,9 @@ std::string DefaultBase() {
 TempDir::TempDir() : TempDir(DefaultBase()) {}
 
 TempDir::TempDir(const std::string& base) {
-    std::string pattern = base + "/cadmo-test-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (!mkdtemp(buffer.data()))
+    m_path = base + "/cadmo-test-XXXXXX";
+    if (!mkdtemp(m_path.data()))
         throw std::runtime_error("cannot create a temporary directory");
-    m_path = buffer.data();
 }
 
 TempDir::~TempDir() {

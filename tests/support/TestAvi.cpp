@@ -23,18 +23,13 @@ std::vector<BYTE> TestAudioBytes(std::uint64_t firstByte, std::size_t size) {
 }
 
 BITMAPINFOHEADER TestBitmapHeader(const TestAviSpec& spec) {
-    BITMAPINFOHEADER bi{};
-    bi.biSize = sizeof bi;
-    bi.biWidth = spec.width;
-    bi.biHeight = spec.height;
-    bi.biPlanes = 1;
-    bi.biBitCount = spec.bitCount;
-    bi.biCompression = spec.compression;
-    bi.biClrUsed = spec.clrUsed;
     // 64-bit: the refused-size tests ask for pictures whose size passes 2^31.
-    bi.biSizeImage = static_cast<DWORD>((std::int64_t{spec.width} * spec.bitCount + 31) / 32 * 4 *
-                                        std::int64_t{spec.height});
-    return bi;
+    const auto size = static_cast<DWORD>((std::int64_t{spec.width} * spec.bitCount + 31) / 32 * 4 *
+                                         std::int64_t{spec.height});
+    // Size, width, height, planes, depth, compression, image size, the
+    // resolutions, the colours used and the important ones.
+    return BITMAPINFOHEADER(sizeof(BITMAPINFOHEADER), spec.width, spec.height, 1, spec.bitCount,
+                            spec.compression, size, 0, 0, spec.clrUsed, 0);
 }
 
 DWORD TestFrameSize(const TestAviSpec& spec, int frame) {
@@ -81,13 +76,9 @@ HRESULT WriteTestAvi(const std::string& path, const TestAviSpec& spec) {
         return hr;
     const WORD align = BlockAlign(spec);
     if (spec.audio) {
-        const WAVEFORMATEX wf{spec.formatTag,
-                              spec.channels,
-                              spec.sampleRate,
-                              spec.sampleRate * align,
-                              align,
-                              spec.bitsPerSample,
-                              static_cast<WORD>(spec.extraFormatBytes)};
+        // Tag, channels, rate, bytes a second, block, bits a sample, extra bytes.
+        const WAVEFORMATEX wf(spec.formatTag, spec.channels, spec.sampleRate, spec.sampleRate * align, align,
+                              spec.bitsPerSample, static_cast<WORD>(spec.extraFormatBytes));
         AviAudioStreamDesc a;
         const auto* p = reinterpret_cast<const BYTE*>(&wf);
         a.format.assign(p, p + (spec.shortPcmFormat ? sizeof(PCMWAVEFORMAT) : sizeof wf));

@@ -28,16 +28,17 @@ struct TestAviSpec {
     DWORD initialFrames = 0;
     DWORD suggestedBufferSize = 0;
     int frames = 10;
-    bool video = true;             // false: the audio stream alone, chunked as if the frames were there
-    std::vector<bool> keys;        // per frame; empty: see keyEvery
-    int keyEvery = 1;              // without keys: frames 0, n, 2n, ... are key frames
-    std::vector<DWORD> frameSizes; // per frame; empty: width x height x bitCount / 8 (rows padded to 4 bytes)
+    bool video = true;        // false: the audio stream alone, chunked as if the frames were there
+    std::vector<bool> keys{}; // per frame; empty: see keyEvery
+    int keyEvery = 1;         // without keys: frames 0, n, 2n, ... are key frames
+    // Per frame; empty: width x height x bitCount / 8 (rows padded to 4 bytes).
+    std::vector<DWORD> frameSizes{};
     // The content of frame f instead of the test pattern (frameSizes then unused).
-    std::function<std::vector<BYTE>(int)> frameData;
-    std::vector<RGBQUAD> colors; // a colour table stored after the bitmap header
+    std::function<std::vector<BYTE>(int)> frameData{};
+    std::vector<RGBQUAD> colors{}; // a colour table stored after the bitmap header
     // The data of a palette change ("##pc") written before frame f; none when
     // it gives nothing.
-    std::function<std::vector<BYTE>(int)> paletteChange;
+    std::function<std::vector<BYTE>(int)> paletteChange{};
     DWORD clrUsed = 0; // what the header claims, whatever is stored
     // Audio: one chunk per video frame holding that frame's duration, and
     // whatever is left of audioSamples in chunks of 16384 blocks.
@@ -46,18 +47,18 @@ struct TestAviSpec {
     WORD channels = 2;
     WORD bitsPerSample = 16;
     WORD formatTag = WAVE_FORMAT_PCM;
-    WORD blockAlign = 0;                    // 0: channels x bitsPerSample / 8
-    int extraFormatBytes = 0;               // stored format longer than WAVEFORMATEX, cbSize saying so
-    bool shortPcmFormat = false;            // the 16-byte record without cbSize
-    DWORD audioSamples = 0;                 // the stream's length in blocks; 0: the frames' duration
-    std::vector<std::int16_t> audioContent; // interleaved samples instead of the test pattern
+    WORD blockAlign = 0;                      // 0: channels x bitsPerSample / 8
+    int extraFormatBytes = 0;                 // stored format longer than WAVEFORMATEX, cbSize saying so
+    bool shortPcmFormat = false;              // the 16-byte record without cbSize
+    DWORD audioSamples = 0;                   // the stream's length in blocks; 0: the frames' duration
+    std::vector<std::int16_t> audioContent{}; // interleaved samples instead of the test pattern
     DWORD audioInitialFrames = 0;
     DWORD audioSuggestedBufferSize = 0;
     bool audioFirst = false; // audio chunk before the video chunk of each frame
     // Fields of the audio stream header rewritten in the finished file, for
     // values the writer refuses to store: (offset in AVIStreamHeader, value).
-    std::vector<std::pair<std::size_t, DWORD>> audioHeaderPatches;
-    AviWriterOptions options;
+    std::vector<std::pair<std::size_t, DWORD>> audioHeaderPatches{};
+    AviWriterOptions options{};
 };
 
 std::vector<BYTE> TestFrameBytes(int frame, DWORD size);

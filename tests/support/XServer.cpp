@@ -1,6 +1,5 @@
 #include "support/XServer.h"
 
-#include <chrono>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -17,23 +16,15 @@ std::string StartXvfb(std::unique_ptr<ChildProcess>& server) {
         std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-noreset", "-screen", "0",
                                  "1024x768x24", "-nolisten", "tcp"});
     close(fds[1]);
+    // The number comes as one line once the server is ready; an end of the
+    // pipe (the server gave up) or a minute's silence ends the wait.
     std::string number;
-    bool complete = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!complete && std::chrono::steady_clock::now() < deadline) {
-        pollfd ready{fds[0], POLLIN, 0};
-        if (poll(&ready, 1, 100) <= 0)
-            continue;
-        char c = 0;
-        if (read(fds[0], &c, 1) != 1)
-            break; // the server ended without a display
-        if (c == '\n')
-            complete = !number.empty();
-        else
-            number += c;
-    }
+    char c = 0;
+    pollfd ready{fds[0], POLLIN, 0};
+    while (poll(&ready, 1, 60000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
     close(fds[0]);
-    if (!complete) {
+    if (c != '\n' || number.empty()) {
         server.reset();
         return {};
     }

@@ -1,8 +1,9 @@
 // cadmo-probe run as a program on files we write: the text report, the JSON
 // report with the index, the frame hashes of --frames and the exit statuses.
 // (An index rebuild's progress is reported by the AVI library, tested in the
-// window test; the probe's terminal line for it is cosmetic.) Whether the codecs' pictures are right is
-// checked against ffmpeg in the codec tests; here the tool's own output is.
+// window test; the probe's terminal line for it is cosmetic.) Whether the
+// codecs' pictures are right is checked against ffmpeg in the codec tests; here
+// the tool's own output is.
 #include "support/OpenedAvi.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
@@ -13,7 +14,6 @@
 #include <algorithm>
 #include <fstream>
 #include <regex>
-#include <sstream>
 
 using namespace cadmo::test;
 
@@ -27,15 +27,8 @@ ProcessResult RunProbe(const std::string& args) {
 
 // 100 frames at 29.97 a second from frame 5, a key frame every 25, and sound.
 TestAviSpec Spec() {
-    TestAviSpec spec;
-    spec.rate = 30000;
-    spec.scale = 1001;
-    spec.start = 5;
-    spec.frames = 100;
-    spec.width = 40;
-    spec.height = 30;
-    spec.keyEvery = 25;
-    return spec;
+    return {
+        .width = 40, .height = 30, .rate = 30000, .scale = 1001, .start = 5, .frames = 100, .keyEvery = 25};
 }
 
 class Probe : public ::testing::Test {
@@ -68,14 +61,13 @@ TEST_F(Probe, JsonWithIndexMatchesTheLibrary) {
     const std::string path = Movie(spec);
     const ProcessResult json = RunProbe("--json --index " + ShellQuote(path));
     ASSERT_EQ(json.exitCode, 0);
-    const std::string& out = json.out;
     // A syntax error is caught where a JSON reader is at hand; the values are
     // read as the text the report writes, one stream or index entry a line.
     if (HaveProgram("jq")) {
         EXPECT_EQ(RunProbe("--json --index " + ShellQuote(path) + " | jq empty").exitCode, 0);
     }
     // The streams' values are checked in the text report; here the index.
-    EXPECT_NE(out.find("\"indexRebuilt\": true,"), std::string::npos) << out;
+    EXPECT_NE(json.out.find("\"indexRebuilt\": true,"), std::string::npos) << json.out;
 
     // Every chunk the library sees, in order, and nothing else.
     OpenedAvi avi(path);
@@ -91,22 +83,17 @@ TEST_F(Probe, JsonWithIndexMatchesTheLibrary) {
                         ", \"key\": " + (ci.fKeyFrame ? "true" : "false") + "}\n";
         }
     std::string written;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);)
-        if (const auto at = line.find("{\"sample\": "); at != std::string::npos)
-            written += line.substr(at, line.find('}', at) + 1 - at) + "\n";
+    const std::regex entry("\\{\"sample\": [^}]*\\}");
+    for (std::sregex_iterator m(json.out.begin(), json.out.end(), entry), end; m != end; ++m)
+        written += m->str() + "\n";
     EXPECT_EQ(written, expected);
 }
 
 // --frames: one "number md5" line a frame, of the rows top to bottom without
 // their padding, which are the bytes --raw writes.
 TEST_F(Probe, FramesPrintsTheHashOfEachPictureAsRawWritesIt) {
-    TestAviSpec spec;
-    spec.width = 30; // 90 bytes a row, stored in 92
-    spec.height = 2;
-    spec.frames = 3;
-    spec.audio = false;
-    const std::string movie = ShellQuote(Movie(spec));
+    // 90 bytes a row, stored in 92.
+    const std::string movie = ShellQuote(Movie({.width = 30, .height = 2, .frames = 3, .audio = false}));
     const std::string raw = dir.File("out.raw");
     ProcessResult r = RunProbe("--frames " + movie + " --raw " + ShellQuote(raw));
     ASSERT_EQ(r.exitCode, 0) << r.out;

@@ -5,8 +5,6 @@
 #include <tuple>
 
 #include "EngineTestSupport.h"
-#include "engine/Movie.h"
-#include "platform/avi/AviFile.h"
 #include "video/TavroControls.h"
 #include "video/VideoDecoder.h"
 
@@ -32,12 +30,18 @@ std::vector<std::pair<UINT, LPARAM>> StateSends() {
     return out;
 }
 
-// A 24-bit window and its device context for the drawing cycle.
+// A decoder of a 32 x 24, 8-bit stream for the fake codec, and a 24-bit
+// window and its device context for the drawing cycle.
 class VideoDecoderTest : public EngineTest {
 protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        ASSERT_EQ(d.Open(kFake, Header(32, 24, 8, kFake)), 0);
+    }
     ~VideoDecoderTest() override { window.ReleaseDC(dc); }
     FakeWindow window;
     HDC dc = window.GetDC();
+    VideoDecoder d; // goes first, and so never outlives the window
 };
 
 } // namespace
@@ -56,14 +60,15 @@ TEST(FrameBytesTest, RoundsRowsUpToWholeWordsAndRefusesWhatDoesNotFit) {
 }
 
 TEST_F(VideoDecoderTest, OpenSetsUpTheOutputAndRectanglesOrAllocatesNothing) {
-    VideoDecoder d;
-    ASSERT_EQ(d.Open(kFake, Header(320, 240, 24, kFake)), 0);
+    FakeCodec::Get().ClearCalls();
+    VideoDecoder wide;
+    ASSERT_EQ(wide.Open(kFake, Header(320, 240, 24, kFake)), 0);
     BITMAPINFOHEADER out{};
-    d.GetOutputFormat(&out);
+    wide.GetOutputFormat(&out);
     EXPECT_EQ(std::tuple(out.biWidth, out.biHeight, out.biBitCount, out.biCompression, out.biSizeImage),
               std::tuple(320, 240, WORD{8}, DWORD{BI_RGB}, DWORD{0}));
-    EXPECT_EQ(d.pixelBufferSize, 230400u);
-    for (const VideoRect* r : {&d.sourceRect, &d.decodeRect, &d.windowRect, &d.viewRect})
+    EXPECT_EQ(wide.pixelBufferSize, 230400u);
+    for (const VideoRect* r : {&wide.sourceRect, &wide.decodeRect, &wide.windowRect, &wide.viewRect})
         EXPECT_EQ(std::tuple(r->x, r->y, r->width, r->height), std::tuple(0, 0, 320, 240));
     EXPECT_EQ(Messages(), (std::vector<UINT>{ICM_DECOMPRESS_QUERY, ICM_DECOMPRESS_SET_PALETTE}));
 
@@ -76,8 +81,6 @@ TEST_F(VideoDecoderTest, OpenSetsUpTheOutputAndRectanglesOrAllocatesNothing) {
 }
 
 TEST_F(VideoDecoderTest, DrawingCycleMessagesAndRecords) {
-    VideoDecoder d;
-    ASSERT_EQ(d.Open(kFake, Header(32, 24, 24, kFake)), 0);
     FakeCodec::Get().ClearCalls();
     EXPECT_EQ(d.BeginDraw(nullptr, 15.0f), -1);
     const BYTE frame[8] = {7, 0, 0, 0};
@@ -121,28 +124,26 @@ TEST_F(VideoDecoderTest, PalettesByDisplayAndOutputDepth) {
         FakeCodec::Get().ClearCalls();
         FakeWindow w(c.displayBits);
         HDC hdc = w.GetDC();
-        VideoDecoder d;
-        ASSERT_EQ(d.Open(kFake, Header(32, 24, 24, kFake)), 0);
+        VideoDecoder dec;
+        ASSERT_EQ(dec.Open(kFake, Header(32, 24, 24, kFake)), 0);
         if (c.outputBits != 8) {
-            ASSERT_EQ(d.SetOutputFormat(Header(32, 24, c.outputBits, BI_RGB)), 0);
+            ASSERT_EQ(dec.SetOutputFormat(Header(32, 24, c.outputBits, BI_RGB)), 0);
         }
-        ASSERT_EQ(d.BeginDraw(hdc, 15.0f), 0);
+        ASSERT_EQ(dec.BeginDraw(hdc, 15.0f), 0);
         EXPECT_TRUE(c.drawDib < 0 || useDrawDib == c.drawDib);
-        EXPECT_EQ(d.palette != nullptr, c.palette);
+        EXPECT_EQ(dec.palette != nullptr, c.palette);
         EXPECT_EQ(!FakeCodec::Get().Calls(ICM_DECOMPRESS_GET_PALETTE).empty(), c.palette);
-        EXPECT_EQ(d.savedPalette != nullptr, c.selected);
-        EXPECT_TRUE(!c.selected || d.savedMemoryPalette != nullptr);
+        EXPECT_EQ(dec.savedPalette != nullptr, c.selected);
+        EXPECT_TRUE(!c.selected || dec.savedMemoryPalette != nullptr);
         const BYTE frame[8] = {9};
-        EXPECT_EQ(d.DrawFrame(frame, 8, 0), 0);
-        d.EndDraw();
-        EXPECT_EQ(d.palette, nullptr);
+        EXPECT_EQ(dec.DrawFrame(frame, 8, 0), 0);
+        dec.EndDraw();
+        EXPECT_EQ(dec.palette, nullptr);
         w.ReleaseDC(hdc);
     }
 }
 
 TEST_F(VideoDecoderTest, OutputFormatChangesNeverLeaveAShortBuffer) {
-    VideoDecoder d;
-    ASSERT_EQ(d.Open(kFake, Header(32, 24, 8, kFake)), 0);
     // A larger frame whose header understates its size still gets room for it.
     ASSERT_EQ(d.SetOutputFormat(Header(64, 48, 32, BI_RGB)), 0);
     EXPECT_EQ(d.pixelBufferSize, 64u * 48 * 4);
@@ -160,8 +161,6 @@ TEST_F(VideoDecoderTest, OutputFormatChangesNeverLeaveAShortBuffer) {
 }
 
 TEST_F(VideoDecoderTest, QueryDecodeChecksTheRectangleFirst) {
-    VideoDecoder d;
-    ASSERT_EQ(d.Open(kFake, Header(32, 24, 8, kFake)), 0);
     FakeCodec::Get().ClearCalls();
     // Rectangles outside the source (the last wraps in 32 bits) reach no codec.
     for (auto [x, y, w, h] :
@@ -174,8 +173,6 @@ TEST_F(VideoDecoderTest, QueryDecodeChecksTheRectangleFirst) {
 }
 
 TEST_F(VideoDecoderTest, PaletteReplacement) {
-    VideoDecoder d;
-    ASSERT_EQ(d.Open(kFake, Header(32, 24, 8, kFake)), 0);
     std::vector<BYTE> raw(4 + 300 * 4);
     auto* pal = reinterpret_cast<LOGPALETTE*>(raw.data());
     pal->palNumEntries = 300;
@@ -201,12 +198,10 @@ TEST_F(VideoDecoderTest, PaletteReplacement) {
 }
 
 TEST_F(VideoDecoderTest, TavroControlsOnlyReachTheTavroCodec) {
-    VideoDecoder other;
-    ASSERT_EQ(other.Open(kFake, Header(32, 24, 8, kFake)), 0);
     RECT r{1, 2, 3, 4};
-    EXPECT_EQ(other.GetUpdatedRect(&r), VideoDecoder::kNotTavro);
-    EXPECT_EQ(other.Tavro(), nullptr) << "no Tavro controls for another codec";
-    EXPECT_EQ(other.SetLineDoubling(1), VideoDecoder::kRefused);
+    EXPECT_EQ(d.GetUpdatedRect(&r), VideoDecoder::kNotTavro);
+    EXPECT_EQ(d.Tavro(), nullptr) << "no Tavro controls for another codec";
+    EXPECT_EQ(d.SetLineDoubling(1), VideoDecoder::kRefused);
 
     VideoDecoder upper;
     ASSERT_EQ(upper.Open(qx47::kStateFourcc, Header(32, 24, 24, qx47::kHandler)), 0);
