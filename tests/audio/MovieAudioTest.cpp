@@ -47,9 +47,14 @@ protected:
 };
 
 // 22050 Hz, 16-bit stereo, suggested buffer size 8192: blocks of 32768
-// samples, 1486.08 ms each.
+// samples, 1486.08 ms each. The one frame at 1000 a second makes a position
+// a time in milliseconds, so that Play starts the sound at the sample of that
+// time, as it does from a frame.
 TestAviSpec Stereo22k(DWORD blocks, DWORD initialFrames = 0) {
-    TestAviSpec spec = enginetest::SoundMovie();
+    TestAviSpec spec;
+    spec.frames = 1;
+    spec.rate = 1000;
+    spec.width = spec.height = 4;
     spec.audioSuggestedBufferSize = 8192;
     spec.audioSamples = blocks * 32768;
     spec.audioInitialFrames = initialFrames;
