@@ -98,7 +98,6 @@ TEST_F(MovieAudioTest, UnplayableStreamsAndFailingDevicesLeaveNothingOpen) {
         Load(c.spec);
         EXPECT_EQ(movie.StartAudio(0), c.status);
         ExpectNothingHeld();
-        EXPECT_EQ(movie.AudioClock(), -10);
     }
 }
 

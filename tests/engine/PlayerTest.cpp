@@ -67,10 +67,7 @@ TEST_F(PlayerTest, PlaysToTheEndOnTheSystemClockThenStopsOrLoops) {
     StartPlayback(&window);
     ASSERT_TRUE(window.WaitForPosted(IDM_STOP));
     EXPECT_EQ(playerPlaying, 0) << "the thread clears the flag itself";
-    const auto decodes = FakeCodec::Get().Decodes();
-    ASSERT_FALSE(decodes.empty());
-    EXPECT_EQ(decodes.back().first, 11) << "the last frame is drawn before the end is seen";
-    EXPECT_EQ(SurfaceGrey(*window.surface, 0, 0), 11);
+    EXPECT_EQ(SurfaceGrey(*window.surface, 0, 0), 11) << "the last frame is drawn before the end is seen";
     // A repaint before the posted Stop arrives must not take over the playing
     // context (TearDown checks that every context came back).
     HDC paint = window.GetDC();
