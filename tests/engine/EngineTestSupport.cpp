@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
 #include "engine/Player.h"
 #include "video/VideoDecoder.h"
@@ -230,22 +231,14 @@ void FakeWindow::FatalError(INT status) {
 }
 
 void FakeWindow::Dispatch(WORD id) {
-    switch (id) {
-    case IDM_CLOSE:
+    if (id == IDM_CLOSE)
         CloseMovie(this);
-        break;
-    case IDM_PLAY:
+    else if (id == IDM_PLAY)
         StartPlayback(this);
-        break;
-    case IDM_STOP:
+    else if (id == IDM_STOP)
         StopPlayback(this);
-        break;
-    case IDM_REWIND:
+    else if (id == IDM_REWIND)
         SeekToFrame(this, 0);
-        break;
-    default:
-        break;
-    }
 }
 
 void FakeWindow::Pump() {
@@ -267,9 +260,11 @@ bool FakeWindow::WaitForPosted(WORD id) {
 
 std::vector<WORD> FakeWindow::TakePosted() {
     std::lock_guard<std::mutex> guard(lock);
-    std::vector<WORD> out(posted.begin(), posted.end());
-    posted.clear();
-    return out;
+    return std::exchange(posted, {});
+}
+
+PlayerOnWindow::PlayerOnWindow(int bitsPixel, int width, int height) : window(bitsPixel, width, height) {
+    CreatePlayer(&window);
 }
 
 PlayerOnWindow::~PlayerOnWindow() {
@@ -277,10 +272,6 @@ PlayerOnWindow::~PlayerOnWindow() {
     DestroyPlayer(&window);
     loopPlayback = 0;
     EXPECT_EQ(window.dcsOut, 0) << "every device context is given back";
-}
-
-PlayerOnWindow::PlayerOnWindow(int bitsPixel, int width, int height) : window(bitsPixel, width, height) {
-    CreatePlayer(&window);
 }
 
 cadmo::test::TestAviSpec FakeMovie(int frames, int keyEvery, DWORD rate, DWORD scale) {

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -101,7 +100,7 @@ public:
     std::shared_ptr<WindowSurface> surface;
     HWND hwnd;
     std::mutex lock;
-    std::deque<WORD> posted;
+    std::vector<WORD> posted;
     int fitWindows = 0;
     int dcsOut = 0;
     bool noDC = false; // GetDC answers null, as for a window without one
