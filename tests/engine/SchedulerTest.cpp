@@ -192,9 +192,7 @@ TEST_F(SchedulerTest, ReorderDelayFeedsChunksAheadAndDrainsPastTheEnd) {
 
     FakeCodec::Get().delayAnswer = 0x7fffffff;
     ASSERT_EQ(Open(spec), 0);
-    FakeCodec::Get().ClearCalls();
-    Draw(-1);
-    const Decodes fed = TakeDecodes();
+    const Decodes fed = RepaintAt(0);
     ASSERT_EQ(fed.size(), 17u);
     EXPECT_EQ(fed.back(), (std::pair<LONG, DWORD>{-1, kEnd}));
 }
