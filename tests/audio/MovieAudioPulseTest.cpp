@@ -9,7 +9,6 @@
 #include "codecs/builtin/BuiltinCodecs.h"
 
 #include <chrono>
-#include <map>
 #include <thread>
 
 namespace {
@@ -103,23 +102,15 @@ TEST_F(MovieAudioPulseTest, TheSinkHearsTheFilesSoundAcrossAPauseAndASeek) {
     ASSERT_EQ(parts.size(), 3u) << "two silences: the pause, and before the seek";
     EXPECT_NEAR(Ms(parts[0].size() / 2), atPause, 60)
         << "what was heard before the pause is what the clock said";
-    double heardMs = 0;
-    std::vector<double> order;
-    std::map<double, double> toneMs;
-    for (int i = 0; i < 2; ++i) {
-        const auto heard = cadmo::test::Listen(parts[i], kRate);
-        EXPECT_EQ(heard.gapsOver20Ms, 0) << "longest gap " << heard.longestGapMs << " ms";
-        heardMs += heard.soundMs;
-        for (double hz : cadmo::test::ToneOrder(heard))
-            if (order.empty() || order.back() != hz)
-                order.push_back(hz);
-        for (const Tone& t : kTones)
-            toneMs[t.hz] += cadmo::test::HeardMsOf(heard, t.hz);
-    }
-    EXPECT_EQ(order, (std::vector<double>{500, 1500, 1000, 2500, 2000}));
-    EXPECT_NEAR(heardMs, Ms(total), 50);
+    // The two parts around the pause, joined, are the whole sound.
+    std::vector<std::int16_t> played = parts[0];
+    played.insert(played.end(), parts[1].begin(), parts[1].end());
+    const auto heard = cadmo::test::Listen(played, kRate);
+    EXPECT_EQ(heard.gapsOver20Ms, 0) << "longest gap " << heard.longestGapMs << " ms";
+    EXPECT_EQ(cadmo::test::ToneOrder(heard), (std::vector<double>{500, 1500, 1000, 2500, 2000}));
+    EXPECT_NEAR(heard.soundMs, Ms(total), 50);
     for (const Tone& t : kTones)
-        EXPECT_NEAR(toneMs[t.hz], Ms(t.samples), 30) << t.hz << " Hz";
+        EXPECT_NEAR(cadmo::test::HeardMsOf(heard, t.hz), Ms(t.samples), 30) << t.hz << " Hz";
 
     // The seek plays on from the start of the block of the new position.
     const auto after = cadmo::test::Listen(parts[2], kRate);
@@ -129,29 +120,24 @@ TEST_F(MovieAudioPulseTest, TheSinkHearsTheFilesSoundAcrossAPauseAndASeek) {
 }
 
 // The whole player, with the engine's test window and the built-in codecs.
-class PlayerPulseTest : public MovieAudioPulseTest {
+class PlayerPulseTest : public MovieAudioPulseTest, protected enginetest::PlayerOnWindow {
 protected:
+    PlayerPulseTest() : PlayerOnWindow(24, 64, 64) {}
     void SetUp() override {
         MovieAudioPulseTest::SetUp();
         RegisterBuiltinCodecs();
-        CreatePlayer(&window);
     }
-    void TearDown() override {
-        CloseMovie(&window);
-        DestroyPlayer(&window);
-        MovieAudioPulseTest::TearDown();
-    }
-    // Waits until the playback thread posts Stop, then runs it; returns the
-    // time from now until the Stop was posted.
-    Clock::duration PlayToTheEnd() {
+    // Waits until the playback thread posts Stop at the last frame, after
+    // between `least` and `most` from now, then runs the Stop.
+    void PlayToTheEnd(Clock::duration least, Clock::duration most) {
         const auto start = Clock::now();
         EXPECT_TRUE(window.WaitForPosted(IDM_STOP)) << "the movie did not reach its end";
         const auto took = Clock::now() - start;
+        EXPECT_GT(took, least);
+        EXPECT_LT(took, most);
+        EXPECT_EQ(theMovie->position, theMovie->lastFrame);
         window.Pump();
-        return took;
     }
-
-    enginetest::FakeWindow window{24, 64, 64};
 };
 
 TEST_F(PlayerPulseTest, ServerDeathMidPlayLeavesTheMovieRunningOnTheSystemClock) {
@@ -160,22 +146,16 @@ TEST_F(PlayerPulseTest, ServerDeathMidPlayLeavesTheMovieRunningOnTheSystemClock)
     ASSERT_NE(theMovie->waveOut, nullptr) << "the movie plays with sound";
     std::this_thread::sleep_for(500ms);
     server.Kill();
-    const auto rest = PlayToTheEnd();
     // The remaining 1.5 s play at their own pace: neither frozen with the
     // sound nor run through at once.
-    EXPECT_GT(rest, 1000ms);
-    EXPECT_LT(rest, 3000ms);
-    EXPECT_EQ(theMovie->position, theMovie->lastFrame);
+    PlayToTheEnd(1000ms, 3000ms);
     EXPECT_EQ(theMovie->waveOut, nullptr) << "the stop closed the device";
 
     // Still usable: from the start again, silently, to the end.
     SeekToFrame(&window, 0);
     StartPlayback(&window);
     EXPECT_EQ(theMovie->waveOut, nullptr);
-    const auto again = PlayToTheEnd();
-    EXPECT_GT(again, 1500ms);
-    EXPECT_LT(again, 3500ms);
-    EXPECT_EQ(theMovie->position, theMovie->lastFrame);
+    PlayToTheEnd(1500ms, 3500ms);
 }
 
 } // namespace

@@ -3,10 +3,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <thread>
-
-#include <gtest/gtest.h>
+#include <utility>
 
 #include "engine/Player.h"
 #include "video/VideoDecoder.h"
@@ -50,15 +48,11 @@ void FakeCodec::Reset() {
     bounds = nullptr;
 }
 
-std::vector<CodecCall> FakeCodec::Calls() {
-    std::lock_guard<std::mutex> guard(lock);
-    return calls;
-}
-
 std::vector<CodecCall> FakeCodec::Calls(UINT msg) {
+    std::lock_guard<std::mutex> guard(lock);
     std::vector<CodecCall> out;
-    for (const CodecCall& c : Calls())
-        if (c.msg == msg)
+    for (const CodecCall& c : calls)
+        if (msg == 0 || c.msg == msg)
             out.push_back(c);
     return out;
 }
@@ -209,26 +203,14 @@ FakeWindow::FakeWindow(int bitsPixel, int width, int height)
     RegisterWindowSurface(hwnd, surface);
 }
 
-FakeWindow::~FakeWindow() {
-    RegisterWindowSurface(hwnd, nullptr);
-}
-
 void FakeWindow::PostCommand(WORD id) {
     std::lock_guard<std::mutex> guard(lock);
     posted.push_back(id);
 }
 
-void FakeWindow::SendCommand(WORD id) {
-    Dispatch(id);
-}
-
 void FakeWindow::PostFitWindow() {
     std::lock_guard<std::mutex> guard(lock);
     ++fitWindows;
-}
-
-INT FakeWindow::ShowMessageBox(const char*, const char*, UINT) {
-    return 1;
 }
 
 HDC FakeWindow::GetDC() {
@@ -249,22 +231,14 @@ void FakeWindow::FatalError(INT status) {
 }
 
 void FakeWindow::Dispatch(WORD id) {
-    switch (id) {
-    case IDM_CLOSE:
+    if (id == IDM_CLOSE)
         CloseMovie(this);
-        break;
-    case IDM_PLAY:
+    else if (id == IDM_PLAY)
         StartPlayback(this);
-        break;
-    case IDM_STOP:
+    else if (id == IDM_STOP)
         StopPlayback(this);
-        break;
-    case IDM_REWIND:
+    else if (id == IDM_REWIND)
         SeekToFrame(this, 0);
-        break;
-    default:
-        break;
-    }
 }
 
 void FakeWindow::Pump() {
@@ -275,29 +249,38 @@ void FakeWindow::Pump() {
 }
 
 bool FakeWindow::WaitForPosted(WORD id) {
-    for (int i = 0; i < 10000; ++i) {
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            if (std::find(posted.begin(), posted.end(), id) != posted.end())
-                return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // The lock is let go (the body's end) before each millisecond's sleep.
+    for (int i = 0; i < 10000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (std::find(posted.begin(), posted.end(), id) != posted.end())
+            return true;
     }
     return false;
 }
 
 std::vector<WORD> FakeWindow::TakePosted() {
     std::lock_guard<std::mutex> guard(lock);
-    std::vector<WORD> out(posted.begin(), posted.end());
-    posted.clear();
-    return out;
+    return std::exchange(posted, {});
 }
 
-cadmo::test::TestAviSpec FakeMovie(int frames) {
+PlayerOnWindow::PlayerOnWindow(int bitsPixel, int width, int height) : window(bitsPixel, width, height) {
+    CreatePlayer(&window);
+}
+
+PlayerOnWindow::~PlayerOnWindow() {
+    CloseMovie(&window);
+    DestroyPlayer(&window);
+    loopPlayback = 0;
+    EXPECT_EQ(window.dcsOut, 0) << "every device context is given back";
+}
+
+cadmo::test::TestAviSpec FakeMovie(int frames, int keyEvery, DWORD rate, DWORD scale) {
     cadmo::test::TestAviSpec spec;
     spec.compression = spec.handler = kFake;
     spec.frames = frames;
-    spec.keyEvery = 15;
+    spec.keyEvery = keyEvery;
+    spec.rate = rate;
+    spec.scale = scale;
     spec.audio = false;
     return spec;
 }
@@ -312,14 +295,6 @@ std::string WriteMovie(const cadmo::test::TestAviSpec& spec, const std::string& 
         };
     EXPECT_EQ(cadmo::test::WriteTestAvi(path, avi), AVIERR_OK);
     return path;
-}
-
-cadmo::test::TestAviSpec SoundMovie() {
-    cadmo::test::TestAviSpec spec;
-    spec.frames = 1;
-    spec.rate = 1000;
-    spec.width = spec.height = 4;
-    return spec;
 }
 
 void MovieSound::LoadSound(const std::string& path, const cadmo::test::TestAviSpec& spec) {

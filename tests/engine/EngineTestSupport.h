@@ -5,10 +5,8 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <climits>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -54,8 +52,7 @@ public:
     static void Install(); // idempotent
 
     void Reset();
-    std::vector<CodecCall> Calls();
-    std::vector<CodecCall> Calls(UINT msg);
+    std::vector<CodecCall> Calls(UINT msg = 0); // 0: every message
     // Frames that reached ICM_DECOMPRESSEX, in order, with their flags.
     std::vector<std::pair<LONG, DWORD>> Decodes();
     void ClearCalls();
@@ -83,12 +80,12 @@ private:
 class FakeWindow : public OwnerWindow {
 public:
     explicit FakeWindow(int bitsPixel = 24, int width = 320, int height = 240);
-    ~FakeWindow() override;
+    ~FakeWindow() override { RegisterWindowSurface(hwnd, nullptr); }
 
     void PostCommand(WORD id) override;
-    void SendCommand(WORD id) override;
+    void SendCommand(WORD id) override { Dispatch(id); }
     void PostFitWindow() override;
-    INT ShowMessageBox(const char* text, const char* title, UINT type) override;
+    INT ShowMessageBox(const char*, const char*, UINT) override { return 1; }
     HDC GetDC() override;
     void ReleaseDC(HDC dc) override;
     [[noreturn]] void FatalError(INT status) override;
@@ -103,10 +100,19 @@ public:
     std::shared_ptr<WindowSurface> surface;
     HWND hwnd;
     std::mutex lock;
-    std::deque<WORD> posted;
+    std::vector<WORD> posted;
     int fitWindows = 0;
     int dcsOut = 0;
     bool noDC = false; // GetDC answers null, as for a window without one
+};
+
+// The player made on a test window for the test's life: its movie closed and
+// the player destroyed at the end, with every device context given back.
+class PlayerOnWindow {
+protected:
+    explicit PlayerOnWindow(int bitsPixel = 24, int width = 320, int height = 240);
+    ~PlayerOnWindow();
+    FakeWindow window;
 };
 
 class FakeClock : public MovieClock {
@@ -117,10 +123,10 @@ public:
     LONG audio = -10; // no audio device
 };
 
-// The engine's movies: 32 x 16 24-bit frames for the fake codec, 15 a second, a key
-// frame every 15, no sound. Each frame's data names its own number (from the
-// stream's start), which the fake codec decodes as the grey level.
-cadmo::test::TestAviSpec FakeMovie(int frames = 30);
+// The engine's movies: 32 x 16 24-bit frames for the fake codec, by default 15
+// a second with a key frame every 15, no sound. Each frame's data names its own
+// number (from the stream's start), which the fake codec decodes as the grey level.
+cadmo::test::TestAviSpec FakeMovie(int frames = 30, int keyEvery = 15, DWORD rate = 15, DWORD scale = 1);
 
 // The base of the engine's fixtures: the fake codec installed, its log and
 // policies cleared, and a folder for the test's files.
@@ -177,11 +183,6 @@ protected:
     FakeClock clock;
     Movie movie;
 };
-
-// The sound tests' movies: one frame at 1000 a second, which makes a position
-// a time in milliseconds, so that Play starts the sound at the sample of that
-// time, as it does from a frame.
-cadmo::test::TestAviSpec SoundMovie();
 
 // What the sound tests drive: a movie whose streams are open but whose video
 // has no decoder, so that the movie's own Play, Pause and Stop run their

@@ -9,18 +9,13 @@
 using namespace enginetest;
 using cadmo::test::TestAviSpec;
 
-namespace {
-
 using MovieTest = MovieFixture;
-
-} // namespace
 
 // The frame range counts from the stream's start; a movie without sound
 // opens and plays silently.
 TEST_F(MovieTest, StreamsFrameRangeAndBuffer) {
     TestAviSpec spec = FakeMovie(100);
     spec.start = 5;
-    spec.audio = false;
     ASSERT_EQ(Open(spec), 0);
     EXPECT_EQ(movie.audioStream, nullptr);
     EXPECT_EQ(std::tuple(movie.firstFrame, movie.lastFrame, movie.position.load(), movie.decodedFrame.load()),

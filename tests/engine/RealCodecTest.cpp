@@ -31,16 +31,10 @@ std::vector<BYTE> Area(const WindowSurface& s, int x, int y, int w, int h) {
     return area;
 }
 
-class RealCodecTest : public ::testing::Test {
+class RealCodecTest : public ::testing::Test, protected PlayerOnWindow {
 protected:
-    void SetUp() override {
-        RegisterBuiltinCodecs();
-        CreatePlayer(&window);
-    }
-    void TearDown() override {
-        CloseMovie(&window);
-        DestroyPlayer(&window);
-    }
+    RealCodecTest() : PlayerOnWindow(24, 64, 48) {}
+    void SetUp() override { RegisterBuiltinCodecs(); }
     // The w x h picture at the window's corner, painted afresh.
     std::string Shown(int w, int h) {
         HDC dc = window.GetDC();
@@ -48,16 +42,18 @@ protected:
         window.ReleaseDC(dc);
         return Md5Hex(Area(*window.surface, 0, 0, w, h));
     }
-    // Steps from frame 0 through every frame, then reaches each of `seeks` by
-    // seeking: each frame shows the picture that ffmpeg numbers for it.
-    void ExpectEveryFrame(const std::vector<std::string>& expected, int w, int h,
-                          const std::vector<int>& seeks) {
+    // The pictures of frames 0 .. count-1, stepped through from frame 0.
+    std::vector<std::string> Stepped(std::size_t count, int w, int h) {
         SeekToFrame(&window, 0);
-        for (std::size_t f = 0; f < expected.size(); ++f) {
-            if (f > 0)
-                StepPlayback(&window, 1);
-            EXPECT_EQ(Shown(w, h), expected[f]) << "stepped to " << f;
+        std::vector<std::string> shown{Shown(w, h)};
+        while (shown.size() < count) {
+            StepPlayback(&window, 1);
+            shown.push_back(Shown(w, h));
         }
+        return shown;
+    }
+    // Each of `seeks`, reached by seeking, shows the picture `expected` has for it.
+    void ExpectSought(const std::vector<std::string>& expected, int w, int h, const std::vector<int>& seeks) {
         for (int f : seeks) {
             SeekToFrame(&window, f);
             EXPECT_EQ(Shown(w, h), expected[static_cast<std::size_t>(f)]) << "sought " << f;
@@ -79,7 +75,6 @@ protected:
         return shown;
     }
 
-    FakeWindow window{24, 64, 48};
     TempDir dir;
 };
 
@@ -118,7 +113,8 @@ TEST_F(RealCodecTest, EveryFrameWithThePaletteInEffect) {
     for (int bits : {24, 8}) {
         ASSERT_EQ(theMovie->SetDisplayFormat(1.0f, bits, 0, 0, 0), 0) << bits;
         SCOPED_TRACE(bits);
-        ExpectEveryFrame(expected, spec.width, spec.height, {2, 5, 0, 6, 3, 1, 7, 4});
+        EXPECT_EQ(Stepped(8, spec.width, spec.height), expected);
+        ExpectSought(expected, spec.width, spec.height, {2, 5, 0, 6, 3, 1, 7, 4});
     }
 }
 
@@ -160,7 +156,8 @@ TEST_F(RealCodecTest, FramesWithBFramesShowTheirPictureHoweverReached) {
         std::vector<int> seeks;
         for (int i = 0; i < kFrames; ++i)
             seeks.push_back((i * 7 + 3) % kFrames);
-        ExpectEveryFrame(expected, 64, 48, seeks);
+        EXPECT_EQ(Stepped(kFrames, 64, 48), expected);
+        ExpectSought(expected, 64, 48, seeks);
 
         // Played by a clock the test sets: once through every frame, then
         // with jumps that catch up from a key frame or skip to the next one.
@@ -212,18 +209,9 @@ TEST_F(RealCodecTest, TavroMovieThroughItsOwnCodec) {
     ASSERT_TRUE(theMovie->decoder->IsTavro());
     ASSERT_TRUE(window.surface->Resize(640, 480, 24));
     ASSERT_EQ(theMovie->SetDisplayFormat(1.0f, 24, 0, 0, 0), 0);
-    std::vector<std::string> stepped;
-    SeekToFrame(&window, 0);
-    stepped.push_back(Shown(640, 480));
-    for (int f = 1; f < 30; ++f) {
-        StepPlayback(&window, 1);
-        stepped.push_back(Shown(640, 480));
-    }
+    const std::vector<std::string> stepped = Stepped(30, 640, 480);
     EXPECT_NE(stepped[5], stepped[6]) << "the pictures move";
-    for (int f : {17, 5, 29, 12}) {
-        SeekToFrame(&window, f);
-        EXPECT_EQ(Shown(640, 480), stepped[static_cast<std::size_t>(f)]) << "frame " << f;
-    }
+    ExpectSought(stepped, 640, 480, {17, 5, 29, 12});
 
     const struct {
         int bits;

@@ -16,11 +16,7 @@ constexpr DWORD kHurry = ICDECOMPRESS_HURRYUP;
 
 class SchedulerTest : public MovieFixture {
 protected:
-    void TearDown() override {
-        movie.Stop();
-        if (dc)
-            window.ReleaseDC(dc);
-    }
+    void TearDown() override { StopPlay(); }
     void Play() {
         dc = window.GetDC();
         startTime = clock.system;
@@ -28,7 +24,8 @@ protected:
     }
     void StopPlay() {
         movie.Stop();
-        window.ReleaseDC(dc);
+        if (dc)
+            window.ReleaseDC(dc);
         dc = nullptr;
     }
     // Sets the clock to the moment frame `f` is due and runs one step.
@@ -45,6 +42,13 @@ protected:
         movie.Seek(f);
         Draw(-1);
         return TakeDecodes();
+    }
+    // Frames `from` to `to` decoded in turn, none in a hurry.
+    static Decodes Run(LONG from, LONG to) {
+        Decodes run;
+        for (LONG f = from; f <= to; ++f)
+            run.emplace_back(f, 0);
+        return run;
     }
 
     HDC dc = nullptr;
@@ -84,9 +88,7 @@ TEST_F(SchedulerTest, LateFramesAreCaughtUpFromTheNearerKeyFrameOrSkipped) {
     };
     for (const auto& run : runs) {
         SCOPED_TRACE(run.what);
-        cadmo::test::TestAviSpec spec = FakeMovie();
-        spec.keyEvery = run.keyEvery;
-        ASSERT_EQ(Open(spec), 0);
+        ASSERT_EQ(Open(FakeMovie(30, run.keyEvery)), 0);
         Play();
         for (LONG due : run.due) {
             ASSERT_EQ(ShowAt(due), 0) << due;
@@ -108,48 +110,37 @@ TEST_F(SchedulerTest, LateFramesAreCaughtUpFromTheNearerKeyFrameOrSkipped) {
 
 TEST_F(SchedulerTest, RepaintsDecodeFromTheKeyFrame) {
     Open(FakeMovie(60));
-    const Decodes fromKey{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}, {7, 0}, {8, 0}, {9, 0}};
-    EXPECT_EQ(RepaintAt(9), fromKey);
-    EXPECT_EQ(RepaintAt(9), fromKey) << "the same frame again: decoded afresh from its key frame";
+    EXPECT_EQ(RepaintAt(9), Run(0, 9));
+    EXPECT_EQ(RepaintAt(9), Run(0, 9)) << "the same frame again: decoded afresh from its key frame";
     // Backwards: from the key frame at or before the new position.
     RepaintAt(22);
-    EXPECT_EQ(RepaintAt(18), (Decodes{{15, 0}, {16, 0}, {17, 0}, {18, 0}}));
+    EXPECT_EQ(RepaintAt(18), Run(15, 18));
     // The cached key frame (15) now lies beyond the position: 0 comes first.
-    EXPECT_EQ(RepaintAt(1), (Decodes{{0, 0}, {1, 0}}));
+    EXPECT_EQ(RepaintAt(1), Run(0, 1));
     EXPECT_EQ(movie.skippedFrames, 0) << "repaints count nothing";
     // Another movie, opened as the player does after a close: the key frames
     // cached around 35 of the first (30 and 45) mean nothing in the second.
     RepaintAt(35);
-    cadmo::test::TestAviSpec sparse = FakeMovie(60);
-    sparse.keyEvery = 40;
-    Open(sparse);
-    Decodes fromZero;
-    for (LONG f = 0; f <= 35; ++f)
-        fromZero.push_back({f, 0});
-    EXPECT_EQ(RepaintAt(35), fromZero);
+    Open(FakeMovie(60, 40));
+    EXPECT_EQ(RepaintAt(35), Run(0, 35));
 }
 
 TEST_F(SchedulerTest, SystemClockWithoutAudioIncludingPastTwoToTheThirtyOne) {
     // The system clock counts from boot; after 24.8 days it no longer fits a
     // signed start time, and at 49.7 days it wraps. Time must still run.
-    cadmo::test::TestAviSpec spec = FakeMovie();
-    spec.rate = 10;
-    ASSERT_EQ(Open(spec), 0);
+    ASSERT_EQ(Open(FakeMovie(30, 15, 10)), 0);
     for (DWORD boot : {1000u, 0x80000000u + 123, 0xffffff00u}) {
         SCOPED_TRACE(boot);
         movie.Seek(0);
         clock.system = boot;
         Play();
         EXPECT_GE(movie.playStartTime, 0);
-        clock.system = startTime + 499;
-        EXPECT_EQ(movie.ShowFrame(), 0);
-        EXPECT_EQ(movie.position, 4);
-        clock.system = startTime + 500;
-        movie.ShowFrame();
-        EXPECT_EQ(movie.position, 5) << "10 fps: frame 5 at 500 ms";
-        clock.system = startTime + 1000000;
-        movie.ShowFrame();
-        EXPECT_EQ(movie.position, movie.lastFrame) << "the clock is clamped to the last frame";
+        // 10 a second: frame 5 at 500 ms; the clock is clamped to the last frame.
+        for (auto [ms, frame] : {std::pair<DWORD, LONG>{499, 4}, {500, 5}, {1000000, 29}}) {
+            clock.system = startTime + ms;
+            EXPECT_EQ(movie.ShowFrame(), 0);
+            EXPECT_EQ(movie.position, frame) << ms << " ms";
+        }
         StopPlay();
     }
     // With sound, its clock leads while it has a value; unreadable, the
@@ -166,10 +157,7 @@ TEST_F(SchedulerTest, SystemClockWithoutAudioIncludingPastTwoToTheThirtyOne) {
 
 TEST_F(SchedulerTest, NextFrameDueTimeIsTheFirstMillisecondOfTheNextFrame) {
     for (auto [rate, scale] : {std::pair<DWORD, DWORD>{15, 1}, {30000, 1001}, {25, 1}, {10, 1}, {24, 1}}) {
-        cadmo::test::TestAviSpec spec = FakeMovie(40);
-        spec.rate = rate;
-        spec.scale = scale;
-        Open(spec);
+        Open(FakeMovie(40, 15, rate, scale));
         for (LONG f = 0; f < 39; ++f) {
             movie.position = f;
             const LONG due = movie.NextFrameDueTime();
@@ -220,8 +208,7 @@ TEST_F(SchedulerTest, FramesDecodedAheadAreShownWhenDue) {
 TEST_F(SchedulerTest, ReorderDelayFeedsChunksAheadAndDrainsPastTheEnd) {
     constexpr DWORD kEnd = ICDECOMPRESS_ENDOFSTREAM;
     FakeCodec::Get().delayAnswer = 2;
-    cadmo::test::TestAviSpec spec = FakeMovie(5);
-    spec.keyEvery = 3;
+    const cadmo::test::TestAviSpec spec = FakeMovie(5, 3);
     ASSERT_EQ(Open(spec), 0);
     Play();
     ASSERT_EQ(ShowAt(0), 0);
@@ -238,9 +225,7 @@ TEST_F(SchedulerTest, ReorderDelayFeedsChunksAheadAndDrainsPastTheEnd) {
 
     FakeCodec::Get().delayAnswer = 0x7fffffff;
     ASSERT_EQ(Open(spec), 0);
-    FakeCodec::Get().ClearCalls();
-    Draw(-1);
-    const Decodes fed = TakeDecodes();
+    const Decodes fed = RepaintAt(0);
     ASSERT_EQ(fed.size(), 17u);
     EXPECT_EQ(fed.back(), (std::pair<LONG, DWORD>{-1, kEnd}));
 }
