@@ -62,6 +62,7 @@ void LavcCodec::CloseDecoder() {
     av_frame_free(&last_);
     sws_freeContext(sws_);
     sws_ = nullptr;
+    yuv_.reset();
     keySeen_ = false;
     paletteSent_ = false;
 }
@@ -342,6 +343,15 @@ AVPixelFormat PlainYuv(AVPixelFormat format, bool* fullRange) {
 
 } // namespace
 
+bool LavcCodec::Scratch(std::size_t size) {
+    if (size > bgrSize_) {
+        av_free(bgr_);
+        bgr_ = static_cast<std::uint8_t*>(av_malloc(size));
+        bgrSize_ = bgr_ != nullptr ? size : 0;
+    }
+    return bgr_ != nullptr;
+}
+
 LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
     const int width = frame.width;
     const int height = frame.height;
@@ -385,6 +395,7 @@ LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
     if (sws_ == nullptr || swsWidth_ != width || swsHeight_ != height || swsFormat_ != frame.format ||
         swsColorspace_ != frame.colorspace || swsRange_ != frame.color_range) {
         sws_freeContext(sws_);
+        yuv_.reset();
         sws_ = sws_getContext(width, height, format, width, height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr,
                               nullptr, nullptr);
         if (sws_ == nullptr)
@@ -403,12 +414,54 @@ LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
                 srcRange = frame.color_range == AVCOL_RANGE_JPEG;
             sws_setColorspaceDetails(sws_, coefficients, srcRange, coefficients, dstRange, brightness,
                                      contrast, saturation);
+            // Our own converter takes over exactly where the scaler would
+            // take its unscaled vector path with the same arithmetic: 4:2:0
+            // or 4:2:2 to 24 bits, an even number of rows, the default
+            // picture controls. Elsewhere the scaler's other paths round
+            // differently, and it keeps the picture.
+            const bool plainControls = brightness == 0 && contrast == 1 << 16 && saturation == 1 << 16;
+            if ((format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUV422P) && height % 2 == 0 &&
+                plainControls && YuvToBgr::Available())
+                yuv_.emplace(coefficients, srcRange != 0);
         }
         swsWidth_ = width;
         swsHeight_ = height;
         swsFormat_ = frame.format;
         swsColorspace_ = frame.colorspace;
         swsRange_ = frame.color_range;
+    }
+
+    const FrameTarget& target = request.target;
+    const bool whole =
+        request.xSrc == 0 && request.ySrc == 0 && request.width == width && request.height == height;
+    if (yuv_) {
+        YuvPicture yuv;
+        for (int i = 0; i < 3; ++i) {
+            yuv.planes[i] = frame.data[i];
+            yuv.strides[i] = frame.linesize[i];
+        }
+        yuv.width = width;
+        yuv.height = height;
+        yuv.chromaRowShift = format == AV_PIX_FMT_YUV420P ? 1 : 0;
+        // It writes the picture's own pixels and nothing else, so a whole
+        // picture goes straight into any 24-bit frame it fits.
+        if (target.bitCount == 24 && whole && FrameConverter::FitsInFrame(target, width, height)) {
+            const auto rowBytes = static_cast<std::ptrdiff_t>(DibStride(target.frameWidth, target.bitCount));
+            const bool bottomUp = target.frameHeight > 0;
+            const std::ptrdiff_t topRow =
+                bottomUp ? static_cast<std::ptrdiff_t>(target.y) + height - 1 : target.y;
+            yuv_->Convert(yuv, target.bits + rowBytes * topRow + static_cast<std::ptrdiff_t>(target.x) * 3,
+                          bottomUp ? -rowBytes : rowBytes);
+            return ICERR_OK;
+        }
+        const int stride = width * 3;
+        if (!Scratch(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height)))
+            return ICERR_MEMORY;
+        yuv_->Convert(yuv, bgr_, stride);
+        picture.data = bgr_;
+        picture.stride = stride;
+        picture.layout = SourceLayout::Bgr24;
+        return Put(picture, request);
     }
 
     // A whole picture at 24 bits into frame rows of its own width goes
@@ -419,12 +472,10 @@ LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
     // in the row's own padding), and start on 16 bytes, as its fast paths
     // want. With that room it also converts the same pixels as for the
     // command line's padded frames, so the output is the same.
-    const FrameTarget& target = request.target;
     // Read only once the frame is known to be writable, when it is positive.
     const auto rowBytes = static_cast<std::size_t>(DibStride(target.frameWidth, target.bitCount));
     const auto firstRow = reinterpret_cast<std::uintptr_t>(target.bits);
-    if (target.bitCount == 24 && request.xSrc == 0 && request.ySrc == 0 && request.width == width &&
-        request.height == height && target.x == 0 && target.frameWidth == width &&
+    if (target.bitCount == 24 && whole && target.x == 0 && target.frameWidth == width &&
         FrameConverter::FitsInFrame(target, width, height) &&
         rowBytes >= static_cast<std::size_t>(FFALIGN(width, 16)) * 3 && rowBytes % 16 == 0 &&
         firstRow % 16 == 0 && rowBytes <= static_cast<std::size_t>(INT32_MAX)) {
@@ -442,14 +493,8 @@ LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
     // caller's frame: it fills a private picture with slack behind every row
     // and after the last, which is then copied.
     const int stride = FFALIGN(width * 3 + 32, 64);
-    const std::size_t size = static_cast<std::size_t>(stride) * static_cast<std::size_t>(height + 1) + 64;
-    if (size > bgrSize_) {
-        av_free(bgr_);
-        bgr_ = static_cast<std::uint8_t*>(av_malloc(size));
-        bgrSize_ = bgr_ != nullptr ? size : 0;
-        if (bgr_ == nullptr)
-            return ICERR_MEMORY;
-    }
+    if (!Scratch(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height + 1) + 64))
+        return ICERR_MEMORY;
     std::uint8_t* dst[4] = {bgr_, nullptr, nullptr, nullptr};
     int dstStride[4] = {stride, 0, 0, 0};
     if (sws_scale(sws_, frame.data, frame.linesize, 0, height, dst, dstStride) != height)

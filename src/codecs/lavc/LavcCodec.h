@@ -52,9 +52,11 @@
 #pragma once
 
 #include "codecs/common/DecoderInstance.h"
+#include "pixel/YuvToBgr.h"
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <vector>
 
 struct AVCodecContext;
@@ -91,6 +93,8 @@ private:
     LRESULT Receive(bool* got);
     void ClearHeld();
     LRESULT Convert(const AVFrame& frame, const DecodeRequest& request);
+    // Makes the scratch picture hold at least `size` bytes.
+    bool Scratch(std::size_t size);
 
     AVCodecContext* context_ = nullptr;
     AVPacket* packet_ = nullptr;
@@ -102,6 +106,7 @@ private:
     int swsFormat_ = -1;
     int swsColorspace_ = -1;
     int swsRange_ = -1;
+    std::optional<YuvToBgr> yuv_; // takes the scaler's place where it gives the same bytes
     bool keySeen_ = false;
     bool paletteSent_ = false;
 
