@@ -445,7 +445,8 @@ LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
         yuv.chromaRowShift = format == AV_PIX_FMT_YUV420P ? 1 : 0;
         // It writes the picture's own pixels and nothing else, so a whole
         // picture goes straight into any 24-bit frame it fits.
-        if (target.bitCount == 24 && whole && FrameConverter::FitsInFrame(target, width, height)) {
+        if (target.bitCount == 24 && target.bits != nullptr && whole &&
+            FrameConverter::FitsInFrame(target, width, height)) {
             const auto rowBytes = static_cast<std::ptrdiff_t>(DibStride(target.frameWidth, target.bitCount));
             const bool bottomUp = target.frameHeight > 0;
             const std::ptrdiff_t topRow =

@@ -33,11 +33,16 @@
 // is not affected: its frame shows the newest picture it gave, as before.
 //
 // Pictures in packed RGB or palette formats (Cinepak, MS Video 1, RLE...)
-// are converted by the shared code directly; YUV pictures go through
-// libswscale, straight into a 24-bit frame whose rows hold the picture alone
-// and leave room for the scaler's steps of 16 pixels, else into a private
-// picture first (the scaler may write past the end of a row, which must not
-// land in the rest of the caller's frame).
+// are converted by the shared code directly. Planar 4:2:0 and 4:2:2
+// pictures of an even number of rows, the common output of the YUV decoders,
+// go through our own converter (YuvToBgr), which repeats the arithmetic of
+// the scaler's path for them and writes only the picture's pixels, straight
+// into any 24-bit frame the whole picture fits. Other YUV pictures, and all
+// of them on a processor without AVX2, go through libswscale, straight into
+// a 24-bit frame whose rows hold the picture alone and leave room for the
+// scaler's steps of 16 pixels, else into a private picture first (the scaler
+// may write past the end of a row, which must not land in the rest of the
+// caller's frame).
 //
 // Codec data and palette: whatever the stream format carries after the
 // 40-byte header (extradata) and its colour table (palette codecs) are
