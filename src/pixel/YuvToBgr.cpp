@@ -83,6 +83,15 @@ constexpr Masks MakeMasks() {
 
 constexpr Masks kMasks = MakeMasks();
 
+// One 16-byte part of each lane's blue, green, red bytes, from the masks
+// of that part.
+__attribute__((target("avx2"), always_inline)) inline __m256i Part(__m256i b, __m256i g, __m256i r,
+                                                                   const __m256i* masks) {
+    return _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(b, _mm256_load_si256(masks)),
+                                           _mm256_shuffle_epi8(g, _mm256_load_si256(masks + 1))),
+                           _mm256_shuffle_epi8(r, _mm256_load_si256(masks + 2)));
+}
+
 // Thirty-two pixels a step while that many remain; returns how many were
 // done.
 __attribute__((target("avx2"))) int Avx2Pixels(const Gains& g, const std::uint8_t* y, const std::uint8_t* u,
@@ -95,11 +104,9 @@ __attribute__((target("avx2"))) int Avx2Pixels(const Gains& g, const std::uint8_
     const __m256i ub = _mm256_set1_epi16(g.ub);
     const __m256i ug = _mm256_set1_epi16(g.ug);
     const __m256i vg = _mm256_set1_epi16(g.vg);
-    __m256i masks[3][3];
-    for (int part = 0; part < 3; ++part)
-        for (int channel = 0; channel < 3; ++channel)
-            masks[part][channel] =
-                _mm256_load_si256(reinterpret_cast<const __m256i*>(kMasks.pick[part][channel].data()));
+    // Read from memory by each shuffle: with the factors above they would
+    // not all fit in registers.
+    const auto* masks = reinterpret_cast<const __m256i*>(&kMasks.pick);
     int i = 0;
     for (; i + 32 <= width; i += 32) {
         const __m256i luma = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + i));
@@ -121,11 +128,8 @@ __attribute__((target("avx2"))) int Avx2Pixels(const Gains& g, const std::uint8_
         const __m256i b = _mm256_packus_epi16(_mm256_adds_epi16(even, blue), _mm256_adds_epi16(odd, blue));
         const __m256i gr = _mm256_packus_epi16(_mm256_adds_epi16(even, green), _mm256_adds_epi16(odd, green));
         const __m256i r = _mm256_packus_epi16(_mm256_adds_epi16(even, red), _mm256_adds_epi16(odd, red));
-        __m256i parts[3];
-        for (int part = 0; part < 3; ++part)
-            parts[part] = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(b, masks[part][0]),
-                                                          _mm256_shuffle_epi8(gr, masks[part][1])),
-                                          _mm256_shuffle_epi8(r, masks[part][2]));
+        const __m256i parts[3] = {Part(b, gr, r, masks), Part(b, gr, r, masks + 3),
+                                  Part(b, gr, r, masks + 6)};
         // The low lanes hold the first sixteen pixels' 48 bytes, the high
         // lanes the next sixteen's.
         auto* to = reinterpret_cast<__m256i*>(out + 3 * i);
