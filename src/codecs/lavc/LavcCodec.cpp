@@ -8,6 +8,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/buffer.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/mem.h>
 #include <libswscale/swscale.h>
@@ -42,6 +43,7 @@ LavcCodec::LavcCodec(DWORD openHandler) : DecoderInstance(openHandler) {}
 
 LavcCodec::~LavcCodec() {
     CloseDecoder();
+    av_buffer_unref(&input_);
     av_free(bgr_);
 }
 
@@ -171,14 +173,22 @@ LRESULT LavcCodec::Decode(const BITMAPINFOHEADER& in, const DecodeRequest& reque
             Flush(); // the stream starts over; its first frame must be a key frame
 
         // The decoders read a little past the end of their input for speed;
-        // the padding must be there and zero.
+        // the padding must be there and zero. The copy goes into a counted
+        // buffer: the decoder takes a reference to it, where a plain packet
+        // would be copied once more. Once the decoder has let go of it, the
+        // same buffer serves the next frame.
         const std::size_t padded = static_cast<std::size_t>(request.dataSize) + AV_INPUT_BUFFER_PADDING_SIZE;
         if (request.dataSize > static_cast<DWORD>(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE))
             return ICERR_BADSIZE;
-        if (input_.size() < padded)
-            input_.resize(padded);
-        std::memcpy(input_.data(), request.data, request.dataSize);
-        std::memset(input_.data() + request.dataSize, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+        if (input_ == nullptr || !av_buffer_is_writable(input_) ||
+            static_cast<std::size_t>(input_->size) < padded) {
+            av_buffer_unref(&input_);
+            input_ = av_buffer_alloc(padded);
+            if (input_ == nullptr)
+                return ICERR_MEMORY;
+        }
+        std::memcpy(input_->data, request.data, request.dataSize);
+        std::memset(input_->data + request.dataSize, 0, AV_INPUT_BUFFER_PADDING_SIZE);
 
         // The decoder may keep drawing into the picture it gave last (delta
         // codecs); holding a reference to it would make it copy the whole
@@ -187,7 +197,10 @@ LRESULT LavcCodec::Decode(const BITMAPINFOHEADER& in, const DecodeRequest& reque
         if (delay_ == 0)
             av_frame_unref(last_);
         av_packet_unref(packet_);
-        packet_->data = input_.data();
+        packet_->buf = av_buffer_ref(input_);
+        if (packet_->buf == nullptr)
+            return ICERR_MEMORY;
+        packet_->data = input_->data;
         packet_->size = static_cast<int>(request.dataSize);
         // The table the message carries is the one in effect for this frame:
         // a palette change of the movie reaches the decoder with the next

@@ -64,6 +64,7 @@
 #include <optional>
 #include <vector>
 
+struct AVBufferRef;
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
@@ -123,7 +124,7 @@ private:
     BITMAPINFOHEADER noted_{}; // the stream format last seen whole
     std::vector<std::uint8_t> extradata_;
     std::vector<std::uint32_t> streamPalette_; // ARGB, empty when none
-    std::vector<std::uint8_t> input_;          // the frame, with the decoder's zero padding
+    AVBufferRef* input_ = nullptr;             // the frame, with the decoder's zero padding
     std::uint8_t* bgr_ = nullptr;              // aligned scratch picture
     std::size_t bgrSize_ = 0;
 };
