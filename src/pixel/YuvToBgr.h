@@ -1,8 +1,8 @@
 // Planar 8-bit YUV pictures (chroma halved across, and down too or not) to
 // rows of blue, green, red bytes, with AVX2.
 //
-// The arithmetic is the fixed-point one of the decoder library's own
-// unscaled vector path, step for step: every value is a signed 16-bit word,
+// The arithmetic is the fixed-point one of libswscale's unscaled vector
+// path (the one it takes for these layouts to 24 bits), step for step: every value is a signed 16-bit word,
 // products keep their high half (rounded down), sums saturate, and the
 // result is clamped to 0..255. The coefficients come from the same integer
 // derivation. So for a picture that library would convert on that path, the
@@ -29,7 +29,8 @@ struct YuvPicture {
 
 class YuvToBgr {
 public:
-    // `matrix` is the inverse table of the decoder library: the weights of
+    // `matrix` is the scaler's inverse table for the picture's colour space
+    // (what the driver passes to it as well): the weights of
     // red from V, blue from U, green from U and green from V, in units of
     // 1/65536 (green's are subtracted). `fullRange` says the luma spans
     // 0..255 rather than 16..235.
@@ -37,7 +38,7 @@ public:
 
     // Whether the processor has AVX2, unless the environment variable
     // CADMO_CPU is "sse2" or "ssse3". Read once. Without it the driver keeps
-    // the library's own conversion, which is then the faster one anyway.
+    // the scaler's own conversion, which is then the faster one anyway.
     static bool Available();
 
     // Writes the picture's rows from the top: row i at `top + i * stride`
