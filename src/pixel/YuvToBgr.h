@@ -2,14 +2,14 @@
 // rows of blue, green, red bytes, with AVX2.
 //
 // The arithmetic is the fixed-point one of libswscale's unscaled vector
-// path (the one it takes for these layouts to 24 bits), step for step: every value is a signed 16-bit word,
-// products keep their high half (rounded down), sums saturate, and the
-// result is clamped to 0..255. The coefficients come from the same integer
-// derivation. So for a picture that library would convert on that path, the
-// bytes are the same, and the codec driver can take this converter in its
-// place while staying identical to the command line's bgr24 output; where
-// the library takes another path (an odd number of rows, other layouts) the
-// driver keeps using it.
+// path (the one it takes for these layouts to 24 bits), step for step:
+// every value is a signed 16-bit word, products keep their high half
+// (rounded down), sums saturate, and the result is clamped to 0..255. The
+// coefficients come from the same integer derivation. So for a picture the
+// scaler would convert on that path, the bytes are the same, and the codec
+// driver can take this converter in its place while staying identical to
+// the command line's bgr24 output; where the scaler takes another path (an
+// odd number of rows, other layouts) the driver keeps using it.
 //
 // Only the row's own pixels are read and written: no byte past a plane's
 // row or the output row is touched, whatever the width.
@@ -30,10 +30,10 @@ struct YuvPicture {
 class YuvToBgr {
 public:
     // `matrix` is the scaler's inverse table for the picture's colour space
-    // (what the driver passes to it as well): the weights of
-    // red from V, blue from U, green from U and green from V, in units of
-    // 1/65536 (green's are subtracted). `fullRange` says the luma spans
-    // 0..255 rather than 16..235.
+    // (what the driver passes to it as well): the weights of red from V,
+    // blue from U, green from U and green from V, in units of 1/65536
+    // (green's are subtracted). `fullRange` says the luma spans 0..255
+    // rather than 16..235.
     YuvToBgr(const int matrix[4], bool fullRange);
 
     // Whether the processor has AVX2, unless the environment variable
