@@ -165,7 +165,8 @@ bool PixelBlitter::ComputeAxis(int dstPos, int dstLen, int dstLimit, int srcPos,
     int k = 0;
     bool started = false;
     for (std::int64_t i = iLo; i < iHi; ++i) {
-        std::int64_t j = (i * m) / n;
+        // A 1:1 blit, the common case, needs no division per pixel.
+        std::int64_t j = n == m ? i : (i * m) / n;
         if (mirror)
             j = m - 1 - j;
         const std::int64_t sx = s0 + j;

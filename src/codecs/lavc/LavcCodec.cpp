@@ -8,6 +8,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/buffer.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/mem.h>
 #include <libswscale/swscale.h>
@@ -42,6 +43,7 @@ LavcCodec::LavcCodec(DWORD openHandler) : DecoderInstance(openHandler) {}
 
 LavcCodec::~LavcCodec() {
     CloseDecoder();
+    av_buffer_unref(&input_);
     av_free(bgr_);
 }
 
@@ -62,6 +64,7 @@ void LavcCodec::CloseDecoder() {
     av_frame_free(&last_);
     sws_freeContext(sws_);
     sws_ = nullptr;
+    yuv_.reset();
     keySeen_ = false;
     paletteSent_ = false;
 }
@@ -170,14 +173,22 @@ LRESULT LavcCodec::Decode(const BITMAPINFOHEADER& in, const DecodeRequest& reque
             Flush(); // the stream starts over; its first frame must be a key frame
 
         // The decoders read a little past the end of their input for speed;
-        // the padding must be there and zero.
+        // the padding must be there and zero. The copy goes into a counted
+        // buffer: the decoder takes a reference to it, where a plain packet
+        // would be copied once more. Once the decoder has let go of it, the
+        // same buffer serves the next frame.
         const std::size_t padded = static_cast<std::size_t>(request.dataSize) + AV_INPUT_BUFFER_PADDING_SIZE;
         if (request.dataSize > static_cast<DWORD>(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE))
             return ICERR_BADSIZE;
-        if (input_.size() < padded)
-            input_.resize(padded);
-        std::memcpy(input_.data(), request.data, request.dataSize);
-        std::memset(input_.data() + request.dataSize, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+        if (input_ == nullptr || !av_buffer_is_writable(input_) ||
+            static_cast<std::size_t>(input_->size) < padded) {
+            av_buffer_unref(&input_);
+            input_ = av_buffer_alloc(padded);
+            if (input_ == nullptr)
+                return ICERR_MEMORY;
+        }
+        std::memcpy(input_->data, request.data, request.dataSize);
+        std::memset(input_->data + request.dataSize, 0, AV_INPUT_BUFFER_PADDING_SIZE);
 
         // The decoder may keep drawing into the picture it gave last (delta
         // codecs); holding a reference to it would make it copy the whole
@@ -186,7 +197,10 @@ LRESULT LavcCodec::Decode(const BITMAPINFOHEADER& in, const DecodeRequest& reque
         if (delay_ == 0)
             av_frame_unref(last_);
         av_packet_unref(packet_);
-        packet_->data = input_.data();
+        packet_->buf = av_buffer_ref(input_);
+        if (packet_->buf == nullptr)
+            return ICERR_MEMORY;
+        packet_->data = input_->data;
         packet_->size = static_cast<int>(request.dataSize);
         // The table the message carries is the one in effect for this frame:
         // a palette change of the movie reaches the decoder with the next
@@ -342,6 +356,15 @@ AVPixelFormat PlainYuv(AVPixelFormat format, bool* fullRange) {
 
 } // namespace
 
+bool LavcCodec::Scratch(std::size_t size) {
+    if (size > bgrSize_) {
+        av_free(bgr_);
+        bgr_ = static_cast<std::uint8_t*>(av_malloc(size));
+        bgrSize_ = bgr_ != nullptr ? size : 0;
+    }
+    return bgr_ != nullptr;
+}
+
 LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
     const int width = frame.width;
     const int height = frame.height;
@@ -385,6 +408,7 @@ LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
     if (sws_ == nullptr || swsWidth_ != width || swsHeight_ != height || swsFormat_ != frame.format ||
         swsColorspace_ != frame.colorspace || swsRange_ != frame.color_range) {
         sws_freeContext(sws_);
+        yuv_.reset();
         sws_ = sws_getContext(width, height, format, width, height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr,
                               nullptr, nullptr);
         if (sws_ == nullptr)
@@ -403,12 +427,55 @@ LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
                 srcRange = frame.color_range == AVCOL_RANGE_JPEG;
             sws_setColorspaceDetails(sws_, coefficients, srcRange, coefficients, dstRange, brightness,
                                      contrast, saturation);
+            // Our own converter takes over exactly where the scaler would
+            // take its unscaled vector path with the same arithmetic: 4:2:0
+            // or 4:2:2 to 24 bits, an even number of rows, the default
+            // picture controls. Elsewhere the scaler's other paths round
+            // differently, and it keeps the picture.
+            const bool plainControls = brightness == 0 && contrast == 1 << 16 && saturation == 1 << 16;
+            if ((format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUV422P) && height % 2 == 0 &&
+                plainControls && YuvToBgr::Available())
+                yuv_.emplace(coefficients, srcRange != 0);
         }
         swsWidth_ = width;
         swsHeight_ = height;
         swsFormat_ = frame.format;
         swsColorspace_ = frame.colorspace;
         swsRange_ = frame.color_range;
+    }
+
+    const FrameTarget& target = request.target;
+    const bool whole =
+        request.xSrc == 0 && request.ySrc == 0 && request.width == width && request.height == height;
+    if (yuv_) {
+        YuvPicture yuv;
+        for (int i = 0; i < 3; ++i) {
+            yuv.planes[i] = frame.data[i];
+            yuv.strides[i] = frame.linesize[i];
+        }
+        yuv.width = width;
+        yuv.height = height;
+        yuv.chromaRowShift = format == AV_PIX_FMT_YUV420P ? 1 : 0;
+        // It writes the picture's own pixels and nothing else, so a whole
+        // picture goes straight into any 24-bit frame it fits.
+        if (target.bitCount == 24 && target.bits != nullptr && whole &&
+            FrameConverter::FitsInFrame(target, width, height)) {
+            const auto rowBytes = static_cast<std::ptrdiff_t>(DibStride(target.frameWidth, target.bitCount));
+            const bool bottomUp = target.frameHeight > 0;
+            const std::ptrdiff_t topRow =
+                bottomUp ? static_cast<std::ptrdiff_t>(target.y) + height - 1 : target.y;
+            yuv_->Convert(yuv, target.bits + rowBytes * topRow + static_cast<std::ptrdiff_t>(target.x) * 3,
+                          bottomUp ? -rowBytes : rowBytes);
+            return ICERR_OK;
+        }
+        const int stride = width * 3;
+        if (!Scratch(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height)))
+            return ICERR_MEMORY;
+        yuv_->Convert(yuv, bgr_, stride);
+        picture.data = bgr_;
+        picture.stride = stride;
+        picture.layout = SourceLayout::Bgr24;
+        return Put(picture, request);
     }
 
     // A whole picture at 24 bits into frame rows of its own width goes
@@ -419,12 +486,10 @@ LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
     // in the row's own padding), and start on 16 bytes, as its fast paths
     // want. With that room it also converts the same pixels as for the
     // command line's padded frames, so the output is the same.
-    const FrameTarget& target = request.target;
     // Read only once the frame is known to be writable, when it is positive.
     const auto rowBytes = static_cast<std::size_t>(DibStride(target.frameWidth, target.bitCount));
     const auto firstRow = reinterpret_cast<std::uintptr_t>(target.bits);
-    if (target.bitCount == 24 && request.xSrc == 0 && request.ySrc == 0 && request.width == width &&
-        request.height == height && target.x == 0 && target.frameWidth == width &&
+    if (target.bitCount == 24 && whole && target.x == 0 && target.frameWidth == width &&
         FrameConverter::FitsInFrame(target, width, height) &&
         rowBytes >= static_cast<std::size_t>(FFALIGN(width, 16)) * 3 && rowBytes % 16 == 0 &&
         firstRow % 16 == 0 && rowBytes <= static_cast<std::size_t>(INT32_MAX)) {
@@ -442,14 +507,8 @@ LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
     // caller's frame: it fills a private picture with slack behind every row
     // and after the last, which is then copied.
     const int stride = FFALIGN(width * 3 + 32, 64);
-    const std::size_t size = static_cast<std::size_t>(stride) * static_cast<std::size_t>(height + 1) + 64;
-    if (size > bgrSize_) {
-        av_free(bgr_);
-        bgr_ = static_cast<std::uint8_t*>(av_malloc(size));
-        bgrSize_ = bgr_ != nullptr ? size : 0;
-        if (bgr_ == nullptr)
-            return ICERR_MEMORY;
-    }
+    if (!Scratch(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height + 1) + 64))
+        return ICERR_MEMORY;
     std::uint8_t* dst[4] = {bgr_, nullptr, nullptr, nullptr};
     int dstStride[4] = {stride, 0, 0, 0};
     if (sws_scale(sws_, frame.data, frame.linesize, 0, height, dst, dstStride) != height)

@@ -33,11 +33,16 @@
 // is not affected: its frame shows the newest picture it gave, as before.
 //
 // Pictures in packed RGB or palette formats (Cinepak, MS Video 1, RLE...)
-// are converted by the shared code directly; YUV pictures go through
-// libswscale, straight into a 24-bit frame whose rows hold the picture alone
-// and leave room for the scaler's steps of 16 pixels, else into a private
-// picture first (the scaler may write past the end of a row, which must not
-// land in the rest of the caller's frame).
+// are converted by the shared code directly. Planar 4:2:0 and 4:2:2
+// pictures of an even number of rows, the common output of the YUV decoders,
+// go through our own converter (YuvToBgr), which repeats the arithmetic of
+// the scaler's path for them and writes only the picture's pixels, straight
+// into any 24-bit frame the whole picture fits. Other YUV pictures, and all
+// of them on a processor without AVX2, go through libswscale, straight into
+// a 24-bit frame whose rows hold the picture alone and leave room for the
+// scaler's steps of 16 pixels, else into a private picture first (the scaler
+// may write past the end of a row, which must not land in the rest of the
+// caller's frame).
 //
 // Codec data and palette: whatever the stream format carries after the
 // 40-byte header (extradata) and its colour table (palette codecs) are
@@ -52,11 +57,14 @@
 #pragma once
 
 #include "codecs/common/DecoderInstance.h"
+#include "pixel/YuvToBgr.h"
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <vector>
 
+struct AVBufferRef;
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
@@ -91,6 +99,8 @@ private:
     LRESULT Receive(bool* got);
     void ClearHeld();
     LRESULT Convert(const AVFrame& frame, const DecodeRequest& request);
+    // Makes the scratch picture hold at least `size` bytes.
+    bool Scratch(std::size_t size);
 
     AVCodecContext* context_ = nullptr;
     AVPacket* packet_ = nullptr;
@@ -102,6 +112,7 @@ private:
     int swsFormat_ = -1;
     int swsColorspace_ = -1;
     int swsRange_ = -1;
+    std::optional<YuvToBgr> yuv_; // takes the scaler's place where it gives the same bytes
     bool keySeen_ = false;
     bool paletteSent_ = false;
 
@@ -113,7 +124,7 @@ private:
     BITMAPINFOHEADER noted_{}; // the stream format last seen whole
     std::vector<std::uint8_t> extradata_;
     std::vector<std::uint32_t> streamPalette_; // ARGB, empty when none
-    std::vector<std::uint8_t> input_;          // the frame, with the decoder's zero padding
+    AVBufferRef* input_ = nullptr;             // the frame, with the decoder's zero padding
     std::uint8_t* bgr_ = nullptr;              // aligned scratch picture
     std::size_t bgrSize_ = 0;
 };
