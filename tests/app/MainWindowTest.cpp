@@ -52,10 +52,6 @@
 #include <tuple>
 #include <utility>
 
-// The test movies below name only what differs from the defaults; GCC 12
-// still warns about every member left out of a designated initializer.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 using cadmo::test::Settle;
 
 namespace {
