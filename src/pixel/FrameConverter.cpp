@@ -1,7 +1,8 @@
 #include "pixel/FrameConverter.h"
 
+#include "pixel/CpuFeatures.h"
+
 #include <bit>
-#include <cstdlib>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -14,17 +15,6 @@ namespace {
 constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
 #if CADMO_PIXEL_X86
-// Whether the byte shuffles of SSSE3 may be used: what the processor has,
-// unless the environment variable CADMO_CPU is "sse2", which lets the tests
-// hold the plain paths to the same results on a newer machine. Read once.
-bool HaveSsse3() {
-    static const bool have = [] {
-        const char* limit = std::getenv("CADMO_CPU");
-        return __builtin_cpu_supports("ssse3") && !(limit != nullptr && std::strcmp(limit, "sse2") == 0);
-    }();
-    return have;
-}
-
 // Both shuffles below take the first three bytes of each 32-bit pixel and
 // close the gaps: four pixels make twelve bytes, the last four are zero.
 __attribute__((target("ssse3"))) inline __m128i PackFour(__m128i bgrx) {
@@ -136,7 +126,7 @@ void ToBgr24(const std::uint8_t* src, SourceLayout layout, const std::uint32_t* 
         return;
     case SourceLayout::Rgb24:
 #if CADMO_PIXEL_X86
-        if (HaveSsse3()) {
+        if (Cpu().ssse3) {
             done = SwapRgb24Ssse3(src, width, out);
             src += 3 * done;
             out += 3 * done;
@@ -150,7 +140,7 @@ void ToBgr24(const std::uint8_t* src, SourceLayout layout, const std::uint32_t* 
         return;
     case SourceLayout::Bgrx32:
 #if CADMO_PIXEL_X86
-        if (HaveSsse3()) {
+        if (Cpu().ssse3) {
             done = Bgrx32ToBgr24Ssse3(src, width, out);
             src += 4 * done;
             out += 3 * done;
@@ -164,7 +154,7 @@ void ToBgr24(const std::uint8_t* src, SourceLayout layout, const std::uint32_t* 
         return;
     case SourceLayout::Rgb555: {
 #if CADMO_PIXEL_X86
-        if (HaveSsse3()) {
+        if (Cpu().ssse3) {
             done = Rgb555ToBgr24Ssse3(src, width, out);
             src += 2 * done;
             out += 3 * done;
@@ -266,7 +256,7 @@ void Bgr24To8(const std::uint8_t* in, int width, int frameX, int frameRow, const
 void FrameConverter::Bgr24ToOpaque32(const std::uint8_t* src, int width, std::uint32_t* out) {
     int i = 0;
 #if CADMO_PIXEL_X86
-    if (kLittleEndian && HaveSsse3())
+    if (kLittleEndian && Cpu().ssse3)
         i = Bgr24ToOpaque32Ssse3(src, width, out);
 #endif
     for (; i < width; ++i)

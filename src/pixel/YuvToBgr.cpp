@@ -1,9 +1,9 @@
 #include "pixel/YuvToBgr.h"
 
+#include "pixel/CpuFeatures.h"
+
 #include <algorithm>
 #include <array>
-#include <cstdlib>
-#include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -50,16 +50,6 @@ void PlainPixels(const Gains& g, const std::uint8_t* y, const std::uint8_t* u, c
 }
 
 #if CADMO_PIXEL_X86
-bool HaveAvx2() {
-    static const bool have = [] {
-        const char* limit = std::getenv("CADMO_CPU");
-        const bool limited =
-            limit != nullptr && (std::strcmp(limit, "sse2") == 0 || std::strcmp(limit, "ssse3") == 0);
-        return __builtin_cpu_supports("avx2") && !limited;
-    }();
-    return have;
-}
-
 // Each 128-bit lane of a channel holds its sixteen pixels as eight even ones
 // then eight odd ones (what packing the even and odd words gives). These
 // masks pick, for each of the three 16-byte parts of the lane's 48 bytes of
@@ -166,11 +156,7 @@ YuvToBgr::YuvToBgr(const int matrix[4], bool fullRange) {
 }
 
 bool YuvToBgr::Available() {
-#if CADMO_PIXEL_X86
-    return HaveAvx2();
-#else
-    return false;
-#endif
+    return Cpu().avx2;
 }
 
 void YuvToBgr::Convert(const YuvPicture& picture, std::uint8_t* top, std::ptrdiff_t stride) const {

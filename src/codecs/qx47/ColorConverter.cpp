@@ -8,8 +8,8 @@
 
 #include <immintrin.h>
 
-#include "codecs/qx47/CpuFeatures.h"
 #include "codecs/qx47/Decoder.h"
+#include "pixel/CpuFeatures.h"
 
 namespace qx47 {
 

@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "codecs/qx47/BitReader.h"
-#include "codecs/qx47/CpuFeatures.h"
 #include "codecs/qx47/LevelContext.h"
 #include "codecs/qx47/SampleRow.h"
 #include "codecs/qx47/Transform.h"
+#include "pixel/CpuFeatures.h"
 
 namespace qx47 {
 

@@ -9,7 +9,7 @@
 #include <immintrin.h>
 #endif
 
-#include "codecs/qx47/CpuFeatures.h"
+#include "pixel/CpuFeatures.h"
 
 namespace qx47 {
 
