@@ -170,16 +170,18 @@ private:
     // Gives the decoder the colour table in effect at `frame` when it is not
     // the one it has.
     void ApplyFormatAt(LONG frame);
-    // Feeds the decoder what it needs to give the picture of `frame`, drawn
-    // when `draw`; the codec's answer, or kUnreadable (MovieFrames.cpp).
-    LONG FeedFrame(LONG frame, bool draw, DWORD flags);
+    // What becomes of the picture FeedFrame decodes: left in the hidden
+    // buffer, drawn, or decoded into the shown buffer and held back for
+    // PresentFrame.
+    enum class Picture { kUndrawn, kDrawn, kHeld };
+    // Feeds the decoder what it needs to give the picture of `frame`; the
+    // codec's answer, or kUnreadable (MovieFrames.cpp).
+    LONG FeedFrame(LONG frame, Picture picture, DWORD flags);
 
     MovieClock* clock = nullptr;
     // A frame decoded ahead and not yet shown (ShowFrame with a lead): the
-    // decoder's picture is `position`, due at pendingDue. holdPicture makes
-    // FeedFrame decode the frame it would draw without showing it.
+    // decoder's picture is `position`, due at pendingDue.
     bool framePending = false;
-    bool holdPicture = false;
     LONG pendingDue = 0;
 };
 

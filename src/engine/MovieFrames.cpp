@@ -170,8 +170,9 @@ LONG Movie::ShowFrame(LONG leadMs) {
     decoder->runStart = -1;
     if (PrepareFrame() == kLeaveUndrawn)
         return kOk;
-    holdPicture = playing && leadMs > 0;
-    LONG r = FeedFrame(position, true, 0);
+    const bool held = playing && leadMs > 0;
+    const Picture picture = held ? Picture::kHeld : Picture::kDrawn;
+    LONG r = FeedFrame(position, picture, 0);
     // The B-frames that an open group stores after its key frame show before
     // it and need the group before: decoded from that key frame, they do not
     // come out. They are reached again from the key frame before.
@@ -182,13 +183,11 @@ LONG Movie::ShowFrame(LONG leadMs) {
             const DWORD flags = playing ? ICDECOMPRESS_HURRYUP : 0;
             decoder->fedChunk = -1;
             LONG i = key;
-            while (i < position && FeedFrame(i, false, flags) != kUnreadable)
+            while (i < position && FeedFrame(i, Picture::kUndrawn, flags) != kUnreadable)
                 ++i;
-            r = FeedFrame(position, true, 0);
+            r = FeedFrame(position, picture, 0);
         }
     }
-    const bool held = holdPicture;
-    holdPicture = false;
     if (r == kUnreadable)
         return kFrameUnreadable;
     if (r != 0)
@@ -253,13 +252,13 @@ void Movie::CatchUp() {
         decodedFrame = prevKeyFrame - 1;
     const DWORD flags = playing ? ICDECOMPRESS_HURRYUP : 0;
     for (LONG i = decodedFrame + 1; i < position; ++i) {
-        if (FeedFrame(i, false, flags) == kUnreadable)
+        if (FeedFrame(i, Picture::kUndrawn, flags) == kUnreadable)
             break;
         decodedFrame = i;
     }
 }
 
-LONG Movie::FeedFrame(LONG frame, bool draw, DWORD flags) {
+LONG Movie::FeedFrame(LONG frame, Picture picture, DWORD flags) {
     // A codec with a reorder delay gives the picture of a frame when it is
     // fed the chunk `delay` frames on (Vfw.h), so that is the chunk fed for
     // the frame; past the last chunk, empty frames drain the pictures it
@@ -293,9 +292,9 @@ LONG Movie::FeedFrame(LONG frame, bool draw, DWORD flags) {
         const auto data = frameBuffer.get();
         const auto size = static_cast<DWORD>(bytes);
         LONG r;
-        if (!own || !draw)
+        if (!own || picture == Picture::kUndrawn)
             r = d.DecodeWithoutDraw(data, size, chunkFlags);
-        else if (holdPicture)
+        else if (picture == Picture::kHeld)
             r = d.DecodeFrame(data, size, chunkFlags);
         else
             r = d.DrawFrame(data, size, chunkFlags);
