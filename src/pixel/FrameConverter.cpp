@@ -273,6 +273,14 @@ bool FrameConverter::FitsInFrame(const FrameTarget& target, int width, int heigh
            static_cast<std::int64_t>(target.y) + height <= frameRows;
 }
 
+std::uint8_t* FrameConverter::PictureTop(const FrameTarget& target, int height, std::ptrdiff_t* step) {
+    const auto rowBytes = static_cast<std::ptrdiff_t>(DibStride(target.frameWidth, target.bitCount));
+    const bool bottomUp = target.frameHeight > 0;
+    const std::ptrdiff_t top = bottomUp ? static_cast<std::ptrdiff_t>(target.y) + height - 1 : target.y;
+    *step = bottomUp ? -rowBytes : rowBytes;
+    return target.bits + rowBytes * top + static_cast<std::ptrdiff_t>(target.x) * (target.bitCount / 8);
+}
+
 const std::uint8_t* FrameConverter::IndexMap(const RGBQUAD* colors, const DitherPalette& palette) {
     const std::size_t bytes = 256 * sizeof(RGBQUAD);
     if (mapValid_ && std::memcmp(mapSource_.data(), colors, bytes) == 0 &&

@@ -26,6 +26,7 @@
 #include "pixel/PixelFormat.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -34,6 +35,11 @@ public:
     // True when the frame can be written (CanWriteFrame) and a picture of
     // width x height placed at (x, y) lies inside it.
     static bool FitsInFrame(const FrameTarget& target, int width, int height);
+    // Where the top row of a picture of `height` rows placed at (x, y) of a
+    // frame that FitsInFrame accepted lies in memory, and in `step` the
+    // distance to each row below it: the rows run downwards in a top-down
+    // frame and upwards, from the last of the rectangle, in a bottom-up one.
+    static std::uint8_t* PictureTop(const FrameTarget& target, int height, std::ptrdiff_t* step);
 
     // One row of blue, green, red bytes as opaque 0xffRRGGBB words (the
     // screen's 32-bit layout), with SSSE3 where allowed.

@@ -460,12 +460,9 @@ LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
         // picture goes straight into any 24-bit frame it fits.
         if (target.bitCount == 24 && target.bits != nullptr && whole &&
             FrameConverter::FitsInFrame(target, width, height)) {
-            const auto rowBytes = static_cast<std::ptrdiff_t>(DibStride(target.frameWidth, target.bitCount));
-            const bool bottomUp = target.frameHeight > 0;
-            const std::ptrdiff_t topRow =
-                bottomUp ? static_cast<std::ptrdiff_t>(target.y) + height - 1 : target.y;
-            yuv_->Convert(yuv, target.bits + rowBytes * topRow + static_cast<std::ptrdiff_t>(target.x) * 3,
-                          bottomUp ? -rowBytes : rowBytes);
+            std::ptrdiff_t step = 0;
+            std::uint8_t* const top = FrameConverter::PictureTop(target, height, &step);
+            yuv_->Convert(yuv, top, step);
             return ICERR_OK;
         }
         const int stride = width * 3;
@@ -493,12 +490,9 @@ LRESULT LavcCodec::Convert(const AVFrame& frame, const DecodeRequest& request) {
         FrameConverter::FitsInFrame(target, width, height) &&
         rowBytes >= static_cast<std::size_t>(FFALIGN(width, 16)) * 3 && rowBytes % 16 == 0 &&
         firstRow % 16 == 0 && rowBytes <= static_cast<std::size_t>(INT32_MAX)) {
-        // The picture's top row is the frame's first in memory for a top-down
-        // frame and the last of the rectangle for a bottom-up one.
-        const bool bottomUp = target.frameHeight > 0;
-        const std::size_t topRow = bottomUp ? static_cast<std::size_t>(target.y) + height - 1 : target.y;
-        std::uint8_t* dst[4] = {target.bits + rowBytes * topRow, nullptr, nullptr, nullptr};
-        int dstStride[4] = {bottomUp ? -static_cast<int>(rowBytes) : static_cast<int>(rowBytes), 0, 0, 0};
+        std::ptrdiff_t step = 0;
+        std::uint8_t* dst[4] = {FrameConverter::PictureTop(target, height, &step), nullptr, nullptr, nullptr};
+        int dstStride[4] = {static_cast<int>(step), 0, 0, 0};
         return sws_scale(sws_, frame.data, frame.linesize, 0, height, dst, dstStride) == height ? ICERR_OK
                                                                                                 : ICERR_ERROR;
     }
