@@ -43,8 +43,6 @@ TEST(MovieInfoText, AudioVideoAndCodecTexts) {
     } cases[] = {
         {{0x0055, 2, 44100, 16000, 1152, 0, 12}, 128000, "MPEG Layer-3, 44100 Hz, 128 kbit/s, Stereo"},
         {{0x0011, 1, 22050, 11100, 512, 4, 2}, 88800, "IMA ADPCM, 22050 Hz, 89 kbit/s, Mono"},
-        {{0x0002, 2, 22050, 22311, 1024, 4, 32}, 178488, "Microsoft ADPCM, 22050 Hz, 178 kbit/s, Stereo"},
-        {{0x0007, 1, 8000, 8000, 1, 8, 0}, 64000, "CCITT u-Law, 8000 Hz, 64 kbit/s, Mono"},
         {{0x2000, 6, 48000, 48000, 1536, 0, 0}, 384000, "Dolby AC-3, 48000 Hz, 384 kbit/s, 6 Channels"},
         {{0x4A4B, 2, 44100, 0, 1, 0, 0}, 0xFFFFFFFFu, "Format 0x4A4B, 44100 Hz, 4294967 kbit/s, Stereo"},
     };

@@ -185,10 +185,7 @@ TEST(DibImageCopy, ClipsToBothImages) {
     };
     const Case cases[] = {
         // Source x -5: lands 5 further right, 5 narrower.
-        {10,
-         6,
-         {1, 1, 8, 2, -5, 0},
-         {{5, 1, kBlank}, {6, 1, 0x000}, {8, 2, 0x201}, {9, 2, kBlank}, {6, 3, kBlank}}},
+        {10, 6, {1, 1, 8, 2, -5, 0}, {{5, 1, kBlank}, {6, 1, 0x000}, {8, 2, 0x201}, {9, 2, kBlank}}},
         // Hanging off the destination's bottom-right corner.
         {4, 4, {2, 3, 10, 10, 7, 4}, {{2, 3, 0x704}, {3, 3, 0x804}, {1, 3, kBlank}, {2, 2, kBlank}}},
         // Negative destination: the source start moves instead.
