@@ -145,8 +145,7 @@ TEST(PlayerE2E, PlaysTheDemoForTwoSecondsThenStops) {
     const QImage still = Screenshot(s.display, s.dir.File("still.png"));
     EXPECT_EQ(s.player->Wait(30000), std::optional<int>(0)) << "the player ends by itself with status 0";
 
-    ASSERT_FALSE(stopped.isNull());
-    ASSERT_TRUE(stopped.rect().contains(*window));
+    ASSERT_TRUE(stopped.rect().contains(*window)) << "a screenshot of the whole screen";
 
     // The window: menu bar, picture, status bar. The picture is the band
     // above the bottom 40 rows (the status bar is shorter than that) and
@@ -186,11 +185,10 @@ TEST(PlayerE2E, TheAccessKeyIsTypedFromTheKeyboardAndThePictureAppears) {
     EXPECT_GT(Colourfulness(Screenshot(s.display, s.dir.File("unlocked.png")), picture), 10.0)
         << "the picture";
 
-    // The keyboard is back in the main window: Color Controls, the second item.
+    // The keyboard is back in the main window: Color Controls, the second
+    // item. (Escape closing it is the window test's.)
     Keys(s.display, {"alt+o", "t", "Down", "Return"});
     EXPECT_TRUE(WaitForWindow(s.display, "Color Controls")) << "the Color Controls dialog did not open";
-    Keys(s.display, {"Escape"});
-    EXPECT_TRUE(WaitForWindow(s.display, "Color Controls", true)) << "Escape closed it";
     s.player->Stop(SIGTERM);
 }
 
