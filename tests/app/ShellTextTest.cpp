@@ -40,12 +40,20 @@ TEST(StatusText, PositionIsRoundedToHundredthsStoppedAndToSecondsPlaying) {
         {158, 15.0f, true, " Pos: 00:11 [158]"},
         {157, 15.0f, true, " Pos: 00:10 [157]"},
         {105, 10.0f, true, " Pos: 00:10 [105]"},
+        // A position far beyond what 32 bits of milliseconds hold: the time
+        // is capped, not wrapped into a negative one.
+        {2000000000, 0.001f, false, " Pos: 35791:23.65 [2000000000]"},
     };
     for (const auto& c : cases) {
         LONG shown = 0;
         EXPECT_EQ(Texts(c.position, c.rate, c.playing, shown).position, c.text);
     }
     EXPECT_EQ(StatusMilliseconds(12947, 0, 23.976f), 539998);
+
+    // The time counts from the first frame; a rate that is no rate gives 0.
+    EXPECT_EQ(StatusMilliseconds(25, 10, 15.0f), 1000);
+    for (float rate : {0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN()})
+        EXPECT_EQ(StatusMilliseconds(5, 0, rate), 0) << rate;
 }
 
 // The key mark and the live and bracketed skip counts are the window test's.
@@ -59,17 +67,6 @@ TEST(StatusText, KeyMarkAndSkipCountLiveWhilePlayingAndBracketedAfter) {
     shown = 7;
     EXPECT_EQ(ComputeStatusBarTexts(StatusBarInput{}, shown).skipped, " [0] skipped");
     EXPECT_EQ(shown, 0);
-}
-
-TEST(StatusText, FirstFrameOffsetAndUnusableRates) {
-    EXPECT_EQ(StatusMilliseconds(25, 10, 15.0f), 1000);
-    for (float rate : {0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN()})
-        EXPECT_EQ(StatusMilliseconds(5, 0, rate), 0) << rate;
-    // A position far beyond what 32 bits of milliseconds hold is capped, not
-    // wrapped into a negative time.
-    EXPECT_EQ(StatusMilliseconds(2000000000, 0, 0.001f), std::numeric_limits<LONG>::max());
-    LONG shown = 0;
-    EXPECT_EQ(Texts(2000000000, 0.001f, false, shown).position.rfind(" Pos: 35791:", 0), 0u);
 }
 
 TEST(ShellPaths, TitleIsTheLastComponentAndABitmapIsNamedSoInAnyCase) {
