@@ -278,7 +278,7 @@ std::tuple<LONG, LONG, LONG> CodecColors() {
 
 } // namespace
 
-TEST_F(MainWindowTest, OpeningSwapsTheMenusAndWithoutAMovieCommandsAreHarmless) {
+TEST_F(MainWindowTest, OpeningSwapsTheMenusKeysReachTheirCommandsAndWithoutAMovieTheyAreHarmless) {
     ExpectEmptyWindow();
     ASSERT_EQ(window->menuBar()->actions().size(), 1);
     Open("movie.avi");
@@ -293,6 +293,38 @@ TEST_F(MainWindowTest, OpeningSwapsTheMenusAndWithoutAMovieCommandsAreHarmless) 
     ExpectThePositionShown();
     EXPECT_EQ(movieInfo.frameCount, "200 Frames");
     EXPECT_FALSE(window->HitTestVideo(5, 5)) << "only a Tavro picture drags";
+
+    // A tenth of 200 frames at the single-precision 0.01 is 19 frames.
+    const std::pair<const char*, LONG> steps[] = {
+        {"Right", 1},           {"Left", 0},  {"Ctrl+Right", 15}, {"Ctrl+Left", 0}, {"Ctrl+Shift+Right", 19},
+        {"Ctrl+Shift+Left", 0}, {"End", 199}, {"Home", 0}};
+    for (const auto& [keys, position] : steps) {
+        Key(keys);
+        EXPECT_EQ(Position(), position) << keys;
+        if (position == 1) {
+            EXPECT_EQ(window->Status()->Text(2), " Pos: 00:00.07 [1]");
+        }
+    }
+    // Space plays: the skip count is live and the time in whole seconds.
+    // Space again pauses; Stop zeroes the engine's count and the bar keeps
+    // the last one shown.
+    Key("Space");
+    EXPECT_EQ(playerPlaying.load(), 1);
+    theMovie->skippedFrames = 12;
+    EXPECT_EQ(StatusText(1), " 12 skipped");
+    EXPECT_FALSE(StatusText(2).contains('.')) << "whole seconds while playing";
+    Key("Space");
+    EXPECT_EQ(playerPaused.load(), 1);
+    window->OnCommand(IDM_STOP);
+    EXPECT_EQ(StatusText(1), " [12] skipped");
+    EXPECT_TRUE(StatusText(2).contains('.'));
+    // The keys and the item of the two dialogs.
+    Key("Tab");
+    Key("Ctrl+I");
+    Key("Alt+/");
+    Key("Alt+?");
+    Choose(IDM_ABOUT);
+    EXPECT_EQ(modalDialogs, (std::vector<UINT>{IDM_INFO, IDM_INFO, IDM_ABOUT, IDM_ABOUT, IDM_ABOUT}));
 
     // Once it is closed, the movie commands find none and do nothing.
     Choose(IDM_CLOSE);
@@ -360,41 +392,6 @@ TEST_F(MainWindowTest, OpenDialogDropAndTheBadInputs) {
     ExpectEmptyWindow();
     EXPECT_EQ(messages.size(), 1);
     messages.clear();
-}
-
-TEST_F(MainWindowTest, KeysReachTheirCommandsAndTheStatusBarFollows) {
-    Open("movie.avi");
-    // A tenth of 200 frames at the single-precision 0.01 is 19 frames.
-    const std::pair<const char*, LONG> steps[] = {
-        {"Right", 1},           {"Left", 0},  {"Ctrl+Right", 15}, {"Ctrl+Left", 0}, {"Ctrl+Shift+Right", 19},
-        {"Ctrl+Shift+Left", 0}, {"End", 199}, {"Home", 0}};
-    for (const auto& [keys, position] : steps) {
-        Key(keys);
-        EXPECT_EQ(Position(), position) << keys;
-        if (position == 1) {
-            EXPECT_EQ(window->Status()->Text(2), " Pos: 00:00.07 [1]");
-        }
-    }
-    // Space plays: the skip count is live and the time in whole seconds.
-    // Space again pauses; Stop zeroes the engine's count and the bar keeps
-    // the last one shown.
-    Key("Space");
-    EXPECT_EQ(playerPlaying.load(), 1);
-    theMovie->skippedFrames = 12;
-    EXPECT_EQ(StatusText(1), " 12 skipped");
-    EXPECT_FALSE(StatusText(2).contains('.')) << "whole seconds while playing";
-    Key("Space");
-    EXPECT_EQ(playerPaused.load(), 1);
-    window->OnCommand(IDM_STOP);
-    EXPECT_EQ(StatusText(1), " [12] skipped");
-    EXPECT_TRUE(StatusText(2).contains('.'));
-    // The keys and the item of the two dialogs.
-    Key("Tab");
-    Key("Ctrl+I");
-    Key("Alt+/");
-    Key("Alt+?");
-    Choose(IDM_ABOUT);
-    EXPECT_EQ(modalDialogs, (std::vector<UINT>{IDM_INFO, IDM_INFO, IDM_ABOUT, IDM_ABOUT, IDM_ABOUT}));
 }
 
 TEST_F(MainWindowTest, DisplayOptionsAndPaletteImport) {
