@@ -60,16 +60,13 @@ class MainWindowTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         cadmo::test::TestApplication();
-        dir = new cadmo::test::TempDir;
+        dir = std::make_unique<cadmo::test::TempDir>();
         Write("movie.avi", {.width = 64, .height = 48, .frames = 200, .keyEvery = 15});
         Write("other clip.avi", {.width = 64, .height = 48, .frames = 20, .audio = false});
         Write("sound only.avi", {.frames = 20, .video = false});
         std::ofstream(dir->File("notes.avi")) << "this is not a movie";
     }
-    static void TearDownTestSuite() {
-        delete dir;
-        dir = nullptr;
-    }
+    static void TearDownTestSuite() { dir.reset(); }
     // A movie written into the suite's folder.
     static void Write(const std::string& name, const cadmo::test::TestAviSpec& spec) {
         ASSERT_EQ(cadmo::test::WriteTestAvi(dir->File(name), spec), 0) << name;
@@ -180,7 +177,6 @@ protected:
               {.width = 640, .height = 480, .frames = 40, .audio = false, .options = {.writeIdx1 = false}});
         bool shown = false;
         QTimer timer;
-        timer.setInterval(0);
         QObject::connect(&timer, &QTimer::timeout, [&] {
             if (auto* dialog = window->findChild<QProgressDialog*>();
                 dialog && dialog->isVisible() && !shown) {
@@ -188,13 +184,13 @@ protected:
                 act(dialog);
             }
         });
-        timer.start();
+        timer.start(0);
         window->OpenMovieFile(QString::fromStdString(dir->File("no index.avi")), nullptr);
         timer.stop();
         return shown;
     }
 
-    static inline cadmo::test::TempDir* dir = nullptr;
+    static inline std::unique_ptr<cadmo::test::TempDir> dir;
     std::string movies; // where Open finds its names
     std::unique_ptr<MainWindow> window;
     QStringList messages;
