@@ -14,11 +14,8 @@ using namespace cadmo::test;
 using AviRoundTrip = AviTest;
 
 TEST_F(AviRoundTrip, HeadersAndFormatsSurvive) {
-    TestAviSpec spec = SizedSpec(33, 7, 100);
+    TestAviSpec spec{.width = 33, .height = 7, .rate = 30000, .scale = 1001, .start = 5, .frames = 100};
     spec.handler = mmioFOURCC('D', 'I', 'B', ' ');
-    spec.rate = 30000;
-    spec.scale = 1001;
-    spec.start = 5;
     spec.initialFrames = 2;
     spec.suggestedBufferSize = 4096;
     spec.audioInitialFrames = 3;
@@ -62,10 +59,7 @@ TEST_F(AviRoundTrip, HeadersAndFormatsSurvive) {
 // Start 5, length 100, key frames every 10th frame (5, 15, ... 95) and the
 // conversions at both ends of the stream.
 TEST_F(AviRoundTrip, FindSampleAndTimeAtBothEnds) {
-    TestAviSpec spec = SizedSpec(32, 16, 100);
-    spec.rate = 15;
-    spec.start = 5;
-    spec.keyEvery = 10;
+    const TestAviSpec spec{.start = 5, .frames = 100, .keyEvery = 10};
     OpenedAvi o(Write(spec));
     EXPECT_EQ(std::tuple(AVIStreamStart(o.video), AVIStreamLength(o.video), AVIStreamEnd(o.video)),
               std::tuple(5, 100, 105));
@@ -97,7 +91,7 @@ TEST_F(AviRoundTrip, FindSampleAndTimeAtBothEnds) {
 // Every frame and every byte of audio reads back, across chunk boundaries,
 // with the buffer rules of AVIStreamRead.
 TEST_F(AviRoundTrip, ReadsEverySampleAndHonoursBufferSizes) {
-    TestAviSpec spec = SizedSpec(32, 16, 20);
+    TestAviSpec spec{.frames = 20};
     for (int i = 0; i < 20; ++i)
         spec.frameSizes.push_back(i == 7 ? 0 : static_cast<DWORD>(100 + i * 37)); // 7: a dropped frame
     OpenedAvi o(Write(spec));
@@ -142,11 +136,10 @@ TEST_F(AviRoundTrip, ReadsEverySampleAndHonoursBufferSizes) {
 // and ffprobe reads the file exactly as we do. idx1 offsets may also count
 // from the start of the file instead of 'movi'.
 TEST_F(AviRoundTrip, OpenDmlAndFileRelativeIdx1ReadBack) {
-    TestAviSpec spec = SizedSpec(64, 64, 300);
-    spec.keyEvery =
-        7; // in a stream of a codec that ffprobe does not know: for raw frames it calls every frame key
+    TestAviSpec spec{.width = 64, .height = 64, .frames = 300, .keyEvery = 7, .audioFirst = true};
+    // Key frames in a stream of a codec that ffprobe does not know: for raw
+    // frames it calls every frame key.
     spec.compression = spec.handler = mmioFOURCC('c', 'a', 'd', 'o');
-    spec.audioFirst = true;
     spec.options.riffLimit = 1 << 20; // 12 KB frames: four RIFF lists or more
     const std::string path = Write(spec, "odml.avi");
     if (HaveProgram("ffprobe")) {
@@ -166,8 +159,7 @@ TEST_F(AviRoundTrip, OpenDmlAndFileRelativeIdx1ReadBack) {
     EXPECT_LE(AVIStreamIndexBytes(o.video), 16u * 300);
     EXPECT_LE(AVIStreamIndexBytes(o.audio), 16u * 300);
 
-    TestAviSpec absolute;
-    absolute.options.idx1RelativeToFile = true;
+    const TestAviSpec absolute{.options = {.idx1RelativeToFile = true}};
     OpenedAvi abs(Write(absolute, "abs.avi"));
     EXPECT_FALSE(abs.details.fIdx1RelativeToMovi);
     EXPECT_FALSE(abs.details.fIndexRebuilt);
@@ -178,7 +170,7 @@ TEST_F(AviRoundTrip, OpenDmlAndFileRelativeIdx1ReadBack) {
 // and audio streams of one file read correctly from two threads at once (the
 // playback and sound threads do so on every movie).
 TEST_F(AviRoundTrip, StreamsOutliveFileAndReadConcurrently) {
-    const TestAviSpec spec = SizedSpec(32, 16, 60);
+    const TestAviSpec spec{.frames = 60};
     PAVIFILE file = nullptr;
     ASSERT_EQ(AVIFileOpenA(&file, Write(spec).c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
     PAVISTREAM video = nullptr, audio = nullptr;
