@@ -42,8 +42,7 @@ TEST(DrawDib, StretchesAndConvertsOntoATrueColourWindow) {
 }
 
 TEST(DrawDib, DeepPictureOnAPaletteWindowUsesNearbyPaletteColours) {
-    constexpr int kW = 64;
-    constexpr int kH = 64;
+    constexpr int kW = 64, kH = 64;
     TestWindow win(0x600, kW, kH, 8);
     TestDib pic(kW, kH, 24);
     for (int y = 0; y < kH; ++y)
@@ -54,7 +53,6 @@ TEST(DrawDib, DeepPictureOnAPaletteWindowUsesNearbyPaletteColours) {
     ASSERT_TRUE(DrawDibSetPalette(dd, nullptr));
     EXPECT_EQ(DrawDibRealize(dd, win.dc, FALSE), 256u);
     ASSERT_TRUE(DrawDibBegin(dd, nullptr, kW, kH, pic.Header(), kW, kH, 0));
-    ASSERT_TRUE(DrawDibStart(dd, 66666));
     ASSERT_TRUE(DrawDibDraw(dd, win.dc, 0, 0, kW, kH, pic.Header(), pic.bits, 0, 0, kW, kH, 0));
 
     // The default palette's cube has steps of 51 levels and the dither picks
@@ -70,7 +68,6 @@ TEST(DrawDib, DeepPictureOnAPaletteWindowUsesNearbyPaletteColours) {
             ASSERT_LE(std::abs(e.peBlue - p[0]), 51) << x << "," << y;
         }
     v = WindowSurface::View(); // no GDI call while the window is locked
-    DrawDibStop(dd);
     DrawDibEnd(dd);
     DrawDibClose(dd);
 }
