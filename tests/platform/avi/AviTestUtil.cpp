@@ -3,7 +3,6 @@
 #include "support/Process.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <numeric>
 #include <sstream>
 #include <tuple>

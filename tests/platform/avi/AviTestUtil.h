@@ -13,15 +13,6 @@
 #include <string>
 #include <vector>
 
-// The default test file (with sound) in another size.
-inline cadmo::test::TestAviSpec SizedSpec(LONG width, LONG height, int frames) {
-    cadmo::test::TestAviSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.frames = frames;
-    return spec;
-}
-
 // A test with a private directory to write files into.
 class AviTest : public ::testing::Test {
 protected:

@@ -6,8 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <future>
-#include <mutex>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -20,14 +18,12 @@ using Call = std::tuple<DWORD_PTR, UINT, LPARAM, LPARAM>;
 // the last ICOPEN; ICM_DECOMPRESS_QUERY accepts the compression codes in
 // `accepts` (all when 0).
 struct Recorder {
-    std::mutex mutex;
     std::vector<Call> calls;
     ICOPEN open{};
     DWORD accepts = 0;
     DWORD_PTR nextId = 1;
 
     LRESULT Handle(DWORD_PTR id, UINT msg, LPARAM l1, LPARAM l2) {
-        std::lock_guard lock(mutex);
         calls.emplace_back(id, msg, l1, l2);
         switch (msg) {
         case DRV_OPEN:
@@ -42,7 +38,6 @@ struct Recorder {
         }
     }
     int Count(UINT msg) {
-        std::lock_guard lock(mutex);
         return static_cast<int>(
             std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return std::get<1>(c) == msg; }));
     }
@@ -86,7 +81,6 @@ TEST(VfwRegistry, OpenSendCloseReachTheDriverWithItsInstanceId) {
     const std::size_t before = recorderA.calls.size();
     EXPECT_EQ(ICSendMessage(hic, ICM_USER + 7, 0, 0), ICERR_BADHANDLE);
     EXPECT_EQ(ICClose(hic), ICERR_BADHANDLE);
-    EXPECT_EQ(ICSendMessage(nullptr, ICM_USER, 0, 0), ICERR_BADHANDLE);
     EXPECT_EQ(recorderA.calls.size(), before);
     EXPECT_EQ(ICOpen(ICTYPE_VIDEO, mmioFOURCC('n', 'o', 'n', 'e'), ICMODE_DECOMPRESS), nullptr);
 }
@@ -148,23 +142,6 @@ TEST(VfwRegistry, CloseDuringAMessageEndsTheInstanceAfterTheMessage) {
     release.set_value();
     EXPECT_EQ(answer.get(), 42);
     EXPECT_FALSE(closedWhileInside);
-}
-
-TEST(VfwRegistry, ManyThreadsOpenUseAndCloseAtOnce) {
-    Installed b(kB, ProcB);
-    std::vector<std::thread> threads;
-    std::atomic<int> failures{0};
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&] {
-            for (int i = 0; i < 200; ++i) {
-                HIC hic = ICOpen(ICTYPE_VIDEO, kB, ICMODE_DECOMPRESS);
-                if (hic == nullptr || ICSendMessage(hic, ICM_USER, 0, 0) <= 0 || ICClose(hic) != ICERR_OK)
-                    ++failures;
-            }
-        });
-    for (auto& t : threads)
-        t.join();
-    EXPECT_EQ(failures, 0);
 }
 
 } // namespace

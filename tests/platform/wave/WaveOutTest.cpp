@@ -22,25 +22,21 @@ WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits) {
 
 class NullWaveTest : public ::testing::Test {
 protected:
-    // Records every notification (message and parameter) and the thread it
-    // came on; `onDone` may act on done ones.
+    // Records every notification (message and parameter), the thread it
+    // came on and the buffers given back; `onDone` may act on done ones. The
+    // tests read the records once the device has returned from a reset, a
+    // close or a clock step, which wait for the notifications they cause.
     static void Callback(HWAVEOUT hwo, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
         auto* self = reinterpret_cast<NullWaveTest*>(instance);
         {
             std::lock_guard lock(self->mutex);
             self->events.emplace_back(message, param1);
             self->threads.push_back(std::this_thread::get_id());
+            if (message == MM_WOM_DONE)
+                self->done.push_back(reinterpret_cast<WAVEHDR*>(param1));
         }
         if (message == MM_WOM_DONE && self->onDone)
             self->onDone(hwo, reinterpret_cast<WAVEHDR*>(param1));
-    }
-    std::vector<WAVEHDR*> Done() {
-        std::lock_guard lock(mutex);
-        std::vector<WAVEHDR*> done;
-        for (const auto& [message, param1] : events)
-            if (message == MM_WOM_DONE)
-                done.push_back(reinterpret_cast<WAVEHDR*>(param1));
-        return done;
     }
 
     void SetUp() override {
@@ -87,6 +83,7 @@ protected:
     std::mutex mutex;
     std::vector<std::pair<UINT, DWORD_PTR>> events;
     std::vector<std::thread::id> threads;
+    std::vector<WAVEHDR*> done;
     std::function<void(HWAVEOUT, WAVEHDR*)> onDone;
 };
 
@@ -165,7 +162,7 @@ TEST_F(NullWaveTest, ResetReturnsEveryBufferBeforeItReturns) {
     // would leave the caller freeing buffers the device still reports on.
     onDone = [](HWAVEOUT, WAVEHDR*) { std::this_thread::sleep_for(std::chrono::milliseconds(10)); };
     ASSERT_EQ(waveOutReset(device), MMSYSERR_NOERROR);
-    EXPECT_EQ(Done(), queued);
+    EXPECT_EQ(done, queued);
     for (WAVEHDR* h : queued)
         EXPECT_EQ(h->dwFlags & (WHDR_INQUEUE | WHDR_DONE), WHDR_DONE);
     EXPECT_EQ(Samples(), 0u);
@@ -198,7 +195,7 @@ TEST_F(NullWaveTest, DoneCallbackMayRefillButNotResetOrClose) {
     for (int i = 0; i < 100; ++i)
         WaveNullAdvanceClock(10);
     EXPECT_EQ(refills, 6);
-    EXPECT_EQ(Done().size(), 8u);
+    EXPECT_EQ(done.size(), 8u);
     EXPECT_EQ(Samples(), 8u * 80u);
     EXPECT_EQ(resetInside, MMSYSERR_HANDLEBUSY);
     EXPECT_EQ(closeInside, MMSYSERR_HANDLEBUSY);
