@@ -35,6 +35,10 @@ const Sample kSamples[] = {
     {"h264", "-c:v libx264 -bf 0 -g 6 -pix_fmt yuv420p"},
     // A width the scaler's steps of 16 pixels do not fill.
     {"mpeg4_narrow", "-vf crop=170:144:0:0 -c:v mpeg4 -g 6 -q:v 4"},
+    // Planes the raw decoder hands over as they are, with an odd number of
+    // rows, which the scaler converts on another path: the driver must leave
+    // the picture to it rather than take it over.
+    {"i420_odd", "-s 34x7 -c:v rawvideo -pix_fmt yuv420p"},
     // The ffmpeg tool has no RLE encoder: these are written here.
     {"rle8", nullptr},
     {"rle4", nullptr},
@@ -163,10 +167,6 @@ TEST_P(LavcSample, EveryFrameMatchesFfmpeg) {
 INSTANTIATE_TEST_SUITE_P(Files, LavcSample, ::testing::ValuesIn(kSamples),
                          [](const auto& p) { return std::string(p.param.name); });
 
-std::string Hash24(const OutputFrame& f) {
-    return Md5Hex(TopDownRows(f));
-}
-
 // The mpeg4 sample, with a key frame every six. After a seek the caller
 // feeds the decoder from a key frame; fed a delta frame first, the driver
 // must refuse rather than draw on missing pictures. Damaged frames must fail
@@ -200,7 +200,7 @@ TEST(LavcState, DeltaFrameWithoutItsKeyFrameFailsAndLeavesTheFrameAlone) {
     decode(bad, 1);
 
     ASSERT_EQ(decode(d.video, 6), ICERR_OK);
-    EXPECT_EQ(Hash24(out), d.expected[6]);
+    EXPECT_EQ(Md5Hex(TopDownRows(out)), d.expected[6]);
     const std::vector<BYTE> shown = out.bits;
     ASSERT_EQ(decode(d.video, 7, ICDECOMPRESS_HURRYUP), ICERR_OK);
     ASSERT_EQ(decode(d.video, 8, ICDECOMPRESS_HURRYUP), ICERR_OK);
@@ -209,12 +209,12 @@ TEST(LavcState, DeltaFrameWithoutItsKeyFrameFailsAndLeavesTheFrameAlone) {
     ASSERT_EQ(d.Begin(out16), ICERR_OK);
     ASSERT_EQ(d.Begin(out), ICERR_OK);
     ASSERT_EQ(decode(d.video, 9), ICERR_OK);
-    EXPECT_EQ(Hash24(out), d.expected[9]);
+    EXPECT_EQ(Md5Hex(TopDownRows(out)), d.expected[9]);
     out.bits.assign(out.bits.size(), 0);
     EXPECT_EQ(decode(bad, 7), ICERR_OK);
-    EXPECT_EQ(Hash24(out), d.expected[9]) << "the empty frame repeats the last picture";
+    EXPECT_EQ(Md5Hex(TopDownRows(out)), d.expected[9]) << "the empty frame repeats the last picture";
     ASSERT_EQ(decode(d.video, 12), ICERR_OK);
-    EXPECT_EQ(Hash24(out), d.expected[12]) << "a later key frame works at once";
+    EXPECT_EQ(Md5Hex(TopDownRows(out)), d.expected[12]) << "a later key frame works at once";
 }
 
 LONG Delay(HIC hic) {
@@ -236,7 +236,7 @@ std::vector<std::string> DecodeReordered(const Decoder& d, OutputFrame& out) {
             ++fed;
             delay = std::max(delay, Delay(d.hic));
         }
-        got.push_back(r == ICERR_OK ? Hash24(out) : "answer " + std::to_string(r));
+        got.push_back(r == ICERR_OK ? Md5Hex(TopDownRows(out)) : "answer " + std::to_string(r));
     }
     return got;
 }
@@ -259,7 +259,7 @@ TEST_P(LavcReordered, EveryFrameMatchesFfmpegAndDamageIsSurvived) {
     EXPECT_EQ(Delay(d.hic), d.name.rfind("h264", 0) == 0 ? 2 : 1);
     for (int i = 0; i < 40; ++i)
         ASSERT_EQ(DecodeFrame(d.hic, d.video, end, out), ICERR_OK);
-    EXPECT_EQ(Hash24(out), d.expected.back());
+    EXPECT_EQ(Md5Hex(TopDownRows(out)), d.expected.back());
 
     AviVideo bad = d.video;
     unsigned seed = 7;

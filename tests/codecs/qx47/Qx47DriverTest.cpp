@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "SyntheticScene.h"
@@ -126,13 +127,11 @@ TEST(Qx47Driver, BrightnessRaisesTheMeanAndSaturationRemovesColour) {
     ShortStateRecord sr = ShortRequest(kShortKindFirst, kShortMaskFirstRequest);
     sr.transparency = sr.alternateLine = 77;
     EXPECT_EQ(s.Send(ICM_GETSTATE, &sr, 44), ICERR_OK);
-    EXPECT_EQ(std::vector<DWORD>({sr.transparency, sr.alternateLine}),
-              std::vector<DWORD>({kTransparencyFill, 0}));
+    EXPECT_EQ(std::tuple(sr.transparency, sr.alternateLine), std::tuple(kTransparencyFill, DWORD{0}));
     LongStateRecord lr = LongRequest(kLongKindDefaults, kLongMaskFirstRequest);
     lr.brightness = lr.saturation = lr.contrast = lr.timeBudget = 99;
     EXPECT_EQ(s.Send(ICM_GETSTATE, &lr, 84), ICERR_OK);
-    EXPECT_EQ(std::vector<LONG>({lr.brightness, lr.saturation, lr.contrast, lr.timeBudget}),
-              std::vector<LONG>(4, 0));
+    EXPECT_EQ(std::tuple(lr.brightness, lr.saturation, lr.contrast, lr.timeBudget), std::tuple(0, 0, 0, 0));
     ASSERT_EQ(s.Decode(frames[0]), ICERR_OK);
     const double plain = s.MeanLuma();
     const std::vector<std::uint8_t> plainBits = s.bits;
