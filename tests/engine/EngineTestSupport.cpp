@@ -28,13 +28,10 @@ FakeCodec& FakeCodec::Get() {
     return codec;
 }
 
-void FakeCodec::Install() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        ICInstall(ICTYPE_VIDEO, kFake, reinterpret_cast<LPARAM>(&FakeDriverProc), "fake", ICINSTALL_FUNCTION);
-        ICInstall(ICTYPE_VIDEO, qx47::kHandler, reinterpret_cast<LPARAM>(&FakeDriverProc), "fake qx47",
-                  ICINSTALL_FUNCTION);
-    });
+FakeCodec::FakeCodec() {
+    ICInstall(ICTYPE_VIDEO, kFake, reinterpret_cast<LPARAM>(&FakeDriverProc), "fake", ICINSTALL_FUNCTION);
+    ICInstall(ICTYPE_VIDEO, qx47::kHandler, reinterpret_cast<LPARAM>(&FakeDriverProc), "fake qx47",
+              ICINSTALL_FUNCTION);
 }
 
 void FakeCodec::Reset() {
