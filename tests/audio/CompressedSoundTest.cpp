@@ -135,7 +135,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, CompressedSoundTest, ::testing::ValuesIn(kKinds)
 
 // Garbage where MPEG audio or ADPCM should be, and headers that lie: either
 // refused at open or played to its end as silence or noise of the stream's
-// length, quickly, without a crash.
+// length, quickly, without a crash. One garbage stream for each way the
+// converter frames its input: parsed (MPEG audio) and in blocks (ADPCM).
 TEST(CompressedSoundHostileTest, GarbageDataEndsAndLyingHeadersAreRefused) {
     TempDir dir;
     std::mt19937 random(13);
@@ -160,11 +161,8 @@ TEST(CompressedSoundHostileTest, GarbageDataEndsAndLyingHeadersAreRefused) {
         bool opens;
         std::vector<std::pair<std::size_t, DWORD>> patches = {};
     } cases[] = {
-        {"MP3 of random bytes", 0x0055, 0, 1, 2, 12, true},
         {"MP3 in blocks of 1152", 0x0055, 0, 1152, 2, 12, true},
         {"IMA ADPCM of random bytes", 0x0011, 4, 1024, 2, 2, true},
-        {"MS ADPCM of random bytes", 0x0002, 4, 1024, 2, 32, true},
-        {"AC-3 of random bytes", 0x2000, 0, 1, 2, 0, true},
         {"MP3 whose start lies ages away", 0x0055, 0, 1152, 2, 12, true, farAway},
         {"IMA ADPCM with no channels", 0x0011, 4, 1024, 0, 2, false},
         {"IMA ADPCM of 60 bits a sample", 0x0011, 60, 1024, 2, 2, false},
