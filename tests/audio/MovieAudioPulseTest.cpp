@@ -47,7 +47,8 @@ protected:
         spec.audioContent = cadmo::test::MakeTones(kTones, kRate);
         spec.audioSamples = total = static_cast<DWORD>(spec.audioContent.size() / 2);
         path = dir.File("tones.avi");
-        LoadSound(path, spec);
+        ASSERT_EQ(cadmo::test::WriteTestAvi(path, spec), AVIERR_OK);
+        OpenSound(path);
         // The recording also keeps the null sink at a sound card's pace.
         raw = server.Dir() + "/heard.raw";
         ASSERT_TRUE(server.StartRecording(raw, kRate));

@@ -25,7 +25,8 @@ protected:
     // Opens the movie afresh (closing any before) with the current options.
     void Load(const TestAviSpec& spec) {
         WaveNullSetOptions(options);
-        LoadSound(dir.File("movie.avi"), spec);
+        ASSERT_EQ(cadmo::test::WriteTestAvi(dir.File("movie.avi"), spec), AVIERR_OK);
+        OpenSound(dir.File("movie.avi"));
     }
     void ExpectNothingHeld() {
         EXPECT_EQ(movie.waveOut, nullptr);

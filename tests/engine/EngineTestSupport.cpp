@@ -294,11 +294,6 @@ std::string WriteMovie(const cadmo::test::TestAviSpec& spec, const std::string& 
     return path;
 }
 
-void MovieSound::LoadSound(const std::string& path, const cadmo::test::TestAviSpec& spec) {
-    ASSERT_EQ(cadmo::test::WriteTestAvi(path, spec), AVIERR_OK);
-    OpenSound(path);
-}
-
 void MovieSound::OpenSound(const std::string& path) {
     movie.CloseStreams();
     movie.ReleaseFile();

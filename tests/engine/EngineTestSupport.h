@@ -186,8 +186,7 @@ protected:
 // sound halves and draw nothing.
 class MovieSound {
 protected:
-    // Writes the file and opens its streams, closing any movie before.
-    void LoadSound(const std::string& path, const cadmo::test::TestAviSpec& spec);
+    // Opens the file's streams, closing any movie before.
     void OpenSound(const std::string& path);
     // Plays from `ms`, or resumes from a pause.
     void PlayAt(LONG ms) {
