@@ -6,7 +6,6 @@
 #include <fstream>
 #include <sys/resource.h>
 #include <thread>
-#include <tuple>
 
 namespace {
 
