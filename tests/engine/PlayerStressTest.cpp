@@ -99,5 +99,4 @@ TEST_F(PlayerStressTest, RandomTransportCommandsWhilePlaying) {
     ASSERT_GE(decodes.size(), 3u);
     for (std::size_t i = 1; i < decodes.size(); ++i)
         EXPECT_GT(decodes[i].first, decodes[i - 1].first) << "frames go forward";
-    EXPECT_GT(theMovie->position, 0);
 }
