@@ -31,13 +31,19 @@ double Ms(double samples) {
     return samples * 1000.0 / kRate;
 }
 
-// The tones with two seconds of uncompressed video that the player can draw.
-class MovieAudioPulseTest : public cadmo::test::PulseTest, protected enginetest::MovieSound {
+// The tones with two seconds of uncompressed video that the player can draw,
+// opened as the movie's sound alone; and the player with the engine's test
+// window and the built-in codecs, for the tests that play the whole movie.
+class MovieAudioPulseTest : public cadmo::test::PulseTest,
+                            protected enginetest::MovieSound,
+                            protected enginetest::PlayerOnWindow {
 protected:
+    MovieAudioPulseTest() : PlayerOnWindow(24, 64, 64) {}
     void SetUp() override {
         PulseTest::SetUp();
         if (!Ready())
             return;
+        RegisterBuiltinCodecs();
         cadmo::test::TestAviSpec spec;
         spec.handler = mmioFOURCC('D', 'I', 'B', ' ');
         spec.rate = 30;
@@ -47,7 +53,8 @@ protected:
         spec.audioContent = cadmo::test::MakeTones(kTones, kRate);
         spec.audioSamples = total = static_cast<DWORD>(spec.audioContent.size() / 2);
         path = dir.File("tones.avi");
-        LoadSound(path, spec);
+        ASSERT_EQ(cadmo::test::WriteTestAvi(path, spec), AVIERR_OK);
+        OpenSound(path);
         // The recording also keeps the null sink at a sound card's pace.
         raw = server.Dir() + "/heard.raw";
         ASSERT_TRUE(server.StartRecording(raw, kRate));
@@ -55,6 +62,17 @@ protected:
     void TearDown() override {
         movie.Stop();
         PulseTest::TearDown();
+    }
+    // Waits until the playback thread posts Stop at the last frame, after
+    // between `least` and `most` from now, then runs the Stop.
+    void PlayToTheEnd(Clock::duration least, Clock::duration most) {
+        const auto start = Clock::now();
+        EXPECT_TRUE(window.WaitForPosted(IDM_STOP)) << "the movie did not reach its end";
+        const auto took = Clock::now() - start;
+        EXPECT_GT(took, least);
+        EXPECT_LT(took, most);
+        EXPECT_EQ(theMovie->position, theMovie->lastFrame);
+        window.Pump();
     }
     // Waits until the device's position has stood still for a while: the
     // last block has been heard. (The ring's counters belong to the device's
@@ -119,26 +137,8 @@ TEST_F(MovieAudioPulseTest, TheSinkHearsTheFilesSoundAcrossAPauseAndASeek) {
     EXPECT_EQ(after.gapsOver20Ms, 0);
 }
 
-// The whole player, with the engine's test window and the built-in codecs.
-class PlayerPulseTest : public MovieAudioPulseTest, protected enginetest::PlayerOnWindow {
-protected:
-    PlayerPulseTest() : PlayerOnWindow(24, 64, 64) {}
-    void SetUp() override {
-        MovieAudioPulseTest::SetUp();
-        RegisterBuiltinCodecs();
-    }
-    // Waits until the playback thread posts Stop at the last frame, after
-    // between `least` and `most` from now, then runs the Stop.
-    void PlayToTheEnd(Clock::duration least, Clock::duration most) {
-        const auto start = Clock::now();
-        EXPECT_TRUE(window.WaitForPosted(IDM_STOP)) << "the movie did not reach its end";
-        const auto took = Clock::now() - start;
-        EXPECT_GT(took, least);
-        EXPECT_LT(took, most);
-        EXPECT_EQ(theMovie->position, theMovie->lastFrame);
-        window.Pump();
-    }
-};
+// The same tones through the whole player.
+using PlayerPulseTest = MovieAudioPulseTest;
 
 TEST_F(PlayerPulseTest, ServerDeathMidPlayLeavesTheMovieRunningOnTheSystemClock) {
     ASSERT_EQ(OpenMovie(&window, path.c_str()), 1);

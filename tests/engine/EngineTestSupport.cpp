@@ -28,13 +28,10 @@ FakeCodec& FakeCodec::Get() {
     return codec;
 }
 
-void FakeCodec::Install() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        ICInstall(ICTYPE_VIDEO, kFake, reinterpret_cast<LPARAM>(&FakeDriverProc), "fake", ICINSTALL_FUNCTION);
-        ICInstall(ICTYPE_VIDEO, qx47::kHandler, reinterpret_cast<LPARAM>(&FakeDriverProc), "fake qx47",
-                  ICINSTALL_FUNCTION);
-    });
+FakeCodec::FakeCodec() {
+    ICInstall(ICTYPE_VIDEO, kFake, reinterpret_cast<LPARAM>(&FakeDriverProc), "fake", ICINSTALL_FUNCTION);
+    ICInstall(ICTYPE_VIDEO, qx47::kHandler, reinterpret_cast<LPARAM>(&FakeDriverProc), "fake qx47",
+              ICINSTALL_FUNCTION);
 }
 
 void FakeCodec::Reset() {
@@ -295,11 +292,6 @@ std::string WriteMovie(const cadmo::test::TestAviSpec& spec, const std::string& 
         };
     EXPECT_EQ(cadmo::test::WriteTestAvi(path, avi), AVIERR_OK);
     return path;
-}
-
-void MovieSound::LoadSound(const std::string& path, const cadmo::test::TestAviSpec& spec) {
-    ASSERT_EQ(cadmo::test::WriteTestAvi(path, spec), AVIERR_OK);
-    OpenSound(path);
 }
 
 void MovieSound::OpenSound(const std::string& path) {

@@ -48,8 +48,7 @@ struct CodecCall {
 // answers claim a record of 4096 bytes in their size word, as a codec may.
 class FakeCodec {
 public:
-    static FakeCodec& Get();
-    static void Install(); // idempotent
+    static FakeCodec& Get(); // registers the driver on first use
 
     void Reset();
     std::vector<CodecCall> Calls(UINT msg = 0); // 0: every message
@@ -67,6 +66,7 @@ public:
     LRESULT Handle(DWORD_PTR id, UINT msg, LPARAM p1, LPARAM p2);
 
 private:
+    FakeCodec();
     std::mutex lock;
     std::vector<CodecCall> calls;
     // Where the Tavro instance that set it reports the area it covered; it
@@ -132,10 +132,7 @@ cadmo::test::TestAviSpec FakeMovie(int frames = 30, int keyEvery = 15, DWORD rat
 // policies cleared, and a folder for the test's files.
 class EngineTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        FakeCodec::Install();
-        FakeCodec::Get().Reset();
-    }
+    void SetUp() override { FakeCodec::Get().Reset(); }
     cadmo::test::TempDir dir;
 };
 
@@ -189,8 +186,7 @@ protected:
 // sound halves and draw nothing.
 class MovieSound {
 protected:
-    // Writes the file and opens its streams, closing any movie before.
-    void LoadSound(const std::string& path, const cadmo::test::TestAviSpec& spec);
+    // Opens the file's streams, closing any movie before.
     void OpenSound(const std::string& path);
     // Plays from `ms`, or resumes from a pause.
     void PlayAt(LONG ms) {

@@ -1,13 +1,13 @@
 // A thousand random transport commands against a playing movie with sound,
 // the way a user hammering the keyboard would issue them on the window
 // thread, while the playback thread draws and the sound device's thread
-// refills the ring; among them the Tavro controls, and reopening the movie or
-// a damaged copy of it. Run under the thread sanitizer (label tsan) it
-// catches races and lock-order faults; everywhere it catches deadlocks and
-// crashes. Afterwards the movie must still play.
+// refills the ring; among them the Tavro controls, and reopening the movie.
+// (Jumps take the seek's and the step's paths; damaged files are the file
+// tests'.) Run under the thread sanitizer (label tsan) it catches races and
+// lock-order faults; everywhere it catches deadlocks and crashes. Afterwards
+// the movie must still play.
 
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <random>
 #include <thread>
@@ -30,10 +30,6 @@ TEST_F(PlayerStressTest, RandomTransportCommandsWhilePlaying) {
     // The fake codec answers as the Tavro codec, so its controls are sent.
     spec.compression = spec.handler = qx47::kHandler;
     const std::string movie = WriteMovie(spec, dir.File("stress.avi"));
-    // The same movie cut off two thirds of the way: its index is lost.
-    const std::string damaged = movie + ".cut.avi";
-    std::filesystem::copy_file(movie, damaged, std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::resize_file(damaged, std::filesystem::file_size(movie) * 2 / 3);
     ASSERT_EQ(OpenMovie(&window, movie.c_str()), 1);
     loopPlayback = 1;
     StartPlayback(&window);
@@ -48,8 +44,6 @@ TEST_F(PlayerStressTest, RandomTransportCommandsWhilePlaying) {
         [&] { PausePlayback(&window); },
         [&] { SeekToFrame(&window, pick(1000) - 50); },
         [&] { StepPlayback(&window, pick(7) - 3); },
-        [&] { JumpPercent(&window, pick(2) ? 10 : -10); },
-        [&] { JumpSeconds(&window, pick(2) ? 1 : -1); },
         [&] {
             // A display change as the shell makes it: stop, change, play on.
             const bool wasPlaying = playerPlaying || playerPaused;
@@ -78,13 +72,10 @@ TEST_F(PlayerStressTest, RandomTransportCommandsWhilePlaying) {
             SetAccessKey(pick(10000));
         },
         [&] {
-            // Another file, now and then the damaged copy, which may open
-            // with a rebuilt index or be refused with a message.
+            // The file opened again now and then, which ends any play.
             if (pick(10) != 0)
                 return;
-            if (OpenMovie(&window, (pick(2) ? damaged : movie).c_str()) != 1 || !theMovie->decoder) {
-                ASSERT_EQ(OpenMovie(&window, movie.c_str()), 1);
-            }
+            ASSERT_EQ(OpenMovie(&window, movie.c_str()), 1);
             StartPlayback(&window);
         },
         [&] { window.Pump(); },
@@ -108,5 +99,4 @@ TEST_F(PlayerStressTest, RandomTransportCommandsWhilePlaying) {
     ASSERT_GE(decodes.size(), 3u);
     for (std::size_t i = 1; i < decodes.size(); ++i)
         EXPECT_GT(decodes[i].first, decodes[i - 1].first) << "frames go forward";
-    EXPECT_GT(theMovie->position, 0);
 }

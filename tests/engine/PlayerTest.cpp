@@ -23,25 +23,15 @@ protected:
 // Jumps by a tenth of the movie, held to the movie, and by seconds at the
 // movie's own rate, which need not be a whole number of frames.
 TEST_F(PlayerTest, JumpsByPercentAndSeconds) {
-    const struct {
-        int frames;
-        DWORD rate, scale;
-        LONG from;
-        bool percent;
-        int by;
-        LONG to;
-    } cases[] = {{1000, 15, 1, 0, true, 0x7fffffff, 999},
-                 {100, 30000, 1001, 50, false, -1, 20},
-                 {100, 25, 2, 50, false, 1, 63}};
-    for (const auto& c : cases) {
-        Open(FakeMovie(c.frames, 15, c.rate, c.scale));
-        SeekToFrame(&window, c.from);
-        if (c.percent)
-            JumpPercent(&window, c.by);
-        else
-            JumpSeconds(&window, c.by);
-        EXPECT_EQ(theMovie->position, c.to) << c.frames << " frames from " << c.from << " by " << c.by;
-    }
+    const auto jump = [&](int frames, DWORD rate, DWORD scale, void (*by)(OwnerWindow*, LONG), LONG amount) {
+        Open(FakeMovie(frames, 15, rate, scale));
+        SeekToFrame(&window, 50);
+        by(&window, amount);
+        return theMovie->position.load();
+    };
+    EXPECT_EQ(jump(1000, 15, 1, JumpPercent, 0x7fffffff), 999);
+    EXPECT_EQ(jump(100, 30000, 1001, JumpSeconds, -1), 20);
+    EXPECT_EQ(jump(100, 25, 2, JumpSeconds, 1), 63) << "12.5 frames a second, rounded";
 }
 
 // Files that fail to open are the window tests' (they see the messages);
@@ -113,23 +103,18 @@ TEST_F(PlayerTest, PauseResumeSeekAndStep) {
     EXPECT_EQ(std::pair(playerPaused.load(), playerPlaying.load()), std::pair(0, 0)) << "a step stops";
 }
 
+// Either the codec refuses to begin or the window gives no device context.
 TEST_F(PlayerTest, APlayThatCannotBeginDrawingIsRefusedAndLeavesThePlayerStopped) {
     Open(FakeMovie(600));
-    const struct {
-        const char* what;
-        LRESULT beginAnswer;
-        bool noDC;
-    } cases[] = {{"the codec refuses to begin", ICERR_BADFORMAT, false},
-                 {"the window gives no device context", ICERR_OK, true}};
-    for (const auto& c : cases) {
+    for (bool noDC : {false, true}) {
         for (bool fromPause : {false, true}) {
-            SCOPED_TRACE(std::string(c.what) + (fromPause ? ", resuming" : ""));
+            SCOPED_TRACE(testing::Message() << "no context " << noDC << ", resuming " << fromPause);
             if (fromPause) {
                 StartPlayback(&window);
                 PausePlayback(&window);
             }
-            FakeCodec::Get().beginAnswer = c.beginAnswer;
-            window.noDC = c.noDC;
+            FakeCodec::Get().beginAnswer = noDC ? ICERR_OK : ICERR_BADFORMAT;
+            window.noDC = noDC;
             StartPlayback(&window);
             // Stopped, not paused; the movie not playing; every context back.
             EXPECT_EQ(std::tuple(playerPlaying.load(), playerPaused.load(), theMovie->playing.load(),

@@ -96,12 +96,9 @@ TEST_F(RealCodecTest, EveryFrameWithThePaletteInEffect) {
     for (int i = 0; i < 256; ++i)
         spec.colors.push_back(RGBQUAD{BYTE(i), BYTE(255 - i), BYTE(i * 5), 0});
     spec.paletteChange = [](int f) {
-        std::vector<RGBQUAD> colors;
-        if (f == 3)
-            for (int i = 0; i < 100; ++i)
-                colors.push_back(RGBQUAD{BYTE(200 - i), BYTE(i * 2), 77, 0});
-        if (f == 6)
-            colors.assign(10, RGBQUAD{10, 20, 30, 0});
+        std::vector<RGBQUAD> colors(f == 6 ? 10 : 0, RGBQUAD{10, 20, 30, 0});
+        for (int i = 0; f == 3 && i < 100; ++i)
+            colors.push_back(RGBQUAD{BYTE(200 - i), BYTE(i * 2), 77, 0});
         return colors.empty() ? std::vector<BYTE>{}
                               : PaletteChangeRecord(f == 3 ? 0 : 50, BYTE(colors.size()), colors);
     };
