@@ -392,13 +392,17 @@ TEST_F(MainWindowTest, OpenDialogDropAndTheBadInputs) {
 
 TEST_F(MainWindowTest, DisplayOptionsAndPaletteImport) {
     Open("movie.avi");
-    // "RGB 32" is never enabled; asking for it lands on 24. Palettes need 8 bits.
-    for (const auto& [command, menu] :
-         {std::pair{IDM_RGB8, "Close|Bits Per Pixel|Palette|RGB 8|Native|Default"},
-          std::pair{IDM_RGB16, "Close|Bits Per Pixel|RGB 16|Native|Default"},
-          std::pair{IDM_RGB32, "Close|Bits Per Pixel|RGB 24|Native|Default"}}) {
+    // "RGB 32" is never enabled; asking for it lands on 24. Palettes need 8
+    // bits. The picture is decoded at the depth the menu shows.
+    for (const auto& [command, menu, bits] :
+         {std::tuple{IDM_RGB8, "Close|Bits Per Pixel|Palette|RGB 8|Native|Default", 8},
+          std::tuple{IDM_RGB16, "Close|Bits Per Pixel|RGB 16|Native|Default", 16},
+          std::tuple{IDM_RGB32, "Close|Bits Per Pixel|RGB 24|Native|Default", 24}}) {
         window->OnCommand(command);
         EXPECT_EQ(Menu(), menu) << command;
+        BITMAPINFOHEADER out{};
+        theMovie->decoder->GetOutputFormat(&out);
+        EXPECT_EQ(out.biBitCount, bits) << command;
     }
     // A menu selection runs its command once: Qt's own toggle of a checkable
     // item must not undo the window's check mark.
