@@ -50,16 +50,15 @@ protected:
 // milliseconds, so that Play starts the sound at the sample of that time, as
 // it does from a frame.
 TestAviSpec Pcm(DWORD samples, WORD channels, WORD bits, DWORD rate, DWORD suggestedBufferSize) {
-    TestAviSpec spec;
-    spec.frames = 1;
-    spec.rate = 1000;
-    spec.width = spec.height = 4;
-    spec.sampleRate = rate;
-    spec.channels = channels;
-    spec.bitsPerSample = bits;
-    spec.audioSuggestedBufferSize = suggestedBufferSize;
-    spec.audioSamples = samples;
-    return spec;
+    return {.width = 4,
+            .height = 4,
+            .rate = 1000,
+            .frames = 1,
+            .sampleRate = rate,
+            .channels = channels,
+            .bitsPerSample = bits,
+            .audioSamples = samples,
+            .audioSuggestedBufferSize = suggestedBufferSize};
 }
 
 // 22050 Hz, 16-bit stereo, suggested buffer size 8192: blocks of 32768

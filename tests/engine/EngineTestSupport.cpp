@@ -272,14 +272,13 @@ PlayerOnWindow::~PlayerOnWindow() {
 }
 
 cadmo::test::TestAviSpec FakeMovie(int frames, int keyEvery, DWORD rate, DWORD scale) {
-    cadmo::test::TestAviSpec spec;
-    spec.compression = spec.handler = kFake;
-    spec.frames = frames;
-    spec.keyEvery = keyEvery;
-    spec.rate = rate;
-    spec.scale = scale;
-    spec.audio = false;
-    return spec;
+    return {.compression = kFake,
+            .handler = kFake,
+            .rate = rate,
+            .scale = scale,
+            .frames = frames,
+            .keyEvery = keyEvery,
+            .audio = false};
 }
 
 std::string WriteMovie(const cadmo::test::TestAviSpec& spec, const std::string& path) {
